@@ -1,0 +1,39 @@
+# Thin wrapper over CMake. Each goal installs what it needs, configures and builds.
+BUILD   ?= build
+ASAN    ?= build-asan
+JOBS    ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test test-asan bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# The program on the built-in simulated controller (board variant 100).
+run: build
+	$(BUILD)/bin/rmx7scope --simulate
+
+# Every test, offscreen, in parallel.
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j $(JOBS) --output-on-failure
+
+# The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	@cmake -S . -B $(ASAN) -G Ninja -DRMX7_SANITIZE=ON -DRMX7_BENCH=OFF >/dev/null
+	@cmake --build $(ASAN) -j $(JOBS)
+	cd $(ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 ctest -j $(JOBS) --output-on-failure
+
+# Figures of the program against the paced simulator; results in build/bench/results.json.
+bench: build
+	@bash bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN)

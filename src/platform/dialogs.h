@@ -1,0 +1,26 @@
+// File-selection dialog.
+#pragma once
+
+constexpr int kButtonOk   = 1; // label of the confirm button
+constexpr int kButtonSave = 2;
+constexpr int kButtonLoad = 3;
+
+constexpr int kSelectCancel   = 0;
+constexpr int kSelectExisting = 1;
+constexpr int kSelectNew      = 2;
+
+constexpr int kPathSize = 260;
+
+// Modal dialog starting in defaultDirectory with defaultFileName, showing files that
+// match filter ("*.dat"). pathName (kPathSize bytes) receives the chosen path.
+// kSelectExisting or kSelectNew when a file was chosen, kSelectCancel, or negative.
+int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, const char *filter,
+                    const char *title, int button, int restrictDirectory, int restrictExtension,
+                    int allowCancel, int allowMakeDirectory, char *pathName);
+
+// Tests answer the dialog without a window: while a stub is set it is called instead.
+using FileSelectStub = int (*)(const char *title, int button, char *pathName);
+void SetFileSelectStub(FileSelectStub stub);
+
+// The program's directory.
+int GetProjectDir(char *directory);

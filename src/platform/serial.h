@@ -1,0 +1,60 @@
+// Serial-port services: ports named by COM number, one program thread.
+//
+// Thread rule: every call comes from the program thread. The receive callback runs
+// only inside event processing (RunUserInterface, ProcessSystemEvents), never inside
+// one of the calls below, so code between two event-processing points is never
+// interrupted by it. The built-in simulator runs in its own thread and talks to the
+// program only through its pseudo-terminal.
+//
+// Results: a count or 0 on success, one of the kComErr codes on failure.
+#pragma once
+
+// Open results and errors.
+constexpr int kComErrUnknownSystem    = -1;
+constexpr int kComErrInvalidPort      = -2;  // no device for that COM number
+constexpr int kComErrPortNotOpen      = -3;
+constexpr int kComErrIO               = -4;
+constexpr int kComErrNoPortFound      = -6;  // the device file does not exist
+constexpr int kComErrCannotOpen       = -7;  // permission, busy or locked by another program
+constexpr int kComErrInvalidParameter = -13; // the device refuses the settings
+constexpr int kComErrTimeout          = -99;
+
+// Event bits of the receive callback.
+constexpr int kComEventRxChar   = 0x0002; // the event character arrived
+constexpr int kComEventTxEmpty  = 0x0004; // the output queue ran empty
+constexpr int kComEventReceive  = 0x8000; // at least the notify count of bytes is waiting
+
+using ComCallbackPtr = void (*)(int portNo, int eventMask, void *callbackData);
+
+// --- Port ---
+// Opens COM portNo (device from the port table, or deviceName when not empty) with
+// the given line settings (parity 0 none, 1 odd, 2 even). >= 0 open, else kComErr*.
+int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize);
+// Closes the port; harmless on a port that never opened. 0, or kComErrPortNotOpen.
+int CloseCom(int portNo);
+// Read and write time-out of later ComRd and ComWrt calls, in seconds.
+int SetComTime(int portNo, double timeoutSeconds);
+// 0 switches hardware handshake (RTS/CTS) off, 1 on.
+int SetCTSMode(int portNo, int mode);
+
+// --- Queues ---
+// Drop everything waiting for input, or queued for output.
+int FlushInQ(int portNo);
+int FlushOutQ(int portNo);
+// Writes count bytes; the count written, fewer or negative when the port is closed or gone.
+int ComWrt(int portNo, const unsigned char *buffer, int count);
+// Reads until count bytes are in or the port's time-out expires; the count read.
+// Processes no events.
+int ComRd(int portNo, unsigned char *buffer, int count);
+// Bytes waiting in the input queue, including bytes that arrived while no events were
+// processed; nothing is read. Waits up to about 1 ms for new bytes when none came since
+// the last call, so that polling loops do not spin a core. Negative when not open.
+int GetInQLen(int portNo);
+
+// --- Callback ---
+// Replaces the port's one receive callback. It is called with kComEventReceive once
+// notifyCount bytes are waiting (and again while they keep waiting after it returned).
+// eventMask 0 with no callback detaches it.
+int InstallComCallback(int portNo, int eventMask, int notifyCount, int eventCharacter,
+                       ComCallbackPtr callback, void *callbackData);

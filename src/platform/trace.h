@@ -1,0 +1,21 @@
+// The service trace: one line per event, flushed at once, for service work and for
+// checking the program from outside.
+//
+//   <seconds since start, 3 decimals> TX <bytes as two-digit lower-case hex>
+//   <seconds since start, 3 decimals> RX <bytes>
+//   <seconds since start, 3 decimals> STATUS <text>
+//
+// TX is written for every write to a port, RX for every read that returned bytes,
+// STATUS for every text written to the status line.
+#pragma once
+
+// Starts tracing to path ("-" for stderr). False when the file cannot be opened.
+bool TraceOpen(const char *path);
+void TraceClose();
+bool TraceEnabled();
+// direction is "TX" or "RX".
+void TraceBytes(const char *direction, const unsigned char *bytes, int count);
+void TraceStatus(const char *text);
+// Texts written to this control by SetCtrlVal are traced as STATUS lines.
+void TraceSetStatusControl(int panel, int control);
+bool TraceIsStatusControl(int panel, int control);
