@@ -1,0 +1,42 @@
+// Engine start and stop: the Qt application object the panels and ports live in.
+#include "panel.h"
+
+#include <QApplication>
+#include <QByteArray>
+
+#include <xcb/xcb.h>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<QApplication> application;
+int savedArgc = 0;
+
+// Qt ends the process when the X display cannot be opened; ask the display first so
+// that start-up can fail with a result instead.
+bool DisplayReachable() {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb"))
+        return true;
+    if (platform.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return true;
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    const bool reachable = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return reachable;
+}
+
+} // namespace
+
+int StartEngine(int argc, char **argv) {
+    if (application)
+        return 1;
+    if (!DisplayReachable())
+        return 0;
+    savedArgc = argc;
+    application = std::make_unique<QApplication>(savedArgc, argv);
+    return 1;
+}
+
+void StopEngine() { application.reset(); }
