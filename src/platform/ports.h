@@ -24,3 +24,10 @@ void PortTableClear();
 std::vector<PortEntry> PortTable();
 // The device of a COM number, empty when the table has none.
 std::string PortDevice(int number);
+
+// What a scan does with the devices it finds, apart from asking the system: each device
+// not yet in the table takes the lowest free number, in numbering order.
+void PortTableAddFound(const std::vector<std::string> &devices);
+// Numbering order: /dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*, then any other; within each,
+// numbers in names compare by value (ttyUSB2 before ttyUSB10).
+std::vector<std::string> NumberingOrder(std::vector<std::string> devices);

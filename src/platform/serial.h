@@ -11,7 +11,7 @@
 
 // Open results and errors.
 constexpr int kComErrUnknownSystem    = -1;
-constexpr int kComErrInvalidPort      = -2;  // no device for that COM number
+constexpr int kComErrInvalidPort      = -2; // no device for that COM number
 constexpr int kComErrPortNotOpen      = -3;
 constexpr int kComErrIO               = -4;
 constexpr int kComErrNoPortFound      = -6;  // the device file does not exist
@@ -19,10 +19,11 @@ constexpr int kComErrCannotOpen       = -7;  // permission, busy or locked by an
 constexpr int kComErrInvalidParameter = -13; // the device refuses the settings
 constexpr int kComErrTimeout          = -99;
 
-// Event bits of the receive callback.
-constexpr int kComEventRxChar   = 0x0002; // the event character arrived
-constexpr int kComEventTxEmpty  = 0x0004; // the output queue ran empty
-constexpr int kComEventReceive  = 0x8000; // at least the notify count of bytes is waiting
+// Event bits of the receive callback. Only kComEventReceive is ever raised; the other
+// two are accepted in a mask so that callers can pass the mask they always pass.
+constexpr int kComEventRxChar  = 0x0002; // the event character arrived
+constexpr int kComEventTxEmpty = 0x0004; // the output queue ran empty
+constexpr int kComEventReceive = 0x8000; // at least the notify count of bytes is waiting
 
 using ComCallbackPtr = void (*)(int portNo, int eventMask, void *callbackData);
 

@@ -1,1 +1,414 @@
-// Placeholder until this file's module lands.
+// Serial-port services over Qt SerialPort: one QSerialPort per open COM number, the
+// receive callback delivered through queued events, and ports whose device vanished
+// closed at the next safe point.
+#include "serial.h"
+
+#include "ports.h"
+#include "trace.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSerialPort>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace {
+
+// Read and write time-out of a port until SetComTime sets one.
+constexpr double kDefaultTimeoutSeconds = 5.0;
+// How long GetInQLen waits for a byte when none came since its last call: a polling
+// loop then sleeps instead of spinning, and still sees each byte within a millisecond.
+constexpr int kIdlePollMs            = 1;
+constexpr int kMillisecondsPerSecond = 1000;
+
+// Holds an exclusive flock on the device for as long as the port is open: Qt's lock
+// file only keeps out programs that look for it, and TIOCEXCL does not stop root.
+class DeviceLock {
+  public:
+    DeviceLock() = default;
+    explicit DeviceLock(int fd) : fd_(fd) {}
+    ~DeviceLock() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    DeviceLock(DeviceLock &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    DeviceLock &operator=(DeviceLock &&other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+struct ReceiveCallback {
+    ComCallbackPtr function = nullptr;
+    void *data              = nullptr;
+    int mask                = 0;
+    int notifyCount         = 1;
+};
+
+struct Port {
+    // Tells this port from a later one of the same number that a queued event outlived.
+    std::uint64_t id = 0;
+    int number       = 0;
+    DeviceLock lock; // declared before serial: released only after the device is closed
+    QSerialPort serial;
+    double timeoutSeconds = kDefaultTimeoutSeconds;
+    ReceiveCallback callback;
+    bool deliveryPending     = false; // a delivery is queued or its callback is running
+    bool vanished            = false;
+    qint64 lastInQueueLength = -1;
+};
+
+struct SerialState {
+    std::map<int, std::unique_ptr<Port>> ports;
+    std::uint64_t nextId = 1;
+};
+
+SerialState state;
+
+void PostToProgramThread(std::function<void()> task) {
+    if (QCoreApplication *application = QCoreApplication::instance())
+        QMetaObject::invokeMethod(application, std::move(task), Qt::QueuedConnection);
+}
+
+// The usable port of that number. A port whose device vanished is discarded here rather
+// than in its error signal, because that signal comes from inside QSerialPort's own code;
+// the services below are never called from there.
+Port *UsablePort(int number) {
+    auto it = state.ports.find(number);
+    if (it == state.ports.end())
+        return nullptr;
+    if (it->second->vanished) {
+        state.ports.erase(it);
+        return nullptr;
+    }
+    return it->second.get();
+}
+
+void DiscardIfVanished(int number) {
+    UsablePort(number);
+}
+
+Port *UsablePort(int number, std::uint64_t id) {
+    Port *port = UsablePort(number);
+    return port && port->id == id ? port : nullptr;
+}
+
+// --- Callback delivery ---
+
+bool WantsDelivery(const Port &port) {
+    return port.callback.function && (port.callback.mask & kComEventReceive) &&
+           port.serial.bytesAvailable() >= port.callback.notifyCount;
+}
+
+void Deliver(int number, std::uint64_t id);
+
+void ScheduleDelivery(Port &port) {
+    if (port.deliveryPending || !WantsDelivery(port))
+        return;
+    port.deliveryPending = true;
+    PostToProgramThread([number = port.number, id = port.id] { Deliver(number, id); });
+}
+
+// Runs from event processing only. The bytes may have been read or flushed and the
+// callback detached since the delivery was queued, so everything is checked again.
+void Deliver(int number, std::uint64_t id) {
+    Port *port = UsablePort(number, id);
+    if (!port)
+        return;
+    if (!WantsDelivery(*port)) {
+        port->deliveryPending = false;
+        return;
+    }
+    const ReceiveCallback callback = port->callback;
+    callback.function(number, kComEventReceive, callback.data);
+    // The callback may have closed or reopened the port.
+    if (Port *after = UsablePort(number, id)) {
+        after->deliveryPending = false;
+        ScheduleDelivery(*after);
+    }
+}
+
+// --- Device loss ---
+
+// A pty whose master closed reports ReadError (EIO); an unplugged adapter ResourceError.
+bool MeansDeviceLoss(QSerialPort::SerialPortError error) {
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+           error == QSerialPort::WriteError;
+}
+
+void MarkVanished(Port &port) {
+    if (port.vanished)
+        return;
+    port.vanished = true;
+    // Close it soon even when no service is called, so the event loop stops polling it.
+    PostToProgramThread([number = port.number] { DiscardIfVanished(number); });
+}
+
+void ConnectSignals(Port &port) {
+    QObject::connect(&port.serial, &QSerialPort::readyRead, &port.serial,
+                     [&port] { ScheduleDelivery(port); });
+    QObject::connect(&port.serial, &QSerialPort::errorOccurred, &port.serial,
+                     [&port](QSerialPort::SerialPortError error) {
+                         if (MeansDeviceLoss(error))
+                             MarkVanished(port);
+                     });
+}
+
+void CloseAllPorts() {
+    state.ports.clear();
+}
+
+// --- Opening ---
+
+// Checks the device file itself so the result does not depend on Qt's error guesses.
+int CheckDeviceFile(const std::string &device) {
+    struct stat info {};
+    if (stat(device.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? kComErrNoPortFound : kComErrCannotOpen;
+    if (!S_ISCHR(info.st_mode))
+        return kComErrInvalidParameter;
+    if (access(device.c_str(), R_OK | W_OK) != 0)
+        return kComErrCannotOpen;
+    return 0;
+}
+
+// Opens the device on a descriptor of its own and locks it there before Qt opens it, so
+// a device in use elsewhere is refused before its line settings are touched.
+int LockDevice(const std::string &device, DeviceLock &lock) {
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return kComErrCannotOpen;
+    DeviceLock candidate(fd);
+    // Before the lock: a device that many programs share, like /dev/null, must be refused
+    // for what it is, not for being locked by one of them.
+    if (!isatty(fd))
+        return kComErrInvalidParameter;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return kComErrCannotOpen;
+    lock = std::move(candidate);
+    return 0;
+}
+
+int OpenErrorCode(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return kComErrNoPortFound;
+    case QSerialPort::UnsupportedOperationError:
+        return kComErrInvalidParameter;
+    default:
+        return kComErrCannotOpen;
+    }
+}
+
+std::optional<QSerialPort::Parity> ParityOf(int parity) {
+    switch (parity) {
+    case 0:
+        return QSerialPort::NoParity;
+    case 1:
+        return QSerialPort::OddParity;
+    case 2:
+        return QSerialPort::EvenParity;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<QSerialPort::DataBits> DataBitsOf(int dataBits) {
+    if (dataBits < QSerialPort::Data5 || dataBits > QSerialPort::Data8)
+        return std::nullopt;
+    return static_cast<QSerialPort::DataBits>(dataBits);
+}
+
+std::optional<QSerialPort::StopBits> StopBitsOf(int stopBits) {
+    if (stopBits == 1)
+        return QSerialPort::OneStop;
+    if (stopBits == 2)
+        return QSerialPort::TwoStop;
+    return std::nullopt;
+}
+
+bool ApplyLineSettings(QSerialPort &serial, long baudRate, int parity, int dataBits, int stopBits) {
+    const auto parityValue   = ParityOf(parity);
+    const auto dataBitsValue = DataBitsOf(dataBits);
+    const auto stopBitsValue = StopBitsOf(stopBits);
+    if (!parityValue || !dataBitsValue || !stopBitsValue || baudRate <= 0 ||
+        baudRate > std::numeric_limits<qint32>::max())
+        return false;
+    return serial.setBaudRate(static_cast<qint32>(baudRate)) &&
+           serial.setDataBits(*dataBitsValue) && serial.setParity(*parityValue) &&
+           serial.setStopBits(*stopBitsValue) && serial.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+// --- Reading and writing ---
+
+QDeadlineTimer DeadlineOf(const Port &port) {
+    const auto ms = static_cast<qint64>(std::lround(port.timeoutSeconds * kMillisecondsPerSecond));
+    return QDeadlineTimer(ms, Qt::PreciseTimer);
+}
+
+int RemainingMs(const QDeadlineTimer &deadline) {
+    return static_cast<int>(deadline.remainingTime());
+}
+
+int ReadBuffered(QSerialPort &serial, unsigned char *buffer, int count) {
+    const qint64 n = serial.read(reinterpret_cast<char *>(buffer), count);
+    return n > 0 ? static_cast<int>(n) : 0;
+}
+
+} // namespace
+
+int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity, int dataBits,
+                  int stopBits,
+                  // The kernel's queues serve; Linux has no size to set for them.
+                  [[maybe_unused]] int inputQueueSize, [[maybe_unused]] int outputQueueSize) {
+    CloseCom(portNo);
+    const std::string device =
+        deviceName && *deviceName ? std::string(deviceName) : PortDevice(portNo);
+    if (device.empty())
+        return kComErrInvalidPort;
+    if (const int fileError = CheckDeviceFile(device))
+        return fileError;
+
+    auto port    = std::make_unique<Port>();
+    port->id     = state.nextId++;
+    port->number = portNo;
+    if (const int lockError = LockDevice(device, port->lock))
+        return lockError;
+    port->serial.setPortName(QString::fromStdString(device));
+    if (!port->serial.open(QIODevice::ReadWrite))
+        return OpenErrorCode(port->serial.error());
+    if (!ApplyLineSettings(port->serial, baudRate, parity, dataBits, stopBits))
+        return kComErrInvalidParameter;
+    ConnectSignals(*port);
+    state.ports[portNo] = std::move(port);
+    // Ports still open when the engine stops must close while Qt can still tear them down.
+    qRemovePostRoutine(CloseAllPorts);
+    qAddPostRoutine(CloseAllPorts);
+    return 0;
+}
+
+int CloseCom(int portNo) {
+    if (!UsablePort(portNo))
+        return kComErrPortNotOpen;
+    state.ports.erase(portNo);
+    return 0;
+}
+
+int SetComTime(int portNo, double timeoutSeconds) {
+    Port *port = UsablePort(portNo);
+    if (!port)
+        return kComErrPortNotOpen;
+    if (std::isnan(timeoutSeconds) || timeoutSeconds < 0)
+        return kComErrInvalidParameter;
+    port->timeoutSeconds = timeoutSeconds;
+    return 0;
+}
+
+int SetCTSMode(int portNo, int mode) {
+    Port *port = UsablePort(portNo);
+    if (!port)
+        return kComErrPortNotOpen;
+    const auto flow = mode ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl;
+    return port->serial.setFlowControl(flow) ? 0 : kComErrIO;
+}
+
+int FlushInQ(int portNo) {
+    Port *port = UsablePort(portNo);
+    if (!port)
+        return kComErrPortNotOpen;
+    return port->serial.clear(QSerialPort::Input) ? 0 : kComErrIO;
+}
+
+int FlushOutQ(int portNo) {
+    Port *port = UsablePort(portNo);
+    if (!port)
+        return kComErrPortNotOpen;
+    return port->serial.clear(QSerialPort::Output) ? 0 : kComErrIO;
+}
+
+int ComWrt(int portNo, const unsigned char *buffer, int count) {
+    Port *port = UsablePort(portNo);
+    if (!port)
+        return kComErrPortNotOpen;
+    if (!buffer || count <= 0)
+        return 0;
+    const qint64 queued = port->serial.write(reinterpret_cast<const char *>(buffer), count);
+    if (queued < 0)
+        return kComErrIO;
+    const QDeadlineTimer deadline = DeadlineOf(*port);
+    while (port->serial.bytesToWrite() > 0 &&
+           port->serial.waitForBytesWritten(RemainingMs(deadline))) {
+    }
+    // Bytes left over from an earlier write that timed out are not this call's.
+    const int written =
+        static_cast<int>(std::clamp<qint64>(queued - port->serial.bytesToWrite(), 0, queued));
+    TraceBytes("TX", buffer, written);
+    if (!UsablePort(portNo))
+        return written > 0 ? written : kComErrIO;
+    return written;
+}
+
+int ComRd(int portNo, unsigned char *buffer, int count) {
+    Port *port = UsablePort(portNo);
+    if (!port || !buffer || count <= 0)
+        return 0;
+    const QDeadlineTimer deadline = DeadlineOf(*port);
+    int received                  = ReadBuffered(port->serial, buffer, count);
+    while (received < count && !deadline.hasExpired()) {
+        // waitForReadyRead polls the device alone: no event is processed in here.
+        if (!port->serial.waitForReadyRead(RemainingMs(deadline)) &&
+            port->serial.error() != QSerialPort::TimeoutError)
+            break;
+        received += ReadBuffered(port->serial, buffer + received, count - received);
+    }
+    TraceBytes("RX", buffer, received);
+    DiscardIfVanished(portNo);
+    return received;
+}
+
+int GetInQLen(int portNo) {
+    Port *port = UsablePort(portNo);
+    if (!port)
+        return kComErrPortNotOpen;
+    // Qt's buffer only grows when Qt reads the device; make it take what the kernel holds.
+    port->serial.waitForReadyRead(0);
+    if (port->serial.bytesAvailable() == port->lastInQueueLength)
+        port->serial.waitForReadyRead(kIdlePollMs);
+    if (!UsablePort(portNo))
+        return kComErrPortNotOpen;
+    port->lastInQueueLength = port->serial.bytesAvailable();
+    return static_cast<int>(port->lastInQueueLength);
+}
+
+int InstallComCallback(int portNo, int eventMask, int notifyCount,
+                       [[maybe_unused]] int eventCharacter, ComCallbackPtr callback,
+                       void *callbackData) {
+    Port *port = UsablePort(portNo);
+    if (!port)
+        return kComErrPortNotOpen;
+    if (eventMask == 0 || !callback)
+        port->callback = {};
+    else
+        port->callback = {callback, callbackData, eventMask, std::max(1, notifyCount)};
+    // Bytes that are already waiting count as well.
+    ScheduleDelivery(*port);
+    return 0;
+}
