@@ -1,1 +1,6 @@
-// Placeholder until this file's module lands.
+// The operator program's entry.
+#include "app.h"
+
+int main(int argc, char **argv) {
+    return app::Main(argc, argv);
+}

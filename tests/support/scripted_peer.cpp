@@ -18,7 +18,7 @@ ScriptedPeer::ScriptedPeer() {
     slavePath_ = name;
     int pipeFds[2];
     if (pipe(pipeFds) == 0) {
-        wakeRead_ = pipeFds[0];
+        wakeRead_  = pipeFds[0];
         wakeWrite_ = pipeFds[1];
     }
     thread_ = std::thread(&ScriptedPeer::Run, this);
@@ -38,7 +38,7 @@ ScriptedPeer::~ScriptedPeer() {
 
 void ScriptedPeer::SetResponder(Responder responder, int requestLength) {
     std::lock_guard lock(mutex_);
-    responder_ = std::move(responder);
+    responder_     = std::move(responder);
     requestLength_ = requestLength;
 }
 

@@ -15,8 +15,8 @@
 using Bytes = std::vector<std::uint8_t>;
 
 struct PeerReply {
-    Bytes bytes;          // written in one go; empty: no reply
-    double delay = 0.0;   // seconds between the request and the reply
+    Bytes bytes;        // written in one go; empty: no reply
+    double delay = 0.0; // seconds between the request and the reply
 };
 
 class ScriptedPeer {
@@ -26,7 +26,7 @@ class ScriptedPeer {
 
     ScriptedPeer();
     ~ScriptedPeer();
-    ScriptedPeer(const ScriptedPeer &) = delete;
+    ScriptedPeer(const ScriptedPeer &)            = delete;
     ScriptedPeer &operator=(const ScriptedPeer &) = delete;
 
     const std::string &path() const { return slavePath_; }
@@ -45,9 +45,9 @@ class ScriptedPeer {
   private:
     void Run();
 
-    int master_ = -1;
-    int slave_ = -1; // held open so the master never sees a hang-up between opens
-    int wakeRead_ = -1;
+    int master_    = -1;
+    int slave_     = -1; // held open so the master never sees a hang-up between opens
+    int wakeRead_  = -1;
     int wakeWrite_ = -1;
     std::string slavePath_;
     std::thread thread_;

@@ -1,0 +1,301 @@
+// The program's figures against the controller simulator in its own process: live rate,
+// CPU time, turnaround, capture times, start-up time, peak memory and the unpaced rate.
+// The program code runs here (offscreen); rmx7sim paces the line at 19200 baud and logs
+// every exchange with line-side timestamps.
+#include "app.h"
+#include "com232.h"
+#include "gui.h"
+#include "platform/events.h"
+#include "platform/panel.h"
+#include "platform/ports.h"
+#include "platform/serial.h"
+#include "ui.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr double kByteSeconds   = 10.0 / 19200.0;
+constexpr double kLiveLimitHz   = 1.0 / (72 * kByteSeconds);
+constexpr double kRawCaptureMs  = (4 * (36 + 128) + 72) * kByteSeconds * 1000;
+constexpr double kNormCaptureMs = (2 * (36 + 128) + 72) * kByteSeconds * 1000;
+constexpr double kStartupLineMs = (72 + 72 + 108) * kByteSeconds * 1000 + 50;
+constexpr int kCaptures         = 5;
+constexpr int kStartups         = 5;
+
+struct Exchange {
+    double requestFirst, requestLast, replyFirst, replyLast;
+    int code, length;
+};
+
+struct Simulator {
+    pid_t pid = -1;
+    std::string pty;
+    std::string log;
+};
+
+Simulator StartSimulator(const std::string &binary, const std::vector<std::string> &extra,
+                         const std::string &log) {
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    Simulator sim;
+    sim.log = log;
+    sim.pid = fork();
+    if (sim.pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        std::vector<std::string> args = {binary};
+        args.insert(args.end(), extra.begin(), extra.end());
+        if (!log.empty()) {
+            args.push_back("--log");
+            args.push_back(log);
+        }
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        sim.pty += c;
+    close(out[0]);
+    return sim;
+}
+
+void StopProcess(pid_t pid) {
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+std::vector<Exchange> ReadLog(const std::string &path) {
+    std::vector<Exchange> log;
+    std::ifstream in(path);
+    Exchange e{};
+    while (in >> e.requestFirst >> e.requestLast >> e.replyFirst >> e.replyLast >> e.code >>
+           e.length)
+        log.push_back(e);
+    return log;
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t at = std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()));
+    return values[at];
+}
+
+double Median(std::vector<double> values) {
+    return Percentile(std::move(values), 0.5);
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6 + usage.ru_stime.tv_sec +
+           usage.ru_stime.tv_usec * 1e-6;
+}
+
+double PeakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+int Commit(int (*callback)(int, int, int, void *, int, int)) {
+    return callback(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+}
+
+// A live run of the given length; Stop ends it as the operator would.
+void LiveRun(double seconds) {
+    QTimer::singleShot(static_cast<int>(seconds * 1000), [] { Commit(app::CC_BTNStop); });
+    Commit(app::CC_BTNRun);
+}
+
+void ConnectTo(const std::string &pty) {
+    CloseCom(1);
+    PortTableAdd(1, pty);
+    com232::InitRS232(1);
+}
+
+double CaptureMs(int source) {
+    SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, source);
+    std::vector<double> times;
+    for (int i = 0; i < kCaptures; ++i) {
+        const double start = Timer();
+        Commit(app::CC_BTNData);
+        times.push_back((Timer() - start) * 1000);
+    }
+    return Median(times);
+}
+
+// Process start to the last start-up status text, which stands just before the panel
+// is shown; the program itself, with its own trace.
+double StartupMs(const std::string &scope, const std::string &pty, const std::string &trace) {
+    std::vector<double> times;
+    for (int i = 0; i < kStartups; ++i) {
+        std::remove(trace.c_str());
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t pid  = fork();
+        if (pid == 0) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            const std::string port = "1=" + pty;
+            execl(scope.c_str(), scope.c_str(), "--port", port.c_str(), "--trace", trace.c_str(),
+                  static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        // InitVars, the echo, the fetch (three texts), the firmware query (two) and the
+        // closing text make eight status lines.
+        double elapsed = -1;
+        while (elapsed < 0) {
+            std::ifstream in(trace);
+            int statusLines = 0;
+            for (std::string line; std::getline(in, line);)
+                statusLines += line.find(" STATUS ") != std::string::npos;
+            const auto now = std::chrono::steady_clock::now();
+            if (statusLines >= 8)
+                elapsed = std::chrono::duration<double, std::milli>(now - start).count();
+            else if (now - start > std::chrono::seconds(10))
+                break;
+            else
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        StopProcess(pid);
+        if (elapsed >= 0)
+            times.push_back(elapsed);
+    }
+    std::remove(trace.c_str());
+    return Median(times);
+}
+
+struct Figure {
+    std::string key;
+    double value;
+    std::string limit;
+    double ratio; // value against the limit, negative when there is none
+    std::string goal;
+};
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: rmx7bench RMX7SIM RMX7SCOPE OUTPUT.json [SECONDS]\n");
+        return 2;
+    }
+    const std::string simBinary = argv[1], scopeBinary = argv[2], output = argv[3];
+    const double seconds  = argc > 4 ? std::atof(argv[4]) : 20.0;
+    const std::string dir = output.substr(0, output.find_last_of('/') + 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!StartEngine(argc, argv) || app::LoadMainPanel() < 0) {
+        std::fprintf(stderr, "rmx7bench: cannot load the panel\n");
+        return 1;
+    }
+
+    // Start-up of the program itself.
+    Simulator startupSim   = StartSimulator(simBinary, {}, "");
+    const double startupMs = StartupMs(scopeBinary, startupSim.pty, dir + "startup-trace.txt");
+    StopProcess(startupSim.pid);
+
+    // The paced live run and the captures.
+    const std::string pacedLog = dir + "paced-exchanges.txt";
+    Simulator paced            = StartSimulator(simBinary, {}, pacedLog);
+    PortTableAdd(1, paced.pty);
+    app::InitVars();
+    com232::InitRS232(1);
+    SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, gui::kSourceNorm);
+    const double cpuBefore = CpuSeconds();
+    const double runStart  = Timer();
+    LiveRun(seconds);
+    const double runSeconds  = Timer() - runStart;
+    const double cpuFraction = (CpuSeconds() - cpuBefore) / runSeconds;
+    const double captureRaw  = CaptureMs(gui::kSourceRaw);
+    const double captureNorm = CaptureMs(gui::kSourceNorm);
+    StopProcess(paced.pid);
+
+    std::vector<Exchange> log = ReadLog(pacedLog);
+    std::vector<double> turnarounds;
+    int liveReplies  = 0;
+    double firstLive = -1, lastLive = -1;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        if (log[i].code != com232::kCmdLive || log[i].length == 0)
+            continue;
+        ++liveReplies;
+        if (firstLive < 0)
+            firstLive = log[i].requestFirst;
+        lastLive = log[i].replyLast;
+        if (i + 1 < log.size() && log[i + 1].code == com232::kCmdLive)
+            turnarounds.push_back((log[i + 1].requestFirst - log[i].replyLast) * 1000);
+    }
+    const double liveRate = lastLive > firstLive ? liveReplies / (lastLive - firstLive) : 0;
+
+    // The program's own cost: the same loop without pacing.
+    const std::string unpacedLog = dir + "unpaced-exchanges.txt";
+    Simulator unpaced            = StartSimulator(simBinary, {"--no-pacing"}, unpacedLog);
+    ConnectTo(unpaced.pty);
+    LiveRun(5.0);
+    StopProcess(unpaced.pid);
+    std::vector<Exchange> fast = ReadLog(unpacedLog);
+    int fastReplies            = 0;
+    double fastFirst = -1, fastLast = -1;
+    for (const Exchange &e : fast) {
+        if (e.code != com232::kCmdLive || e.length == 0)
+            continue;
+        ++fastReplies;
+        if (fastFirst < 0)
+            fastFirst = e.requestFirst;
+        fastLast = e.replyLast;
+    }
+    const double unpacedRate = fastLast > fastFirst ? fastReplies / (fastLast - fastFirst) : 0;
+
+    const std::vector<Figure> figures = {
+        {"live_rate_hz", liveRate, "26.67 /s", liveRate / kLiveLimitHz, ">= 0.99 of the limit"},
+        {"live_rate_ratio", liveRate / kLiveLimitHz, "1", -1, ">= 0.99"},
+        {"cpu_fraction", cpuFraction, "0", -1, "<= 0.05 of one core"},
+        {"turnaround_p50_ms", Percentile(turnarounds, 0.5), "0", -1, "report"},
+        {"turnaround_p99_ms", Percentile(turnarounds, 0.99), "0", -1, "<= 1 ms"},
+        {"capture_raw_ms", captureRaw, "379 ms", captureRaw / kRawCaptureMs, "<= 1.05 x limit"},
+        {"capture_norm_ms", captureNorm, "208 ms", captureNorm / kNormCaptureMs, "<= 1.05 x limit"},
+        {"startup_ms", startupMs, "144 ms of line", startupMs / kStartupLineMs, "<= 500 ms"},
+        {"peak_rss_mb", PeakRssMb(), "", -1, "<= 100 MB"},
+        {"unpaced_rate_hz", unpacedRate, "none", -1, "report"},
+    };
+
+    std::printf("%-20s %12s %16s %8s  %s\n", "figure", "value", "limit", "ratio", "goal");
+    for (const Figure &f : figures) {
+        char ratio[16] = "";
+        if (f.ratio >= 0)
+            std::snprintf(ratio, sizeof ratio, "%.3f", f.ratio);
+        std::printf("%-20s %12.3f %16s %8s  %s\n", f.key.c_str(), f.value, f.limit.c_str(), ratio,
+                    f.goal.c_str());
+    }
+    std::ofstream json(output);
+    json << "{\n";
+    for (std::size_t i = 0; i < figures.size(); ++i)
+        json << "  \"" << figures[i].key << "\": " << figures[i].value
+             << (i + 1 < figures.size() ? ",\n" : "\n");
+    json << "}\n";
+
+    DiscardPanel(gui::vars.pHandle);
+    StopEngine();
+    return 0;
+}

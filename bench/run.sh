@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Runs the benchmarks against the paced simulator; the table goes to stdout, the figures
+# to <build>/bench/results.json.
+set -euo pipefail
+build=${1:-build}
+mkdir -p "$build/bench"
+"$build/bin/rmx7bench" "$build/bin/rmx7sim" "$build/bin/rmx7scope" "$build/bench/results.json"

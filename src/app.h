@@ -1,0 +1,77 @@
+// The program's main module: entry, start values and every panel callback.
+#pragma once
+
+#include <map>
+#include <string>
+
+struct CallbackEntry;
+
+namespace app {
+
+constexpr int kTextSize = 64;
+
+struct Vars {
+    int stop_flag                 = 1; // 0 while the live loop runs
+    char szSoftname[kTextSize]    = {};
+    char szSoftversion[kTextSize] = {};
+};
+
+extern Vars vars;
+
+// --- Entry ---
+struct Options {
+    std::map<int, std::string> ports; // --port N=DEVICE
+    bool simulate = false;
+    int variant   = 100;
+    std::string trace; // --trace FILE, "-" for stderr
+    bool help    = false;
+    bool version = false;
+    std::string error; // not empty: the command line is wrong
+};
+
+Options ParseCommandLine(int argc, char **argv);
+const char *UsageText();
+// The whole program: 0 after a normal end, -1 when the display cannot be opened or the
+// panel file cannot be loaded, 2 for a wrong command line.
+int Main(int argc, char **argv);
+
+// --- Start-up (also used by the tests) ---
+// Registers the callbacks and loads the main panel into gui::vars.pHandle; the handle,
+// negative when the panel file cannot be loaded.
+int LoadMainPanel();
+// Lists the port table in the COM-port ring.
+void FillPortRing();
+void InitVars();
+
+// --- Panel callbacks ---
+int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2);
+int CC_DropDCom(int panel, int control, int event, void *callbackData, int eventData1,
+                int eventData2);
+// Parameter transfer.
+int CC_BTNSend(int panel, int control, int event, void *callbackData, int eventData1,
+               int eventData2);
+int CC_BTNGet(int panel, int control, int event, void *callbackData, int eventData1,
+              int eventData2);
+int CC_ButtonTeach(int panel, int control, int event, void *callbackData, int eventData1,
+                   int eventData2);
+int CC_ButtonReset(int panel, int control, int event, void *callbackData, int eventData1,
+                   int eventData2);
+int CC_RBTRam(int panel, int control, int event, void *callbackData, int eventData1,
+              int eventData2);
+int CC_RBTEeprom(int panel, int control, int event, void *callbackData, int eventData1,
+                 int eventData2);
+int CC_RBTFile(int panel, int control, int event, void *callbackData, int eventData1,
+               int eventData2);
+// Live view and data capture.
+int CC_BTNRun(int panel, int control, int event, void *callbackData, int eventData1,
+              int eventData2);
+int CC_BTNStop(int panel, int control, int event, void *callbackData, int eventData1,
+               int eventData2);
+int CC_Timer50ms(int panel, int control, int event, void *callbackData, int eventData1,
+                 int eventData2);
+int CC_RNGGraphSource(int panel, int control, int event, void *callbackData, int eventData1,
+                      int eventData2);
+int CC_BTNData(int panel, int control, int event, void *callbackData, int eventData1,
+               int eventData2);
+
+} // namespace app
