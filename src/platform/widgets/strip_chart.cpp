@@ -1,1 +1,212 @@
-// Placeholder until this file's module lands.
+// The strip chart over QCustomPlot: one ring of points per trace, copied into the
+// trace's graph after each append. It is fed hundreds of values many times a second,
+// so keys are handed over sorted and the replot is queued.
+#include "strip_chart.h"
+
+#include "plot_style.h"
+
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kDefaultTraces          = 1;
+constexpr int kDefaultPointsPerScreen = 100;
+constexpr int kScrollContinuous       = 1;
+// ADC units of the controller's 10-bit converters.
+constexpr double kDefaultYMin = 0.0;
+constexpr double kDefaultYMax = 1023.0;
+constexpr int kTracePenWidth  = 2;
+
+// Colours of traces that the panel file leaves open.
+const QColor kFallbackColors[] = {
+    Qt::blue, QColor(0x00, 0xa0, 0x00), Qt::black, Qt::red, Qt::magenta, Qt::darkCyan};
+
+} // namespace
+
+void StripChart::Trace::Push(double value) {
+    ring[next] = value;
+    next       = (next + 1) % ring.size();
+    count      = std::min(count + 1, ring.size());
+}
+
+std::vector<double> StripChart::Trace::Ordered() const {
+    std::vector<double> values;
+    if (ring.empty())
+        return values;
+    values.reserve(count);
+    for (std::size_t k = 0, at = (next + ring.size() - count) % ring.size(); k < count; ++k) {
+        values.push_back(ring[at]);
+        at = (at + 1) % ring.size();
+    }
+    return values;
+}
+
+void StripChart::Trace::Resize(std::size_t capacity) {
+    const std::vector<double> values = Ordered();
+    ring.assign(capacity, 0.0);
+    next                   = 0;
+    count                  = 0;
+    const std::size_t keep = std::min(values.size(), capacity);
+    for (std::size_t k = values.size() - keep; k < values.size(); ++k)
+        Push(values[k]);
+}
+
+StripChart::StripChart(QWidget *parent)
+    : QWidget(parent), plot_(new QCustomPlot(this)), title_(AddPlotTitle(plot_)),
+      pointsPerScreen_(kDefaultPointsPerScreen), scrollMode_(kScrollContinuous),
+      yMin_(kDefaultYMin), yMax_(kDefaultYMax) {
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(plot_);
+    ApplyInstrumentStyle(plot_);
+    plot_->xAxis->setLabel(tr("Sample"));
+    plot_->xAxis->setRange(0, pointsPerScreen_ - 1);
+    plot_->yAxis->setRange(yMin_, yMax_);
+    plot_->legend->setBrush(QColor(255, 255, 255, 220));
+    plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    SetNumTraces(kDefaultTraces);
+}
+
+// The program sets the layout before every plot: only a change costs anything.
+void StripChart::SetNumTraces(int count) {
+    count = std::max(count, 1);
+    if (count == NumTraces())
+        return;
+    const std::size_t kept = traces_.size();
+    traces_.resize(static_cast<std::size_t>(count));
+    for (std::size_t index = kept; index < traces_.size(); ++index)
+        traces_[index].Resize(static_cast<std::size_t>(pointsPerScreen_));
+    RebuildGraphs();
+}
+
+void StripChart::SetPointsPerScreen(int points) {
+    points = std::max(points, 1);
+    if (points == pointsPerScreen_)
+        return;
+    pointsPerScreen_ = points;
+    for (Trace &trace : traces_)
+        trace.Resize(static_cast<std::size_t>(pointsPerScreen_));
+    plot_->xAxis->setRange(0, pointsPerScreen_ - 1);
+    ShowTraces();
+}
+
+QString StripChart::TraceColors() const {
+    QStringList names;
+    for (const QColor &color : colors_)
+        names << color.name();
+    return names.join(',');
+}
+
+void StripChart::SetTraceColors(const QString &colors) {
+    colors_.clear();
+    for (const QString &name : colors.split(',', Qt::SkipEmptyParts))
+        colors_.emplace_back(name.trimmed());
+    for (int index = 0; index < NumTraces(); ++index)
+        StyleGraph(index);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+bool StripChart::SetTraceColor(int trace, QColor color) {
+    if (trace < 1 || trace > NumTraces())
+        return false;
+    const std::size_t index = static_cast<std::size_t>(trace - 1);
+    if (colors_.size() <= index)
+        colors_.resize(index + 1);
+    if (colors_[index] == color)
+        return true;
+    colors_[index] = color;
+    StyleGraph(trace - 1);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+    return true;
+}
+
+QString StripChart::TraceNames() const {
+    return names_.join(',');
+}
+
+void StripChart::SetTraceNames(const QString &names) {
+    names_ = names.split(',', Qt::SkipEmptyParts);
+    RebuildGraphs();
+}
+
+QString StripChart::Title() const {
+    return title_->text();
+}
+
+void StripChart::SetTitle(const QString &title) {
+    title_->setText(title);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QString StripChart::YName() const {
+    return plot_->yAxis->label();
+}
+
+void StripChart::SetYName(const QString &name) {
+    plot_->yAxis->setLabel(name);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void StripChart::SetYMin(double min) {
+    yMin_ = min;
+    plot_->yAxis->setRange(yMin_, yMax_);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void StripChart::SetYMax(double max) {
+    yMax_ = max;
+    plot_->yAxis->setRange(yMin_, yMax_);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void StripChart::Append(const std::vector<double> &values) {
+    for (std::size_t k = 0; k < values.size(); ++k)
+        traces_[k % traces_.size()].Push(values[k]);
+    ShowTraces();
+}
+
+std::vector<double> StripChart::TraceValues(int trace) const {
+    std::vector<double> values;
+    if (trace < 1 || trace > plot_->graphCount())
+        return values;
+    for (const QCPGraphData &point : *plot_->graph(trace - 1)->data())
+        values.push_back(point.value);
+    return values;
+}
+
+void StripChart::RebuildGraphs() {
+    plot_->clearGraphs();
+    for (int index = 0; index < NumTraces(); ++index) {
+        plot_->addGraph();
+        StyleGraph(index);
+    }
+    plot_->legend->setVisible(!names_.isEmpty());
+    ShowTraces();
+}
+
+void StripChart::StyleGraph(int index) {
+    const std::size_t at = static_cast<std::size_t>(index);
+    QColor color         = at < colors_.size() ? colors_[at] : QColor();
+    if (!color.isValid())
+        color = kFallbackColors[at % std::size(kFallbackColors)];
+    QCPGraph *graph = plot_->graph(index);
+    graph->setPen(QPen(color, kTracePenWidth));
+    graph->setAntialiased(false);
+    graph->setName(index < names_.size() ? names_[index] : tr("Trace %1").arg(index + 1));
+    if (index >= names_.size())
+        graph->removeFromLegend();
+}
+
+void StripChart::ShowTraces() {
+    for (int index = 0; index < NumTraces(); ++index) {
+        const std::vector<double> values = traces_[static_cast<std::size_t>(index)].Ordered();
+        QVector<QCPGraphData> points;
+        points.reserve(static_cast<qsizetype>(values.size()));
+        for (std::size_t k = 0; k < values.size(); ++k)
+            points.append(QCPGraphData(static_cast<double>(k), values[k]));
+        plot_->graph(index)->data()->set(points, true);
+    }
+    plot_->replot(QCustomPlot::rpQueuedReplot);
+}

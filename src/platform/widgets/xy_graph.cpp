@@ -1,1 +1,107 @@
-// Placeholder until this file's module lands.
+// The x-y graph over QCustomPlot. Curves are QCPCurve, which keeps the points in the
+// order given rather than sorting them by x. Every change is drawn at once: the
+// program draws a capture and then goes on without processing events for a while.
+#include "xy_graph.h"
+
+#include "plot_style.h"
+
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// ADC units of the controller's 10-bit converters, over a 128-sample record.
+constexpr double kDefaultXMax = 127.0;
+constexpr double kDefaultYMax = 1023.0;
+constexpr double kPointSize   = 5.0;
+
+} // namespace
+
+XYGraph::XYGraph(QWidget *parent)
+    : QWidget(parent), plot_(new QCustomPlot(this)), title_(AddPlotTitle(plot_)) {
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(plot_);
+    ApplyInstrumentStyle(plot_);
+    plot_->xAxis->setRange(0.0, kDefaultXMax);
+    plot_->yAxis->setRange(0.0, kDefaultYMax);
+}
+
+int XYGraph::AddCurve(const QVector<double> &x, const QVector<double> &y, const CurveStyle &style) {
+    auto *curve = new QCPCurve(plot_->xAxis, plot_->yAxis);
+    curve->setData(x, y);
+    curve->setPen(style.pen);
+    curve->setAntialiased(false);
+    if (style.points) {
+        curve->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kPointSize));
+        curve->setScatterSkip(std::max(style.pointsEvery, 1) - 1);
+    }
+    const int handle = nextHandle_++;
+    curves_[handle]  = curve;
+    Redraw();
+    return handle;
+}
+
+bool XYGraph::DeleteCurve(int handle) {
+    const auto found = curves_.find(handle);
+    if (found == curves_.end())
+        return false;
+    plot_->removePlottable(found->second);
+    curves_.erase(found);
+    Redraw();
+    return true;
+}
+
+void XYGraph::DeleteAllCurves() {
+    for (const auto &[handle, curve] : curves_)
+        plot_->removePlottable(curve);
+    curves_.clear();
+    Redraw();
+}
+
+const QCPCurve *XYGraph::Curve(int handle) const {
+    const auto found = curves_.find(handle);
+    return found == curves_.end() ? nullptr : found->second;
+}
+
+void XYGraph::SetXRange(double min, double max) {
+    plot_->xAxis->setRange(min, max);
+    Redraw();
+}
+
+void XYGraph::SetYRange(double min, double max) {
+    plot_->yAxis->setRange(min, max);
+    Redraw();
+}
+
+QString XYGraph::Title() const {
+    return title_->text();
+}
+
+void XYGraph::SetTitle(const QString &title) {
+    title_->setText(title);
+    Redraw();
+}
+
+QString XYGraph::XName() const {
+    return plot_->xAxis->label();
+}
+
+void XYGraph::SetXName(const QString &name) {
+    plot_->xAxis->setLabel(name);
+    Redraw();
+}
+
+QString XYGraph::YName() const {
+    return plot_->yAxis->label();
+}
+
+void XYGraph::SetYName(const QString &name) {
+    plot_->yAxis->setLabel(name);
+    Redraw();
+}
+
+void XYGraph::Redraw() {
+    plot_->replot(QCustomPlot::rpImmediateRefresh);
+}
