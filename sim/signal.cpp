@@ -1,1 +1,0 @@
-// Placeholder until this file's module lands.
