@@ -1,1 +1,269 @@
-// Placeholder until this file's module lands.
+// Entry, start values, the panel and COM-port callbacks, the callback table.
+#include "app.h"
+
+#include "com232.h"
+#include "gui.h"
+#include "logo.h"
+#include "platform/dialogs.h"
+#include "platform/panel.h"
+#include "platform/ports.h"
+#include "platform/serial.h"
+#include "platform/trace.h"
+#include "pty_host.h"
+#include "ui.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace app {
+
+Vars vars;
+
+namespace {
+
+constexpr const char *kProgramName    = "K-VEX-RMX7-PIRA-Scope";
+constexpr const char *kProgramVersion = "V2.0";
+constexpr int kStartPort              = 1;
+
+const CallbackEntry kCallbacks[] = {
+    {"CC_PANEL", nullptr, CC_PANEL},
+    {"CC_DropDCom", CC_DropDCom, nullptr},
+    {"CC_BTNSend", CC_BTNSend, nullptr},
+    {"CC_BTNGet", CC_BTNGet, nullptr},
+    {"CC_ButtonTeach", CC_ButtonTeach, nullptr},
+    {"CC_ButtonReset", CC_ButtonReset, nullptr},
+    {"CC_RBTRam", CC_RBTRam, nullptr},
+    {"CC_RBTEeprom", CC_RBTEeprom, nullptr},
+    {"CC_RBTFile", CC_RBTFile, nullptr},
+    {"CC_BTNRun", CC_BTNRun, nullptr},
+    {"CC_BTNStop", CC_BTNStop, nullptr},
+    {"CC_Timer50ms", CC_Timer50ms, nullptr},
+    {"CC_RNGGraphSource", CC_RNGGraphSource, nullptr},
+    {"CC_BTNData", CC_BTNData, nullptr},
+};
+
+void CopyText(char *destination, int size, const char *text) {
+    std::snprintf(destination, static_cast<std::size_t>(size), "%s", text);
+}
+
+constexpr com232::Parameters kDefaultParameters = {
+    .power      = 500,
+    .reference  = 512,
+    .hysteresis = 10,
+    .polarity   = 1,
+    .hold       = 100,
+    .hwmode     = 1,
+    .average    = 0,
+    .evalmode   = 0,
+    .mmtime     = 20,
+    .mmthd      = 50,
+    .sdelay     = 1,
+    .para12     = 0,
+    .para13     = 0,
+    .para14     = 0,
+    .para15     = 0,
+    .para16     = 0,
+};
+
+// "N=DEVICE" of --port; false when it is not of that shape.
+bool ParsePortMapping(const std::string &text, Options &options) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == text.size())
+        return false;
+    char *end         = nullptr;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    if (end != text.c_str() + equals || number < 1 || number > 255)
+        return false;
+    options.ports[static_cast<int>(number)] = text.substr(equals + 1);
+    return true;
+}
+
+} // namespace
+
+// --- Entry ---
+
+const char *UsageText() {
+    return "Usage: rmx7scope [OPTION]...\n"
+           "Operator program for the RMX7 sensor controller on an RS-232 line.\n"
+           "\n"
+           "  --port N=DEVICE      use DEVICE (a serial device or a pty) as COM N; repeatable\n"
+           "  --simulate[=100|0]   serve COM1 by the built-in controller simulator, board\n"
+           "                       variant 100 (default) or 0\n"
+           "  --trace FILE         write every port write and read and every status text to\n"
+           "                       FILE, one line each ('-' for standard error)\n"
+           "  --help               show this text and exit\n"
+           "  --version            show the version and exit\n";
+}
+
+Options ParseCommandLine(int argc, char **argv) {
+    Options options;
+    for (int i = 1; i < argc && options.error.empty(); ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--simulate" || arg == "--simulate=100") {
+            options.simulate = true;
+            options.variant  = 100;
+        } else if (arg == "--simulate=0") {
+            options.simulate = true;
+            options.variant  = 0;
+        } else if (arg == "--port" || arg == "--trace") {
+            if (i + 1 >= argc) {
+                options.error = arg + " needs a value";
+            } else if (arg == "--trace") {
+                options.trace = argv[++i];
+            } else if (!ParsePortMapping(argv[++i], options)) {
+                options.error = "--port wants N=DEVICE with N from 1 to 255, not '" +
+                                std::string(argv[i]) + "'";
+            }
+        } else if (arg.rfind("--port=", 0) == 0) {
+            if (!ParsePortMapping(arg.substr(7), options))
+                options.error =
+                    "--port wants N=DEVICE with N from 1 to 255, not '" + arg.substr(7) + "'";
+        } else if (arg.rfind("--trace=", 0) == 0) {
+            options.trace = arg.substr(8);
+        } else {
+            options.error = "unknown option '" + arg + "'";
+        }
+    }
+    return options;
+}
+
+int LoadMainPanel() {
+    RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
+    gui::vars.pHandle = LoadPanel(0, ui::kPanelFile, ui::kPanelResource);
+    if (gui::vars.pHandle > 0)
+        TraceSetStatusControl(gui::vars.pHandle, ui::TXTStatus);
+    return gui::vars.pHandle;
+}
+
+void FillPortRing() {
+    const int panel = gui::vars.pHandle;
+    ClearListCtrl(panel, ui::DropDCom);
+    for (const PortEntry &entry : PortTable())
+        InsertListItem(panel, ui::DropDCom, -1, entry.label.c_str(), entry.number);
+    SetCtrlVal(panel, ui::DropDCom, kStartPort);
+}
+
+int Main(int argc, char **argv) {
+    const Options options = ParseCommandLine(argc, argv);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "rmx7scope: %s\n%s", options.error.c_str(), UsageText());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(UsageText(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", kProgramName, kProgramVersion);
+        return 0;
+    }
+    if (!StartEngine(argc, argv)) {
+        std::fprintf(stderr, "rmx7scope: cannot open the display\n");
+        return -1;
+    }
+    if (!options.trace.empty() && !TraceOpen(options.trace.c_str()))
+        std::fprintf(stderr, "rmx7scope: cannot write the trace to %s\n", options.trace.c_str());
+
+    std::unique_ptr<sim::PtyHost> simulator;
+    if (options.simulate) {
+        sim::HostOptions hostOptions;
+        hostOptions.variant = options.variant;
+        simulator           = std::make_unique<sim::PtyHost>();
+        if (simulator->Start(hostOptions))
+            PortTableAdd(kStartPort, simulator->SlavePath());
+        else
+            std::fprintf(stderr, "rmx7scope: cannot start the simulator\n");
+    }
+    for (const auto &[number, device] : options.ports)
+        PortTableAdd(number, device);
+    PortTableScan();
+
+    if (LoadMainPanel() < 0) {
+        std::fprintf(stderr, "rmx7scope: cannot load the panel file %s\n", ui::kPanelFile);
+        StopEngine();
+        return -1;
+    }
+    GetProjectDir(gui::vars.proj_dir);
+    FillPortRing();
+    InitVars();
+    com232::InitRS232(com232::vars.com);
+    DisplayPanel(gui::vars.pHandle);
+    RunUserInterface();
+    CloseCom(com232::vars.com);
+    DiscardPanel(gui::vars.pHandle);
+    if (simulator)
+        simulator->Stop();
+    TraceClose();
+    StopEngine();
+    return 0;
+}
+
+// --- Start values ---
+
+void InitVars() {
+    const int panel = gui::vars.pHandle;
+    char projectDirectory[gui::kPathSize];
+    CopyText(projectDirectory, gui::kPathSize, gui::vars.proj_dir);
+    com232::vars      = com232::Vars{};
+    gui::vars         = gui::Vars{};
+    logo::vars        = logo::Vars{};
+    vars              = Vars{};
+    gui::vars.pHandle = panel;
+    CopyText(gui::vars.proj_dir, gui::kPathSize, projectDirectory);
+
+    com232::vars.params  = kDefaultParameters;
+    com232::vars.com     = 1;
+    com232::vars.sync    = 0x55;
+    com232::vars.order   = 1;
+    com232::vars.target  = com232::RAM;
+    gui::vars.type       = gui::kSourceNorm;
+    com232::vars.rx_flag = 1;
+    vars.stop_flag       = 1;
+    com232::vars.ttick   = 0;
+
+    CopyText(com232::vars.szStatus, com232::kStatusSize, "InitVars");
+    CopyText(gui::vars.file_name, gui::kPathSize, "RMX7para.cfg");
+    CopyText(vars.szSoftname, kTextSize, kProgramName);
+    CopyText(vars.szSoftversion, kTextSize, kProgramVersion);
+
+    logo::ShowLogo(logo::kModeFull);
+    gui::ShowStatus(com232::vars.szStatus);
+    gui::GetPanelValues();
+    gui::FillarrayRAW(0, 0);
+    gui::FillarrayNORM(com232::vars.params.reference, 0);
+    for (int i = 0; i < com232::kCurveSize; ++i) {
+        gui::vars.xArray[i]     = static_cast<std::uint16_t>(i);
+        com232::vars.yArrayA[i] = 0;
+        com232::vars.yArrayB[i] = 0;
+        gui::vars.yArrayN[i]    = 0;
+    }
+}
+
+// --- Panel and COM port ---
+
+int CC_PANEL(int, int event, void *, int, int) {
+    if (event == kEventClose) {
+        vars.stop_flag = 1;
+        CloseCom(com232::vars.com);
+        QuitUserInterface(0);
+    }
+    return 0;
+}
+
+int CC_DropDCom(int panel, int control, int event, void *, int, int) {
+    if (event == kEventCommit || event == kEventValueChanged) {
+        CloseCom(com232::vars.com);
+        GetCtrlVal(panel, control, &com232::vars.com);
+        gui::ShowStatus("Init COM-Port ...");
+        com232::InitRS232(com232::vars.com);
+    }
+    return 0;
+}
+
+} // namespace app

@@ -89,15 +89,24 @@ TEST_F(LiveView, StopUndimsBothFramesStopsTheTimerAndResetsTheHistories) {
 
 TEST_F(LiveView, SwitchingTheSourceDuringARunFeedsTheOtherChartFromTheNextReply) {
     SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceNorm);
-    QTimer::singleShot(150, [this] {
-        SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceRaw);
-        Commit(app::CC_RNGGraphSource);
+    QTimer poll;
+    bool switched = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!switched && controller.liveReplies >= 3) {
+            switched = true;
+            SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceRaw);
+            Commit(app::CC_RNGGraphSource);
+        }
     });
-    RunFor(10);
+    poll.start(1);
+    controller.liveLimit = 10;
+    Commit(app::CC_BTNRun);
     EXPECT_EQ(gui::vars.type, gui::kSourceRaw);
     EXPECT_EQ(Visible(ui::ChartRAW), 1);
     EXPECT_EQ(Visible(ui::ChartNORM), 0);
-    EXPECT_EQ(gui::vars.arrayRAW[gui::kRawValues - 1], 0) << "stop cleared the RAW history";
+    EXPECT_EQ(gui::vars.arrayRAW[gui::kRawValues - 2], 500) << "RAW fed after the switch";
+    EXPECT_EQ(gui::vars.arrayNORM[gui::kNormValues - 1], 400) << "NORM keeps its samples";
+    EXPECT_EQ(gui::vars.arrayRAW[0], 0) << "RAW did not get every reply";
 }
 
 TEST_F(LiveView, TimerTicksCountUpAndSaturate) {

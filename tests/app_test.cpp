@@ -142,7 +142,11 @@ class ParameterCommands : public StartUp {
         StartUp::SetUp();
         InitRS232(1);
     }
-    Bytes LastRequest() { return peer.Requests().back(); }
+    // The last request the program wrote, once the peer has it too.
+    Bytes LastRequest() {
+        EXPECT_TRUE(peer.WaitForRequests(Trace("TX").size(), 2.0));
+        return peer.Requests().back();
+    }
     void SelectTarget(int (*callback)(int, int, int, void *, int, int), int control, int on) {
         SetCtrlVal(panel, control, on);
         callback(panel, control, kEventValueChanged, nullptr, 0, 0);

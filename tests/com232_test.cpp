@@ -5,6 +5,7 @@
 #include "com232.h"
 #include "gui.h"
 #include "platform/events.h"
+#include "platform/panel.h"
 #include "platform/serial.h"
 #include "ui.h"
 
