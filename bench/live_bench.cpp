@@ -236,8 +236,12 @@ int main(int argc, char **argv) {
     std::vector<double> turnarounds;
     int liveReplies  = 0;
     double firstLive = -1, lastLive = -1;
-    for (std::size_t i = 0; i < log.size(); ++i) {
-        if (log[i].code != com232::kCmdLive || log[i].length == 0)
+    // The run is the first unbroken series of live exchanges; the captures follow it.
+    std::size_t first = 0;
+    while (first < log.size() && log[first].code != com232::kCmdLive)
+        ++first;
+    for (std::size_t i = first; i < log.size() && log[i].code == com232::kCmdLive; ++i) {
+        if (log[i].length == 0)
             continue;
         ++liveReplies;
         if (firstLive < 0)
