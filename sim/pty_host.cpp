@@ -45,10 +45,10 @@ timespec ToTimespec(double seconds) {
 
 // Absolute deadlines on CLOCK_MONOTONIC, so the pacing does not drift with the wake-ups.
 void ArmTimer(int timer, std::optional<double> deadline) {
-    itimerspec spec{};
+    itimerspec setting{};
     if (deadline)
-        spec.it_value = ToTimespec(*deadline);
-    timerfd_settime(timer, TFD_TIMER_ABSTIME, &spec, nullptr);
+        setting.it_value = ToTimespec(*deadline);
+    timerfd_settime(timer, TFD_TIMER_ABSTIME, &setting, nullptr);
 }
 
 void SetFlag(int fd, int getCommand, int setCommand, int flag) {
