@@ -12,22 +12,22 @@
 #pragma once
 
 // --- Events raised to callbacks ---
-constexpr int kEventCommit       = 1;  // button released, ring selection made
-constexpr int kEventValueChanged = 2;  // ring selection, radio button switched
-constexpr int kEventLeftClick    = 3;  // button pressed
+constexpr int kEventCommit       = 1; // button released, ring selection made
+constexpr int kEventValueChanged = 2; // ring selection, radio button switched
+constexpr int kEventLeftClick    = 3; // button pressed
 constexpr int kEventGotFocus     = 8;
 constexpr int kEventLostFocus    = 9;
 constexpr int kEventClose        = 11; // the operator closes the panel
 constexpr int kEventTimerTick    = 15;
 
 // --- Control attributes ---
-constexpr int kAttrDimmed          = 500;  // 1 greyed and not operable, 0 operable
-constexpr int kAttrVisible         = 530;  // 1 shown, 0 hidden
-constexpr int kAttrLeft            = 531;  // pixels from the panel's left edge
-constexpr int kAttrTop             = 532;  // pixels from the panel's top edge
-constexpr int kAttrFrameColor      = 550;  // colour of a decoration, 0xRRGGBB
+constexpr int kAttrDimmed          = 500; // 1 greyed and not operable, 0 operable
+constexpr int kAttrVisible         = 530; // 1 shown, 0 hidden
+constexpr int kAttrLeft            = 531; // pixels from the panel's left edge
+constexpr int kAttrTop             = 532; // pixels from the panel's top edge
+constexpr int kAttrFrameColor      = 550; // colour of a decoration, 0xRRGGBB
 constexpr int kAttrTextColor       = 680;
-constexpr int kAttrTextFont        = 682;  // text: a font family, or kFontApplication
+constexpr int kAttrTextFont        = 682; // text: a font family, or kFontApplication
 constexpr int kAttrTextPointSize   = 686;
 constexpr int kAttrTextBold        = 687;
 constexpr int kAttrTextBgColor     = 690;
@@ -38,7 +38,7 @@ constexpr int kAttrPointsPerScreen = 1171; // strip chart: points per trace on s
 constexpr int kAttrTraceColor      = 1230; // strip chart trace (SetTraceAttribute)
 constexpr int kAttrEnabled         = 1271; // timer control: 0 stops the ticks
 
-constexpr int kScrollContinuous = 1;
+constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";
 
 // --- Kinds, data types, plot styles ---
@@ -54,8 +54,8 @@ constexpr int kPointEmpty    = 10;
 constexpr int kLineSolid     = 0;
 constexpr int kLineDashed    = 1;
 
-constexpr int kAxisX      = 0;
-constexpr int kAxisLeftY  = 1;
+constexpr int kAxisX       = 0;
+constexpr int kAxisLeftY   = 1;
 constexpr int kScaleManual = 0;
 
 constexpr int kAllPlots         = -1; // DeleteGraphPlot: every plot
@@ -97,8 +97,9 @@ int GetCtrlVal(int panel, int control, int *value);
 int GetCtrlVal(int panel, int control, unsigned short *value);
 // Text controls; text receives at most size - 1 characters and a terminator.
 int GetCtrlVal(int panel, int control, char *text, int size);
-// Shows the value at once (repaints now), also inside a wait that processes no events.
+// A number shows at the next event processing.
 int SetCtrlVal(int panel, int control, int value);
+// A text shows at once (repaints now), also inside a wait that processes no events.
 int SetCtrlVal(int panel, int control, const char *text);
 
 // --- Rings ---

@@ -530,7 +530,10 @@ int SetCtrlVal(int panel, int control, int value) {
         return found.error;
     if (!WriteNumber(found.widget, value))
         return platform::kErrWrongKind;
-    ShowAtOnce(found.widget);
+    // The live loop writes nine numbers between a reply and the next request; painting
+    // them now would hold that request back by milliseconds. They show at the next event
+    // processing, which every loop that writes them runs at once.
+    found.widget->update();
     return 0;
 }
 
