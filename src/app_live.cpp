@@ -18,11 +18,6 @@ using namespace com232;
 constexpr double kRunTimeout       = 2.0;
 constexpr std::uint16_t kTickLimit = 60000;
 
-void FlushBoth() {
-    FlushInQ(com232::vars.com);
-    FlushOutQ(com232::vars.com);
-}
-
 void SetVisible(int control, int visible) {
     SetCtrlAttribute(gui::vars.pHandle, control, kAttrVisible, visible);
 }
@@ -73,7 +68,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
     ShowChosenChart();
 
     CopyVarsToPP();
-    FlushBoth();
+    FlushBoth(com232::vars.com);
     com232::vars.rx_flag = 0;
     com232::vars.order   = kCmdLive;
     FillTxBuf(kCmdLive, com232::vars.pp);
@@ -91,7 +86,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
             com232::vars.graphrefresh = 0;
         }
         if (com232::vars.rx_flag == 1) {
-            FlushBoth();
+            FlushBoth(com232::vars.com);
             SendLiveRequest();
             com232::vars.rx_flag = 0;
             com232::vars.tstart  = Timer();
@@ -110,7 +105,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
     }
 
     com232::vars.rx_flag = 0;
-    FlushBoth();
+    FlushBoth(com232::vars.com);
     com232::vars.graphrefresh = 0;
     SetDimmed(ui::Ctrl22, 0);
     return 0;
@@ -120,7 +115,7 @@ int CC_BTNStop(int, int, int event, void *, int, int) {
     if (event != kEventCommit)
         return 0;
     com232::vars.rx_flag = 0;
-    FlushBoth();
+    FlushBoth(com232::vars.com);
     vars.stop_flag            = 1;
     com232::vars.graphrefresh = 0;
     SetDimmed(ui::Ctrl22, 0);
@@ -152,7 +147,7 @@ int CC_BTNData(int, int, int event, void *, int, int) {
 
     // The blocks are longer than a frame: the block read takes them from the queue itself.
     DetachReceiveCallback();
-    FlushBoth();
+    FlushBoth(com232::vars.com);
     const int source = GraphSource();
     const int blocks = source == gui::kSourceNorm ? 2 : 4;
     for (int block = 0; block < blocks; ++block) {
@@ -160,7 +155,7 @@ int CC_BTNData(int, int, int event, void *, int, int) {
         ReadData64(block * kBlockWords, source, kCmdDataBlock);
     }
     AttachReceiveCallback();
-    FlushBoth();
+    FlushBoth(com232::vars.com);
 
     // One live request brings the reference the curve is drawn against.
     com232::vars.rx_flag = 0;

@@ -18,11 +18,6 @@ constexpr double kGetTimeout   = 2.0;
 constexpr double kTeachTimeout = 1.5;
 constexpr double kResetTimeout = 1.5;
 
-void FlushBoth() {
-    FlushInQ(com232::vars.com);
-    FlushOutQ(com232::vars.com);
-}
-
 // Builds a request from the panel's current values and writes it.
 bool SendPanelSet(int code) {
     com232::vars.order = code;
@@ -87,7 +82,7 @@ int CC_BTNGet(int, int, int event, void *, int, int) {
         else if (com232::vars.target == EEPROM)
             com232::vars.order = kCmdReadEeprom;
         CopyVarsToPP();
-        FlushBoth();
+        FlushBoth(com232::vars.com);
         com232::vars.rx_flag = 0;
         FillTxBuf(com232::vars.order, com232::vars.pp);
         if (WriteFrame())
@@ -120,7 +115,7 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
     }
     if (event != kEventCommit)
         return 0;
-    FlushBoth();
+    FlushBoth(com232::vars.com);
     if (SendPanelSet(kCmdTeach))
         gui::ShowStatus("Line Ok!");
     com232::vars.tstart = Timer();
@@ -138,7 +133,7 @@ int CC_ButtonTeach(int, int, int event, void *, int, int) {
 int CC_ButtonReset(int, int, int event, void *, int, int) {
     if (event != kEventCommit)
         return 0;
-    FlushBoth();
+    FlushBoth(com232::vars.com);
     if (SendPanelSet(kCmdReset))
         gui::ShowStatus("Line Ok!");
     // The fetch after the reply runs a wait of its own on the shared clock variables, so

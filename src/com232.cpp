@@ -47,12 +47,12 @@ void PutWord(unsigned char *bytes, int offset, unsigned value) {
     bytes[offset + 1] = static_cast<unsigned char>(value);
 }
 
+} // namespace
+
 void FlushBoth(int port) {
     FlushInQ(port);
     FlushOutQ(port);
 }
-
-} // namespace
 
 // --- Frames ---
 

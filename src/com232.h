@@ -87,6 +87,8 @@ void FillTxBuf(int code, const std::uint16_t *words);
 void GetRxBuf(int n);
 // Writes the frame in szWriteBuf to com; true when all of it went out.
 bool WriteFrame();
+// Drops what waits in the input queue, then in the output queue, of a port.
+void FlushBoth(int port);
 
 // --- Port set-up and line check ---
 // The status text of a negative open result.

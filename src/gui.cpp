@@ -135,8 +135,7 @@ void PushGET(int target) {
     if (target != DATFILE) {
         com232::vars.order = target == RAM ? kCmdReadRam : kCmdReadEeprom;
         CopyVarsToPP();
-        FlushInQ(com232::vars.com);
-        FlushOutQ(com232::vars.com);
+        FlushBoth(com232::vars.com);
         FillTxBuf(com232::vars.order, com232::vars.pp);
         com232::vars.rx_flag = 0;
         if (WriteFrame())
