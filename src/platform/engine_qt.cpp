@@ -22,7 +22,7 @@ bool DisplayReachable() {
     if (platform.isEmpty() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return true;
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    const bool reachable = xcb_connection_has_error(connection) == 0;
+    const bool reachable         = xcb_connection_has_error(connection) == 0;
     xcb_disconnect(connection);
     return reachable;
 }
@@ -34,9 +34,11 @@ int StartEngine(int argc, char **argv) {
         return 1;
     if (!DisplayReachable())
         return 0;
-    savedArgc = argc;
+    savedArgc   = argc;
     application = std::make_unique<QApplication>(savedArgc, argv);
     return 1;
 }
 
-void StopEngine() { application.reset(); }
+void StopEngine() {
+    application.reset();
+}

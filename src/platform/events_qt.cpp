@@ -28,7 +28,9 @@ QElapsedTimer &Clock() {
 
 } // namespace
 
-double Timer() { return static_cast<double>(Clock().nsecsElapsed()) * 1e-9; }
+double Timer() {
+    return static_cast<double>(Clock().nsecsElapsed()) * 1e-9;
+}
 
 void Delay(double seconds) {
     if (seconds > 0)
