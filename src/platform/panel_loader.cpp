@@ -2,6 +2,7 @@
 // class name, each control bound to its id and callback by the file's dynamic
 // properties, and the widgets' signals turned into the events the callbacks expect.
 #include "panel_internal.h"
+#include "widgets/indicator.h"
 #include "widgets/led.h"
 #include "widgets/strip_chart.h"
 #include "widgets/timer_control.h"
@@ -63,6 +64,8 @@ class PanelUiLoader : public QUiLoader {
             return new XYGraph(parent);
         if (className == QLatin1String("Led"))
             return new Led(parent);
+        if (className == QLatin1String("Indicator"))
+            return new Indicator(parent);
         if (className == QLatin1String("TimerControl"))
             return new TimerControl(parent);
         return nullptr;

@@ -2,6 +2,7 @@
 // values, attributes, rings, text messages made at run time, plots and pictures.
 #include "panel_internal.h"
 #include "trace.h"
+#include "widgets/indicator.h"
 #include "widgets/led.h"
 #include "widgets/strip_chart.h"
 #include "widgets/timer_control.h"
@@ -97,6 +98,8 @@ bool ReadNumber(const QWidget *widget, int &value) {
         value = button->isChecked() ? 1 : 0;
     } else if (auto *led = qobject_cast<const Led *>(widget)) {
         value = led->IsOn() ? 1 : 0;
+    } else if (auto *indicator = qobject_cast<const Indicator *>(widget)) {
+        value = indicator->Value();
     } else if (auto *label = qobject_cast<const QLabel *>(widget)) {
         value = label->text().toInt();
     } else if (auto *edit = qobject_cast<const QLineEdit *>(widget)) {
@@ -138,6 +141,8 @@ bool WriteText(QWidget *widget, const QString &text) {
 bool WriteNumber(QWidget *widget, int value) {
     if (auto *spin = qobject_cast<QSpinBox *>(widget))
         spin->setValue(value);
+    else if (auto *indicator = qobject_cast<Indicator *>(widget))
+        indicator->SetValue(value);
     else if (auto *ring = qobject_cast<QComboBox *>(widget))
         return SelectRingValue(ring, value);
     else if (auto *button = qobject_cast<QAbstractButton *>(widget))
