@@ -11,6 +11,7 @@
 #include <QSerialPort>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -353,6 +354,8 @@ int ComWrt(int portNo, const unsigned char *buffer, int count) {
     const qint64 queued = port->serial.write(reinterpret_cast<const char *>(buffer), count);
     if (queued < 0)
         return kComErrIO;
+    // Hands the bytes to the device at once; the wait below is for a device that is full.
+    port->serial.flush();
     const QDeadlineTimer deadline = DeadlineOf(*port);
     while (port->serial.bytesToWrite() > 0 &&
            port->serial.waitForBytesWritten(RemainingMs(deadline))) {
@@ -361,6 +364,10 @@ int ComWrt(int portNo, const unsigned char *buffer, int count) {
     const int written =
         static_cast<int>(std::clamp<qint64>(queued - port->serial.bytesToWrite(), 0, queued));
     TraceBytes("TX", buffer, written);
+    // On a pty the bytes reach the peer through a kernel worker that the scheduler may
+    // hold back behind whatever this thread does next (the replot after a request);
+    // stepping aside once lets the peer see the request at once.
+    sched_yield();
     if (!UsablePort(portNo))
         return written > 0 ? written : kComErrIO;
     return written;
