@@ -30,6 +30,9 @@ constexpr std::size_t kMaxGarbageBytes = 8;
 constexpr double kSecondsPerMs         = 1e-3;
 constexpr long kNanosPerSecond         = 1000000000L;
 constexpr char kWakeStop               = 's';
+// A timer wakes the host this much before a group is due and the host waits out the rest
+// on the clock: the wake-up of a sleeping thread alone is late by a tenth of a millisecond.
+constexpr double kEarlyWakeSeconds = 200e-6;
 
 double MonotonicNow() {
     timespec now{};
@@ -197,12 +200,14 @@ double Server::Deadline(const PendingReply &reply, std::size_t end) const {
 
 // A reader that does not keep up loses bytes, as behind a real UART; the host never blocks.
 void Server::WriteDueBytes() {
-    const double now = MonotonicNow();
     while (!replies_.empty()) {
         PendingReply &reply   = replies_.front();
         const std::size_t end = GroupEnd(reply);
-        if (Deadline(reply, end) > now)
+        const double due      = Deadline(reply, end);
+        if (due > MonotonicNow() + kEarlyWakeSeconds)
             return;
+        while (MonotonicNow() < due) {
+        }
         (void)!write(master_, reply.bytes.data() + reply.written, end - reply.written);
         const double writtenAt = MonotonicNow();
         if (reply.written == 0)
@@ -220,7 +225,7 @@ void Server::WriteDueBytes() {
 std::optional<double> Server::NextDeadline() const {
     if (replies_.empty())
         return std::nullopt;
-    return Deadline(replies_.front(), GroupEnd(replies_.front()));
+    return Deadline(replies_.front(), GroupEnd(replies_.front())) - kEarlyWakeSeconds;
 }
 
 } // namespace
