@@ -613,10 +613,11 @@ TEST_F(MainPanelFile, EveryControlCarriesItsIdItsNameAndItsControlNameAsDescript
 
 TEST_F(MainPanelFile, TabVisitsTheOperableControlsInWorkingOrder) {
     const QStringList expected = {
-        "DropDCom",  "power",          "reference", "hysteresis", "polarity",    "hold",
-        "hwmode",    "evalmode",       "mmtime",    "mmthd",      "sdelay",      "RBTRam",
-        "RBTEeprom", "RBTFile",        "BTNSend",   "BTNGet",     "ButtonTeach", "ButtonReset",
-        "BTNData",   "RNGGraphSource", "BTNRun",    "BTNStop"};
+        "DropDCom", "power",       "reference",   "hysteresis",   "polarity",
+        "hold",     "hwmode",      "evalmode",    "mmtime",       "mmthd",
+        "sdelay",   "RBTRam",      "RBTEeprom",   "RBTFile",      "BTNSend",
+        "BTNGet",   "ButtonTeach", "ButtonReset", "BTNData",      "RNGGraphSource",
+        "BTNRun",   "BTNStop",     "CHKRecord",   "BTNSaveChart", "BTNSaveCurve"};
     QStringList visited;
     QWidget *start  = platform::ControlWidget(panel, ui::DropDCom);
     QWidget *widget = start;
