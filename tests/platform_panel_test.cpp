@@ -613,11 +613,10 @@ TEST_F(MainPanelFile, EveryControlCarriesItsIdItsNameAndItsControlNameAsDescript
 
 TEST_F(MainPanelFile, TabVisitsTheOperableControlsInWorkingOrder) {
     const QStringList expected = {
-        "DropDCom", "power",       "reference",   "hysteresis",   "polarity",
-        "hold",     "hwmode",      "evalmode",    "mmtime",       "mmthd",
-        "sdelay",   "RBTRam",      "RBTEeprom",   "RBTFile",      "BTNSend",
-        "BTNGet",   "ButtonTeach", "ButtonReset", "BTNData",      "RNGGraphSource",
-        "BTNRun",   "BTNStop",     "CHKRecord",   "BTNSaveChart", "BTNSaveCurve"};
+        "DropDCom",  "power",          "reference", "hysteresis", "polarity",    "hold",
+        "hwmode",    "evalmode",       "mmtime",    "mmthd",      "sdelay",      "RBTRam",
+        "RBTEeprom", "RBTFile",        "BTNSend",   "BTNGet",     "ButtonTeach", "ButtonReset",
+        "BTNData",   "RNGGraphSource", "BTNRun",    "BTNStop"};
     QStringList visited;
     QWidget *start  = platform::ControlWidget(panel, ui::DropDCom);
     QWidget *widget = start;
