@@ -4,7 +4,7 @@ ASAN    ?= build-asan
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-asan bench clean
+.PHONY: all deps configure build run test test-asan bench install clean
 
 all: build
 
@@ -37,3 +37,8 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN)
+
+# The program, its panel file, logo, menu entry and icon under $(PREFIX).
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)

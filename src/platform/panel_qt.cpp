@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -433,11 +434,16 @@ void RaisePanelEvent(int panel, int event) {
     callback(panel, event, nullptr, 0, 0);
 }
 
+// Beside the program in a build tree; in the data folder of an installed program.
 QString ResolveProgramFile(const char *fileName) {
     const QString name = QString::fromLocal8Bit(fileName);
     if (name.contains('/'))
         return name;
-    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString beside = programDir.filePath(name);
+    const QString installed =
+        QDir(programDir.filePath(QStringLiteral(RMX7_DATA_DIR_FROM_BIN))).filePath(name);
+    return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : installed;
 }
 
 } // namespace platform
