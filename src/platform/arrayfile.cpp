@@ -1,12 +1,13 @@
 // Array files: unsigned integers as text, one value a line, right-aligned in a field.
 #include "arrayfile.h"
 
+#include "textfile.h"
+
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 std::string FormatArrayText(const unsigned int *values, int count, int fieldWidth) {
     std::string text;
@@ -43,20 +44,8 @@ int ParseArrayText(const std::string &text, unsigned int *values, int count) {
 }
 
 int ArrayToFile(const char *path, const unsigned int *values, int count, int fieldWidth) {
-    const std::string target    = path;
-    const std::string temporary = target + ".part";
-    const std::string text      = FormatArrayText(values, count, fieldWidth);
-    FILE *file                  = std::fopen(temporary.c_str(), "w");
-    if (!file)
-        return kFileErrWrite;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                         std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return kFileErrWrite;
-    }
-    return 0;
+    return ReplaceTextFile(path, FormatArrayText(values, count, fieldWidth)) == 0 ? 0
+                                                                                  : kFileErrWrite;
 }
 
 int FileToArray(const char *path, unsigned int *values, int count) {

@@ -1,0 +1,75 @@
+// Text files over POSIX calls, so that every failure of the disk is seen and reported.
+#include "textfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr mode_t kFileMode = 0644;
+
+// Writes all of text; 0 or -errno.
+int WriteAll(int fd, const std::string &text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? -errno : -EIO;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Closes fd; the first error of result and the close.
+int CloseKeepingError(int fd, int result) {
+    if (close(fd) != 0 && result == 0)
+        return -errno;
+    return result;
+}
+
+int WriteNew(const char *path, const std::string &text, int flags) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | flags, kFileMode);
+    if (fd < 0)
+        return -errno;
+    return CloseKeepingError(fd, WriteAll(fd, text));
+}
+
+} // namespace
+
+int CreateTextFile(const char *path, const std::string &text) {
+    return WriteNew(path, text, O_EXCL);
+}
+
+int AppendTextFile(const char *path, const std::string &text) {
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    struct stat before {};
+    if (fstat(fd, &before) != 0)
+        return CloseKeepingError(fd, -errno);
+    const int result = WriteAll(fd, text);
+    if (result != 0 && ftruncate(fd, before.st_size) != 0)
+        std::perror("rmx7scope: cannot cut back a failed append");
+    return CloseKeepingError(fd, result);
+}
+
+int ReplaceTextFile(const char *path, const std::string &text) {
+    const std::string temporary = std::string(path) + ".part";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
+    if (fd < 0)
+        return -errno;
+    int result = WriteAll(fd, text);
+    if (result == 0 && fsync(fd) != 0)
+        result = -errno;
+    result = CloseKeepingError(fd, result);
+    if (result == 0 && std::rename(temporary.c_str(), path) != 0)
+        result = -errno;
+    if (result != 0)
+        unlink(temporary.c_str());
+    return result;
+}

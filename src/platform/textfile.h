@@ -1,0 +1,15 @@
+// Text files written by the program: new files, appended files and atomic replacements.
+// Results: 0 on success, else the negated errno of the failing call.
+#pragma once
+
+#include <string>
+
+// Creates path holding text; fails with -EEXIST when the file is there already.
+int CreateTextFile(const char *path, const std::string &text);
+// Appends text to a file that exists; a missing file or folder fails (-ENOENT) rather
+// than being made anew. A failed append cuts the file back to its length before, so what
+// was in it stays whole.
+int AppendTextFile(const char *path, const std::string &text);
+// Writes the file atomically: the text goes to path + ".part", which is then renamed over
+// path, so a failed write leaves an older file whole.
+int ReplaceTextFile(const char *path, const std::string &text);
