@@ -127,3 +127,9 @@ int PlotXY(int panel, int control, const void *x, const void *y, int n, int xTyp
 int DeleteGraphPlot(int panel, int control, int plotHandle, int refresh);
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
 int DisplayImageFile(int panel, int control, const char *fileName);
+
+constexpr int kImagePng = 0;
+constexpr int kImagePdf = 1;
+// Writes what a strip chart or an x-y graph shows, at its size on screen, as a PNG or PDF
+// file. The picture goes to path + ".part", which is then renamed over path.
+int SavePlotImage(int panel, int control, const char *path, int format);

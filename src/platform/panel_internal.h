@@ -25,6 +25,7 @@ constexpr int kErrNoResource      = -7; // the file holds no panel of that resou
 constexpr int kErrUnknownCallback = -8;
 constexpr int kErrDuplicateId     = -9;
 constexpr int kErrNoEngine        = -10;
+constexpr int kErrFileWrite       = -11;
 
 // Dynamic properties that the panel file gives the widgets.
 constexpr const char *kCtrlIdProperty        = "ctrlId";

@@ -20,8 +20,11 @@
 #include <QSpinBox>
 #include <QThread>
 
+#include <qcustomplot.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -733,5 +736,25 @@ int DisplayImageFile(int panel, int control, const char *fileName) {
         return platform::kErrFileUnreadable;
     }
     picture->setPixmap(image);
+    return 0;
+}
+
+int SavePlotImage(int panel, int control, const char *path, int format) {
+    const Control found = Find(panel, control);
+    if (!found.widget)
+        return found.error;
+    auto *plot = found.widget->findChild<QCustomPlot *>();
+    if (!plot)
+        return platform::kErrWrongKind;
+    if (!path || (format != kImagePng && format != kImagePdf))
+        return platform::kErrBadArgument;
+    const QString target    = QFile::decodeName(path);
+    const QString temporary = target + ".part";
+    const bool saved = format == kImagePng ? plot->savePng(temporary) : plot->savePdf(temporary);
+    // rename(2) replaces an older file in one step, which QFile::rename does not.
+    if (!saved || std::rename(QFile::encodeName(temporary).constData(), path) != 0) {
+        QFile::remove(temporary);
+        return platform::kErrFileWrite;
+    }
     return 0;
 }
