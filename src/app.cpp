@@ -2,6 +2,7 @@
 #include "app.h"
 
 #include "com232.h"
+#include "exports.h"
 #include "gui.h"
 #include "logo.h"
 #include "platform/dialogs.h"
@@ -10,6 +11,7 @@
 #include "platform/serial.h"
 #include "platform/trace.h"
 #include "pty_host.h"
+#include "record.h"
 #include "ui.h"
 
 #include <cstdio>
@@ -42,6 +44,9 @@ const CallbackEntry kCallbacks[] = {
     {"CC_Timer50ms", CC_Timer50ms, nullptr},
     {"CC_RNGGraphSource", CC_RNGGraphSource, nullptr},
     {"CC_BTNData", CC_BTNData, nullptr},
+    {"CC_CHKRecord", CC_CHKRecord, nullptr},
+    {"CC_BTNSaveCurve", CC_BTNSaveCurve, nullptr},
+    {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
 };
 
 void CopyText(char *destination, int size, const char *text) {
@@ -213,6 +218,8 @@ void InitVars() {
     com232::vars      = com232::Vars{};
     gui::vars         = gui::Vars{};
     logo::vars        = logo::Vars{};
+    record::vars      = record::Vars{};
+    exports::vars     = exports::Vars{};
     vars              = Vars{};
     gui::vars.pHandle = panel;
     CopyText(gui::vars.proj_dir, gui::kPathSize, projectDirectory);
@@ -232,6 +239,7 @@ void InitVars() {
     CopyText(vars.szSoftname, kTextSize, kProgramName);
     CopyText(vars.szSoftversion, kTextSize, kProgramVersion);
 
+    exports::DimSaveButtons(false);
     logo::ShowLogo(logo::kModeFull);
     gui::ShowStatus(com232::vars.szStatus);
     gui::GetPanelValues();

@@ -73,5 +73,12 @@ int CC_RNGGraphSource(int panel, int control, int event, void *callbackData, int
                       int eventData2);
 int CC_BTNData(int panel, int control, int event, void *callbackData, int eventData1,
                int eventData2);
+// Recording of a run and saving of the curve and the chart.
+int CC_CHKRecord(int panel, int control, int event, void *callbackData, int eventData1,
+                 int eventData2);
+int CC_BTNSaveCurve(int panel, int control, int event, void *callbackData, int eventData1,
+                    int eventData2);
+int CC_BTNSaveChart(int panel, int control, int event, void *callbackData, int eventData1,
+                    int eventData2);
 
 } // namespace app

@@ -1,12 +1,14 @@
-// Live view callbacks: the run loop, Stop, the timer tick, the graph-source switch and
-// the data curve capture.
+// Live view callbacks: the run loop, Stop, the timer tick, the graph-source switch, the
+// data curve capture, and the recording and saving of what they show.
 #include "app.h"
 
 #include "com232.h"
+#include "exports.h"
 #include "gui.h"
 #include "platform/events.h"
 #include "platform/panel.h"
 #include "platform/serial.h"
+#include "record.h"
 #include "ui.h"
 
 namespace app {
@@ -65,6 +67,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
     SetVisible(ui::GraphDATA, 0);
     SetDimmed(ui::Ctrl22, 1);
     SetDimmed(ui::Ctrl6, 1);
+    exports::DimSaveButtons(true);
     ShowChosenChart();
 
     CopyVarsToPP();
@@ -74,7 +77,8 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
     FillTxBuf(kCmdLive, com232::vars.pp);
     if (WriteFrame())
         gui::ShowStatus("Line Ok!");
-    com232::vars.tstart       = Timer();
+    com232::vars.tstart = Timer();
+    record::RunStarted(com232::vars.tstart);
     vars.stop_flag            = 0;
     com232::vars.graphrefresh = 0;
     gui::FillarrayNORM(com232::vars.params.reference, 0);
@@ -83,6 +87,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
         // Plot before the next request is built: building it overwrites pp.
         if (com232::vars.graphrefresh == 1) {
             PlotReply();
+            record::AppendReply(Timer());
             com232::vars.graphrefresh = 0;
         }
         if (com232::vars.rx_flag == 1) {
@@ -91,6 +96,8 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
             com232::vars.rx_flag = 0;
             com232::vars.tstart  = Timer();
             WriteFrame();
+            // The disk waits until the request is out: the reply takes 37 ms to come.
+            record::WriteDueRows(Timer());
         }
         // The window restarts with every request: it measures the silence since the latest.
         com232::vars.tdiff = Timer() - com232::vars.tstart;
@@ -108,6 +115,8 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
     FlushBoth(com232::vars.com);
     com232::vars.graphrefresh = 0;
     SetDimmed(ui::Ctrl22, 0);
+    record::StopRecording();
+    exports::DimSaveButtons(false);
     return 0;
 }
 
@@ -172,9 +181,36 @@ int CC_BTNData(int, int, int event, void *, int, int) {
     }
     gui::PlotDATACurve(com232::vars.yArrayA, com232::vars.yArrayB, gui::vars.upArray,
                        gui::vars.loArray, gui::vars.refArray);
+    exports::NoteCapture(source);
     SetDimmed(ui::Ctrl6, 0);
     FlushOutQ(com232::vars.com);
     FlushInQ(com232::vars.com);
+    return 0;
+}
+
+// --- Recording and export ---
+
+int CC_CHKRecord(int panel, int control, int event, void *, int, int) {
+    if (event != kEventCommit || vars.stop_flag != 0)
+        return 0;
+    int on = 0;
+    GetCtrlVal(panel, control, &on);
+    if (on)
+        record::StartRecording();
+    else
+        record::StopRecording();
+    return 0;
+}
+
+int CC_BTNSaveCurve(int, int, int event, void *, int, int) {
+    if (event == kEventCommit)
+        exports::SaveCurve();
+    return 0;
+}
+
+int CC_BTNSaveChart(int, int, int event, void *, int, int) {
+    if (event == kEventCommit)
+        exports::SaveChart();
     return 0;
 }
 

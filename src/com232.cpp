@@ -204,6 +204,7 @@ int GetVERSIONInfo() {
     }
 
     vars.szVersion[0] = '\0';
+    vars.firmware[0]  = '\0';
     vars.nBytesR      = n > 0 ? ComRd(vars.com, vars.szReadBuf, std::min(n, kBufferSize)) : 0;
     if (vars.nBytesR == expected) {
         if (expected == kFirmwareLength0) {
@@ -212,6 +213,8 @@ int GetVERSIONInfo() {
         } else {
             DecodeFirmware100(vars.szReadBuf, vars.szStatus, kStatusSize);
         }
+        std::snprintf(vars.firmware, kStatusSize, "%s",
+                      expected == kFirmwareLength0 ? vars.szVersion : vars.szStatus);
     }
 
     AttachReceiveCallback();
@@ -323,9 +326,13 @@ int ReadData64(int start, int source, int code) {
 
 // --- Parameter copies ---
 
+std::uint16_t ParameterWord(const Parameters &params, int i) {
+    return params.*kWordVariable[i];
+}
+
 void CopyVarsToPP() {
     for (int i = 0; i < PNUM; ++i)
-        vars.pp[i] = vars.params.*kWordVariable[i];
+        vars.pp[i] = ParameterWord(vars.params, i);
 }
 
 void CopyPPtoVars() {

@@ -74,6 +74,7 @@ struct Vars {
     double tdiff                          = 0;
     char szStatus[kStatusSize]            = {};
     char szVersion[kTextSize]             = {};
+    char firmware[kStatusSize]            = {}; // the last firmware text, of either variant
     int target                            = RAM;
     Parameters params                     = {};
     std::uint16_t yArrayA[kCurveSize]     = {};
@@ -112,6 +113,8 @@ void DetachReceiveCallback();
 int ReadData64(int start, int source, int code);
 
 // --- Parameter copies ---
+// Word i (0 to PNUM - 1) of a parameter set, in frame order.
+std::uint16_t ParameterWord(const Parameters &params, int i);
 void CopyVarsToPP();
 void CopyPPtoVars();
 

@@ -42,4 +42,9 @@ constexpr int mmthd          = 49;
 constexpr int power          = 50;
 constexpr int GraphDATA      = 51;
 
+// Beyond the original panel.
+constexpr int CHKRecord    = 52; // check box: record live replies to CSV
+constexpr int BTNSaveCurve = 53;
+constexpr int BTNSaveChart = 54;
+
 } // namespace ui

@@ -5,13 +5,21 @@
 
 #include "app.h"
 #include "com232.h"
+#include "exports.h"
 #include "gui.h"
+#include "platform/dialogs.h"
 #include "platform/events.h"
 #include "platform/panel.h"
 #include "platform/serial.h"
+#include "record.h"
 #include "ui.h"
 
 #include <QTimer>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 using namespace com232;
 
@@ -21,6 +29,55 @@ int Attribute(int panel, int control, int attribute) {
     int value = -1;
     GetCtrlAttribute(panel, control, attribute, &value);
     return value;
+}
+
+std::vector<std::string> Lines(const std::string &path) {
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string &line) {
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    for (std::string field; std::getline(in, field, ',');)
+        fields.push_back(field);
+    return fields;
+}
+
+std::string Head(const std::string &path, std::size_t count) {
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes(count, '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(count));
+    return bytes;
+}
+
+// A fresh project folder; removed with the fixture.
+struct ProjectDir {
+    std::filesystem::path path;
+    ProjectDir() {
+        path = std::filesystem::temp_directory_path() /
+               ("rmx7-project-" + std::to_string(getpid()) + "-" + std::to_string(rand()));
+        std::filesystem::create_directories(path);
+        std::snprintf(gui::vars.proj_dir, sizeof gui::vars.proj_dir, "%s", path.c_str());
+    }
+    ~ProjectDir() { std::filesystem::remove_all(path); }
+    std::vector<std::string> Files(const std::string &prefix) const {
+        std::vector<std::string> found;
+        for (const auto &entry : std::filesystem::directory_iterator(path))
+            if (entry.path().filename().string().rfind(prefix, 0) == 0)
+                found.push_back(entry.path().string());
+        return found;
+    }
+};
+
+// The save dialog, answered with this path.
+std::string chosenPath;
+int ChoosePath(const char *, int, char *pathName) {
+    std::snprintf(pathName, kPathSize, "%s", chosenPath.c_str());
+    return kSelectNew;
 }
 
 } // namespace
@@ -177,4 +234,109 @@ TEST_F(LiveView, SourceChangeAfterACaptureLeavesTheGraphBesideTheChart) {
     EXPECT_EQ(Visible(ui::ChartRAW), 1);
     RunFor(1);
     EXPECT_EQ(Visible(ui::GraphDATA), 0);
+}
+
+// --- Recording and export ---
+
+TEST_F(LiveView, RecordingWritesTheHeaderThenOneRowPerReplyWithTheIndicatorValues) {
+    ProjectDir project;
+    SetCtrlVal(panel, ui::CHKRecord, 1);
+    controller.liveLimit = 5;
+    Commit(app::CC_BTNRun); // ends by the time-out, which must write the rows still waiting
+    const std::vector<std::string> files = project.Files("RMX7live-");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(files[0]).filename().string().size(),
+              std::strlen("RMX7live-yyyymmdd-hhmmss.csv"));
+    const std::vector<std::string> lines = Lines(files[0]);
+    ASSERT_EQ(lines.size(), 5u + 5u);
+    EXPECT_EQ(lines[0], "# program K-VEX-RMX7-PIRA-Scope V2.0");
+    EXPECT_EQ(lines[1], "# firmware " + controller.firmware);
+    EXPECT_EQ(lines[2], "# port COM1 " + peer.path());
+    std::string words = "# parameters";
+    for (std::uint16_t word : controller.ram)
+        words += " " + std::to_string(word);
+    EXPECT_EQ(lines[3], words) << "the set fetched at the port set-up";
+    EXPECT_EQ(lines[4], "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate");
+    double previous = -1;
+    for (std::size_t row = 5; row < lines.size(); ++row) {
+        const std::vector<std::string> f = Fields(lines[row]);
+        ASSERT_EQ(f.size(), 10u) << lines[row];
+        EXPECT_EQ(f[0].size() - f[0].find('.'), 4u) << "three decimals: " << f[0];
+        EXPECT_GE(std::stod(f[0]), previous);
+        previous = std::stod(f[0]);
+    }
+    const std::vector<std::string> last = Fields(lines.back());
+    const std::pair<int, int> shown[]   = {{1, ui::valNORM}, {2, ui::adcCHA}, {4, ui::Amax},
+                                           {5, ui::Amin},    {6, ui::UPval},  {7, ui::LOval}};
+    for (const auto &[column, indicator] : shown)
+        EXPECT_EQ(std::stoi(last[column]), Value(indicator)) << "column " << column;
+    EXPECT_EQ(last[3], "450") << "adcCHB";
+    EXPECT_EQ(last[8], "510") << "refval";
+    EXPECT_EQ(last[9], "1") << "instate";
+    EXPECT_FALSE(record::vars.active);
+}
+
+TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
+    ProjectDir project;
+    SetCtrlVal(panel, ui::CHKRecord, 1);
+    bool removed = false, dimmedDuringRun = false;
+    int repliesAtFailure = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!removed && controller.liveReplies >= 3) {
+            removed         = true;
+            dimmedDuringRun = Dimmed(ui::BTNSaveChart) == 1 && Dimmed(ui::BTNSaveCurve) == 1;
+            std::filesystem::remove_all(project.path);
+        }
+        if (removed && !record::vars.active && repliesAtFailure == 0)
+            repliesAtFailure = controller.liveReplies;
+        if (repliesAtFailure > 0 && controller.liveReplies > repliesAtFailure + 3)
+            Commit(app::CC_BTNStop);
+    });
+    poll.start(1);
+    QTimer::singleShot(10000, [this] { Commit(app::CC_BTNStop); });
+    Commit(app::CC_BTNRun);
+    ASSERT_GT(repliesAtFailure, 0) << "the failed write must end the recording";
+    EXPECT_TRUE(dimmedDuringRun);
+    EXPECT_EQ(Value(ui::CHKRecord), 0);
+    const std::vector<std::string> texts = StatusTexts();
+    EXPECT_NE(std::find_if(texts.begin(), texts.end(),
+                           [](const std::string &t) {
+                               return t.rfind("Recording stopped - cannot write RMX7live-", 0) == 0;
+                           }),
+              texts.end());
+    EXPECT_EQ(Dimmed(ui::BTNSaveChart), 0);
+}
+
+TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfAndTheChartItsPng) {
+    ProjectDir project;
+    EXPECT_EQ(Dimmed(ui::BTNSaveCurve), 1) << "nothing captured yet";
+    SetFileSelectStub(ChoosePath);
+    for (int source : {gui::kSourceNorm, gui::kSourceRaw}) {
+        SetCtrlVal(panel, ui::RNGGraphSource, source);
+        Commit(app::CC_BTNData);
+        EXPECT_EQ(Dimmed(ui::BTNSaveCurve), 0);
+        chosenPath = (project.path / "curve.csv").string();
+        Commit(app::CC_BTNSaveCurve);
+        const std::vector<std::string> lines = Lines(chosenPath);
+        ASSERT_EQ(lines.size(), 4u + 1u + 128u) << StatusLine();
+        EXPECT_EQ(lines[3].rfind("# parameters 640 300", 0), 0u);
+        const bool raw = source == gui::kSourceRaw;
+        EXPECT_EQ(lines[4], raw ? "x,A,B" : "x,NORM,upper,lower,reference");
+        EXPECT_EQ(Fields(lines[5]).size(), raw ? 3u : 5u);
+        EXPECT_EQ(Fields(lines[5])[0], "1");
+        EXPECT_EQ(Fields(lines.back())[0], "128");
+        EXPECT_EQ(std::stoi(Fields(lines.back())[1]), vars.yArrayA[127]);
+        EXPECT_EQ(Head((project.path / "curve.png").string(), 4), "\x89PNG");
+        EXPECT_EQ(Head((project.path / "curve.pdf").string(), 5), "%PDF-");
+        EXPECT_EQ(StatusLine(), "Curve saved: curve.csv, .png, .pdf");
+    }
+    chosenPath = (project.path / "chart.png").string();
+    Commit(app::CC_BTNSaveChart);
+    EXPECT_EQ(Head(chosenPath, 4), "\x89PNG");
+    EXPECT_TRUE(project.Files("curve.csv.part").empty() && project.Files("chart.png.").empty());
+    chosenPath = (project.path / "gone" / "curve.csv").string();
+    Commit(app::CC_BTNSaveCurve);
+    EXPECT_EQ(StatusLine(), "Curve not saved - cannot write curve.csv!");
+    SetFileSelectStub(nullptr);
 }

@@ -558,9 +558,10 @@ TEST(FileDialog, TheChosenNameGetsTheExtensionAndTellsNewFromExisting) {
 namespace {
 
 const char *const kMainCallbackNames[] = {
-    "CC_DropDCom",  "CC_BTNSend",   "CC_BTNGet",        "CC_ButtonTeach", "CC_ButtonReset",
-    "CC_RBTRam",    "CC_RBTEeprom", "CC_RBTFile",       "CC_BTNRun",      "CC_BTNStop",
-    "CC_Timer50ms", "CC_BTNData",   "CC_RNGGraphSource"};
+    "CC_DropDCom",       "CC_BTNSend",   "CC_BTNGet",       "CC_ButtonTeach",
+    "CC_ButtonReset",    "CC_RBTRam",    "CC_RBTEeprom",    "CC_RBTFile",
+    "CC_BTNRun",         "CC_BTNStop",   "CC_Timer50ms",    "CC_BTNData",
+    "CC_RNGGraphSource", "CC_CHKRecord", "CC_BTNSaveCurve", "CC_BTNSaveChart"};
 
 class MainPanelFile : public PanelFixture {
   protected:
@@ -613,10 +614,11 @@ TEST_F(MainPanelFile, EveryControlCarriesItsIdItsNameAndItsControlNameAsDescript
 
 TEST_F(MainPanelFile, TabVisitsTheOperableControlsInWorkingOrder) {
     const QStringList expected = {
-        "DropDCom",  "power",          "reference", "hysteresis", "polarity",    "hold",
-        "hwmode",    "evalmode",       "mmtime",    "mmthd",      "sdelay",      "RBTRam",
-        "RBTEeprom", "RBTFile",        "BTNSend",   "BTNGet",     "ButtonTeach", "ButtonReset",
-        "BTNData",   "RNGGraphSource", "BTNRun",    "BTNStop"};
+        "DropDCom", "power",       "reference",   "hysteresis",   "polarity",
+        "hold",     "hwmode",      "evalmode",    "mmtime",       "mmthd",
+        "sdelay",   "RBTRam",      "RBTEeprom",   "RBTFile",      "BTNSend",
+        "BTNGet",   "ButtonTeach", "ButtonReset", "BTNData",      "RNGGraphSource",
+        "BTNRun",   "BTNStop",     "CHKRecord",   "BTNSaveChart", "BTNSaveCurve"};
     QStringList visited;
     QWidget *start  = platform::ControlWidget(panel, ui::DropDCom);
     QWidget *widget = start;
