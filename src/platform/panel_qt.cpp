@@ -739,6 +739,11 @@ int DisplayImageFile(int panel, int control, const char *fileName) {
     return 0;
 }
 
+constexpr int kMinImageWidth      = 200;
+constexpr int kMinImageHeight     = 150;
+constexpr int kDefaultImageWidth  = 800;
+constexpr int kDefaultImageHeight = 500;
+
 int SavePlotImage(int panel, int control, const char *path, int format) {
     const Control found = Find(panel, control);
     if (!found.widget)
@@ -748,9 +753,13 @@ int SavePlotImage(int panel, int control, const char *path, int format) {
         return platform::kErrWrongKind;
     if (!path || (format != kImagePng && format != kImagePdf))
         return platform::kErrBadArgument;
-    const QString target    = QFile::decodeName(path);
-    const QString temporary = target + ".part";
-    const bool saved = format == kImagePng ? plot->savePng(temporary) : plot->savePdf(temporary);
+    // A plot never laid out on screen (a panel not shown yet) has no size worth a picture.
+    const bool laidOut      = plot->width() >= kMinImageWidth && plot->height() >= kMinImageHeight;
+    const int width         = laidOut ? plot->width() : kDefaultImageWidth;
+    const int height        = laidOut ? plot->height() : kDefaultImageHeight;
+    const QString temporary = QFile::decodeName(path) + ".part";
+    const bool saved        = format == kImagePng ? plot->savePng(temporary, width, height)
+                                                  : plot->savePdf(temporary, width, height);
     // rename(2) replaces an older file in one step, which QFile::rename does not.
     if (!saved || std::rename(QFile::encodeName(temporary).constData(), path) != 0) {
         QFile::remove(temporary);
