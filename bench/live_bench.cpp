@@ -307,12 +307,12 @@ int main(int argc, char **argv) {
         {"unpaced_rate_hz", unpacedRate, "none", -1, "report"},
     };
 
-    std::printf("%-20s %12s %16s %8s  %s\n", "figure", "value", "limit", "ratio", "goal");
+    std::printf("%-26s %12s %16s %8s  %s\n", "figure", "value", "limit", "ratio", "goal");
     for (const Figure &f : figures) {
         char ratio[16] = "";
         if (f.ratio >= 0)
             std::snprintf(ratio, sizeof ratio, "%.3f", f.ratio);
-        std::printf("%-20s %12.3f %16s %8s  %s\n", f.key.c_str(), f.value, f.limit.c_str(), ratio,
+        std::printf("%-26s %12.3f %16s %8s  %s\n", f.key.c_str(), f.value, f.limit.c_str(), ratio,
                     f.goal.c_str());
     }
     std::ofstream json(output);
