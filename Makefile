@@ -37,6 +37,13 @@ test-asan: deps
 bench: build
 	@bash bench/run.sh $(BUILD)
 
+# The program against the simulator with line faults for SOAK_SECONDS (600); fails when it
+# crashed, a callback overran its time-out or memory grew. Results in build/bench/soak.json.
+SOAK_SECONDS ?= 600
+soak: build
+	@mkdir -p $(BUILD)/bench
+	$(BUILD)/bin/rmx7soak $(BUILD)/bin/rmx7sim $(BUILD)/bench/soak.json $(SOAK_SECONDS)
+
 # Each fuzz target for FUZZ_SECONDS under ASan and UBSan, built with clang in $(FUZZ);
 # fails on any finding. Executions per target in build/bench/fuzz.json.
 fuzz:
