@@ -16,6 +16,7 @@ namespace {
 
 constexpr double kGapUnitSeconds = 0.01;
 constexpr double kPollSeconds    = 0.001; // what one idle event pass or queue poll waits
+constexpr double kDefaultTimeout = 5.0;   // a port's read time-out until SetComTime
 
 struct Chunk {
     double at = 0;
@@ -27,7 +28,7 @@ struct Line {
     std::size_t next = 0;
     std::deque<std::uint8_t> input;
     double now              = 0;
-    double timeoutSeconds   = 5.0;
+    double timeoutSeconds   = kDefaultTimeout;
     ComCallbackPtr callback = nullptr;
     void *callbackData      = nullptr;
     int mask                = 0;
