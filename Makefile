@@ -1,10 +1,12 @@
 # Thin wrapper over CMake. Each goal installs what it needs, configures and builds.
 BUILD   ?= build
 ASAN    ?= build-asan
+FUZZ    ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-asan bench install clean
+.PHONY: all deps configure build run test test-asan bench fuzz soak install clean
 
 all: build
 
@@ -35,8 +37,23 @@ test-asan: deps
 bench: build
 	@bash bench/run.sh $(BUILD)
 
+# The program against the simulator with line faults for SOAK_SECONDS (600); fails when it
+# crashed, a callback overran its time-out or memory grew. Results in build/bench/soak.json.
+SOAK_SECONDS ?= 600
+soak: build
+	@mkdir -p $(BUILD)/bench
+	$(BUILD)/bin/rmx7soak $(BUILD)/bin/rmx7sim $(BUILD)/bench/soak.json $(SOAK_SECONDS)
+
+# Each fuzz target for FUZZ_SECONDS under ASan and UBSan, built with clang in $(FUZZ);
+# fails on any finding. Executions per target in build/bench/fuzz.json.
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -G Ninja -DRMX7_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ) -j $(JOBS)
+	@bash tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS) $(BUILD)/bench/fuzz.json
+
 clean:
-	rm -rf $(BUILD) $(ASAN)
+	rm -rf $(BUILD) $(ASAN) $(FUZZ)
 
 # The program, its panel file, logo, menu entry and icon under $(PREFIX).
 PREFIX ?= /usr/local

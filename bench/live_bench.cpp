@@ -10,6 +10,7 @@
 #include "platform/ports.h"
 #include "platform/serial.h"
 #include "record.h"
+#include "sim_process.h"
 #include "ui.h"
 
 #include <QTimer>
@@ -18,11 +19,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <signal.h>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -36,66 +35,6 @@ constexpr double kNormCaptureMs = (2 * (36 + 128) + 72) * kByteSeconds * 1000;
 constexpr double kStartupLineMs = (72 + 72 + 108) * kByteSeconds * 1000 + 50;
 constexpr int kCaptures         = 5;
 constexpr int kStartups         = 5;
-
-struct Exchange {
-    double requestFirst, requestLast, replyFirst, replyLast;
-    int code, length;
-};
-
-struct Simulator {
-    pid_t pid = -1;
-    std::string pty;
-    std::string log;
-};
-
-Simulator StartSimulator(const std::string &binary, const std::vector<std::string> &extra,
-                         const std::string &log) {
-    int out[2];
-    if (pipe(out) != 0)
-        return {};
-    Simulator sim;
-    sim.log = log;
-    sim.pid = fork();
-    if (sim.pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        std::vector<std::string> args = {binary};
-        args.insert(args.end(), extra.begin(), extra.end());
-        if (!log.empty()) {
-            args.push_back("--log");
-            args.push_back(log);
-        }
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        sim.pty += c;
-    close(out[0]);
-    return sim;
-}
-
-void StopProcess(pid_t pid) {
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
-std::vector<Exchange> ReadLog(const std::string &path) {
-    std::vector<Exchange> log;
-    std::ifstream in(path);
-    Exchange e{};
-    while (in >> e.requestFirst >> e.requestLast >> e.replyFirst >> e.replyLast >> e.code >>
-           e.length)
-        log.push_back(e);
-    return log;
-}
 
 double Percentile(std::vector<double> values, double p) {
     if (values.empty())

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need.
+# Installs the Debian packages the build, the tests and the benchmarks need; with the
+# argument "fuzz" also clang and its libFuzzer runtime for the fuzz targets.
 # Idempotent: does nothing when every package is present; refreshes the
 # package lists only when something has to be installed.
 set -euo pipefail
@@ -11,6 +12,9 @@ packages=(
   libgtest-dev
   fonts-dejavu-core xvfb xauth imagemagick
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

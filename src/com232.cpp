@@ -163,6 +163,8 @@ int CheckComLine(int port) {
 }
 
 void DecodeFirmware100(const unsigned char *reply, char *text, int size) {
+    if (size <= 0)
+        return;
     int n = 0;
     while (n < kFirmwareLength100 && n < size - 1 && reply[n] != 0) {
         text[n] = static_cast<char>(reply[n]);
@@ -172,6 +174,8 @@ void DecodeFirmware100(const unsigned char *reply, char *text, int size) {
 }
 
 void DecodeFirmware0(const unsigned char *reply, char *text, int size) {
+    if (size <= 0)
+        return;
     constexpr int kWords = kFirmwareLength0 / 2;
     int n                = 0;
     while (n < kWords && n < size - 1 && reply[2 * n + 1] != 0) {

@@ -98,7 +98,8 @@ void InitRS232(int port);
 int CheckComLine(int port);
 int GetVERSIONInfo();
 // The firmware text of a variant-100 reply (72 bytes of text) or a variant-0 reply
-// (32 words, one character in each low byte), up to the first zero.
+// (32 words, one character in each low byte), up to the first zero; nothing is written
+// into a buffer of no size.
 void DecodeFirmware100(const unsigned char *reply, char *text, int size);
 void DecodeFirmware0(const unsigned char *reply, char *text, int size);
 

@@ -142,6 +142,13 @@ TEST(FirmwareText, VariantHundredIsTheTextUpToItsZeroAtMost72) {
     EXPECT_EQ(std::string(text), std::string(72, 'y'));
 }
 
+TEST(FirmwareText, ABufferOfNoSizeIsLeftAsItWas) {
+    char text[1] = {'x'};
+    DecodeFirmware100(Firmware100("RMX7").data(), text, 0);
+    DecodeFirmware0(Firmware0("RMX7").data(), text, -1);
+    EXPECT_EQ(text[0], 'x');
+}
+
 class LinkTest : public PanelTest {};
 
 TEST_F(LinkTest, LineCheckReadsTheBoardVariantFromTheEchoShape) {

@@ -1,0 +1,56 @@
+// rmx7sim in a process of its own for the benchmark programs, and its exchange log.
+#include "sim_process.h"
+
+#include <fstream>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Simulator StartSimulator(const std::string &binary, const std::vector<std::string> &extra,
+                         const std::string &log) {
+    int out[2];
+    if (pipe(out) != 0)
+        return {};
+    Simulator sim;
+    sim.log = log;
+    sim.pid = fork();
+    if (sim.pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        std::vector<std::string> args = {binary};
+        args.insert(args.end(), extra.begin(), extra.end());
+        if (!log.empty()) {
+            args.push_back("--log");
+            args.push_back(log);
+        }
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        sim.pty += c;
+    close(out[0]);
+    return sim;
+}
+
+void StopProcess(pid_t pid) {
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+std::vector<Exchange> ReadLog(const std::string &path) {
+    std::vector<Exchange> log;
+    std::ifstream in(path);
+    Exchange e{};
+    while (in >> e.requestFirst >> e.requestLast >> e.replyFirst >> e.replyLast >> e.code >>
+           e.length)
+        log.push_back(e);
+    return log;
+}

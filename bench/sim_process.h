@@ -1,0 +1,27 @@
+// rmx7sim in a process of its own for the benchmark programs, and its exchange log.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// One line of the simulator's exchange log: line-side seconds, the command, the reply's
+// length (0: no reply).
+struct Exchange {
+    double requestFirst, requestLast, replyFirst, replyLast;
+    int code, length;
+};
+
+struct Simulator {
+    pid_t pid = -1;
+    std::string pty;
+    std::string log;
+};
+
+// Starts binary with the extra options (and --log when log is not empty) and waits for
+// the pty path it prints. pid -1 when it could not be started.
+Simulator StartSimulator(const std::string &binary, const std::vector<std::string> &extra,
+                         const std::string &log);
+// SIGTERM and wait: the simulator writes its log as it ends.
+void StopProcess(pid_t pid);
+std::vector<Exchange> ReadLog(const std::string &path);
