@@ -103,6 +103,19 @@ TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndLeaveTheProgramUsable) {
     EXPECT_EQ(StatusLine(), controller.firmware);
 }
 
+TEST_F(StartUp, TheRingKeepsItsSelectionWhenARescanAddsADevice) {
+    PortTableAdd(3, "/dev/rmx7-third");
+    app::FillPortRing();
+    SetCtrlVal(panel, ui::DropDCom, 3);
+    DeviceInfo plugged;
+    plugged.path = "/dev/ttyUSB7";
+    PortTableUpdate({plugged});
+    app::RefreshPortRing();
+    EXPECT_EQ(Value(ui::DropDCom), 3);
+    SetCtrlVal(panel, ui::DropDCom, 2);
+    EXPECT_EQ(Value(ui::DropDCom), 2) << "the new device is listed";
+}
+
 TEST_F(StartUp, PortChangeThroughTheRingClosesAndChecksTheNewPortForEachEvent) {
     ScriptedPeer second;
     FakeController other;

@@ -1,5 +1,5 @@
-// The serial services against scripted peers on real ptys, the port table's numbering,
-// and the trace's line format.
+// The serial services against scripted peers on real ptys, the port table's numbering as
+// devices come and go, and the trace's line format.
 #include <gtest/gtest.h>
 
 #include "platform/events.h"
@@ -303,16 +303,71 @@ TEST(PortTable, FoundDevicesAreNumberedByKindThenByTheNumberInTheirName) {
     EXPECT_EQ(NumberingOrder(found), expected);
 }
 
-TEST(PortTable, FoundDevicesTakeTheLowestFreeNumbersAroundGivenOnes) {
-    PortTableClear();
-    PortTableAdd(2, "/dev/pts/7");
-    PortTableAddFound({"/dev/ttyUSB0", "/dev/pts/7", "/dev/ttyS3", "/dev/ttyS0"});
+namespace {
+
+DeviceInfo Device(const std::string &path, const std::string &byIdName = "") {
+    DeviceInfo info;
+    info.path     = path;
+    info.byIdName = byIdName;
+    return info;
+}
+
+std::vector<std::string> Labels() {
     std::vector<std::string> labels;
     for (const PortEntry &entry : PortTable())
         labels.push_back(entry.label);
-    EXPECT_EQ(labels, (std::vector<std::string>{"COM1  /dev/ttyS0", "COM2  /dev/pts/7",
-                                                "COM3  /dev/ttyS3", "COM4  /dev/ttyUSB0"}));
+    return labels;
+}
+
+} // namespace
+
+TEST(PortTable, FoundDevicesTakeTheLowestFreeNumbersAroundGivenOnes) {
+    PortTableClear();
+    PortTableAdd(2, "/dev/pts/7");
+    PortTableUpdate(
+        {Device("/dev/ttyUSB0"), Device("/dev/pts/7"), Device("/dev/ttyS3"), Device("/dev/ttyS0")});
+    EXPECT_EQ(Labels(), (std::vector<std::string>{"COM1  /dev/ttyS0", "COM2  /dev/pts/7",
+                                                  "COM3  /dev/ttyS3", "COM4  /dev/ttyUSB0"}));
     PortTableAdd(2, "/dev/pts/9");
     EXPECT_EQ(PortDevice(2), "/dev/pts/9");
+    PortTableClear();
+}
+
+TEST(PortTable, NumbersNeverShiftWhenDevicesComeAndGo) {
+    PortTableClear();
+    PortTableAdd(1, "/dev/pts/3");
+    const DeviceInfo adapterA = Device("/dev/ttyUSB0", "usb-FTDI_A-if00-port0");
+    const DeviceInfo adapterB = Device("/dev/ttyUSB0", "usb-FTDI_B-if00-port0");
+    PortTableUpdate({Device("/dev/ttyS0"), adapterA});
+    PortTableUpdate({Device("/dev/ttyS0")});
+    EXPECT_EQ(Labels(), (std::vector<std::string>{
+                            "COM1  /dev/pts/3", "COM2  /dev/ttyS0",
+                            "COM3  /dev/ttyUSB0  by-id usb-FTDI_A-if00-port0  (absent)"}))
+        << "a given number never goes absent";
+    EXPECT_EQ(PortDevice(3), "/dev/serial/by-id/usb-FTDI_A-if00-port0")
+        << "an absent adapter is opened where it would come back";
+
+    PortTableUpdate({Device("/dev/ttyS0"), adapterB});
+    EXPECT_EQ(PortTable().back().number, 4) << "another adapter at the vanished one's path";
+    EXPECT_FALSE(PortTable()[2].present);
+
+    PortTableUpdate({Device("/dev/ttyS0"), adapterB, Device("/dev/ttyUSB1", adapterA.byIdName)});
+    EXPECT_EQ(PortDevice(3), "/dev/ttyUSB1") << "back under a new path, on its old number";
+    EXPECT_TRUE(PortTable()[2].present);
+    EXPECT_EQ(PortDevice(4), "/dev/ttyUSB0");
+    PortTableClear();
+}
+
+TEST(PortTable, LabelsShowEachDetailOnceAndAGivenStableNameGetsTheDetails) {
+    PortTableClear();
+    DeviceInfo adapter{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A50285BI",
+                       "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"};
+    DeviceInfo board{"/dev/ttyACM0", "Arduino Uno", "Arduino Uno", "", ""};
+    PortTableAdd(5, "/dev/serial/by-id/" + adapter.byIdName);
+    PortTableUpdate({adapter, board});
+    EXPECT_EQ(Labels(), (std::vector<std::string>{
+                            "COM1  /dev/ttyACM0  Arduino Uno",
+                            "COM5  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
+                            "  FT232R USB UART, FTDI, S/N A50285BI"}));
     PortTableClear();
 }

@@ -425,6 +425,10 @@ void RaiseControlEvent(CtrlCallbackPtr callback, int panel, int control, int eve
     callback(panel, control, event, nullptr, 0, 0);
 }
 
+bool ProgramIdle() {
+    return loop.callbacks == 0 && !ProcessingSystemEvents();
+}
+
 void RaisePanelEvent(int panel, int event) {
     PanelRecord *record = FindPanel(panel);
     if (!record || !record->callback)
