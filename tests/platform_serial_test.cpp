@@ -1,5 +1,5 @@
-// The serial services against scripted peers on real ptys, the port table's numbering as
-// devices come and go, and the trace's line format.
+// The serial services against scripted peers on real ptys, why a port would not open,
+// the port table's numbering as devices come and go, and the trace's line format.
 #include <gtest/gtest.h>
 
 #include "platform/events.h"
@@ -9,7 +9,12 @@
 #include "support/scripted_peer.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -167,6 +172,84 @@ TEST_F(Serial, DeviceInUseCannotOpenUntilItsHolderLetsGo) {
     ScriptedPeer second;
     ASSERT_EQ(OpenByNumber(second.path(), kCom), 0);
     EXPECT_EQ(OpenConfig(kOtherCom, peer.path()), 0) << "reopening COM1 released its device";
+}
+
+namespace {
+
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Another program that locks the device the way serial programs do, for as long as it runs.
+class LockingProgram {
+  public:
+    explicit LockingProgram(const std::string &device) {
+        // It waits for the lock: the test's own probes hold it for a moment now and then.
+        const char *argv[] = {"flock", "--no-fork", device.c_str(), "sleep", "60", nullptr};
+        if (posix_spawnp(&pid_, "flock", nullptr, nullptr, const_cast<char **>(argv), environ))
+            pid_ = -1;
+    }
+    ~LockingProgram() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+bool LockedElsewhere(const std::string &device) {
+    const int fd      = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    return locked;
+}
+
+} // namespace
+
+TEST_F(Serial, APortThatWillNotOpenSaysWhyAndAGoodOpenClearsIt) {
+    const std::string link = TempPath("link");
+    std::filesystem::create_symlink(peer.path(), link);
+    ASSERT_EQ(OpenByNumber(link), 0);
+    EXPECT_STREQ(GetOpenDiagnosis(), "");
+    CloseCom(kCom);
+    std::filesystem::remove(link);
+    EXPECT_EQ(OpenByNumber(link), kComErrNoPortFound);
+    EXPECT_TRUE(Contains(GetOpenDiagnosis(), link + " is gone")) << GetOpenDiagnosis();
+
+    ASSERT_EQ(OpenByNumber(peer.path()), 0);
+    EXPECT_STREQ(GetOpenDiagnosis(), "");
+    EXPECT_EQ(OpenConfig(kOtherCom, peer.path()), kComErrCannotOpen);
+    EXPECT_TRUE(Contains(GetOpenDiagnosis(), "in use by this program")) << GetOpenDiagnosis();
+
+    ScriptedPeer second;
+    LockingProgram holder(second.path());
+    ASSERT_GT(holder.pid(), 0) << "flock from util-linux runs the other program";
+    const double deadline = Timer() + kTimeout;
+    while (!LockedElsewhere(second.path()))
+        ASSERT_LT(Timer(), deadline) << "the other program never locked the device";
+    EXPECT_EQ(OpenConfig(kOtherCom, second.path()), kComErrCannotOpen);
+    EXPECT_TRUE(
+        Contains(GetOpenDiagnosis(), "in use by sleep (pid " + std::to_string(holder.pid()) + ")"))
+        << GetOpenDiagnosis();
+}
+
+TEST_F(Serial, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root opens a device whatever its mode";
+    struct stat info {};
+    ASSERT_EQ(stat(peer.path().c_str(), &info), 0);
+    ASSERT_EQ(chmod(peer.path().c_str(), 0), 0);
+    const int result         = OpenByNumber(peer.path());
+    const std::string reason = GetOpenDiagnosis();
+    chmod(peer.path().c_str(), info.st_mode & 07777);
+    EXPECT_EQ(result, kComErrCannotOpen);
+    const std::string group = getgrgid(info.st_gid)->gr_name;
+    EXPECT_TRUE(Contains(reason, "group \"" + group + "\"")) << reason;
+    EXPECT_TRUE(Contains(reason, "sudo usermod -aG " + group + " $USER")) << reason;
 }
 
 TEST_F(Serial, ReadReturnsOnceTheCountIsInOrAtTheTimeOutWithFewer) {

@@ -32,6 +32,9 @@ using ComCallbackPtr = void (*)(int portNo, int eventMask, void *callbackData);
 // the given line settings (parity 0 none, 1 odd, 2 even). >= 0 open, else kComErr*.
 int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
+// Why the last OpenComConfig failed, in plain words with the remedy (also written to the
+// trace as a DIAG line); empty after one that succeeded.
+const char *GetOpenDiagnosis();
 // Closes the port; harmless on a port that never opened. 0, or kComErrPortNotOpen.
 int CloseCom(int portNo);
 // Read and write time-out of later ComRd and ComWrt calls, in seconds.
