@@ -53,7 +53,8 @@ int ComWrt(int portNo, const unsigned char *buffer, int count);
 int ComRd(int portNo, unsigned char *buffer, int count);
 // Bytes waiting in the input queue, including bytes that arrived while no events were
 // processed; nothing is read. Waits up to about 1 ms for new bytes when none came since
-// the last call, so that polling loops do not spin a core. Negative when not open.
+// the last call, so that polling loops do not spin a core. Negative when not open or
+// gone, after the same wait.
 int GetInQLen(int portNo);
 
 // --- Callback ---

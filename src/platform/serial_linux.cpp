@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -424,8 +426,12 @@ int ComRd(int portNo, unsigned char *buffer, int count) {
 
 int GetInQLen(int portNo) {
     Port *port = UsablePort(portNo);
-    if (!port)
+    if (!port) {
+        // The polls that call this run to their time-out on a port whose device vanished;
+        // the same short wait as for an idle port keeps them from spinning a core.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kIdlePollMs));
         return kComErrPortNotOpen;
+    }
     // Qt's buffer only grows when Qt reads the device; make it take what the kernel holds.
     port->serial.waitForReadyRead(0);
     if (port->serial.bytesAvailable() == port->lastInQueueLength)
