@@ -146,12 +146,26 @@ int LoadMainPanel() {
     return gui::vars.pHandle;
 }
 
-void FillPortRing() {
+namespace {
+
+void ListPorts(int selected) {
     const int panel = gui::vars.pHandle;
     ClearListCtrl(panel, ui::DropDCom);
     for (const PortEntry &entry : PortTable())
         InsertListItem(panel, ui::DropDCom, -1, entry.label.c_str(), entry.number);
-    SetCtrlVal(panel, ui::DropDCom, kStartPort);
+    SetCtrlVal(panel, ui::DropDCom, selected);
+}
+
+} // namespace
+
+void FillPortRing() {
+    ListPorts(kStartPort);
+}
+
+void RefreshPortRing() {
+    int selected = kStartPort;
+    GetCtrlVal(gui::vars.pHandle, ui::DropDCom, &selected);
+    ListPorts(selected);
 }
 
 int Main(int argc, char **argv) {
@@ -196,6 +210,7 @@ int Main(int argc, char **argv) {
     }
     GetProjectDir(gui::vars.proj_dir);
     FillPortRing();
+    WatchPortRing(gui::vars.pHandle, ui::DropDCom, RefreshPortRing);
     InitVars();
     com232::InitRS232(com232::vars.com);
     DisplayPanel(gui::vars.pHandle);

@@ -39,8 +39,10 @@ int Main(int argc, char **argv);
 // Registers the callbacks and loads the main panel into gui::vars.pHandle; the handle,
 // negative when the panel file cannot be loaded.
 int LoadMainPanel();
-// Lists the port table in the COM-port ring.
+// Lists the port table in the COM-port ring, COM1 selected.
 void FillPortRing();
+// Lists it again after a rescan, keeping the selected item.
+void RefreshPortRing();
 void InitVars();
 
 // --- Panel callbacks ---

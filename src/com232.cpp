@@ -4,7 +4,9 @@
 
 #include "gui.h"
 #include "platform/events.h"
+#include "platform/panel.h"
 #include "platform/serial.h"
+#include "ui.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -110,6 +112,9 @@ void DetachReceiveCallback() {
 void InitRS232(int port) {
     const int opened = OpenComConfig(port, "", kBaudRate, kParityNone, kDataBits, kStopBits,
                                      kQueueSize, kQueueSize);
+    // The status text only names the failure; the tip says why and what helps, and a good
+    // open takes it away.
+    SetCtrlAttribute(gui::vars.pHandle, ui::TXTStatus, kAttrToolTip, GetOpenDiagnosis());
     if (opened < 0) {
         SetStatus(OpenErrorText(opened));
     } else {

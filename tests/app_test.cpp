@@ -48,6 +48,11 @@ class StartUp : public PanelTest {
         PanelTest::SetUp();
         peer.SetResponder(controller.Responder());
     }
+    std::string ToolTip() const {
+        char text[512] = {};
+        GetCtrlAttribute(panel, ui::TXTStatus, kAttrToolTip, text, sizeof text);
+        return text;
+    }
 };
 
 TEST_F(StartUp, WithABoard100TheEchoFetchAndFirmwareRunInOrder) {
@@ -99,8 +104,25 @@ TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndLeaveTheProgramUsable) {
     PortTableAdd(9, "/dev/rmx7-no-such-device");
     InitRS232(9);
     EXPECT_EQ(StatusLine(), "No serial port found");
+    EXPECT_EQ(ToolTip(), GetOpenDiagnosis());
+    EXPECT_NE(ToolTip().find("/dev/rmx7-no-such-device is gone"), std::string::npos);
+    EXPECT_EQ(Trace("DIAG").back(), ToolTip()) << "the trace gives the cause too";
     InitRS232(1);
     EXPECT_EQ(StatusLine(), controller.firmware);
+    EXPECT_EQ(ToolTip(), "") << "a good open takes the cause away";
+}
+
+TEST_F(StartUp, TheRingKeepsItsSelectionWhenARescanAddsADevice) {
+    PortTableAdd(3, "/dev/rmx7-third");
+    app::FillPortRing();
+    SetCtrlVal(panel, ui::DropDCom, 3);
+    DeviceInfo plugged;
+    plugged.path = "/dev/ttyUSB7";
+    PortTableUpdate({plugged});
+    app::RefreshPortRing();
+    EXPECT_EQ(Value(ui::DropDCom), 3);
+    SetCtrlVal(panel, ui::DropDCom, 2);
+    EXPECT_EQ(Value(ui::DropDCom), 2) << "the new device is listed";
 }
 
 TEST_F(StartUp, PortChangeThroughTheRingClosesAndChecksTheNewPortForEachEvent) {

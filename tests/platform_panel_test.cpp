@@ -5,6 +5,7 @@
 #include "platform/events.h"
 #include "platform/panel.h"
 #include "platform/panel_internal.h"
+#include "platform/ports.h"
 #include "platform/trace.h"
 #include "platform/widgets/strip_chart.h"
 #include "platform/widgets/timer_control.h"
@@ -408,6 +409,40 @@ TEST_F(PanelServices, AttributesReadBackAsSet) {
         EXPECT_EQ(Attribute(c.control, c.attribute), c.value) << c.attribute;
     }
     EXPECT_EQ(SetCtrlAttribute(panel, 24, kAttrNumTraces, 2), platform::kErrWrongKind);
+}
+
+int ringRefreshes = 0;
+
+void CountRingRefresh() {
+    ++ringRefreshes;
+}
+
+TEST_F(PanelServices, PortRingIsRescannedWhenOpenedAndEveryTwoSecondsButNeverInsideAWait) {
+    PortTableClear();
+    ringRefreshes = 0;
+    WatchPortRing(panel, 5, CountRingRefresh);
+    auto *ring = Get<QComboBox>(5);
+    PortTableAdd(7, "/dev/rmx7-test-a");
+    ring->showPopup();
+    ring->hidePopup();
+    EXPECT_EQ(ringRefreshes, 1) << "opening the ring lists the changed table";
+    ring->showPopup();
+    ring->hidePopup();
+    EXPECT_EQ(ringRefreshes, 1) << "an unchanged table is not listed again";
+
+    PortTableAdd(8, "/dev/rmx7-test-b");
+    QTimer::singleShot(0, ring, [ring] {
+        ring->showPopup();
+        ring->hidePopup();
+    });
+    Pump([] { return false; }, 2.5); // a wait across the first 2 s tick
+    EXPECT_EQ(ringRefreshes, 1) << "rescanned inside a wait";
+
+    const double deadline = Timer() + 3.0;
+    while (ringRefreshes < 2 && Timer() < deadline)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(ringRefreshes, 2) << "the clock lists the change once the program is idle";
+    PortTableClear();
 }
 
 TEST_F(PanelServices, NewTextMessagesTakeIdsAboveTheFilesAndFitTheirText) {

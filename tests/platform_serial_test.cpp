@@ -1,5 +1,5 @@
-// The serial services against scripted peers on real ptys, the port table's numbering,
-// and the trace's line format.
+// The serial services against scripted peers on real ptys, why a port would not open,
+// the port table's numbering as devices come and go, and the trace's line format.
 #include <gtest/gtest.h>
 
 #include "platform/events.h"
@@ -9,7 +9,12 @@
 #include "support/scripted_peer.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -169,6 +174,84 @@ TEST_F(Serial, DeviceInUseCannotOpenUntilItsHolderLetsGo) {
     EXPECT_EQ(OpenConfig(kOtherCom, peer.path()), 0) << "reopening COM1 released its device";
 }
 
+namespace {
+
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Another program that locks the device the way serial programs do, for as long as it runs.
+class LockingProgram {
+  public:
+    explicit LockingProgram(const std::string &device) {
+        // It waits for the lock: the test's own probes hold it for a moment now and then.
+        const char *argv[] = {"flock", "--no-fork", device.c_str(), "sleep", "60", nullptr};
+        if (posix_spawnp(&pid_, "flock", nullptr, nullptr, const_cast<char **>(argv), environ))
+            pid_ = -1;
+    }
+    ~LockingProgram() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
+bool LockedElsewhere(const std::string &device) {
+    const int fd      = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool locked = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    return locked;
+}
+
+} // namespace
+
+TEST_F(Serial, APortThatWillNotOpenSaysWhyAndAGoodOpenClearsIt) {
+    const std::string link = TempPath("link");
+    std::filesystem::create_symlink(peer.path(), link);
+    ASSERT_EQ(OpenByNumber(link), 0);
+    EXPECT_STREQ(GetOpenDiagnosis(), "");
+    CloseCom(kCom);
+    std::filesystem::remove(link);
+    EXPECT_EQ(OpenByNumber(link), kComErrNoPortFound);
+    EXPECT_TRUE(Contains(GetOpenDiagnosis(), link + " is gone")) << GetOpenDiagnosis();
+
+    ASSERT_EQ(OpenByNumber(peer.path()), 0);
+    EXPECT_STREQ(GetOpenDiagnosis(), "");
+    EXPECT_EQ(OpenConfig(kOtherCom, peer.path()), kComErrCannotOpen);
+    EXPECT_TRUE(Contains(GetOpenDiagnosis(), "in use by this program")) << GetOpenDiagnosis();
+
+    ScriptedPeer second;
+    LockingProgram holder(second.path());
+    ASSERT_GT(holder.pid(), 0) << "flock from util-linux runs the other program";
+    const double deadline = Timer() + kTimeout;
+    while (!LockedElsewhere(second.path()))
+        ASSERT_LT(Timer(), deadline) << "the other program never locked the device";
+    EXPECT_EQ(OpenConfig(kOtherCom, second.path()), kComErrCannotOpen);
+    EXPECT_TRUE(
+        Contains(GetOpenDiagnosis(), "in use by sleep (pid " + std::to_string(holder.pid()) + ")"))
+        << GetOpenDiagnosis();
+}
+
+TEST_F(Serial, APortWithoutPermissionNamesItsGroupAndHowToJoinIt) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root opens a device whatever its mode";
+    struct stat info {};
+    ASSERT_EQ(stat(peer.path().c_str(), &info), 0);
+    ASSERT_EQ(chmod(peer.path().c_str(), 0), 0);
+    const int result         = OpenByNumber(peer.path());
+    const std::string reason = GetOpenDiagnosis();
+    chmod(peer.path().c_str(), info.st_mode & 07777);
+    EXPECT_EQ(result, kComErrCannotOpen);
+    const std::string group = getgrgid(info.st_gid)->gr_name;
+    EXPECT_TRUE(Contains(reason, "group \"" + group + "\"")) << reason;
+    EXPECT_TRUE(Contains(reason, "sudo usermod -aG " + group + " $USER")) << reason;
+}
+
 TEST_F(Serial, ReadReturnsOnceTheCountIsInOrAtTheTimeOutWithFewer) {
     const Bytes first  = MakeFrame(1, {0x1111});
     const Bytes second = MakeFrame(2, {0x2222});
@@ -303,16 +386,71 @@ TEST(PortTable, FoundDevicesAreNumberedByKindThenByTheNumberInTheirName) {
     EXPECT_EQ(NumberingOrder(found), expected);
 }
 
-TEST(PortTable, FoundDevicesTakeTheLowestFreeNumbersAroundGivenOnes) {
-    PortTableClear();
-    PortTableAdd(2, "/dev/pts/7");
-    PortTableAddFound({"/dev/ttyUSB0", "/dev/pts/7", "/dev/ttyS3", "/dev/ttyS0"});
+namespace {
+
+DeviceInfo Device(const std::string &path, const std::string &byIdName = "") {
+    DeviceInfo info;
+    info.path     = path;
+    info.byIdName = byIdName;
+    return info;
+}
+
+std::vector<std::string> Labels() {
     std::vector<std::string> labels;
     for (const PortEntry &entry : PortTable())
         labels.push_back(entry.label);
-    EXPECT_EQ(labels, (std::vector<std::string>{"COM1  /dev/ttyS0", "COM2  /dev/pts/7",
-                                                "COM3  /dev/ttyS3", "COM4  /dev/ttyUSB0"}));
+    return labels;
+}
+
+} // namespace
+
+TEST(PortTable, FoundDevicesTakeTheLowestFreeNumbersAroundGivenOnes) {
+    PortTableClear();
+    PortTableAdd(2, "/dev/pts/7");
+    PortTableUpdate(
+        {Device("/dev/ttyUSB0"), Device("/dev/pts/7"), Device("/dev/ttyS3"), Device("/dev/ttyS0")});
+    EXPECT_EQ(Labels(), (std::vector<std::string>{"COM1  /dev/ttyS0", "COM2  /dev/pts/7",
+                                                  "COM3  /dev/ttyS3", "COM4  /dev/ttyUSB0"}));
     PortTableAdd(2, "/dev/pts/9");
     EXPECT_EQ(PortDevice(2), "/dev/pts/9");
+    PortTableClear();
+}
+
+TEST(PortTable, NumbersNeverShiftWhenDevicesComeAndGo) {
+    PortTableClear();
+    PortTableAdd(1, "/dev/pts/3");
+    const DeviceInfo adapterA = Device("/dev/ttyUSB0", "usb-FTDI_A-if00-port0");
+    const DeviceInfo adapterB = Device("/dev/ttyUSB0", "usb-FTDI_B-if00-port0");
+    PortTableUpdate({Device("/dev/ttyS0"), adapterA});
+    PortTableUpdate({Device("/dev/ttyS0")});
+    EXPECT_EQ(Labels(), (std::vector<std::string>{
+                            "COM1  /dev/pts/3", "COM2  /dev/ttyS0",
+                            "COM3  /dev/ttyUSB0  by-id usb-FTDI_A-if00-port0  (absent)"}))
+        << "a given number never goes absent";
+    EXPECT_EQ(PortDevice(3), "/dev/serial/by-id/usb-FTDI_A-if00-port0")
+        << "an absent adapter is opened where it would come back";
+
+    PortTableUpdate({Device("/dev/ttyS0"), adapterB});
+    EXPECT_EQ(PortTable().back().number, 4) << "another adapter at the vanished one's path";
+    EXPECT_FALSE(PortTable()[2].present);
+
+    PortTableUpdate({Device("/dev/ttyS0"), adapterB, Device("/dev/ttyUSB1", adapterA.byIdName)});
+    EXPECT_EQ(PortDevice(3), "/dev/ttyUSB1") << "back under a new path, on its old number";
+    EXPECT_TRUE(PortTable()[2].present);
+    EXPECT_EQ(PortDevice(4), "/dev/ttyUSB0");
+    PortTableClear();
+}
+
+TEST(PortTable, LabelsShowEachDetailOnceAndAGivenStableNameGetsTheDetails) {
+    PortTableClear();
+    DeviceInfo adapter{"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A50285BI",
+                       "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"};
+    DeviceInfo board{"/dev/ttyACM0", "Arduino Uno", "Arduino Uno", "", ""};
+    PortTableAdd(5, "/dev/serial/by-id/" + adapter.byIdName);
+    PortTableUpdate({adapter, board});
+    EXPECT_EQ(Labels(), (std::vector<std::string>{
+                            "COM1  /dev/ttyACM0  Arduino Uno",
+                            "COM5  /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
+                            "  FT232R USB UART, FTDI, S/N A50285BI"}));
     PortTableClear();
 }

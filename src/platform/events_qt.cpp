@@ -1,6 +1,8 @@
 // Clock, pause and event processing over Qt's event dispatcher.
 #include "events.h"
 
+#include "panel_internal.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,6 +18,16 @@ namespace {
 // Bounds the wait of ProcessSystemEvents: long enough that an idle waiting loop sleeps
 // instead of spinning, short enough that its clock tests stay exact to about 1 ms.
 constexpr int kIdleWaitMs = 1;
+
+int processingDepth = 0; // ProcessSystemEvents calls running, nested ones included
+
+class ProcessingScope {
+  public:
+    ProcessingScope() { ++processingDepth; }
+    ~ProcessingScope() { --processingDepth; }
+    ProcessingScope(const ProcessingScope &)            = delete;
+    ProcessingScope &operator=(const ProcessingScope &) = delete;
+};
 
 QElapsedTimer &Clock() {
     static QElapsedTimer clock = [] {
@@ -41,6 +53,7 @@ int ProcessSystemEvents() {
     QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher();
     if (!dispatcher)
         return 0;
+    ProcessingScope scope;
     QCoreApplication::sendPostedEvents();
     if (dispatcher->processEvents(QEventLoop::AllEvents))
         return 0;
@@ -56,4 +69,8 @@ int ProcessSystemEvents() {
     wakeUp->stop();
     QCoreApplication::sendPostedEvents();
     return 0;
+}
+
+bool platform::ProcessingSystemEvents() {
+    return processingDepth > 0;
 }

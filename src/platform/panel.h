@@ -37,6 +37,7 @@ constexpr int kAttrNumTraces       = 1170; // strip chart: number of traces
 constexpr int kAttrPointsPerScreen = 1171; // strip chart: points per trace on screen
 constexpr int kAttrTraceColor      = 1230; // strip chart trace (SetTraceAttribute)
 constexpr int kAttrEnabled         = 1271; // timer control: 0 stops the ticks
+constexpr int kAttrToolTip         = 2000; // text shown when the pointer rests; "" none
 
 constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";
@@ -112,6 +113,8 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *text);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
+// Text attributes (kAttrToolTip); text receives at most size - 1 characters.
+int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size);
 // Creates a control of kind style at top/left; the id of the new control.
 int NewCtrl(int panel, int style, const char *label, int top, int left);
 

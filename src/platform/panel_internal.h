@@ -59,6 +59,12 @@ void RaisePanelEvent(int panel, int event);
 void NoteRingSelection(QComboBox *ring);
 bool RingSelectionChanged(const QComboBox *ring);
 
+// True while ProcessSystemEvents runs, that is inside one of the program's waits.
+bool ProcessingSystemEvents();
+// True when no callback runs and no wait processes events: the program waits for the
+// operator. Work that must never run inside a wait, like a port rescan, checks this.
+bool ProgramIdle();
+
 // A bare file name stands beside the program; a name with a slash is taken as given.
 QString ResolveProgramFile(const char *fileName);
 

@@ -4,6 +4,7 @@
 #include "panel_internal.h"
 #include "widgets/indicator.h"
 #include "widgets/led.h"
+#include "widgets/ring.h"
 #include "widgets/strip_chart.h"
 #include "widgets/timer_control.h"
 #include "widgets/xy_graph.h"
@@ -68,6 +69,8 @@ class PanelUiLoader : public QUiLoader {
             return new Indicator(parent);
         if (className == QLatin1String("TimerControl"))
             return new TimerControl(parent);
+        if (className == QLatin1String("QComboBox"))
+            return new Ring(parent);
         return nullptr;
     }
 };

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QSpinBox>
+#include <QTextDocumentFragment>
 #include <QThread>
 
 #include <qcustomplot.h>
@@ -156,6 +157,19 @@ bool WriteNumber(QWidget *widget, int value) {
     else
         return WriteText(widget, QString::number(value));
     return true;
+}
+
+// Rich text in a cell of a fixed width: Qt then wraps a long text to lines of a
+// comfortable length, where plain text would make one wide line and a bare paragraph a
+// narrow column.
+constexpr int kToolTipWidth = 420;
+
+QString ToolTipOf(const QString &text) {
+    if (text.isEmpty())
+        return QString();
+    return QString("<table width=\"%1\"><tr><td>%2</td></tr></table>")
+        .arg(kToolTipWidth)
+        .arg(text.toHtmlEscaped());
 }
 
 void CopyText(const QString &text, char *destination, int size) {
@@ -428,6 +442,10 @@ void RaiseControlEvent(CtrlCallbackPtr callback, int panel, int control, int eve
     callback(panel, control, event, nullptr, 0, 0);
 }
 
+bool ProgramIdle() {
+    return loop.callbacks == 0 && !ProcessingSystemEvents();
+}
+
 void RaisePanelEvent(int panel, int event) {
     PanelRecord *record = FindPanel(panel);
     if (!record || !record->callback)
@@ -607,6 +625,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *text) {
         return found.error;
     if (!text)
         return platform::kErrBadArgument;
+    if (attribute == kAttrToolTip) {
+        found.widget->setToolTip(ToolTipOf(QString::fromUtf8(text)));
+        return 0;
+    }
     if (attribute == kAttrYName) {
         auto *graph = qobject_cast<XYGraph *>(found.widget);
         if (auto *chart = qobject_cast<StripChart *>(found.widget))
@@ -641,6 +663,19 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value) {
     if (!value)
         return platform::kErrBadArgument;
     return GetAttribute(found.widget, attribute, *value) ? 0 : platform::kErrWrongKind;
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size) {
+    const Control found = Find(panel, control);
+    if (!found.widget)
+        return found.error;
+    if (!text || size <= 0)
+        return platform::kErrBadArgument;
+    if (attribute != kAttrToolTip)
+        return platform::kErrWrongKind;
+    CopyText(QTextDocumentFragment::fromHtml(found.widget->toolTip()).toPlainText().trimmed(), text,
+             size);
+    return 0;
 }
 
 int NewCtrl(int panel, int style, const char *label, int top, int left) {

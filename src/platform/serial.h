@@ -32,6 +32,9 @@ using ComCallbackPtr = void (*)(int portNo, int eventMask, void *callbackData);
 // the given line settings (parity 0 none, 1 odd, 2 even). >= 0 open, else kComErr*.
 int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
+// Why the last OpenComConfig failed, in plain words with the remedy (also written to the
+// trace as a DIAG line); empty after one that succeeded.
+const char *GetOpenDiagnosis();
 // Closes the port; harmless on a port that never opened. 0, or kComErrPortNotOpen.
 int CloseCom(int portNo);
 // Read and write time-out of later ComRd and ComWrt calls, in seconds.
@@ -50,7 +53,8 @@ int ComWrt(int portNo, const unsigned char *buffer, int count);
 int ComRd(int portNo, unsigned char *buffer, int count);
 // Bytes waiting in the input queue, including bytes that arrived while no events were
 // processed; nothing is read. Waits up to about 1 ms for new bytes when none came since
-// the last call, so that polling loops do not spin a core. Negative when not open.
+// the last call, so that polling loops do not spin a core. Negative when not open or
+// gone, after the same wait.
 int GetInQLen(int portNo);
 
 // --- Callback ---

@@ -3,6 +3,7 @@
 // closed at the next safe point.
 #include "serial.h"
 
+#include "port_diagnosis.h"
 #include "ports.h"
 #include "trace.h"
 
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -26,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -80,6 +83,7 @@ struct Port {
 struct SerialState {
     std::map<int, std::unique_ptr<Port>> ports;
     std::uint64_t nextId = 1;
+    std::string openDiagnosis; // of the last open, empty when it succeeded
 };
 
 SerialState state;
@@ -179,43 +183,58 @@ void CloseAllPorts() {
 
 // --- Opening ---
 
+// A refused open: the code for the caller and the errno behind it for the diagnosis.
+struct OpenFailure {
+    int code        = 0;
+    int errorNumber = 0;
+};
+
+constexpr OpenFailure kOpened{};
+
 // Checks the device file itself so the result does not depend on Qt's error guesses.
-int CheckDeviceFile(const std::string &device) {
+OpenFailure CheckDeviceFile(const std::string &device) {
     struct stat info {};
-    if (stat(device.c_str(), &info) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? kComErrNoPortFound : kComErrCannotOpen;
+    if (stat(device.c_str(), &info) != 0) {
+        const int error = errno;
+        return {error == ENOENT || error == ENOTDIR ? kComErrNoPortFound : kComErrCannotOpen,
+                error};
+    }
     if (!S_ISCHR(info.st_mode))
-        return kComErrInvalidParameter;
+        return {kComErrInvalidParameter, ENOTTY};
     if (access(device.c_str(), R_OK | W_OK) != 0)
-        return kComErrCannotOpen;
-    return 0;
+        return {kComErrCannotOpen, errno};
+    return kOpened;
 }
 
 // Opens the device on a descriptor of its own and locks it there before Qt opens it, so
 // a device in use elsewhere is refused before its line settings are touched.
-int LockDevice(const std::string &device, DeviceLock &lock) {
+OpenFailure LockDevice(const std::string &device, DeviceLock &lock) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return kComErrCannotOpen;
+        return {kComErrCannotOpen, errno};
     DeviceLock candidate(fd);
     // Before the lock: a device that many programs share, like /dev/null, must be refused
     // for what it is, not for being locked by one of them.
     if (!isatty(fd))
-        return kComErrInvalidParameter;
+        return {kComErrInvalidParameter, ENOTTY};
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return kComErrCannotOpen;
+        return {kComErrCannotOpen, EBUSY};
     lock = std::move(candidate);
-    return 0;
+    return kOpened;
 }
 
-int OpenErrorCode(QSerialPort::SerialPortError error) {
+// The device file passed every check of our own by now, so a permission error here is
+// Qt's lock file or TIOCEXCL held by another program.
+OpenFailure QtOpenFailure(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return kComErrNoPortFound;
+        return {kComErrNoPortFound, ENOENT};
+    case QSerialPort::PermissionError:
+        return {kComErrCannotOpen, EBUSY};
     case QSerialPort::UnsupportedOperationError:
-        return kComErrInvalidParameter;
+        return {kComErrInvalidParameter, EINVAL};
     default:
-        return kComErrCannotOpen;
+        return {kComErrCannotOpen, EIO};
     }
 }
 
@@ -274,6 +293,28 @@ int ReadBuffered(QSerialPort &serial, unsigned char *buffer, int count) {
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
+OpenFailure OpenDevice(int portNo, const std::string &device, long baudRate, int parity,
+                       int dataBits, int stopBits) {
+    if (const OpenFailure failure = CheckDeviceFile(device); failure.code)
+        return failure;
+    auto port    = std::make_unique<Port>();
+    port->id     = state.nextId++;
+    port->number = portNo;
+    if (const OpenFailure failure = LockDevice(device, port->lock); failure.code)
+        return failure;
+    port->serial.setPortName(QString::fromStdString(device));
+    if (!port->serial.open(QIODevice::ReadWrite))
+        return QtOpenFailure(port->serial.error());
+    if (!ApplyLineSettings(port->serial, baudRate, parity, dataBits, stopBits))
+        return {kComErrInvalidParameter, EINVAL};
+    ConnectSignals(*port);
+    state.ports[portNo] = std::move(port);
+    // Ports still open when the engine stops must close while Qt can still tear them down.
+    qRemovePostRoutine(CloseAllPorts);
+    qAddPostRoutine(CloseAllPorts);
+    return kOpened;
+}
+
 } // namespace
 
 int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity, int dataBits,
@@ -281,29 +322,21 @@ int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity,
                   // The kernel's queues serve; Linux has no size to set for them.
                   [[maybe_unused]] int inputQueueSize, [[maybe_unused]] int outputQueueSize) {
     CloseCom(portNo);
+    state.openDiagnosis.clear();
     const std::string device =
         deviceName && *deviceName ? std::string(deviceName) : PortDevice(portNo);
-    if (device.empty())
-        return kComErrInvalidPort;
-    if (const int fileError = CheckDeviceFile(device))
-        return fileError;
+    const OpenFailure failure =
+        device.empty() ? OpenFailure{kComErrInvalidPort, 0}
+                       : OpenDevice(portNo, device, baudRate, parity, dataBits, stopBits);
+    if (failure.code) {
+        state.openDiagnosis = DiagnoseOpenFailure(failure.errorNumber, device);
+        TraceDiagnosis(state.openDiagnosis.c_str());
+    }
+    return failure.code;
+}
 
-    auto port    = std::make_unique<Port>();
-    port->id     = state.nextId++;
-    port->number = portNo;
-    if (const int lockError = LockDevice(device, port->lock))
-        return lockError;
-    port->serial.setPortName(QString::fromStdString(device));
-    if (!port->serial.open(QIODevice::ReadWrite))
-        return OpenErrorCode(port->serial.error());
-    if (!ApplyLineSettings(port->serial, baudRate, parity, dataBits, stopBits))
-        return kComErrInvalidParameter;
-    ConnectSignals(*port);
-    state.ports[portNo] = std::move(port);
-    // Ports still open when the engine stops must close while Qt can still tear them down.
-    qRemovePostRoutine(CloseAllPorts);
-    qAddPostRoutine(CloseAllPorts);
-    return 0;
+const char *GetOpenDiagnosis() {
+    return state.openDiagnosis.c_str();
 }
 
 int CloseCom(int portNo) {
@@ -393,8 +426,12 @@ int ComRd(int portNo, unsigned char *buffer, int count) {
 
 int GetInQLen(int portNo) {
     Port *port = UsablePort(portNo);
-    if (!port)
+    if (!port) {
+        // The polls that call this run to their time-out on a port whose device vanished;
+        // the same short wait as for an idle port keeps them from spinning a core.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kIdlePollMs));
         return kComErrPortNotOpen;
+    }
     // Qt's buffer only grows when Qt reads the device; make it take what the kernel holds.
     port->serial.waitForReadyRead(0);
     if (port->serial.bytesAvailable() == port->lastInQueueLength)

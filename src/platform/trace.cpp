@@ -1,4 +1,4 @@
-// The service trace: TX, RX and STATUS lines stamped with the seconds since the process
+// The service trace: TX, RX, STATUS and DIAG lines stamped with the seconds since the process
 // started, written to a file or to stderr and flushed line by line.
 #include "trace.h"
 
@@ -76,6 +76,11 @@ void TraceBytes(const char *direction, const unsigned char *bytes, int count) {
 void TraceStatus(const char *text) {
     if (trace.out)
         WriteLine(std::string("STATUS ") + text);
+}
+
+void TraceDiagnosis(const char *text) {
+    if (trace.out)
+        WriteLine(std::string("DIAG ") + text);
 }
 
 void TraceSetStatusControl(int panel, int control) {

@@ -4,9 +4,11 @@
 //   <seconds since start, 3 decimals> TX <bytes as two-digit lower-case hex>
 //   <seconds since start, 3 decimals> RX <bytes>
 //   <seconds since start, 3 decimals> STATUS <text>
+//   <seconds since start, 3 decimals> DIAG <text>
 //
 // TX is written for every write to a port, RX for every read that returned bytes,
-// STATUS for every text written to the status line.
+// STATUS for every text written to the status line, DIAG for the cause of every port
+// open that failed.
 #pragma once
 
 // Starts tracing to path ("-" for stderr). False when the file cannot be opened.
@@ -16,6 +18,7 @@ bool TraceEnabled();
 // direction is "TX" or "RX".
 void TraceBytes(const char *direction, const unsigned char *bytes, int count);
 void TraceStatus(const char *text);
+void TraceDiagnosis(const char *text);
 // Texts written to this control by SetCtrlVal are traced as STATUS lines.
 void TraceSetStatusControl(int panel, int control);
 bool TraceIsStatusControl(int panel, int control);
