@@ -1,8 +1,9 @@
-// The serial, clock and status services the device link calls, over an in-memory line.
+// The serial, clock, status and tooltip services the device link calls, over an in-memory line.
 #include "fake_line.h"
 
 #include "gui.h"
 #include "platform/events.h"
+#include "platform/panel.h"
 #include "platform/serial.h"
 
 #include "com232.h"
@@ -156,7 +157,17 @@ int ProcessSystemEvents() {
     return 0;
 }
 
+const char *GetOpenDiagnosis() {
+    return "";
+}
+
+int SetCtrlAttribute(int, int, int, const char *) {
+    return 0;
+}
+
 namespace gui {
+
+Vars vars;
 
 void ShowStatus(const char *text) {
     line.status = text;
