@@ -37,10 +37,6 @@ constexpr double kCaptureEvery         = 30.0;
 constexpr double kBaselineAt           = 60.0; // the RSS every later value is compared with
 constexpr double kGrace                = 1.0;  // a callback may overrun its time-out by this much
 constexpr double kRunWindow      = 2.0; // the run loop ends this long after the latest request
-constexpr double kReplyWait      = 2.0;
-constexpr double kBlockWait      = 1.5;
-constexpr double kEchoPause      = 0.05;
-constexpr double kPortReadWait   = 2.0;
 constexpr int kWatchIntervalMs   = 100;
 constexpr double kMaxRssGrowthMb = 1.0;
 // A child still there this long after the end, outside any callback, is stuck as well.
@@ -110,9 +106,10 @@ bool RunUntil(Shared &shared, double stopAt) {
 void CaptureAndGet(Shared &shared, int source) {
     SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, source);
     const int blocks = source == gui::kSourceNorm ? 2 : 4;
-    Watched(shared, blocks * kBlockWait + kReplyWait, [] { Commit(app::CC_BTNData); });
+    Watched(shared, blocks * com232::kBlockTimeout + com232::kReplyTimeout,
+            [] { Commit(app::CC_BTNData); });
     ++shared.captures;
-    Watched(shared, kReplyWait, [] { Commit(app::CC_BTNGet); });
+    Watched(shared, com232::kReplyTimeout, [] { Commit(app::CC_BTNGet); });
     ++shared.gets;
 }
 
@@ -123,7 +120,7 @@ void CaptureAndGet(Shared &shared, int source) {
         _exit(3);
     PortTableAdd(1, pty);
     app::InitVars();
-    Watched(shared, kPortReadWait + kEchoPause + 2 * kReplyWait,
+    Watched(shared, com232::kPortTimeout + com232::kEchoPause + 2 * com232::kReplyTimeout,
             [] { com232::InitRS232(com232::vars.com); });
     double nextCapture = Now() + kCaptureEvery;
     int source         = gui::kSourceRaw;

@@ -28,15 +28,9 @@ void SetDimmed(int control, int dimmed) {
     SetCtrlAttribute(gui::vars.pHandle, control, kAttrDimmed, dimmed);
 }
 
-int GraphSource() {
-    int source = 0;
-    GetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, &source);
-    return source;
-}
-
 // Shows the strip chart the graph-source switch names and feeds it from now on.
 void ShowChosenChart() {
-    if (GraphSource() == gui::kSourceRaw) {
+    if (gui::GraphSource() == gui::kSourceRaw) {
         SetVisible(ui::ChartRAW, 1);
         SetVisible(ui::ChartNORM, 0);
         gui::vars.type = gui::kSourceRaw;
@@ -157,7 +151,7 @@ int CC_BTNData(int, int, int event, void *, int, int) {
     // The blocks are longer than a frame: the block read takes them from the queue itself.
     DetachReceiveCallback();
     FlushBoth(com232::vars.com);
-    const int source = GraphSource();
+    const int source = gui::GraphSource();
     const int blocks = source == gui::kSourceNorm ? 2 : 4;
     for (int block = 0; block < blocks; ++block) {
         com232::vars.order = kCmdDataBlock;

@@ -10,6 +10,7 @@
 #include "ui.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace exports {
 
@@ -21,15 +22,8 @@ const char *SourceName(int source) {
     return source == gui::kSourceRaw ? "RAW" : "NORM";
 }
 
-int GraphSource() {
-    int source = 0;
-    GetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, &source);
-    return source;
-}
-
 std::string FileName(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return std::filesystem::path(path).filename().string();
 }
 
 std::string WithoutExtension(const std::string &path, const std::string &extension) {
@@ -47,10 +41,6 @@ std::string AskForPath(const char *title, int source, const char *extension) {
     const int chosen = FileSelectPopup(gui::vars.proj_dir, name.c_str(), filter.c_str(), title,
                                        kButtonSave, 0, 1, 1, 1, path);
     return chosen > 0 ? std::string(path) : std::string();
-}
-
-void ReportSaved(const std::string &what) {
-    gui::ShowStatus(what.c_str());
 }
 
 void ReportFailure(const char *what, const std::string &path) {
@@ -103,18 +93,18 @@ void SaveCurve() {
         return ReportFailure("Curve", png);
     if (SavePlotImage(panel, ui::GraphDATA, pdf.c_str(), kImagePdf) != 0)
         return ReportFailure("Curve", pdf);
-    ReportSaved("Curve saved: " + FileName(stem) + ".csv, .png, .pdf");
+    gui::ShowStatus(("Curve saved: " + FileName(stem) + ".csv, .png, .pdf").c_str());
 }
 
 void SaveChart() {
-    const int source       = GraphSource();
+    const int source       = gui::GraphSource();
     const std::string path = AskForPath("Save chart", source, ".png");
     if (path.empty())
         return;
     const int chart = source == gui::kSourceRaw ? ui::ChartRAW : ui::ChartNORM;
     if (SavePlotImage(gui::vars.pHandle, chart, path.c_str(), kImagePng) != 0)
         return ReportFailure("Chart", path);
-    ReportSaved("Chart saved: " + FileName(path));
+    gui::ShowStatus(("Chart saved: " + FileName(path)).c_str());
 }
 
 void DimSaveButtons(bool runGoing) {

@@ -113,6 +113,12 @@ void ShowStatus(const char *text) {
     SetCtrlVal(vars.pHandle, ui::TXTStatus, text);
 }
 
+int GraphSource() {
+    int source = 0;
+    GetCtrlVal(vars.pHandle, ui::RNGGraphSource, &source);
+    return source;
+}
+
 // --- Parameter set on the panel ---
 
 void GetPanelValues() {
@@ -272,8 +278,7 @@ void PlotDATACurve(const std::uint16_t *curveA, const std::uint16_t *curveB,
     SetCtrlAttribute(vars.pHandle, ui::ChartNORM, kAttrVisible, 0);
     SetAxisScalingMode(vars.pHandle, ui::GraphDATA, kAxisX, kScaleManual, kAxisXMin, kAxisXMax);
     DeleteGraphPlot(vars.pHandle, ui::GraphDATA, kAllPlots, kRefreshImmediate);
-    int source = 0;
-    GetCtrlVal(vars.pHandle, ui::RNGGraphSource, &source);
+    const int source = GraphSource();
     if (source == kSourceRaw) {
         SetCtrlAttribute(vars.pHandle, ui::GraphDATA, kAttrYName, "RAW-values / [ADC-units]");
         SetAxisScalingMode(vars.pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin,

@@ -46,6 +46,8 @@ extern Vars vars;
 
 // Writes a text to the status line.
 void ShowStatus(const char *text);
+// The value of the graph-source switch: kSourceRaw or kSourceNorm.
+int GraphSource();
 
 // --- Parameter set on the panel ---
 void GetPanelValues();

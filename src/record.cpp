@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 namespace record {
 
@@ -24,16 +25,11 @@ constexpr const char *kColumns =
     "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate\n";
 constexpr int kMaxSameSecond = 100; // names tried when runs start within one second
 
-std::string FileName(const std::string &path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Ends the recording after a failed write, saying why.
 void Abandon(const char *what, int error) {
     char text[com232::kStatusSize];
-    std::snprintf(text, sizeof text, "%s - cannot write %s: %s!", what, FileName(vars.path).c_str(),
-                  std::strerror(-error));
+    std::snprintf(text, sizeof text, "%s - cannot write %s: %s!", what,
+                  std::filesystem::path(vars.path).filename().c_str(), std::strerror(-error));
     vars.active = false;
     vars.pending.clear();
     SetCtrlVal(gui::vars.pHandle, ui::CHKRecord, 0);
