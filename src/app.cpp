@@ -9,6 +9,7 @@
 #include "platform/panel.h"
 #include "platform/ports.h"
 #include "platform/serial.h"
+#include "platform/text.h"
 #include "platform/trace.h"
 #include "pty_host.h"
 #include "record.h"
@@ -48,10 +49,6 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNSaveCurve", CC_BTNSaveCurve, nullptr},
     {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
 };
-
-void CopyText(char *destination, int size, const char *text) {
-    std::snprintf(destination, static_cast<std::size_t>(size), "%s", text);
-}
 
 constexpr com232::Parameters kDefaultParameters = {
     .power      = 500,

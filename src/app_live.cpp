@@ -41,7 +41,7 @@ void ShowChosenChart() {
     }
 }
 
-void SendLiveRequest() {
+void BuildLiveRequest() {
     CopyVarsToPP();
     FillTxBuf(kCmdLive, com232::vars.pp);
 }
@@ -86,7 +86,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
         }
         if (com232::vars.rx_flag == 1) {
             FlushBoth(com232::vars.com);
-            SendLiveRequest();
+            BuildLiveRequest();
             com232::vars.rx_flag = 0;
             com232::vars.tstart  = Timer();
             WriteFrame();

@@ -6,6 +6,7 @@
 #include "platform/events.h"
 #include "platform/panel.h"
 #include "platform/serial.h"
+#include "platform/text.h"
 #include "ui.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ constexpr std::uint16_t Parameters::*kWordVariable[PNUM] = {
 };
 
 void SetStatus(const char *text) {
-    std::snprintf(vars.szStatus, kStatusSize, "%s", text);
+    CopyText(vars.szStatus, kStatusSize, text);
 }
 
 std::uint16_t WordAt(const unsigned char *bytes, int offset) {
@@ -222,8 +223,8 @@ int GetVERSIONInfo() {
         } else {
             DecodeFirmware100(vars.szReadBuf, vars.szStatus, kStatusSize);
         }
-        std::snprintf(vars.firmware, kStatusSize, "%s",
-                      expected == kFirmwareLength0 ? vars.szVersion : vars.szStatus);
+        CopyText(vars.firmware, kStatusSize,
+                 expected == kFirmwareLength0 ? vars.szVersion : vars.szStatus);
     }
 
     AttachReceiveCallback();

@@ -2,6 +2,7 @@
 // is Qt's own rather than the desktop's, so it behaves the same on every desktop and
 // under a virtual display.
 #include "dialogs.h"
+#include "text.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -20,9 +21,7 @@ FileSelectStub fileSelectStub = nullptr;
 
 void CopyPath(const QString &path, char *destination) {
     const QByteArray bytes = QFile::encodeName(path);
-    const int length       = std::min(static_cast<int>(bytes.size()), kPathSize - 1);
-    std::memcpy(destination, bytes.constData(), static_cast<std::size_t>(length));
-    destination[length] = '\0';
+    CopyText(destination, kPathSize, std::string_view(bytes.constData(), bytes.size()));
 }
 
 QString ConfirmLabel(int button) {

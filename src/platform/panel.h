@@ -74,7 +74,7 @@ struct CallbackEntry {
     PanelCallbackPtr panel;  // for the panel's callback
 };
 
-// --- Engine and panels ---
+// --- Engine and panels (engine_qt.cpp, panel_loader.cpp, panel_table_qt.cpp) ---
 // Starts the engine (the Qt application). 0 when the display cannot be opened.
 int StartEngine(int argc, char **argv);
 // Ends the engine; every panel must have been discarded.
@@ -91,8 +91,10 @@ int DiscardPanel(int panel);
 // running when it was called have returned.
 int RunUserInterface();
 int QuitUserInterface(int code);
+// Creates a control of kind style at top/left; the id of the new control.
+int NewCtrl(int panel, int style, const char *label, int top, int left);
 
-// --- Values ---
+// --- Values (control_values_qt.cpp) ---
 // Numeric controls, rings, radio buttons, LEDs.
 int GetCtrlVal(int panel, int control, int *value);
 int GetCtrlVal(int panel, int control, unsigned short *value);
@@ -103,22 +105,20 @@ int SetCtrlVal(int panel, int control, int value);
 // A text shows at once (repaints now), also inside a wait that processes no events.
 int SetCtrlVal(int panel, int control, const char *text);
 
-// --- Rings ---
+// --- Rings (rings_qt.cpp) ---
 // A ring's value is the value of its selected item; SetCtrlVal selects by value.
 int ClearListCtrl(int panel, int control);
 // index -1 appends.
 int InsertListItem(int panel, int control, int index, const char *label, int value);
 
-// --- Attributes ---
+// --- Attributes (attributes_qt.cpp) ---
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *text);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
 // Text attributes (kAttrToolTip); text receives at most size - 1 characters.
 int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size);
-// Creates a control of kind style at top/left; the id of the new control.
-int NewCtrl(int panel, int style, const char *label, int top, int left);
 
-// --- Plots ---
+// --- Plots (plots_qt.cpp) ---
 // Appends count values, distributed to traces 1, 2, ... in turn; values of type
 // dataType (kTypeDouble) from index start, skipping skip values after each one.
 int PlotStripChart(int panel, int control, const void *values, int count, int start, int skip,
@@ -129,6 +129,8 @@ int PlotXY(int panel, int control, const void *x, const void *y, int n, int xTyp
            int plotStyle, int pointStyle, int lineStyle, int pointFrequency, int color);
 int DeleteGraphPlot(int panel, int control, int plotHandle, int refresh);
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
+
+// --- Pictures (images_qt.cpp) ---
 int DisplayImageFile(int panel, int control, const char *fileName);
 
 constexpr int kImagePng = 0;

@@ -1,10 +1,11 @@
 // Inside the panel services: the table of loaded panels shared by the loader and the
-// value, attribute and plot services, and the result codes they return. Not for the
-// program's modules, which know panels only by handle.
+// value, ring, attribute, plot and image services, the helpers they share, and the result
+// codes they return. Not for the program's modules, which know panels only by handle.
 #pragma once
 
 #include "panel.h"
 
+#include <QColor>
 #include <QPointer>
 #include <QWidget>
 
@@ -49,6 +50,33 @@ QWidget *ControlWidget(int panel, int control);
 // The panel's window, or nullptr.
 QWidget *PanelWidget(int panel);
 
+// A control's widget, or nullptr with the result code that says why.
+struct Control {
+    QWidget *widget = nullptr;
+    int error       = 0;
+};
+Control FindControl(int panel, int control);
+// The control as a widget of one kind; nullptr with kErrWrongKind when it is another.
+template <class Widget> Widget *FindControlAs(int panel, int control, int &error) {
+    const Control found = FindControl(panel, control);
+    error               = found.error;
+    auto *widget        = qobject_cast<Widget *>(found.widget);
+    if (found.widget && !widget)
+        error = kErrWrongKind;
+    return widget;
+}
+
+// Colours cross the services as 0xRRGGBB.
+QColor Rgb(int rgb);
+int RgbOf(const QColor &color);
+
+// Labels and line edits, which take texts and the text attributes.
+bool IsTextControl(const QWidget *widget);
+// The text as UTF-8 into a buffer of size bytes, cut to fit (see CopyText of text.h).
+void CopyText(char *destination, int size, const QString &text);
+// Text messages made at run time fit their text; the others keep the panel file's size.
+void FitText(QWidget *widget);
+
 // Callbacks are called through these, so that a panel discarded inside a callback is
 // deleted only once the event that raised the callback has been delivered.
 void RaiseControlEvent(CtrlCallbackPtr callback, int panel, int control, int event);
@@ -58,6 +86,10 @@ void RaisePanelEvent(int panel, int event);
 // again raises only a commit. The services that select items call this too.
 void NoteRingSelection(QComboBox *ring);
 bool RingSelectionChanged(const QComboBox *ring);
+// The value of a ring's item: its data, or its index when it has none.
+int RingValue(const QComboBox *ring, int index);
+// Selects the item of that value; false when the ring has none.
+bool SelectRingValue(QComboBox *ring, int value);
 
 // True while ProcessSystemEvents runs, that is inside one of the program's waits.
 bool ProcessingSystemEvents();

@@ -30,7 +30,6 @@
 namespace {
 
 // The item a ring's operator last committed.
-constexpr const char *kCommittedIndexProperty = "committedIndex";
 // Designer keeps no item data: a ring's item values come as "0,1" in this property.
 constexpr const char *kItemValuesProperty = "itemValues";
 
@@ -220,18 +219,6 @@ void BindEvents(int panel, const BoundControl &control) {
 }
 
 } // namespace
-
-namespace platform {
-
-void NoteRingSelection(QComboBox *ring) {
-    ring->setProperty(kCommittedIndexProperty, ring->currentIndex());
-}
-
-bool RingSelectionChanged(const QComboBox *ring) {
-    return ring->property(kCommittedIndexProperty).toInt() != ring->currentIndex();
-}
-
-} // namespace platform
 
 void RegisterCallbacks(const CallbackEntry *table, int count) {
     callbacks = {table, table ? count : 0};

@@ -1,0 +1,8 @@
+// Bounded text copy into the fixed text buffers that the program and the platform share.
+#pragma once
+
+#include <string_view>
+
+// Copies text into destination, a buffer of size bytes: at most size - 1 bytes and a
+// terminator. Nothing is written when size is 0 or less.
+void CopyText(char *destination, int size, std::string_view text);
