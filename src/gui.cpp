@@ -52,6 +52,15 @@ constexpr PanelParameter kPanelParameters[] = {
     {ui::hold, &com232::Parameters::hold},
 };
 
+// Panel and variables agree after every copy between them: each control now remembers
+// its variable as the value last exchanged, and marks itself once the operator types
+// another. Only the parameter transfers copy, never the live loop, so marking costs the
+// live view nothing.
+void NoteExchangedValues() {
+    for (const PanelParameter &p : kPanelParameters)
+        SetCtrlAttribute(vars.pHandle, p.control, kAttrSentValue, Params().*p.variable);
+}
+
 const char *FileErrorText(int result) {
     switch (result) {
     case kFileErrTooFew:
@@ -129,11 +138,13 @@ void GetPanelValues() {
     Params().para14 = 0;
     Params().para15 = 0;
     Params().para16 = 0;
+    NoteExchangedValues();
 }
 
 void SetPanelValues() {
     for (const PanelParameter &p : kPanelParameters)
         SetCtrlVal(vars.pHandle, p.control, Params().*p.variable);
+    NoteExchangedValues();
 }
 
 void PushGET(int target) {

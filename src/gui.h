@@ -50,6 +50,8 @@ void ShowStatus(const char *text);
 int GraphSource();
 
 // --- Parameter set on the panel ---
+// Both leave panel and variables agreeing, so every control's not-sent mark is cleared;
+// it comes back when the operator types a value other than the variable's.
 void GetPanelValues();
 void SetPanelValues();
 void PushGET(int target);

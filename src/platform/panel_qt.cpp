@@ -4,6 +4,7 @@
 #include "trace.h"
 #include "widgets/indicator.h"
 #include "widgets/led.h"
+#include "widgets/sent_mark.h"
 #include "widgets/strip_chart.h"
 #include "widgets/timer_control.h"
 #include "widgets/xy_graph.h"
@@ -289,6 +290,12 @@ int SetAttribute(QWidget *widget, int attribute, int value) {
     case kAttrFrameColor:
         SetColor(widget, QPalette::Window, value);
         return 0;
+    case kAttrSentValue:
+        if (SentMark *mark = SentMark::Of(widget)) {
+            mark->SetSentValue(value);
+            return 0;
+        }
+        return platform::kErrWrongKind;
     default:
         return SetKindAttribute(widget, attribute, value);
     }
@@ -359,6 +366,10 @@ bool GetAttribute(const QWidget *widget, int attribute, int &value) {
     case kAttrFrameColor:
         value = RgbOf(widget->palette().color(QPalette::Window));
         return true;
+    case kAttrSentValue:
+        return SentMark::ReadSentValue(widget, value);
+    case kAttrNotSent:
+        return SentMark::ReadMarked(widget, value);
     default:
         return GetKindAttribute(widget, attribute, value);
     }
