@@ -7,6 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/panel.h"
 #include "platform/serial.h"
+#include "platform/textfile.h"
 #include "ui.h"
 
 #include <algorithm>
@@ -73,6 +74,7 @@ const char *FileErrorText(int result) {
 }
 
 int FileSelect(int button) {
+    MakeProjectDir();
     return FileSelectPopup(vars.proj_dir, kParameterFileName, kParameterFilter, kParameterTitle,
                            button, 0, 1, 1, 1, vars.file_name);
 }
@@ -117,6 +119,10 @@ void PlotCurve(const std::uint16_t *y, int plotStyle, int lineStyle, int colour)
 }
 
 } // namespace
+
+int MakeProjectDir() {
+    return MakeFolder(vars.proj_dir);
+}
 
 void ShowStatus(const char *text) {
     SetCtrlVal(vars.pHandle, ui::TXTStatus, text);

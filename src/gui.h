@@ -44,6 +44,10 @@ struct Vars {
 
 extern Vars vars;
 
+// The project folder (proj_dir), made first when it does not stand yet: an installed
+// program's folder under the user's documents appears only once something goes there.
+// 0, else the negated errno of making it.
+int MakeProjectDir();
 // Writes a text to the status line.
 void ShowStatus(const char *text);
 // The value of the graph-source switch: kSourceRaw or kSourceNorm.
