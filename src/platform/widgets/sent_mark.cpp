@@ -10,7 +10,7 @@ namespace {
 // Dark enough to stand out from the light frame of a spin box also in grey-scale.
 const QColor kMarkColor(0xA0, 0x40, 0x00);
 constexpr int kFrameWidth = 2;
-constexpr int kFlagSize   = 8; // the sides of the triangle in the top left corner
+constexpr int kFlagSize   = 12; // the sides of the triangle in the top left corner
 
 } // namespace
 
