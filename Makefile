@@ -6,7 +6,7 @@ FUZZ_SECONDS ?= 60
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-asan bench fuzz soak install clean
+.PHONY: all deps configure build run test test-asan bench fuzz soak install package clean
 
 all: build
 
@@ -59,3 +59,7 @@ clean:
 PREFIX ?= /usr/local
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package $(BUILD)/rmx7scope_<version>_<arch>.deb, installing under /usr.
+package: build
+	@cmake --build $(BUILD) --target package

@@ -160,13 +160,21 @@ int CC_BTNData(int, int, int event, void *, int, int) {
     AttachReceiveCallback();
     FlushBoth(com232::vars.com);
 
-    // One live request brings the reference the curve is drawn against.
+    // One live request brings the reference and the threshold levels the curve is drawn
+    // against.
     com232::vars.rx_flag = 0;
     com232::vars.order   = kCmdLive;
     FillTxBuf(kCmdLive, com232::vars.pp);
     WriteFrame();
     WaitRxFull();
+    const bool replied = com232::vars.rx_flag == 1;
     gui::PlotRAWValues();
+    // The curve is drawn against the controller's own switching levels. Without a reply
+    // pp holds no live values, so the levels of the last answered capture stay.
+    if (replied) {
+        gui::vars.upTHR = gui::vars.UPval;
+        gui::vars.loTHR = gui::vars.LOval;
+    }
 
     for (int i = 0; i < gui::kCurvePoints; ++i) {
         gui::vars.upArray[i]  = static_cast<std::uint16_t>(gui::vars.upTHR);

@@ -38,6 +38,7 @@ std::string AskForPath(const char *title, int source, const char *extension) {
         std::string("RMX7curve-") + SourceName(source) + "-" + record::FileStamp() + extension;
     char path[kPathSize]     = {};
     const std::string filter = std::string("*") + extension;
+    gui::MakeProjectDir();
     const int chosen = FileSelectPopup(gui::vars.proj_dir, name.c_str(), filter.c_str(), title,
                                        kButtonSave, 0, 1, 1, 1, path);
     return chosen > 0 ? std::string(path) : std::string();

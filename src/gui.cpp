@@ -7,6 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/panel.h"
 #include "platform/serial.h"
+#include "platform/textfile.h"
 #include "ui.h"
 
 #include <algorithm>
@@ -52,6 +53,15 @@ constexpr PanelParameter kPanelParameters[] = {
     {ui::hold, &com232::Parameters::hold},
 };
 
+// Panel and variables agree after every copy between them: each control now remembers
+// its variable as the value last exchanged, and marks itself once the operator types
+// another. Only the parameter transfers copy, never the live loop, so marking costs the
+// live view nothing.
+void NoteExchangedValues() {
+    for (const PanelParameter &p : kPanelParameters)
+        SetCtrlAttribute(vars.pHandle, p.control, kAttrSentValue, Params().*p.variable);
+}
+
 const char *FileErrorText(int result) {
     switch (result) {
     case kFileErrTooFew:
@@ -64,6 +74,7 @@ const char *FileErrorText(int result) {
 }
 
 int FileSelect(int button) {
+    MakeProjectDir();
     return FileSelectPopup(vars.proj_dir, kParameterFileName, kParameterFilter, kParameterTitle,
                            button, 0, 1, 1, 1, vars.file_name);
 }
@@ -109,6 +120,10 @@ void PlotCurve(const std::uint16_t *y, int plotStyle, int lineStyle, int colour)
 
 } // namespace
 
+int MakeProjectDir() {
+    return MakeFolder(vars.proj_dir);
+}
+
 void ShowStatus(const char *text) {
     SetCtrlVal(vars.pHandle, ui::TXTStatus, text);
 }
@@ -129,11 +144,13 @@ void GetPanelValues() {
     Params().para14 = 0;
     Params().para15 = 0;
     Params().para16 = 0;
+    NoteExchangedValues();
 }
 
 void SetPanelValues() {
     for (const PanelParameter &p : kPanelParameters)
         SetCtrlVal(vars.pHandle, p.control, Params().*p.variable);
+    NoteExchangedValues();
 }
 
 void PushGET(int target) {

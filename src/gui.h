@@ -44,12 +44,18 @@ struct Vars {
 
 extern Vars vars;
 
+// The project folder (proj_dir), made first when it does not stand yet: an installed
+// program's folder under the user's documents appears only once something goes there.
+// 0, else the negated errno of making it.
+int MakeProjectDir();
 // Writes a text to the status line.
 void ShowStatus(const char *text);
 // The value of the graph-source switch: kSourceRaw or kSourceNorm.
 int GraphSource();
 
 // --- Parameter set on the panel ---
+// Both leave panel and variables agreeing, so every control's not-sent mark is cleared;
+// it comes back when the operator types a value other than the variable's.
 void GetPanelValues();
 void SetPanelValues();
 void PushGET(int target);

@@ -39,7 +39,10 @@ void Abandon(const char *what, int error) {
 // Makes the file with its header under the first free name of this second.
 int CreateRecordingFile(const std::string &header) {
     const std::string stem = std::string(gui::vars.proj_dir) + "/RMX7live-" + FileStamp();
-    int result             = 0;
+    vars.path              = stem + ".csv";
+    int result             = gui::MakeProjectDir();
+    if (result != 0)
+        return result;
     for (int n = 1; n <= kMaxSameSecond; ++n) {
         vars.path = n == 1 ? stem + ".csv" : stem + "-" + std::to_string(n) + ".csv";
         result    = CreateTextFile(vars.path.c_str(), header);

@@ -1,6 +1,7 @@
 // Control attributes: dimmed, visible, position, colours, text fonts, tooltips, the strip
 // chart's settings and the timer control's switch.
 #include "panel_internal.h"
+#include "widgets/sent_mark.h"
 #include "widgets/strip_chart.h"
 #include "widgets/timer_control.h"
 #include "widgets/xy_graph.h"
@@ -134,6 +135,12 @@ int SetAttribute(QWidget *widget, int attribute, int value) {
     case kAttrFrameColor:
         SetColor(widget, QPalette::Window, value);
         return 0;
+    case kAttrSentValue:
+        if (SentMark *mark = SentMark::Of(widget)) {
+            mark->SetSentValue(value);
+            return 0;
+        }
+        return platform::kErrWrongKind;
     default:
         return SetKindAttribute(widget, attribute, value);
     }
@@ -204,6 +211,10 @@ bool GetAttribute(const QWidget *widget, int attribute, int &value) {
     case kAttrFrameColor:
         value = platform::RgbOf(widget->palette().color(QPalette::Window));
         return true;
+    case kAttrSentValue:
+        return SentMark::ReadSentValue(widget, value);
+    case kAttrNotSent:
+        return SentMark::ReadMarked(widget, value);
     default:
         return GetKindAttribute(widget, attribute, value);
     }

@@ -22,5 +22,13 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 using FileSelectStub = int (*)(const char *title, int button, char *pathName);
 void SetFileSelectStub(FileSelectStub stub);
 
-// The program's directory.
+// --- The project folder: recordings, exports and where the dialogs start ---
+// The folder for a program in programDir: programDir itself when programWritable (a build
+// tree, a copy in the user's home), else the subfolder RMX7 of the user's documents
+// folder (the desktop's XDG_DOCUMENTS_DIR, else ~/Documents), as for an installed
+// program. It is only named here, not made. 0, or negative when directory is null.
+int ChooseProjectDir(const char *programDir, int programWritable, char *directory);
+// 1 when the user may make files in directory, else 0.
+int DirectoryWritable(const char *directory);
+// ChooseProjectDir for the program's own folder.
 int GetProjectDir(char *directory);

@@ -1,4 +1,4 @@
-// The file-selection dialog over QFileDialog, and the program's directory. The dialog
+// The file-selection dialog over QFileDialog, and the project folder. The dialog
 // is Qt's own rather than the desktop's, so it behaves the same on every desktop and
 // under a virtual display.
 #include "dialogs.h"
@@ -6,9 +6,13 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QStandardPaths>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -93,9 +97,26 @@ void SetFileSelectStub(FileSelectStub stub) {
     fileSelectStub = stub;
 }
 
+int ChooseProjectDir(const char *programDir, int programWritable, char *directory) {
+    if (!directory || !programDir)
+        return kErrNoEngine;
+    if (programWritable) {
+        CopyPath(QFile::decodeName(programDir), directory);
+        return 0;
+    }
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    CopyPath(QDir(documents).filePath(QStringLiteral("RMX7")), directory);
+    return 0;
+}
+
+int DirectoryWritable(const char *directory) {
+    return directory && access(directory, W_OK | X_OK) == 0 ? 1 : 0;
+}
+
 int GetProjectDir(char *directory) {
     if (!QCoreApplication::instance() || !directory)
         return kErrNoEngine;
-    CopyPath(QCoreApplication::applicationDirPath(), directory);
-    return 0;
+    const QByteArray programDir = QFile::encodeName(QCoreApplication::applicationDirPath());
+    return ChooseProjectDir(programDir.constData(), DirectoryWritable(programDir.constData()),
+                            directory);
 }

@@ -38,6 +38,12 @@ constexpr int kAttrPointsPerScreen = 1171; // strip chart: points per trace on s
 constexpr int kAttrTraceColor      = 1230; // strip chart trace (SetTraceAttribute)
 constexpr int kAttrEnabled         = 1271; // timer control: 0 stops the ticks
 constexpr int kAttrToolTip         = 2000; // text shown when the pointer rests; "" none
+// Numeric controls: the value last sent or read for the control. While the control shows
+// another value it is marked as not sent (a thick frame with a corner flag drawn over it,
+// without moving anything), its tooltip names this value and its accessible description
+// ends in " (not sent)". Operator input and value writes update the mark at once.
+constexpr int kAttrSentValue = 2001;
+constexpr int kAttrNotSent   = 2002; // read only: 1 while the control is marked as not sent
 
 constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";

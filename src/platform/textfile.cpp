@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,4 +73,10 @@ int ReplaceTextFile(const char *path, const std::string &text) {
     if (result != 0)
         unlink(temporary.c_str());
     return result;
+}
+
+int MakeFolder(const char *path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return error ? -error.value() : 0;
 }

@@ -1,4 +1,5 @@
-// Text files written by the program: new files, appended files and atomic replacements.
+// Text files written by the program: new files, appended files and atomic replacements,
+// and the folders they go to.
 // Results: 0 on success, else the negated errno of the failing call.
 #pragma once
 
@@ -13,3 +14,6 @@ int AppendTextFile(const char *path, const std::string &text);
 // Writes the file atomically: the text goes to path + ".part", which is then renamed over
 // path, so a failed write leaves an older file whole.
 int ReplaceTextFile(const char *path, const std::string &text);
+// Makes the folder path and every folder above it that is missing; 0 also when it
+// stands already.
+int MakeFolder(const char *path);

@@ -1,0 +1,155 @@
+// Everyday desktop use: the project folder of an installed program, the marks of values
+// not sent yet, and the threshold lines of a NORM capture.
+#include "support/fake_controller.h"
+#include "support/panel_fixture.h"
+
+#include "app.h"
+#include "com232.h"
+#include "exports.h"
+#include "gui.h"
+#include "platform/dialogs.h"
+#include "platform/panel.h"
+#include "record.h"
+#include "ui.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+static fs::path FreshDir(const std::string &name) {
+    const fs::path dir = fs::temp_directory_path() / (name + "-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+static std::string Chosen(int writable) {
+    char dir[kPathSize] = {};
+    ChooseProjectDir("/opt/rmx7", writable, dir);
+    return dir;
+}
+
+static std::string dialogPath;
+static int dialogResult = kSelectNew;
+static int AnswerDialog(const char *, int, char *path) {
+    std::snprintf(path, kPathSize, "%s", dialogPath.c_str());
+    return dialogResult;
+}
+
+TEST(ProjectDir, AWritableProgramFolderStaysElseItIsRmx7InTheDocumentsFolder) {
+    const fs::path home = FreshDir("rmx7-home");
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    EXPECT_EQ(Chosen(1), "/opt/rmx7");
+    EXPECT_EQ(Chosen(0), (home / "Documents/RMX7").string());
+    fs::create_directories(home / "config");
+    std::ofstream(home / "config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n";
+    EXPECT_EQ(Chosen(0), (home / "Papers/RMX7").string());
+
+    const fs::path program = FreshDir("rmx7-program");
+    fs::permissions(program, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(DirectoryWritable(program.c_str()), geteuid() == 0) << "root may write anywhere";
+    fs::remove_all(home);
+    fs::remove_all(program);
+}
+
+using Callback = int (*)(int, int, int, void *, int, int);
+
+class Desktop : public PanelTest {
+  protected:
+    FakeController controller;
+    void SetUp() override {
+        PanelTest::SetUp();
+        peer.SetResponder(controller.Responder());
+        com232::InitRS232(1);
+    }
+    void Commit(Callback callback, int event = kEventCommit) {
+        callback(panel, 0, event, nullptr, 0, 0);
+    }
+    int Marked(int control) const {
+        int marked = -1;
+        GetCtrlAttribute(panel, control, kAttrNotSent, &marked);
+        return marked;
+    }
+};
+
+TEST_F(Desktop, ARecordingAndTheDialogsMakeTheMissingProjectFolderFirst) {
+    const fs::path project = FreshDir("rmx7-documents") / "RMX7";
+    std::snprintf(gui::vars.proj_dir, sizeof gui::vars.proj_dir, "%s", project.c_str());
+    record::StartRecording();
+    record::StopRecording();
+    EXPECT_TRUE(fs::exists(project / fs::path(record::vars.path).filename())) << StatusLine();
+    fs::remove_all(project);
+    dialogResult = kSelectCancel;
+    SetFileSelectStub(AnswerDialog);
+    com232::vars.target = com232::DATFILE;
+    Commit(app::CC_BTNGet);
+    SetFileSelectStub(nullptr);
+    EXPECT_TRUE(fs::is_directory(project)) << "the dialog starts in the folder";
+    fs::remove_all(project.parent_path());
+}
+
+TEST_F(Desktop, EveryTransferClearsTheMarksAndATypedBackValueToo) {
+    const QWidgetList widgets = QApplication::allWidgets();
+    const QWidget *power      = *std::find_if(widgets.begin(), widgets.end(),
+                                              [](QWidget *w) { return w->objectName() == "power"; });
+    SetCtrlVal(panel, ui::power, 777);
+    EXPECT_EQ(Marked(ui::power), 1);
+    char tip[128] = {};
+    GetCtrlAttribute(panel, ui::power, kAttrToolTip, tip, sizeof tip);
+    EXPECT_STREQ(tip, "Not sent yet - last sent or read: 640");
+    EXPECT_EQ(power->accessibleDescription(), "power (not sent)");
+    SetCtrlVal(panel, ui::power, 640);
+    EXPECT_EQ(Marked(ui::power), 0);
+    EXPECT_EQ(power->accessibleDescription(), "power");
+
+    dialogPath = (FreshDir("rmx7-marks") / "set.dat").string();
+    std::ofstream(dialogPath) << "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n";
+    SetFileSelectStub(AnswerDialog);
+    const Callback fetch = [](int, int, int, void *, int, int) { return com232::InitRS232(1), 0; };
+    const struct {
+        const char *operation;
+        int target;
+        Callback callback;
+        int event, dialog, marked;
+    } cases[] = {
+        {"send", com232::RAM, app::CC_BTNSend, kEventLeftClick, kSelectNew, 0},
+        {"get", com232::EEPROM, app::CC_BTNGet, kEventCommit, kSelectNew, 0},
+        {"teach", com232::RAM, app::CC_ButtonTeach, kEventCommit, kSelectNew, 0},
+        {"reset", com232::RAM, app::CC_ButtonReset, kEventCommit, kSelectNew, 0},
+        {"start-up fetch", com232::RAM, fetch, kEventCommit, kSelectNew, 0},
+        {"file load", com232::DATFILE, app::CC_BTNGet, kEventCommit, kSelectExisting, 0},
+        {"file save", com232::DATFILE, app::CC_BTNSend, kEventLeftClick, kSelectNew, 0},
+        {"cancelled save", com232::DATFILE, app::CC_BTNSend, kEventLeftClick, kSelectCancel, 1},
+    };
+    for (const auto &c : cases) {
+        com232::vars.target = c.target;
+        dialogResult        = c.dialog;
+        SetCtrlVal(panel, ui::hold, com232::vars.params.hold + 1);
+        Commit(c.callback, c.event);
+        EXPECT_EQ(Marked(ui::hold), c.marked) << c.operation;
+    }
+    SetFileSelectStub(nullptr);
+    fs::remove_all(fs::path(dialogPath).parent_path());
+}
+
+TEST_F(Desktop, ANormCaptureDrawsAndExportsTheControllersSwitchingLevels) {
+    SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceNorm);
+    controller.live[5] = 610;
+    controller.live[6] = 390;
+    Commit(app::CC_BTNData);
+    EXPECT_EQ(gui::vars.upArray[127], 610);
+    EXPECT_NE(exports::CurveCsv().find(",610,390,"), std::string::npos);
+
+    Commit(app::CC_BTNGet); // pp now holds the parameter set, not live values
+    controller.silent[com232::kCmdLive] = true;
+    Commit(app::CC_BTNData);
+    EXPECT_EQ(gui::vars.upTHR, 610) << "without a live reply the levels stay";
+}
