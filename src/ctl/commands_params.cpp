@@ -237,8 +237,7 @@ void RunDiff(const Options &options, Report &report) {
         return;
 
     std::vector<std::string> differences;
-    report.text =
-        file.empty() ? "word name        ram eeprom\n" : "word name        ram eeprom  file\n";
+    std::string rows;
     for (int i = 0; i < PNUM; ++i) {
         const int fromFile = file.empty() ? -1 : loaded[i];
         if (ram[i] == eeprom[i] && (fromFile < 0 || (fromFile == ram[i] && fromFile == eeprom[i])))
@@ -246,9 +245,15 @@ void RunDiff(const Options &options, Report &report) {
         differences.push_back(
             JsonDifference(i, {{"ram", ram[i]}, {"eeprom", eeprom[i]}, {"file", fromFile}}));
         char line[80];
-        std::snprintf(line, sizeof line, "%4d %-10s %5u %6u", i, kWordNames[i], ram[i], eeprom[i]);
-        report.text += line + (fromFile < 0 ? "" : " " + std::to_string(fromFile)) + "\n";
+        std::snprintf(line, sizeof line,
+                      fromFile < 0 ? "%4d %-10s %5u %6u\n" : "%4d %-10s %5u %6u %5d\n", i,
+                      kWordNames[i], ram[i], eeprom[i], fromFile);
+        rows += line;
     }
+    if (!rows.empty())
+        report.text = (file.empty() ? "word name        ram eeprom\n"
+                                    : "word name        ram eeprom  file\n") +
+                      rows;
     report.json.Add("ram", JsonWords(ram));
     report.json.Add("eeprom", JsonWords(eeprom));
     report.json.Add("file", file.empty() ? "null" : JsonWords(loaded));
