@@ -58,14 +58,6 @@ void WritePending() {
         Abandon("Recording stopped", result);
 }
 
-void HandRowsToListener() {
-    std::vector<std::string> rows;
-    rows.swap(vars.unheard);
-    for (const std::string &row : rows)
-        if (vars.listener)
-            vars.listener(row.c_str());
-}
-
 } // namespace
 
 std::string CommentHeader() {
@@ -124,11 +116,10 @@ void AppendReply(double now) {
     if (vars.active)
         vars.pending += row;
     if (vars.listener)
-        vars.unheard.emplace_back(row);
+        vars.listener(row);
 }
 
 void WriteDueRows(double now) {
-    HandRowsToListener();
     if (!vars.active || now - vars.lastWrite < kWriteInterval)
         return;
     vars.lastWrite = now;
@@ -136,7 +127,6 @@ void WriteDueRows(double now) {
 }
 
 void StopRecording() {
-    HandRowsToListener();
     if (!vars.active)
         return;
     WritePending();

@@ -5,24 +5,21 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace record {
 
 constexpr double kWriteInterval = 0.5; // seconds between two writes of waiting rows
 
-// Takes each row, recording or not, once the request after its reply is out (or the run
-// has ended), so that what it does never delays a request: the command-line tool streams
-// the rows this way.
+// Takes each row as it is made, recording or not, before the next request is built: the
+// command-line tool streams the rows, and a Stop it decides on a row sends nothing more.
 using RowListener = void (*)(const char *row);
 
 struct Vars {
     bool active          = false;
     RowListener listener = nullptr;
-    std::vector<std::string> unheard; // rows the listener has not had yet
-    std::string path;                 // the file being recorded to
-    std::string pending;              // rows not written yet
-    double runStart  = 0;             // Timer() when the run began
+    std::string path;     // the file being recorded to
+    std::string pending;  // rows not written yet
+    double runStart  = 0; // Timer() when the run began
     double lastWrite = 0;
 };
 
@@ -43,12 +40,11 @@ void RunStarted(double now);
 // Begins a recording of the run under way; says on the status line when the file cannot
 // be made, and clears the Record box then.
 void StartRecording();
-// Adds the live reply that gui has just taken as a row.
+// Adds the live reply that gui has just taken as a row, and hands it to the listener.
 void AppendReply(double now);
-// Hands the rows to the listener, and writes the waiting rows once kWriteInterval has
-// passed since the last write.
+// Writes the waiting rows once kWriteInterval has passed since the last write.
 void WriteDueRows(double now);
-// Hands the rows to the listener, writes the waiting rows and ends the recording.
+// Writes the waiting rows and ends the recording.
 void StopRecording();
 
 } // namespace record

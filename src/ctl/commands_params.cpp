@@ -13,8 +13,9 @@ namespace {
 
 using com232::PNUM;
 
-// A controller that is still storing a set it was sent may not answer at once; an
-// operator never clicks Get within this time of Send either.
+// After Send, as an operator's pause: the set must be out on the line (36 bytes take 19 ms)
+// before the Get of --verify flushes the output queue or the port is closed with its old
+// settings back, and a controller still storing the set may not answer at once.
 constexpr double kSettleSeconds = 0.1;
 
 // The panel control of each word, 0 where the word has none.
@@ -195,10 +196,9 @@ void RunSend(const Options &options, Report &report) {
     std::copy(com232::vars.pp, com232::vars.pp + PNUM, sent.begin());
     report.json.Add("sent", JsonWords(sent));
     report.text = WordTable(sent);
+    Pause(kSettleSeconds);
     if (!options.verify)
         return;
-
-    Pause(kSettleSeconds);
     report.outcome = GetFrom(target);
     if (!report.outcome.ok())
         return;

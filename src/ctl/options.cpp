@@ -30,8 +30,9 @@ const Command kCommands[] = {
      "(a file the panel would refuse is refused before anything is sent); each --set types\n"
      "VALUE into the control of the parameter NAME (average has no control and is set in\n"
      "its variable; para12 to para16 are always sent as 0 and cannot be set); then the RAM\n"
-     "or EEPROM button and Send. --verify then waits 0.1 s and presses Get on the same\n"
-     "memory, and compares what came back with what was sent, word by word.\n"
+     "or EEPROM button and Send, and a pause of 0.1 s for the set to leave. --verify\n"
+     "then presses Get on the same memory and compares what came back with what was\n"
+     "sent, word by word.\n"
      "Names: power reference hysteresis polarity hold hwmode average evalmode mmtime\n"
      "mmthd sdelay.\n"},
     {"diff", "diff [FILE]", 0, 1, kNeedsLine,
