@@ -40,7 +40,7 @@ const char *FileProblem(int result) {
     case kFileErrNotNumber:
         return "holds a value that is not a number - refused, nothing sent";
     case kFileErrWrite:
-        return "cannot be written - an older file is kept";
+        return "cannot be written (an older file of that name is kept)";
     default:
         return "cannot be read";
     }
