@@ -5,3 +5,5 @@ set -euo pipefail
 build=${1:-build}
 mkdir -p "$build/bench"
 "$build/bin/rmx7bench" "$build/bin/rmx7sim" "$build/bin/rmx7scope" "$build/bench/results.json"
+# The command-line tool; its figures go to <build>/bench/ctl.json.
+"$build/bin/rmx7ctlbench" "$build/bin/rmx7sim" "$build/bin/rmx7ctl" "$build/bench/ctl.json"

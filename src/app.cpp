@@ -26,9 +26,7 @@ Vars vars;
 
 namespace {
 
-constexpr const char *kProgramName    = "K-VEX-RMX7-PIRA-Scope";
-constexpr const char *kProgramVersion = "V2.0";
-constexpr int kStartPort              = 1;
+constexpr int kStartPort = 1;
 
 const CallbackEntry kCallbacks[] = {
     {"CC_PANEL", nullptr, CC_PANEL},
@@ -99,38 +97,45 @@ const char *UsageText() {
            "  --version            show the version and exit\n";
 }
 
+bool ParseSharedOption(int argc, char **argv, int &i, Options &options) {
+    const std::string arg = argv[i];
+    if (arg == "--simulate" || arg == "--simulate=100") {
+        options.simulate = true;
+        options.variant  = 100;
+    } else if (arg == "--simulate=0") {
+        options.simulate = true;
+        options.variant  = 0;
+    } else if (arg == "--port" || arg == "--trace") {
+        if (i + 1 >= argc) {
+            options.error = arg + " needs a value";
+        } else if (arg == "--trace") {
+            options.trace = argv[++i];
+        } else if (!ParsePortMapping(argv[++i], options)) {
+            options.error =
+                "--port wants N=DEVICE with N from 1 to 255, not '" + std::string(argv[i]) + "'";
+        }
+    } else if (arg.rfind("--port=", 0) == 0) {
+        if (!ParsePortMapping(arg.substr(7), options))
+            options.error =
+                "--port wants N=DEVICE with N from 1 to 255, not '" + arg.substr(7) + "'";
+    } else if (arg.rfind("--trace=", 0) == 0) {
+        options.trace = arg.substr(8);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 Options ParseCommandLine(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc && options.error.empty(); ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help") {
+        if (arg == "--help")
             options.help = true;
-        } else if (arg == "--version") {
+        else if (arg == "--version")
             options.version = true;
-        } else if (arg == "--simulate" || arg == "--simulate=100") {
-            options.simulate = true;
-            options.variant  = 100;
-        } else if (arg == "--simulate=0") {
-            options.simulate = true;
-            options.variant  = 0;
-        } else if (arg == "--port" || arg == "--trace") {
-            if (i + 1 >= argc) {
-                options.error = arg + " needs a value";
-            } else if (arg == "--trace") {
-                options.trace = argv[++i];
-            } else if (!ParsePortMapping(argv[++i], options)) {
-                options.error = "--port wants N=DEVICE with N from 1 to 255, not '" +
-                                std::string(argv[i]) + "'";
-            }
-        } else if (arg.rfind("--port=", 0) == 0) {
-            if (!ParsePortMapping(arg.substr(7), options))
-                options.error =
-                    "--port wants N=DEVICE with N from 1 to 255, not '" + arg.substr(7) + "'";
-        } else if (arg.rfind("--trace=", 0) == 0) {
-            options.trace = arg.substr(8);
-        } else {
+        else if (!ParseSharedOption(argc, argv, i, options))
             options.error = "unknown option '" + arg + "'";
-        }
     }
     return options;
 }

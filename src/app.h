@@ -10,6 +10,9 @@ namespace app {
 
 constexpr int kTextSize = 64;
 
+constexpr const char *kProgramName    = "K-VEX-RMX7-PIRA-Scope";
+constexpr const char *kProgramVersion = "V2.0";
+
 struct Vars {
     int stop_flag                 = 1; // 0 while the live loop runs
     char szSoftname[kTextSize]    = {};
@@ -30,6 +33,10 @@ struct Options {
 };
 
 Options ParseCommandLine(int argc, char **argv);
+// Takes argv[i] when it is an option every program of the project shares (--port,
+// --simulate, --trace), moving i past a value it takes; false when it is none of them. A
+// wrong value goes into options.error.
+bool ParseSharedOption(int argc, char **argv, int &i, Options &options);
 const char *UsageText();
 // The whole program: 0 after a normal end, -1 when the display cannot be opened or the
 // panel file cannot be loaded, 2 for a wrong command line.

@@ -181,7 +181,8 @@ void SendParaToFile() {
     com232::CopyVarsToPP();
     unsigned int words[PNUM];
     std::copy(com232::vars.pp, com232::vars.pp + PNUM, words);
-    if (ArrayToFile(vars.file_name, words, PNUM, kFieldWidth) != 0)
+    vars.fileResult = ArrayToFile(vars.file_name, words, PNUM, kFieldWidth);
+    if (vars.fileResult != 0)
         ShowStatus("Parameter file could not be written - old file kept!");
 }
 
@@ -190,6 +191,7 @@ void ReadParaFromFile() {
         return;
     unsigned int words[PNUM];
     const int result = FileToArray(vars.file_name, words, PNUM);
+    vars.fileResult  = result == PNUM ? 0 : result;
     if (result != PNUM) {
         ShowStatus(FileErrorText(result));
         return;

@@ -40,6 +40,8 @@ struct Vars {
     std::uint16_t refArray[256] = {};
     std::int32_t upTHR          = 0;
     std::int32_t loTHR          = 0;
+    // The last parameter file read or write: 0 done, a kFileErr code, or 1 while none ran.
+    int fileResult = 1;
 };
 
 extern Vars vars;

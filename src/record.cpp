@@ -104,15 +104,22 @@ void StartRecording() {
     vars.active = true;
 }
 
+const char *ColumnLine() {
+    return kColumns;
+}
+
 void AppendReply(double now) {
-    if (!vars.active)
+    if (!vars.active && !vars.listener)
         return;
     const gui::Vars &live = gui::vars;
     char row[128];
     std::snprintf(row, sizeof row, "%.3f,%d,%u,%u,%u,%u,%u,%u,%u,%u\n", now - vars.runStart,
                   static_cast<int>(live.valNORM), live.adcCHA, live.adcCHB, live.Amax, live.Amin,
                   live.UPval, live.LOval, live.refval, live.instate);
-    vars.pending += row;
+    if (vars.active)
+        vars.pending += row;
+    if (vars.listener)
+        vars.listener(row);
 }
 
 void WriteDueRows(double now) {

@@ -10,8 +10,13 @@ namespace record {
 
 constexpr double kWriteInterval = 0.5; // seconds between two writes of waiting rows
 
+// Takes each row as it is made, recording or not, before the next request is built: the
+// command-line tool streams the rows, and a Stop it decides on a row sends nothing more.
+using RowListener = void (*)(const char *row);
+
 struct Vars {
-    bool active = false;
+    bool active          = false;
+    RowListener listener = nullptr;
     std::string path;     // the file being recorded to
     std::string pending;  // rows not written yet
     double runStart  = 0; // Timer() when the run began
@@ -26,13 +31,16 @@ std::string CommentHeader();
 // The local time as yyyymmdd-hhmmss, for file names.
 std::string FileStamp();
 
+// The column line that comes after the comment lines, ending in a newline.
+const char *ColumnLine();
+
 // --- The run's recording ---
 // Notes the start of a run and, when the Record box is on, begins a recording.
 void RunStarted(double now);
 // Begins a recording of the run under way; says on the status line when the file cannot
 // be made, and clears the Record box then.
 void StartRecording();
-// Adds the live reply that gui has just taken as a row.
+// Adds the live reply that gui has just taken as a row, and hands it to the listener.
 void AppendReply(double now);
 // Writes the waiting rows once kWriteInterval has passed since the last write.
 void WriteDueRows(double now);

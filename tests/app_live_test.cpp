@@ -311,7 +311,7 @@ TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
 TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfAndTheChartItsPng) {
     ProjectDir project;
     EXPECT_EQ(Dimmed(ui::BTNSaveCurve), 1) << "nothing captured yet";
-    SetFileSelectStub(ChoosePath);
+    SetFileSelectResponder(ChoosePath);
     for (int source : {gui::kSourceNorm, gui::kSourceRaw}) {
         SetCtrlVal(panel, ui::RNGGraphSource, source);
         Commit(app::CC_BTNData);
@@ -338,5 +338,5 @@ TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfAndTheChartItsPng) {
     chosenPath = (project.path / "gone" / "curve.csv").string();
     Commit(app::CC_BTNSaveCurve);
     EXPECT_EQ(StatusLine(), "Curve not saved - cannot write curve.csv!");
-    SetFileSelectStub(nullptr);
+    SetFileSelectResponder(nullptr);
 }

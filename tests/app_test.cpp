@@ -300,11 +300,11 @@ class ParameterFile : public ParameterCommands {
         ParameterCommands::SetUp();
         stubPath   = testing::TempDir() + "rmx7-params-" + std::to_string(getpid()) + ".dat";
         stubResult = kSelectNew;
-        SetFileSelectStub(AnswerDialog);
+        SetFileSelectResponder(AnswerDialog);
         SelectTarget(app::CC_RBTFile, ui::RBTFile, 1);
     }
     void TearDown() override {
-        SetFileSelectStub(nullptr);
+        SetFileSelectResponder(nullptr);
         std::remove(stubPath.c_str());
         ParameterCommands::TearDown();
     }

@@ -88,10 +88,10 @@ TEST_F(Desktop, ARecordingAndTheDialogsMakeTheMissingProjectFolderFirst) {
     EXPECT_TRUE(fs::exists(project / fs::path(record::vars.path).filename())) << StatusLine();
     fs::remove_all(project);
     dialogResult = kSelectCancel;
-    SetFileSelectStub(AnswerDialog);
+    SetFileSelectResponder(AnswerDialog);
     com232::vars.target = com232::DATFILE;
     Commit(app::CC_BTNGet);
-    SetFileSelectStub(nullptr);
+    SetFileSelectResponder(nullptr);
     EXPECT_TRUE(fs::is_directory(project)) << "the dialog starts in the folder";
     fs::remove_all(project.parent_path());
 }
@@ -112,7 +112,7 @@ TEST_F(Desktop, EveryTransferClearsTheMarksAndATypedBackValueToo) {
 
     dialogPath = (FreshDir("rmx7-marks") / "set.dat").string();
     std::ofstream(dialogPath) << "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n";
-    SetFileSelectStub(AnswerDialog);
+    SetFileSelectResponder(AnswerDialog);
     const Callback fetch = [](int, int, int, void *, int, int) { return com232::InitRS232(1), 0; };
     const struct {
         const char *operation;
@@ -136,7 +136,7 @@ TEST_F(Desktop, EveryTransferClearsTheMarksAndATypedBackValueToo) {
         Commit(c.callback, c.event);
         EXPECT_EQ(Marked(ui::hold), c.marked) << c.operation;
     }
-    SetFileSelectStub(nullptr);
+    SetFileSelectResponder(nullptr);
     fs::remove_all(fs::path(dialogPath).parent_path());
 }
 

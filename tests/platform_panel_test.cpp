@@ -546,13 +546,13 @@ class DialogAnswer {
 } // namespace
 
 TEST(FileDialog, AStubAnswersInsteadOfTheDialog) {
-    SetFileSelectStub(AnswerFromStub);
+    SetFileSelectResponder(AnswerFromStub);
     char path[kPathSize] = {};
     EXPECT_EQ(
         FileSelectPopup("/tmp", "RMX7para.dat", "*.dat", "Save", kButtonSave, 0, 1, 1, 1, path),
         kSelectNew);
     EXPECT_STREQ(path, "/data/RMX7para.dat");
-    SetFileSelectStub(nullptr);
+    SetFileSelectResponder(nullptr);
 }
 
 TEST(FileDialog, TheChosenNameGetsTheExtensionAndTellsNewFromExisting) {

@@ -18,9 +18,12 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
                     const char *title, int button, int restrictDirectory, int restrictExtension,
                     int allowCancel, int allowMakeDirectory, char *pathName);
 
-// Tests answer the dialog without a window: while a stub is set it is called instead.
-using FileSelectStub = int (*)(const char *title, int button, char *pathName);
-void SetFileSelectStub(FileSelectStub stub);
+// A program without a window (the command-line tool, a test) answers the dialog itself:
+// while a responder is set, FileSelectPopup shows nothing and returns what the responder
+// returns (a kSelect code or negative), with the path it put into pathName (kPathSize
+// bytes). nullptr goes back to the dialog.
+using FileSelectResponder = int (*)(const char *title, int button, char *pathName);
+void SetFileSelectResponder(FileSelectResponder responder);
 
 // --- The project folder: recordings, exports and where the dialogs start ---
 // The folder for a program in programDir: programDir itself when programWritable (a build

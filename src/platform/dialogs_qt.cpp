@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kErrNoEngine = -1;
 
-FileSelectStub fileSelectStub = nullptr;
+FileSelectResponder fileSelectResponder = nullptr;
 
 void CopyPath(const QString &path, char *destination) {
     const QByteArray bytes = QFile::encodeName(path);
@@ -73,8 +73,8 @@ void ConfigureDialog(QFileDialog &dialog, const QString &filter, int button, int
 int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, const char *filter,
                     const char *title, int button, int, int restrictExtension, int allowCancel,
                     int allowMakeDirectory, char *pathName) {
-    if (fileSelectStub)
-        return fileSelectStub(title, button, pathName);
+    if (fileSelectResponder)
+        return fileSelectResponder(title, button, pathName);
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()) || !pathName)
         return kErrNoEngine;
     const QString filterText = QString::fromUtf8(filter ? filter : "");
@@ -93,8 +93,8 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
     return QFileInfo::exists(path) ? kSelectExisting : kSelectNew;
 }
 
-void SetFileSelectStub(FileSelectStub stub) {
-    fileSelectStub = stub;
+void SetFileSelectResponder(FileSelectResponder responder) {
+    fileSelectResponder = responder;
 }
 
 int ChooseProjectDir(const char *programDir, int programWritable, char *directory) {

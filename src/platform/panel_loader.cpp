@@ -235,7 +235,12 @@ int LoadPanel(int, const char *fileName, int panelResource) {
         return platform::kErrFileMissing;
     if (!file.open(QIODevice::ReadOnly))
         return platform::kErrFileUnreadable;
+    // The panel's own widgets are made by class name; Designer's widget plugins, which the
+    // loader takes in as it is made, are never needed and one brings in all of Qt Quick.
+    const QStringList libraryPaths = QCoreApplication::libraryPaths();
+    QCoreApplication::setLibraryPaths({});
     PanelUiLoader loader;
+    QCoreApplication::setLibraryPaths(libraryPaths);
     loader.setWorkingDirectory(QFileInfo(path).absoluteDir());
     std::unique_ptr<QWidget> top(loader.load(&file));
     if (!top)

@@ -241,7 +241,8 @@ void PortTableClear() {
 std::vector<PortEntry> PortTable() {
     std::vector<PortEntry> ports;
     for (const auto &[number, entry] : table.entries)
-        ports.push_back({number, DeviceOf(entry), LabelOf(number, entry), entry.present});
+        ports.push_back({number, DeviceOf(entry), LabelOf(number, entry), entry.present,
+                         entry.info.description, entry.info.byIdName});
     return ports;
 }
 

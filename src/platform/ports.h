@@ -24,6 +24,8 @@ struct PortEntry {
     std::string device; // what OpenComConfig opens for the number
     std::string label;  // what the COM-port ring shows: "COM2  /dev/ttyUSB0  FT232R USB UART"
     bool present;
+    std::string description; // as the system reports it, empty when unknown
+    std::string byIdName;    // its stable name under /dev/serial/by-id, empty when none
 };
 
 // Maps COM number to device, replacing an earlier mapping of that number. Never absent.

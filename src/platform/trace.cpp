@@ -18,6 +18,7 @@ struct TraceState {
     std::FILE *out = nullptr;
     bool ownsFile  = false;
     std::optional<std::pair<int, int>> statusControl; // (panel, control)
+    StatusListener statusListener = nullptr;
 };
 
 TraceState trace;
@@ -74,6 +75,8 @@ void TraceBytes(const char *direction, const unsigned char *bytes, int count) {
 }
 
 void TraceStatus(const char *text) {
+    if (trace.statusListener)
+        trace.statusListener(text);
     if (trace.out)
         WriteLine(std::string("STATUS ") + text);
 }
@@ -85,6 +88,10 @@ void TraceDiagnosis(const char *text) {
 
 void TraceSetStatusControl(int panel, int control) {
     trace.statusControl = std::make_pair(panel, control);
+}
+
+void TraceSetStatusListener(StatusListener listener) {
+    trace.statusListener = listener;
 }
 
 bool TraceIsStatusControl(int panel, int control) {

@@ -21,4 +21,8 @@ void TraceStatus(const char *text);
 void TraceDiagnosis(const char *text);
 // Texts written to this control by SetCtrlVal are traced as STATUS lines.
 void TraceSetStatusControl(int panel, int control);
+// Also hands every text written to that control to listener, traced or not (nullptr:
+// none). A program whose panel is never shown reads its status line this way.
+using StatusListener = void (*)(const char *text);
+void TraceSetStatusListener(StatusListener listener);
 bool TraceIsStatusControl(int panel, int control);

@@ -1,0 +1,289 @@
+// The parameter commands: info, get, send, diff, teach, reset.
+#include "commands.h"
+
+#include "app.h"
+#include "com232.h"
+#include "gui.h"
+#include "platform/arrayfile.h"
+#include "ui.h"
+
+namespace ctl {
+
+namespace {
+
+using com232::PNUM;
+
+// After Send, as an operator's pause: the set must be out on the line (36 bytes take 19 ms)
+// before the Get of --verify flushes the output queue or the port is closed with its old
+// settings back, and a controller still storing the set may not answer at once.
+constexpr double kSettleSeconds = 0.1;
+
+// The panel control of each word, 0 where the word has none.
+constexpr int kWordControl[PNUM] = {
+    ui::power, ui::reference, ui::hysteresis, ui::polarity, ui::hold,  ui::hwmode,
+    0,         ui::evalmode,  ui::mmtime,     ui::mmthd,    ui::sdelay};
+constexpr int kAverageWord = 6;
+
+struct Setting {
+    int word;
+    std::uint16_t value;
+};
+
+int TargetOf(const std::string &memory) {
+    return memory == "eeprom" ? com232::EEPROM : com232::RAM;
+}
+
+const char *FileProblem(int result) {
+    switch (result) {
+    case kFileErrTooFew:
+        return "holds fewer than 16 values - refused, nothing sent";
+    case kFileErrNotNumber:
+        return "holds a value that is not a number - refused, nothing sent";
+    case kFileErrWrite:
+        return "cannot be written (an older file of that name is kept)";
+    default:
+        return "cannot be read";
+    }
+}
+
+// The panel's own rules for a parameter file, before anything goes on the line.
+Outcome CheckParameterFile(const std::string &path) {
+    unsigned int words[PNUM];
+    const int result = FileToArray(path.c_str(), words, PNUM);
+    if (result == PNUM)
+        return {};
+    return {kExitFile, path + " " + FileProblem(result)};
+}
+
+Outcome FileOutcome(const std::string &path) {
+    if (gui::vars.fileResult == 0)
+        return {};
+    return {kExitFile, path + " " + FileProblem(gui::vars.fileResult)};
+}
+
+// The target button and Get.
+Outcome GetFrom(int target) {
+    const std::size_t mark = StatusMark();
+    ChooseTarget(target);
+    Click(app::CC_BTNGet);
+    return LineOutcomeSince(mark);
+}
+
+// The File button and Get, the load dialog answered with path.
+Outcome LoadFile(const std::string &path) {
+    ChooseTarget(com232::DATFILE);
+    AnswerDialogsWith(path);
+    Click(app::CC_BTNGet);
+    return FileOutcome(path);
+}
+
+// The File button and Send, the save dialog answered with path.
+Outcome SaveFile(const std::string &path) {
+    ChooseTarget(com232::DATFILE);
+    AnswerDialogsWith(path);
+    Click(app::CC_BTNSend);
+    return FileOutcome(path);
+}
+
+Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting> &settings) {
+    for (const std::string &set : sets) {
+        const std::size_t equals = set.find('=');
+        const std::string name   = set.substr(0, equals);
+        const int word           = WordOfName(name);
+        if (equals == std::string::npos)
+            return {kExitUsage, "--set wants NAME=VALUE, not '" + set + "'"};
+        if (word < 0)
+            return {kExitUsage, "no parameter is called '" + name + "'"};
+        if (kWordControl[word] == 0 && word != kAverageWord)
+            return {kExitUsage, name + " has no control: the panel's Send always sends it as 0"};
+        const std::string text = set.substr(equals + 1);
+        std::size_t used       = 0;
+        long value             = -1;
+        try {
+            value = std::stol(text, &used);
+        } catch (const std::exception &) {
+            used = 0;
+        }
+        if (used != text.size() || text.empty() || value < 0 || value > 0xFFFF)
+            return {kExitUsage, name + " wants a value from 0 to 65535, not '" + text + "'"};
+        settings.push_back({word, static_cast<std::uint16_t>(value)});
+    }
+    return {};
+}
+
+// Types each value into its control, as the operator does; average has no control and is
+// taken into its variable, which the Send passes on.
+Outcome ApplySettings(const std::vector<Setting> &settings) {
+    for (const Setting &s : settings) {
+        if (s.word == kAverageWord) {
+            com232::vars.params.average = s.value;
+            continue;
+        }
+        SetCtrlVal(gui::vars.pHandle, kWordControl[s.word], s.value);
+        int shown = -1;
+        GetCtrlVal(gui::vars.pHandle, kWordControl[s.word], &shown);
+        if (shown != s.value)
+            return {kExitUsage, std::string("the panel's control of ") + kWordNames[s.word] +
+                                    " does not take " + std::to_string(s.value)};
+    }
+    return {};
+}
+
+std::string JsonDifference(int word, const std::vector<std::pair<const char *, int>> &values) {
+    JsonObject object;
+    object.Add("word", std::to_string(word));
+    object.Add("name", JsonString(kWordNames[word]));
+    for (const auto &[key, value] : values)
+        object.Add(key, value < 0 ? "null" : std::to_string(value));
+    return object.Text();
+}
+
+} // namespace
+
+void RunInfo(const Options &options, Report &report) {
+    report.outcome = PortSetUp(options.com);
+    if (!report.outcome.ok())
+        return;
+    const Words words = WordsOf(com232::vars.params);
+    report.json.Add("variant", std::to_string(com232::vars.pcbtype));
+    report.json.Add("firmware", JsonString(com232::vars.firmware));
+    report.json.Add("parameters", JsonWords(words));
+    report.text = "variant   " + std::to_string(com232::vars.pcbtype) + "\nfirmware  " +
+                  com232::vars.firmware + "\n" + WordTable(words);
+}
+
+void RunGet(const Options &options, Report &report) {
+    report.json.Add("memory", JsonString(options.operands[0]));
+    report.outcome = PortSetUp(options.com);
+    if (report.outcome.ok())
+        report.outcome = GetFrom(TargetOf(options.operands[0]));
+    if (!report.outcome.ok())
+        return;
+    const Words words = WordsOf(com232::vars.params);
+    report.json.Add("parameters", JsonWords(words));
+    report.json.Add("file", options.output.empty() ? "null" : JsonString(options.output));
+    if (options.output.empty())
+        report.text = WordTable(words);
+    else
+        report.outcome = SaveFile(options.output);
+}
+
+void RunSend(const Options &options, Report &report) {
+    const int target = TargetOf(options.operands[0]);
+    report.json.Add("memory", JsonString(options.operands[0]));
+    // Checked before anything goes on the line.
+    std::vector<Setting> settings;
+    report.outcome         = ParseSettings(options.sets, settings);
+    const std::string file = options.operands.size() > 1 ? options.operands[1] : "";
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = CheckParameterFile(file);
+    if (report.outcome.ok())
+        report.outcome = PortSetUp(options.com);
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = LoadFile(file);
+    if (report.outcome.ok())
+        report.outcome = ApplySettings(settings);
+    if (!report.outcome.ok())
+        return;
+
+    ChooseTarget(target);
+    Click(app::CC_BTNSend);
+    if (com232::vars.nBytesW != com232::kFrameLength) {
+        report.outcome = {kExitLine, "the parameter set could not be written to the port"};
+        return;
+    }
+    Words sent{};
+    std::copy(com232::vars.pp, com232::vars.pp + PNUM, sent.begin());
+    report.json.Add("sent", JsonWords(sent));
+    report.text = WordTable(sent);
+    Pause(kSettleSeconds);
+    if (!options.verify)
+        return;
+    report.outcome = GetFrom(target);
+    if (!report.outcome.ok())
+        return;
+    const Words read = WordsOf(com232::vars.params);
+    std::vector<std::string> differences;
+    for (int i = 0; i < PNUM; ++i) {
+        if (read[i] == sent[i])
+            continue;
+        differences.push_back(JsonDifference(i, {{"sent", sent[i]}, {"read", read[i]}}));
+        report.text += "differs " + std::to_string(i) + " " + kWordNames[i] + " sent " +
+                       std::to_string(sent[i]) + " read " + std::to_string(read[i]) + "\n";
+    }
+    report.json.Add("read", JsonWords(read));
+    report.json.Add("differences", JsonArray(differences));
+    if (!differences.empty())
+        report.outcome = {kExitDiffers, "the set read back differs in " +
+                                            std::to_string(differences.size()) + " words"};
+}
+
+void RunDiff(const Options &options, Report &report) {
+    const std::string file = options.operands.empty() ? "" : options.operands[0];
+    if (!file.empty())
+        report.outcome = CheckParameterFile(file);
+    if (report.outcome.ok())
+        report.outcome = PortSetUp(options.com);
+    if (report.outcome.ok())
+        report.outcome = GetFrom(com232::RAM);
+    const Words ram = WordsOf(com232::vars.params);
+    if (report.outcome.ok())
+        report.outcome = GetFrom(com232::EEPROM);
+    const Words eeprom = WordsOf(com232::vars.params);
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = LoadFile(file);
+    const Words loaded = WordsOf(com232::vars.params);
+    if (!report.outcome.ok())
+        return;
+
+    std::vector<std::string> differences;
+    std::string rows;
+    for (int i = 0; i < PNUM; ++i) {
+        const int fromFile = file.empty() ? -1 : loaded[i];
+        if (ram[i] == eeprom[i] && (fromFile < 0 || (fromFile == ram[i] && fromFile == eeprom[i])))
+            continue;
+        differences.push_back(
+            JsonDifference(i, {{"ram", ram[i]}, {"eeprom", eeprom[i]}, {"file", fromFile}}));
+        char line[80];
+        std::snprintf(line, sizeof line,
+                      fromFile < 0 ? "%4d %-10s %5u %6u\n" : "%4d %-10s %5u %6u %5d\n", i,
+                      kWordNames[i], ram[i], eeprom[i], fromFile);
+        rows += line;
+    }
+    if (!rows.empty())
+        report.text = (file.empty() ? "word name        ram eeprom\n"
+                                    : "word name        ram eeprom  file\n") +
+                      rows;
+    report.json.Add("ram", JsonWords(ram));
+    report.json.Add("eeprom", JsonWords(eeprom));
+    report.json.Add("file", file.empty() ? "null" : JsonWords(loaded));
+    report.json.Add("differences", JsonArray(differences));
+    if (!differences.empty())
+        report.outcome = {kExitDiffers, std::to_string(differences.size()) + " words differ"};
+}
+
+void RunTeach(const Options &options, Report &report) {
+    report.outcome = PortSetUp(options.com);
+    if (!report.outcome.ok())
+        return;
+    const std::size_t mark = StatusMark();
+    Click(app::CC_ButtonTeach);
+    report.outcome = LineOutcomeSince(mark);
+    report.json.Add("result", JsonString(LastStatus()));
+}
+
+void RunReset(const Options &options, Report &report) {
+    report.outcome = PortSetUp(options.com);
+    if (!report.outcome.ok())
+        return;
+    const std::size_t mark = StatusMark();
+    Click(app::CC_ButtonReset);
+    report.outcome    = LineOutcomeSince(mark);
+    const Words words = WordsOf(com232::vars.params);
+    report.json.Add("result", JsonString(LastStatus()));
+    report.json.Add("parameters", JsonWords(words));
+    if (report.outcome.ok())
+        report.text = WordTable(words);
+}
+
+} // namespace ctl

@@ -1,0 +1,210 @@
+// Parsing of the command line, the table of commands and their help texts.
+#include "options.h"
+
+#include <charconv>
+#include <cstdlib>
+
+namespace ctl {
+
+namespace {
+
+constexpr const char *kStartUp =
+    "Every command but 'ports' first runs the panel's start-up on the chosen port: open,\n"
+    "echo check, parameter fetch from RAM, firmware query.\n";
+
+const Command kCommands[] = {
+    {"ports", "ports", 0, 0, 0,
+     "Lists the port table as the COM-port ring shows it: number, device, description,\n"
+     "stable name, and whether the device is absent. Nothing is sent.\n"},
+    {"info", "info", 0, 0, kNeedsLine,
+     "Runs the port set-up of start-up and prints the board variant, the firmware text and\n"
+     "the parameter set fetched from RAM.\n"},
+    {"get", "get ram|eeprom [-o FILE]", 1, 1, kNeedsLine | kTakesOutput,
+     "Panel steps: the RAM or EEPROM button, then Get. Prints the sixteen words by name.\n"
+     "With -o FILE it then takes the File button and Send, answering the save dialog with\n"
+     "FILE: the panel's parameter file, written whole or not at all. As with the panel,\n"
+     "words 11 to 15 are saved as 0.\n"},
+    {"send", "send ram|eeprom [FILE] [--set NAME=VALUE]... [--verify]", 1, 2,
+     kNeedsLine | kTakesSet | kTakesVerify,
+     "Panel steps: with FILE, the File button and Get, answering the load dialog with FILE\n"
+     "(a file the panel would refuse is refused before anything is sent); each --set types\n"
+     "VALUE into the control of the parameter NAME (average has no control and is set in\n"
+     "its variable; para12 to para16 are always sent as 0 and cannot be set); then the RAM\n"
+     "or EEPROM button and Send, and a pause of 0.1 s for the set to leave. --verify\n"
+     "then presses Get on the same memory and compares what came back with what was\n"
+     "sent, word by word.\n"
+     "Names: power reference hysteresis polarity hold hwmode average evalmode mmtime\n"
+     "mmthd sdelay.\n"},
+    {"diff", "diff [FILE]", 0, 1, kNeedsLine,
+     "Panel steps: the RAM button and Get, the EEPROM button and Get, and with FILE the\n"
+     "File button and Get answering the load dialog with FILE. Lists every word that\n"
+     "differs between them, by name.\n"},
+    {"teach", "teach", 0, 0, kNeedsLine,
+     "Panel step: Teach, with its wait of 1.5 s for the controller's answer.\n"},
+    {"reset", "reset", 0, 0, kNeedsLine,
+     "Panel step: Reset, with its wait of 1.5 s and the parameter fetch from RAM that\n"
+     "follows an answer; prints the fetched set.\n"},
+    {"live", "live [--count N | --seconds S]", 0, 0, kNeedsLine | kTakesCount,
+     "Panel steps: Run, then Stop after N replies, after S seconds, on Ctrl+C or when\n"
+     "standard output is closed. Each reply becomes one CSV row on standard output, with\n"
+     "the comment lines and columns of a recording, flushed row by row. Without --count\n"
+     "and --seconds it runs until stopped.\n"},
+    {"capture", "capture raw|norm [-o FILE]", 1, 1, kNeedsLine | kTakesOutput,
+     "Panel steps: the graph source RAW or NORM, then Data. Prints the curve of 128 points\n"
+     "as CSV, as Save curve writes it; -o FILE writes the CSV to FILE, or with a name\n"
+     "ending in .png or .pdf the graph as the panel draws it.\n"},
+};
+
+bool ParseLong(const std::string &text, long &value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size() && !text.empty();
+}
+
+bool ParseSeconds(const std::string &text, double &value) {
+    char *end = nullptr;
+    value     = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && value > 0;
+}
+
+// "--name VALUE" or "--name=VALUE": true when argv[i] is the option, with its value.
+bool TakeValue(int argc, char **argv, int &i, const std::string &name, std::string &value,
+               std::string &error) {
+    const std::string arg = argv[i];
+    if (arg.rfind(name + "=", 0) == 0) {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    if (arg != name)
+        return false;
+    if (i + 1 >= argc)
+        error = name + " needs a value";
+    else
+        value = argv[++i];
+    return true;
+}
+
+void ParseOne(int argc, char **argv, int &i, Options &options) {
+    const std::string arg = argv[i];
+    std::string value;
+    std::string &error = options.error;
+    if (arg == "--help" || arg == "-h") {
+        options.shared.help = true;
+    } else if (arg == "--version") {
+        options.shared.version = true;
+    } else if (arg == "--json") {
+        options.json = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+        options.quiet = true;
+    } else if (arg == "--verify") {
+        options.verify = true;
+    } else if (app::ParseSharedOption(argc, argv, i, options.shared)) {
+        error = options.shared.error;
+    } else if (TakeValue(argc, argv, i, "--com", value, error)) {
+        long number = 0;
+        if (error.empty() && (!ParseLong(value, number) || number < 1 || number > 255))
+            error = "--com wants a number from 1 to 255, not '" + value + "'";
+        options.com = static_cast<int>(number);
+    } else if (TakeValue(argc, argv, i, "--device", value, error)) {
+        options.shared.ports[1] = value;
+    } else if (TakeValue(argc, argv, i, "--set", value, error)) {
+        options.sets.push_back(value);
+    } else if (TakeValue(argc, argv, i, "--output", value, error) ||
+               TakeValue(argc, argv, i, "-o", value, error)) {
+        options.output = value;
+    } else if (TakeValue(argc, argv, i, "--count", value, error)) {
+        if (error.empty() && (!ParseLong(value, options.count) || options.count < 1))
+            error = "--count wants a number of rows above 0, not '" + value + "'";
+    } else if (TakeValue(argc, argv, i, "--seconds", value, error)) {
+        if (error.empty() && !ParseSeconds(value, options.seconds))
+            error = "--seconds wants a time above 0, not '" + value + "'";
+    } else if (arg.size() > 1 && arg[0] == '-') {
+        error = "unknown option '" + arg + "'";
+    } else if (options.command.empty()) {
+        options.command = arg;
+    } else {
+        options.operands.push_back(arg);
+    }
+}
+
+bool EndsWith(const std::string &text, const std::string &end) {
+    return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+} // namespace
+
+Options ParseOptions(int argc, char **argv) {
+    Options options;
+    for (int i = 1; i < argc && options.error.empty(); ++i)
+        ParseOne(argc, argv, i, options);
+    return options;
+}
+
+const Command *FindCommand(const std::string &name) {
+    for (const Command &command : kCommands)
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+std::string CheckCommandLine(const Command &command, const Options &options) {
+    const std::string name = command.name;
+    const int operands     = static_cast<int>(options.operands.size());
+    if (operands < command.minOperands || operands > command.maxOperands)
+        return "usage: rmx7ctl " + std::string(command.synopsis);
+    const auto refuses = [&](unsigned what) { return (command.accepts & what) == 0; };
+    if ((!options.output.empty() && refuses(kTakesOutput)) ||
+        (!options.sets.empty() && refuses(kTakesSet)) ||
+        (options.verify && refuses(kTakesVerify)) ||
+        ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)))
+        return name + " takes no such option; usage: rmx7ctl " + command.synopsis;
+    if (options.count > 0 && options.seconds > 0)
+        return "live takes --count or --seconds, not both";
+    if (name == "get" || name == "send") {
+        if (options.operands[0] != "ram" && options.operands[0] != "eeprom")
+            return name + " wants ram or eeprom, not '" + options.operands[0] + "'";
+    }
+    if (name == "capture") {
+        if (options.operands[0] != "raw" && options.operands[0] != "norm")
+            return "capture wants raw or norm, not '" + options.operands[0] + "'";
+        const std::string &out = options.output;
+        if (!out.empty() && !EndsWith(out, ".csv") && !EndsWith(out, ".png") &&
+            !EndsWith(out, ".pdf"))
+            return "capture -o wants a file name ending in .csv, .png or .pdf";
+    }
+    return {};
+}
+
+std::string UsageText() {
+    std::string text =
+        "Usage: rmx7ctl [OPTION]... COMMAND [ARGUMENT]...\n"
+        "The RMX7 sensor controller from the command line: the operator panel's steps, with\n"
+        "the same requests on the line, for scripts and production lines.\n\nCommands:\n";
+    for (const Command &command : kCommands)
+        text += "  " + std::string(command.synopsis) + "\n";
+    text += "\nOptions:\n"
+            "  --port N=DEVICE      use DEVICE (a serial device, a pty, a tcp:// or rfc2217://\n"
+            "                       address) as COM N; repeatable\n"
+            "  --com N              the COM number to use (1 by default)\n"
+            "  --device DEVICE      short for --port 1=DEVICE\n"
+            "  --simulate[=100|0]   serve COM1 by the built-in controller simulator\n"
+            "  --trace FILE         write every port write and read and every status text to\n"
+            "                       FILE ('-' for standard error)\n"
+            "  --json               print the result as one JSON object\n"
+            "  --quiet              leave out the status texts on standard error\n"
+            "  --help               show this text, or with a command that command's help\n"
+            "  --version            show the version and exit\n\n"
+            "Data goes to standard output; status texts and diagnostics to standard error.\n"
+            "Exit codes: 0 success, 2 usage, 3 the port cannot be opened, 4 no controller or a\n"
+            "time-out, 5 --verify or diff found differences, 6 a file cannot be read or written.\n";
+    return text;
+}
+
+std::string CommandHelp(const Command &command) {
+    std::string text =
+        "Usage: rmx7ctl [OPTION]... " + std::string(command.synopsis) + "\n\n" + command.help;
+    if (command.accepts & kNeedsLine)
+        text += kStartUp;
+    return text;
+}
+
+} // namespace ctl

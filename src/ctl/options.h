@@ -1,0 +1,62 @@
+// The command line of rmx7ctl: global options, the command and its own arguments.
+#pragma once
+
+#include "app.h"
+
+#include <string>
+#include <vector>
+
+namespace ctl {
+
+// Exit codes, as the manual page and the README table them.
+constexpr int kExitOk      = 0;
+constexpr int kExitFailure = 1; // the tool itself could not start (no panel file)
+constexpr int kExitUsage   = 2;
+constexpr int kExitPort    = 3; // the port cannot be opened
+constexpr int kExitLine    = 4; // no controller, or a time-out
+constexpr int kExitDiffers = 5; // --verify or diff found differences
+constexpr int kExitFile    = 6; // a file that cannot be read or written
+
+// What a command accepts besides its operands.
+enum Accepts : unsigned {
+    kTakesOutput = 1u << 0, // -o FILE
+    kTakesSet    = 1u << 1, // --set NAME=VALUE
+    kTakesVerify = 1u << 2,
+    kTakesCount  = 1u << 3, // --count N, --seconds S
+    kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
+};
+
+struct Options {
+    app::Options shared; // --port, --simulate, --trace, --help, --version
+    int com    = 1;
+    bool json  = false;
+    bool quiet = false;
+    std::string command;
+    std::vector<std::string> operands;
+    std::vector<std::string> sets; // NAME=VALUE, in the order given
+    bool verify = false;
+    std::string output;
+    long count     = -1; // rows of live; -1 none
+    double seconds = -1; // seconds of live; -1 none
+    std::string error;   // not empty: the command line is wrong
+};
+
+struct Command {
+    const char *name;
+    const char *synopsis;
+    int minOperands;
+    int maxOperands;
+    unsigned accepts;
+    const char *help; // what it does, and the panel steps it performs
+};
+
+Options ParseOptions(int argc, char **argv);
+// The command of that name, or nullptr.
+const Command *FindCommand(const std::string &name);
+// Checks the operands and options against what the command accepts; the error, or empty.
+std::string CheckCommandLine(const Command &command, const Options &options);
+
+std::string UsageText();
+std::string CommandHelp(const Command &command);
+
+} // namespace ctl

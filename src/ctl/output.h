@@ -1,0 +1,48 @@
+// What the commands print: parameter sets as tables or JSON, JSON values, CSV as JSON.
+#pragma once
+
+#include "com232.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ctl {
+
+using Words = std::array<std::uint16_t, com232::PNUM>;
+
+// The parameter variables' names, word 0 to 15.
+extern const char *const kWordNames[com232::PNUM];
+// The word of a name; -1 when there is none.
+int WordOfName(const std::string &name);
+
+Words WordsOf(const com232::Parameters &params);
+
+// One JSON object whose members keep the order in which they were added.
+class JsonObject {
+  public:
+    void Add(const std::string &key, const std::string &json);
+    // "key": value, ... without the braces.
+    std::string Members() const;
+    std::string Text() const;
+
+  private:
+    std::vector<std::pair<std::string, std::string>> members_;
+};
+
+std::string JsonString(const std::string &text);
+std::string JsonArray(const std::vector<std::string> &elements);
+// {"power": 500, ...}
+std::string JsonWords(const Words &words);
+// A CSV of the program (comment lines, a column line, rows of numbers) as the members
+// "columns" and "rows".
+void AddCsv(JsonObject &json, const std::string &csv);
+// One CSV row of numbers as a JSON array.
+std::string JsonRow(const std::string &row);
+
+// " 0  power          500" for each word.
+std::string WordTable(const Words &words);
+
+} // namespace ctl

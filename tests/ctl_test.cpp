@@ -1,0 +1,215 @@
+// rmx7ctl as a script meets it: for each command the same requests as the panel's steps,
+// the exit code of each failure class, the JSON result, and the live and capture output.
+#include "support/fake_controller.h"
+#include "support/panel_fixture.h"
+
+#include "app.h"
+#include "com232.h"
+#include "gui.h"
+#include "platform/dialogs.h"
+#include "platform/panel.h"
+#include "platform/ports.h"
+#include "platform/serial.h"
+#include "platform/trace.h"
+#include "record.h"
+#include "ui.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ToolResult {
+    int code;
+    std::string out, err;
+};
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// Runs ./rmx7ctl with COM1 on device.
+ToolResult RunTool(const std::string &device, const std::string &args) {
+    const std::string out = testing::TempDir() + "ctl-out-" + std::to_string(getpid());
+    const int status      = std::system(
+             ("./rmx7ctl --port 1=" + device + " " + args + " >" + out + " 2>" + out + ".err").c_str());
+    return {WEXITSTATUS(status), ReadAll(out), ReadAll(out + ".err")};
+}
+
+std::string filePath;
+int AnswerWithFile(const char *, int, char *pathName) {
+    std::snprintf(pathName, kPathSize, "%s", filePath.c_str());
+    return kSelectExisting;
+}
+
+void StopAfterThree(const char *) {
+    static int rows = 0;
+    if (++rows % 3 == 0)
+        app::CC_BTNStop(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+}
+
+} // namespace
+
+class Ctl : public PanelTest {
+  protected:
+    FakeController panelController, toolController;
+    ScriptedPeer toolPeer;
+    void SetUp() override {
+        PanelTest::SetUp();
+        peer.SetResponder(panelController.Responder());
+        toolPeer.SetResponder(toolController.Responder());
+        filePath = testing::TempDir() + "ctl-params-" + std::to_string(getpid()) + ".dat";
+        std::ofstream(filePath) << "700\n300\n12\n0\n90\n1\n4\n1\n25\n55\n4\n0\n0\n0\n0\n0\n";
+    }
+    void TearDown() override {
+        std::remove(filePath.c_str());
+        PanelTest::TearDown();
+    }
+    // A click on button, after one on the radio button, whose control id is the table's.
+    static void Press(CtrlCallbackPtr button, CtrlCallbackPtr radio = nullptr) {
+        const int panel = gui::vars.pHandle,
+                  id    = radio == app::CC_RBTFile ? ui::RBTFile : ui::RBTEeprom;
+        if (radio && SetCtrlVal(panel, id, 1) == 0)
+            radio(panel, id, kEventValueChanged, nullptr, 0, 0);
+        button(panel, 0, kEventLeftClick, nullptr, 0, 0);
+        button(panel, 0, kEventCommit, nullptr, 0, 0);
+    }
+};
+
+TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
+    const std::vector<std::pair<std::string, std::function<void(ScriptedPeer &)>>> cases = {
+        {"info", [](ScriptedPeer &) {}},
+        {"get eeprom", [](ScriptedPeer &) { Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
+        {"send ram --set power=777 --set average=9",
+         [](ScriptedPeer &) {
+             SetCtrlVal(gui::vars.pHandle, ui::power, 777);
+             com232::vars.params.average = 9;
+             Press(app::CC_BTNSend);
+         }},
+        {"send eeprom " + filePath + " --verify",
+         [](ScriptedPeer &line) {
+             Press(app::CC_BTNGet, app::CC_RBTFile);
+             Press(app::CC_BTNSend, app::CC_RBTEeprom);
+             line.WaitForRequests(4, 2.0); // the operator's pause: Get flushes what is not out
+             Press(app::CC_BTNGet);
+         }},
+        {"diff",
+         [](ScriptedPeer &) { Press(app::CC_BTNGet), Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
+        {"teach", [](ScriptedPeer &) { Press(app::CC_ButtonTeach); }},
+        {"reset", [](ScriptedPeer &) { Press(app::CC_ButtonReset); }},
+        {"capture raw",
+         [](ScriptedPeer &) {
+             SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, gui::kSourceRaw);
+             Press(app::CC_BTNData);
+         }},
+        {"live --count 3",
+         [](ScriptedPeer &) {
+             record::vars.listener = StopAfterThree;
+             Press(app::CC_BTNRun);
+         }},
+    };
+    SetFileSelectResponder(AnswerWithFile);
+    for (const auto &[args, panelSteps] : cases) {
+        ScriptedPeer panelLine, toolLine;
+        panelLine.SetResponder(panelController.Responder());
+        toolLine.SetResponder(toolController.Responder());
+        PortTableAdd(1, panelLine.path());
+        const int fresh = app::LoadMainPanel(); // the panel file's values, as the tool starts
+        app::InitVars();
+        com232::InitRS232(1);
+        panelSteps(panelLine);
+        CloseCom(1);
+        DiscardPanel(fresh);
+        RunTool(toolLine.path(), args);
+        EXPECT_EQ(toolLine.Requests(), panelLine.Requests()) << args;
+    }
+    SetFileSelectResponder(nullptr);
+    gui::vars.pHandle = panel;
+    TraceSetStatusControl(panel, ui::TXTStatus);
+}
+
+TEST_F(Ctl, EachFailureClassHasItsExitCode) {
+    ScriptedPeer silent;
+    std::ofstream(filePath) << "1 2 3\n";
+    const struct {
+        std::string device, args;
+        int code;
+        std::string says;
+    } cases[] = {
+        {"/dev/rmx7-no-such-device", "info", 3, "No serial port found"},
+        {silent.path(), "info", 4, "Timeout < 36 Bytes"},
+        {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 words"},
+        {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
+        {toolPeer.path(), "get flash", 2, "ram or eeprom"},
+    };
+    for (const auto &c : cases) {
+        const std::size_t before = toolPeer.Requests().size();
+        const ToolResult result  = RunTool(c.device, c.args);
+        EXPECT_EQ(result.code, c.code) << c.args << ": " << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+        if (c.code == 6 || c.code == 2) {
+            EXPECT_EQ(toolPeer.Requests().size(), before) << "nothing goes on the line";
+        }
+    }
+}
+
+TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
+    toolController.eeprom[2] = 99;
+    ToolResult result        = RunTool(toolPeer.path(), "--json --quiet diff");
+    EXPECT_EQ(result.err, "rmx7ctl: 1 words differ\n");
+    QJsonObject diff = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(diff["command"].toString(), "diff");
+    EXPECT_EQ(diff["exit_code"].toInt(), 5);
+    ASSERT_EQ(diff["differences"].toArray().size(), 1);
+    const QJsonObject word = diff["differences"].toArray()[0].toObject();
+    const QString which    = word["name"].toString() + " " + QString::number(word["ram"].toInt());
+    EXPECT_EQ(which + " " + QString::number(word["eeprom"].toInt()), "hysteresis 12 99");
+    EXPECT_TRUE(word["file"].isNull());
+    EXPECT_EQ(diff["ram"].toObject()["power"].toInt(), 640);
+
+    result = RunTool(toolPeer.path(), "--json live --count 4");
+    const QJsonObject live =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(live["ended_by"].toString(), "count");
+    EXPECT_EQ(live["columns"].toArray().size(), 10);
+    ASSERT_EQ(live["rows"].toArray().size(), 4);
+    EXPECT_EQ(live["rows"].toArray()[3].toArray()[2].toInt(), toolController.live[1]);
+    EXPECT_TRUE(live["error"].isNull());
+}
+
+TEST_F(Ctl, LiveEndsCleanlyWhenTheReaderCloses) {
+    const std::string command = "./rmx7ctl --quiet --port 1=" + toolPeer.path() + " live";
+    FILE *rows                = popen(command.c_str(), "r");
+    char line[256]            = {};
+    for (int i = 0; i < 7 && std::fgets(line, sizeof line, rows); ++i) {
+    }
+    const int status = pclose(rows); // the tool writes on into a closed pipe
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_STREQ(std::strchr(line, ','), ",400,500,450,800,100,520,480,510,1\n");
+}
+
+TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
+    const ToolResult result = RunTool(toolPeer.path(), "capture norm");
+    ASSERT_EQ(result.code, 0) << result.err;
+    std::vector<std::string> lines;
+    std::istringstream in(result.out);
+    for (std::string line; std::getline(in, line);)
+        if (line[0] != '#')
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 1u + 128u);
+    EXPECT_EQ(lines[0], "x,NORM,upper,lower,reference");
+    EXPECT_EQ(lines[1], "1,1000,520,480,510");
+    EXPECT_EQ(lines[128], "128,1127,520,480,510");
+    const std::string png = filePath + ".png";
+    EXPECT_EQ(RunTool(toolPeer.path(), "capture raw -o " + png).code, 0);
+    EXPECT_EQ(ReadAll(png).substr(0, 4), "\x89PNG");
+    std::remove(png.c_str());
+}
