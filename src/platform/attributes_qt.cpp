@@ -237,10 +237,9 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
     const platform::Control found = platform::FindControl(panel, control);
     if (!found.widget)
         return found.error;
-    const int result = SetAttribute(found.widget, attribute, value);
-    if (result == 0)
-        found.widget->update();
-    return result;
+    // Each control redraws itself when a setting changes it; the plots write theirs on
+    // every sample, and an unchanged one must cost nothing.
+    return SetAttribute(found.widget, attribute, value);
 }
 
 int SetCtrlAttribute(int panel, int control, int attribute, const char *text) {

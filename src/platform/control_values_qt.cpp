@@ -129,13 +129,11 @@ int SetCtrlVal(int panel, int control, int value) {
     const platform::Control found = platform::FindControl(panel, control);
     if (!found.widget)
         return found.error;
-    if (!WriteNumber(found.widget, value))
-        return platform::kErrWrongKind;
     // The live loop writes nine numbers between a reply and the next request; painting
-    // them now would hold that request back by milliseconds. They show at the next event
-    // processing, which every loop that writes them runs at once.
-    found.widget->update();
-    return 0;
+    // them now would hold that request back by milliseconds. Each control marks itself
+    // for the next event processing, which every loop that writes them runs at once, and
+    // only when its value changed: an unchanged number is not drawn again.
+    return WriteNumber(found.widget, value) ? 0 : platform::kErrWrongKind;
 }
 
 int SetCtrlVal(int panel, int control, const char *text) {

@@ -1,5 +1,6 @@
 // Engine start and stop: the Qt application object the panels and ports live in.
 #include "panel.h"
+#include "widgets/accessible.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -36,6 +37,7 @@ int StartEngine(int argc, char **argv) {
         return 0;
     savedArgc   = argc;
     application = std::make_unique<QApplication>(savedArgc, argv);
+    platform::InstallWidgetAccessibility();
     return 1;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+class IndicatorFace;
+
 class Indicator : public QWidget {
     Q_OBJECT
     Q_PROPERTY(int value READ Value WRITE SetValue)
@@ -27,8 +29,14 @@ class Indicator : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
   private:
+    friend class IndicatorFace;
+
+    int FrameWidth() const;
+
+    IndicatorFace *face_;
     int value_   = 0;
     int minimum_ = 0;
     int maximum_ = 99;

@@ -1,6 +1,7 @@
 // The LED, drawn as a shaded disc with a dark rim.
 #include "led.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QRadialGradient>
 
@@ -28,6 +29,10 @@ void Led::SetOn(bool on) {
         return;
     on_ = on;
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleValueChangeEvent event(this, on_ ? 1 : 0);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void Led::SetOnColor(const QColor &color) {

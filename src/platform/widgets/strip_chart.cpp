@@ -1,13 +1,17 @@
 // The strip chart over QCustomPlot: one ring of points per trace, copied into the
 // trace's graph after each append. It is fed hundreds of values many times a second,
-// so keys are handed over sorted and the replot is queued.
+// so keys are handed over sorted and the redraw is queued. The traces have a paint
+// buffer of their own: a new sample redraws only them, while the axes, grid, labels and
+// legend keep the picture they were last drawn with.
 #include "strip_chart.h"
 
 #include "plot_style.h"
 
+#include <QMetaObject>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -18,6 +22,7 @@ constexpr int kScrollContinuous       = 1;
 constexpr double kDefaultYMin = 0.0;
 constexpr double kDefaultYMax = 1023.0;
 constexpr int kTracePenWidth  = 2;
+const QString kTraceLayer     = QStringLiteral("traces");
 
 // Colours of traces that the panel file leaves open.
 const QColor kFallbackColors[] = {
@@ -55,8 +60,8 @@ void StripChart::Trace::Resize(std::size_t capacity) {
 
 StripChart::StripChart(QWidget *parent)
     : QWidget(parent), plot_(new QCustomPlot(this)), title_(AddPlotTitle(plot_)),
-      pointsPerScreen_(kDefaultPointsPerScreen), scrollMode_(kScrollContinuous),
-      yMin_(kDefaultYMin), yMax_(kDefaultYMax) {
+      traceLayer_(nullptr), pointsPerScreen_(kDefaultPointsPerScreen),
+      scrollMode_(kScrollContinuous), yMin_(kDefaultYMin), yMax_(kDefaultYMax) {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(plot_);
@@ -66,6 +71,17 @@ StripChart::StripChart(QWidget *parent)
     plot_->yAxis->setRange(yMin_, yMax_);
     plot_->legend->setBrush(QColor(255, 255, 255, 220));
     plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    // Above the grid and below the axes and legend, as the graphs are drawn by default.
+    plot_->addLayer(kTraceLayer, plot_->layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    traceLayer_ = plot_->layer(kTraceLayer);
+    traceLayer_->setMode(QCPLayer::lmBuffered);
+    plot_->setCurrentLayer(traceLayer_);
+    // Nothing is drawn on the overlay: without a buffer of its own, every paint blends one
+    // plot-sized picture fewer.
+    plot_->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
+    // A redraw marks the plot for the next paint instead of painting at once, so that it
+    // is painted once with everything else that changed.
+    plot_->setPlottingHint(QCP::phImmediateRefresh, false);
     SetNumTraces(kDefaultTraces);
 }
 
@@ -90,6 +106,7 @@ void StripChart::SetPointsPerScreen(int points) {
         trace.Resize(static_cast<std::size_t>(pointsPerScreen_));
     plot_->xAxis->setRange(0, pointsPerScreen_ - 1);
     ShowTraces();
+    RequestRedraw(Redraw::All);
 }
 
 QString StripChart::TraceColors() const {
@@ -105,7 +122,7 @@ void StripChart::SetTraceColors(const QString &colors) {
         colors_.emplace_back(name.trimmed());
     for (int index = 0; index < NumTraces(); ++index)
         StyleGraph(index);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestRedraw(Redraw::All);
 }
 
 bool StripChart::SetTraceColor(int trace, QColor color) {
@@ -118,7 +135,8 @@ bool StripChart::SetTraceColor(int trace, QColor color) {
         return true;
     colors_[index] = color;
     StyleGraph(trace - 1);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    // The legend shows the colour too.
+    RequestRedraw(Redraw::All);
     return true;
 }
 
@@ -137,7 +155,7 @@ QString StripChart::Title() const {
 
 void StripChart::SetTitle(const QString &title) {
     title_->setText(title);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestRedraw(Redraw::All);
 }
 
 QString StripChart::YName() const {
@@ -146,19 +164,19 @@ QString StripChart::YName() const {
 
 void StripChart::SetYName(const QString &name) {
     plot_->yAxis->setLabel(name);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestRedraw(Redraw::All);
 }
 
 void StripChart::SetYMin(double min) {
     yMin_ = min;
     plot_->yAxis->setRange(yMin_, yMax_);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestRedraw(Redraw::All);
 }
 
 void StripChart::SetYMax(double max) {
     yMax_ = max;
     plot_->yAxis->setRange(yMin_, yMax_);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestRedraw(Redraw::All);
 }
 
 void StripChart::Append(const std::vector<double> &values) {
@@ -184,6 +202,7 @@ void StripChart::RebuildGraphs() {
     }
     plot_->legend->setVisible(!names_.isEmpty());
     ShowTraces();
+    RequestRedraw(Redraw::All);
 }
 
 void StripChart::StyleGraph(int index) {
@@ -208,5 +227,22 @@ void StripChart::ShowTraces() {
             points.append(QCPGraphData(static_cast<double>(k), values[k]));
         plot_->graph(index)->data()->set(points, true);
     }
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    RequestRedraw(Redraw::Traces);
+}
+
+void StripChart::RequestRedraw(Redraw what) {
+    const bool queued = due_ != Redraw::None;
+    due_              = std::max(due_, what);
+    if (!queued)
+        QMetaObject::invokeMethod(this, &StripChart::RedrawNow, Qt::QueuedConnection);
+}
+
+// A layer's replot falls back to a whole replot when the plot's buffers are not drawn yet
+// or were resized.
+void StripChart::RedrawNow() {
+    const Redraw what = std::exchange(due_, Redraw::None);
+    if (what == Redraw::Traces)
+        traceLayer_->replot();
+    else if (what == Redraw::All)
+        plot_->replot();
 }

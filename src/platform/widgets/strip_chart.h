@@ -8,6 +8,7 @@
 
 #include <vector>
 
+class QCPLayer;
 class QCPTextElement;
 class QCustomPlot;
 
@@ -68,12 +69,19 @@ class StripChart : public QWidget {
         void Resize(std::size_t capacity);
     };
 
+    // What the next redraw covers: a new sample needs only the traces drawn again.
+    enum class Redraw { None, Traces, All };
+
     void RebuildGraphs();
     void StyleGraph(int index);
     void ShowTraces();
+    void RequestRedraw(Redraw what);
+    void RedrawNow();
 
     QCustomPlot *plot_;
     QCPTextElement *title_;
+    QCPLayer *traceLayer_;
+    Redraw due_ = Redraw::None;
     std::vector<Trace> traces_;
     std::vector<QColor> colors_;
     QStringList names_;

@@ -1,0 +1,79 @@
+// Our own widgets on the main panel as a screen reader finds them, and what a sample redraws.
+#include "app.h"
+#include "com232.h"
+#include "gui.h"
+#include "platform/panel.h"
+#include "platform/panel_internal.h"
+#include "ui.h"
+
+#include <QAccessible>
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <qcustomplot.h>
+
+namespace {
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+QAccessibleInterface *Reader(int control) {
+    return QAccessible::queryAccessibleInterface(
+        platform::ControlWidget(gui::vars.pHandle, control));
+}
+
+TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
+    ASSERT_GT(app::LoadMainPanel(), 0);
+    const struct {
+        int control, value;
+        QString name, text;
+        int shown;
+    } cases[] = {{ui::valNORM, 65535, "NORM", "65535", 65535},
+                 {ui::adcCHA, 70000, "A", "65535", 65535}, // the panel file's maximum
+                 {ui::LEDState1, 1, "State 1", "on", 1},
+                 {ui::LEDState2, 0, "State 2", "off", 0}};
+    for (const auto &c : cases) {
+        QAccessibleInterface *reader = Reader(c.control); // asked before the value changes
+        ASSERT_TRUE(reader && reader->valueInterface()) << c.name.toStdString();
+        SetCtrlVal(gui::vars.pHandle, c.control, c.value);
+        EXPECT_EQ(reader->text(QAccessible::Value), c.text) << c.name.toStdString();
+        EXPECT_EQ(reader->valueInterface()->currentValue().toInt(), c.shown);
+    }
+    for (const auto &[control, name] : {std::pair{ui::ChartNORM, "NORM chart"},
+                                        {ui::ChartRAW, "RAW chart"},
+                                        {ui::GraphDATA, "Data curve graph"}}) {
+        EXPECT_EQ(Reader(control)->role(), QAccessible::Chart);
+        EXPECT_EQ(Reader(control)->text(QAccessible::Name), name);
+    }
+}
+
+TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
+    ASSERT_GT(app::LoadMainPanel(), 0);
+    DisplayPanel(gui::vars.pHandle);
+    auto *plot =
+        platform::ControlWidget(gui::vars.pHandle, ui::ChartNORM)->findChild<QCustomPlot *>();
+    QWidget *group = platform::ControlWidget(gui::vars.pHandle, ui::valNORM)->parentWidget();
+    int replots    = 0;
+    QObject::connect(plot, &QCustomPlot::beforeReplot, [&replots] { ++replots; });
+    PaintCounter plotPaints, groupPaints;
+    plot->installEventFilter(&plotPaints);
+    group->installEventFilter(&groupPaints);
+    for (int norm : {100, 101}) { // the first draws the new panel once whole
+        replots = plotPaints.paints = groupPaints.paints = 0;
+        com232::vars.pp[0]                               = norm;
+        gui::PlotNORMValues(gui::vars.arrayNORM);
+        for (int round = 0; round < 3; ++round) // the queued redraw, then its paint
+            QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(replots, 0) << "axes, grid, labels and legend drawn again for a sample";
+    EXPECT_EQ(plotPaints.paints, 1);
+    EXPECT_EQ(groupPaints.paints, 0) << "a new value repaints the panel behind it";
+}
+
+} // namespace
