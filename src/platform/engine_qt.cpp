@@ -7,12 +7,13 @@
 
 #include <xcb/xcb.h>
 
-#include <memory>
-
 namespace {
 
-std::unique_ptr<QApplication> application;
-int savedArgc = 0;
+// A plain pointer, not a static owner: when the X server goes away Qt ends the process with
+// exit(), and a QApplication destroyed by the exit handlers would crash on the dead
+// connection. StopEngine deletes it on a normal end.
+QApplication *application = nullptr;
+int savedArgc             = 0;
 
 // Qt ends the process when the X display cannot be opened; ask the display first so
 // that start-up can fail with a result instead.
@@ -36,11 +37,12 @@ int StartEngine(int argc, char **argv) {
     if (!DisplayReachable())
         return 0;
     savedArgc   = argc;
-    application = std::make_unique<QApplication>(savedArgc, argv);
+    application = new QApplication(savedArgc, argv);
     platform::InstallWidgetAccessibility();
     return 1;
 }
 
 void StopEngine() {
-    application.reset();
+    delete application;
+    application = nullptr;
 }
