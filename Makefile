@@ -23,8 +23,9 @@ build: configure
 run: build
 	$(BUILD)/bin/rmx7scope --simulate
 
-# Every test, offscreen, in parallel.
-test: build
+# Every test, offscreen, in parallel; the package is built first so that its contents are
+# checked too.
+test: package
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j $(JOBS) --output-on-failure
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
