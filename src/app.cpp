@@ -10,6 +10,7 @@
 #include "platform/ports.h"
 #include "platform/serial.h"
 #include "platform/trace.h"
+#include "platform/viewer.h"
 #include "pty_host.h"
 #include "record.h"
 #include "ui.h"
@@ -47,6 +48,7 @@ const CallbackEntry kCallbacks[] = {
     {"CC_CHKRecord", CC_CHKRecord, nullptr},
     {"CC_BTNSaveCurve", CC_BTNSaveCurve, nullptr},
     {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
+    {"CC_BTNViewRecording", CC_BTNViewRecording, nullptr},
 };
 
 void CopyText(char *destination, int size, const char *text) {
@@ -91,6 +93,7 @@ bool ParsePortMapping(const std::string &text, Options &options) {
 
 const char *UsageText() {
     return "Usage: rmx7scope [OPTION]...\n"
+           "       rmx7scope --view FILE\n"
            "Operator program for the RMX7 sensor controller on an RS-232 line.\n"
            "\n"
            "  --port N=DEVICE      use DEVICE (a serial device or a pty) as COM N; repeatable\n"
@@ -98,6 +101,8 @@ const char *UsageText() {
            "                       variant 100 (default) or 0\n"
            "  --trace FILE         write every port write and read and every status text to\n"
            "                       FILE, one line each ('-' for standard error)\n"
+           "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
+           "                       window, without the panel and the port\n"
            "  --help               show this text and exit\n"
            "  --version            show the version and exit\n";
 }
@@ -116,11 +121,13 @@ Options ParseCommandLine(int argc, char **argv) {
         } else if (arg == "--simulate=0") {
             options.simulate = true;
             options.variant  = 0;
-        } else if (arg == "--port" || arg == "--trace") {
+        } else if (arg == "--port" || arg == "--trace" || arg == "--view") {
             if (i + 1 >= argc) {
                 options.error = arg + " needs a value";
             } else if (arg == "--trace") {
                 options.trace = argv[++i];
+            } else if (arg == "--view") {
+                options.view = argv[++i];
             } else if (!ParsePortMapping(argv[++i], options)) {
                 options.error = "--port wants N=DEVICE with N from 1 to 255, not '" +
                                 std::string(argv[i]) + "'";
@@ -131,10 +138,15 @@ Options ParseCommandLine(int argc, char **argv) {
                     "--port wants N=DEVICE with N from 1 to 255, not '" + arg.substr(7) + "'";
         } else if (arg.rfind("--trace=", 0) == 0) {
             options.trace = arg.substr(8);
+        } else if (arg.rfind("--view=", 0) == 0) {
+            options.view = arg.substr(7);
         } else {
             options.error = "unknown option '" + arg + "'";
         }
     }
+    if (options.error.empty() && !options.view.empty() &&
+        (options.simulate || !options.ports.empty()))
+        options.error = "--view shows a file and opens no port: no --port or --simulate with it";
     return options;
 }
 
@@ -182,6 +194,8 @@ int Main(int argc, char **argv) {
         std::printf("%s %s\n", kProgramName, kProgramVersion);
         return 0;
     }
+    if (!options.view.empty())
+        return ViewOnly(options.view, argc, argv);
     if (!StartEngine(argc, argv)) {
         std::fprintf(stderr, "rmx7scope: cannot open the display\n");
         return -1;
@@ -216,6 +230,7 @@ int Main(int argc, char **argv) {
     DisplayPanel(gui::vars.pHandle);
     RunUserInterface();
     CloseCom(com232::vars.com);
+    CloseViewers();
     DiscardPanel(gui::vars.pHandle);
     if (simulator)
         simulator->Stop();
