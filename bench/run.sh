@@ -5,3 +5,6 @@ set -euo pipefail
 build=${1:-build}
 mkdir -p "$build/bench"
 "$build/bin/rmx7bench" "$build/bin/rmx7sim" "$build/bin/rmx7scope" "$build/bench/results.json"
+
+# The recording viewer: a generated one-hour recording opened and panned; its own file.
+"$build/bin/rmx7viewbench" "$build/bin/rmx7sim" "$build/bench/view.json"

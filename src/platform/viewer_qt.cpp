@@ -2,14 +2,20 @@
 // together; a readout line above the plot gives every series at the pointer.
 #include "viewer.h"
 
+#include "line_shadow.h"
+#include "panel_internal.h"
+
 #include <qcustomplot.h>
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -24,6 +30,10 @@ constexpr double kValueMargin      = 0.06; // of a strip's value span, above and
 constexpr int kStepStripShare      = 1;    // height of a step strip against kLineStripShare
 constexpr int kLineStripShare      = 3;
 constexpr const char *kCursorLayer = "cursor";
+constexpr double kWheelZoom        = 0.85; // span after one wheel step away from the user
+constexpr double kShortestSpan     = 1e-3; // seconds shown by a recording of one row
+constexpr qint64 kBusyRedrawMs     = 100;  // between redraws while the program waits
+constexpr int kNoWriteRedrawMs     = 250;  // when no request goes out meanwhile
 
 QColor Rgb(unsigned color) {
     return QColor(static_cast<int>(color >> 16 & 0xFF), static_cast<int>(color >> 8 & 0xFF),
@@ -79,7 +89,10 @@ class ViewerWindow : public QWidget {
         plot->setAccessibleName(tr("Recorded values"));
         layout->addWidget(plot, 1);
         BuildStrips();
-        ResetView();
+        connect(new QShortcut(QKeySequence::Close, this), &QShortcut::activated, this,
+                &QWidget::close);
+        // Drawn once, when shown at its size.
+        SetFullRanges();
     }
 
   protected:
@@ -117,13 +130,19 @@ class ViewerWindow : public QWidget {
                                this);
         readout->setTextFormat(Qt::RichText);
         readout->setWordWrap(true);
-        readout->setMinimumHeight(readout->fontMetrics().height() * 2 + 4);
+        // A size of its own: a new text must not lay the window out again, nor resize and
+        // so redraw the plot.
+        readout->setFixedHeight(readout->fontMetrics().height() * 2 + 4);
+        readout->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         readout->setAccessibleName(tr("Values at the pointer"));
         row->addWidget(readout, 1);
         auto *reset = new QPushButton(tr("&Reset view"), this);
         reset->setAccessibleName(tr("Reset view"));
         reset->setToolTip(tr("Show the whole recording again"));
-        connect(reset, &QPushButton::clicked, this, [this] { ResetView(); });
+        connect(reset, &QPushButton::clicked, this, [this] {
+            SetFullRanges();
+            ScheduleRedraw();
+        });
         row->addWidget(reset, 0, Qt::AlignTop);
         return row;
     }
@@ -132,8 +151,8 @@ class ViewerWindow : public QWidget {
         plot->setNotAntialiasedElements(QCP::aeAll);
         plot->setPlottingHint(QCP::phFastPolylines, true);
         plot->setBackground(Qt::white);
-        plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
-        plot->legend->setVisible(false);
+        // Each strip has a legend of its own; the plot's would gather every trace.
+        plot->setAutoAddPlottableToLegend(false);
         plot->plotLayout()->clear();
         plot->addLayer(kCursorLayer);
         plot->layer(kCursorLayer)->setMode(QCPLayer::lmBuffered);
@@ -175,18 +194,83 @@ class ViewerWindow : public QWidget {
         for (QCPAxisRect *rect : rects)
             rect->axis(QCPAxis::atBottom)->setTickLabels(rect == rects.back());
         rects.back()->axis(QCPAxis::atBottom)->setLabel(QString::fromStdString(content.keyName));
-        // Every strip drags and zooms every key axis, so the strips keep one time scale.
-        QList<QCPAxis *> keyAxes;
         for (QCPAxisRect *rect : rects)
             keyAxes << rect->axis(QCPAxis::atBottom) << rect->axis(QCPAxis::atTop);
-        for (QCPAxisRect *rect : rects) {
-            rect->setRangeDrag(Qt::Horizontal);
-            rect->setRangeZoom(Qt::Horizontal);
-            rect->setRangeDragAxes(keyAxes, {});
-            rect->setRangeZoomAxes(keyAxes, {});
-        }
-        connect(plot, &QCustomPlot::mouseMove, this,
-                [this](QMouseEvent *event) { ShowValuesAt(event->position().x()); });
+        ConnectPointer();
+    }
+
+    // Dragging and the wheel move the time axes of every strip together. The window does
+    // this itself rather than through the plot's own interactions, so that it can pace its
+    // redraws while the program waits on the line.
+    void ConnectPointer() {
+        redrawTimer.setSingleShot(true);
+        connect(&redrawTimer, &QTimer::timeout, this, [this] { RedrawWhenDue(); });
+        sinceRedraw.start();
+        connect(plot, &QCustomPlot::mousePress, this, [this](QMouseEvent *event) {
+            dragging  = event->button() == Qt::LeftButton;
+            dragFrom  = event->position().x();
+            dragRange = keyAxes.front()->range();
+        });
+        connect(plot, &QCustomPlot::mouseRelease, this, [this] { dragging = false; });
+        connect(plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent *event) {
+            pointerX = event->position().x();
+            if (dragging && (event->buttons() & Qt::LeftButton)) {
+                const double perPixel = dragRange.size() / keyAxes.front()->axisRect()->width();
+                SetKeyRange(dragRange + (dragFrom - pointerX) * perPixel);
+            }
+            ScheduleRedraw();
+        });
+        connect(plot, &QCustomPlot::mouseWheel, this, [this](QWheelEvent *event) {
+            const double factor = std::pow(kWheelZoom, event->angleDelta().y() / 120.0);
+            const double centre = keyAxes.front()->pixelToCoord(event->position().x());
+            const QCPRange now  = keyAxes.front()->range();
+            SetKeyRange(QCPRange(centre + (now.lower - centre) * factor,
+                                 centre + (now.upper - centre) * factor));
+            ScheduleRedraw();
+        });
+    }
+
+    void SetKeyRange(const QCPRange &range) {
+        for (QCPAxis *axis : keyAxes)
+            axis->setRange(range);
+        rangesMoved = true;
+    }
+
+    // While the program waits on the line (a run), at most one redraw every kBusyRedrawMs,
+    // and that in the shadow of a request: a redraw holds the program's one thread, and a
+    // reply that came meanwhile would wait.
+    void ScheduleRedraw() {
+        if (redrawTimer.isActive() || awaitingShadow)
+            return;
+        const qint64 wait = platform::ProgramIdle() ? 0 : kBusyRedrawMs - sinceRedraw.elapsed();
+        redrawTimer.start(static_cast<int>(std::max<qint64>(0, wait)));
+    }
+
+    void RedrawWhenDue() {
+        if (platform::ProgramIdle())
+            return Redraw();
+        awaitingShadow = true;
+        platform::AfterNextLineWrite([window = QPointer<ViewerWindow>(this)] {
+            if (window && window->awaitingShadow)
+                window->Redraw();
+        });
+        // A wait that writes nothing (a transfer's reply wait) still lets the view follow.
+        QTimer::singleShot(kNoWriteRedrawMs, this, [this] {
+            if (awaitingShadow)
+                Redraw();
+        });
+    }
+
+    void Redraw() {
+        awaitingShadow = false;
+        if (!std::isnan(pointerX))
+            ShowValuesAt(pointerX);
+        if (rangesMoved)
+            plot->replot();
+        else
+            plot->layer(kCursorLayer)->replot();
+        rangesMoved = false;
+        sinceRedraw.restart();
     }
 
     void AddTrace(QCPAxisRect *rect, QCPLegend *legend, const QVector<double> &keys,
@@ -202,18 +286,14 @@ class ViewerWindow : public QWidget {
         graph->addToLegend(legend);
     }
 
-    void ResetView() {
-        const QCPRange all(content.keys.front(),
-                           std::max(content.keys.back(), content.keys.front() + 1e-3));
+    void SetFullRanges() {
+        SetKeyRange(QCPRange(content.keys.front(),
+                             std::max(content.keys.back(), content.keys.front() + kShortestSpan)));
         for (std::size_t i = 0; i < rects.size(); ++i) {
-            for (QCPAxis *axis :
-                 {rects[i]->axis(QCPAxis::atBottom), rects[i]->axis(QCPAxis::atTop)})
-                axis->setRange(all);
             const QCPRange values = ValueRange(content.strips[i]);
             rects[i]->axis(QCPAxis::atLeft)->setRange(values);
             rects[i]->axis(QCPAxis::atRight)->setRange(values);
         }
-        plot->replot(QCustomPlot::rpImmediateRefresh);
     }
 
     // The row nearest to the key under the pointer.
@@ -251,7 +331,6 @@ class ViewerWindow : public QWidget {
             cursors[i]->point2->setCoords(rowKey, 1);
             cursors[i]->setVisible(true);
         }
-        plot->layer(kCursorLayer)->replot();
     }
 
     ViewerContent content;
@@ -259,7 +338,16 @@ class ViewerWindow : public QWidget {
     QCustomPlot *plot = nullptr;
     QLabel *readout   = nullptr;
     std::vector<QCPAxisRect *> rects;
+    QList<QCPAxis *> keyAxes; // the time axes of every strip, below and above it
     std::vector<QCPItemStraightLine *> cursors;
+    QTimer redrawTimer;
+    QElapsedTimer sinceRedraw;
+    bool rangesMoved    = false;
+    bool awaitingShadow = false;        // a redraw waits for the next request to go out
+    double pointerX     = std::nan(""); // over the plot, in pixels; NaN before the pointer came
+    bool dragging       = false;
+    double dragFrom     = 0;
+    QCPRange dragRange;
 };
 
 std::vector<QPointer<ViewerWindow>> &Windows() {
