@@ -32,7 +32,7 @@ constexpr int kLineStripShare      = 3;
 constexpr const char *kCursorLayer = "cursor";
 constexpr double kWheelZoom        = 0.85; // span after one wheel step away from the user
 constexpr double kShortestSpan     = 1e-3; // seconds shown by a recording of one row
-constexpr qint64 kBusyRedrawMs     = 100;  // between redraws while the program waits
+constexpr qint64 kBusyRedrawMs     = 200;  // between redraws while the program waits
 constexpr int kNoWriteRedrawMs     = 250;  // when no request goes out meanwhile
 
 QColor Rgb(unsigned color) {
@@ -230,10 +230,23 @@ class ViewerWindow : public QWidget {
         });
     }
 
-    void SetKeyRange(const QCPRange &range) {
+    // Keeps the view on the recording: never wider than all of it, never beside it.
+    void SetKeyRange(QCPRange range) {
+        const QCPRange all = FullKeyRange();
+        if (range.size() >= all.size())
+            range = all;
+        else if (range.lower < all.lower)
+            range += all.lower - range.lower;
+        else if (range.upper > all.upper)
+            range -= range.upper - all.upper;
         for (QCPAxis *axis : keyAxes)
             axis->setRange(range);
         rangesMoved = true;
+    }
+
+    QCPRange FullKeyRange() const {
+        return QCPRange(content.keys.front(),
+                        std::max(content.keys.back(), content.keys.front() + kShortestSpan));
     }
 
     // While the program waits on the line (a run), at most one redraw every kBusyRedrawMs,
@@ -287,8 +300,7 @@ class ViewerWindow : public QWidget {
     }
 
     void SetFullRanges() {
-        SetKeyRange(QCPRange(content.keys.front(),
-                             std::max(content.keys.back(), content.keys.front() + kShortestSpan)));
+        SetKeyRange(FullKeyRange());
         for (std::size_t i = 0; i < rects.size(); ++i) {
             const QCPRange values = ValueRange(content.strips[i]);
             rects[i]->axis(QCPAxis::atLeft)->setRange(values);
