@@ -7,3 +7,6 @@ mkdir -p "$build/bench"
 "$build/bin/rmx7bench" "$build/bin/rmx7sim" "$build/bin/rmx7scope" "$build/bench/results.json"
 # The command-line tool; its figures go to <build>/bench/ctl.json.
 "$build/bin/rmx7ctlbench" "$build/bin/rmx7sim" "$build/bin/rmx7ctl" "$build/bench/ctl.json"
+
+# The recording viewer: a generated one-hour recording opened and panned; its own file.
+"$build/bin/rmx7viewbench" "$build/bin/rmx7sim" "$build/bench/view.json"

@@ -11,6 +11,7 @@
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "platform/trace.h"
+#include "platform/viewer.h"
 #include "pty_host.h"
 #include "record.h"
 #include "ui.h"
@@ -46,6 +47,7 @@ const CallbackEntry kCallbacks[] = {
     {"CC_CHKRecord", CC_CHKRecord, nullptr},
     {"CC_BTNSaveCurve", CC_BTNSaveCurve, nullptr},
     {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
+    {"CC_BTNViewRecording", CC_BTNViewRecording, nullptr},
 };
 
 constexpr com232::Parameters kDefaultParameters = {
@@ -86,6 +88,7 @@ bool ParsePortMapping(const std::string &text, Options &options) {
 
 const char *UsageText() {
     return "Usage: rmx7scope [OPTION]...\n"
+           "       rmx7scope --view FILE\n"
            "Operator program for the RMX7 sensor controller on an RS-232 line.\n"
            "\n"
            "  --port N=DEVICE      use DEVICE (a serial device or a pty) as COM N; repeatable\n"
@@ -93,6 +96,8 @@ const char *UsageText() {
            "                       variant 100 (default) or 0\n"
            "  --trace FILE         write every port write and read and every status text to\n"
            "                       FILE, one line each ('-' for standard error)\n"
+           "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
+           "                       window, without the panel and the port\n"
            "  --help               show this text and exit\n"
            "  --version            show the version and exit\n";
 }
@@ -134,9 +139,18 @@ Options ParseCommandLine(int argc, char **argv) {
             options.help = true;
         else if (arg == "--version")
             options.version = true;
+        else if (arg == "--view" && i + 1 < argc)
+            options.view = argv[++i];
+        else if (arg.rfind("--view=", 0) == 0)
+            options.view = arg.substr(7);
+        else if (arg == "--view")
+            options.error = "--view needs a value";
         else if (!ParseSharedOption(argc, argv, i, options))
             options.error = "unknown option '" + arg + "'";
     }
+    if (options.error.empty() && !options.view.empty() &&
+        (options.simulate || !options.ports.empty()))
+        options.error = "--view shows a file and opens no port: no --port or --simulate with it";
     return options;
 }
 
@@ -184,6 +198,8 @@ int Main(int argc, char **argv) {
         std::printf("%s %s\n", kProgramName, kProgramVersion);
         return 0;
     }
+    if (!options.view.empty())
+        return ViewOnly(options.view, argc, argv);
     if (!StartEngine(argc, argv)) {
         std::fprintf(stderr, "rmx7scope: cannot open the display\n");
         return -1;
@@ -218,6 +234,7 @@ int Main(int argc, char **argv) {
     DisplayPanel(gui::vars.pHandle);
     RunUserInterface();
     CloseCom(com232::vars.com);
+    CloseViewers();
     DiscardPanel(gui::vars.pHandle);
     if (simulator)
         simulator->Stop();

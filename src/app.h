@@ -27,6 +27,7 @@ struct Options {
     bool simulate = false;
     int variant   = 100;
     std::string trace; // --trace FILE, "-" for stderr
+    std::string view;  // --view FILE: only the viewer, on that recording
     bool help    = false;
     bool version = false;
     std::string error; // not empty: the command line is wrong
@@ -39,8 +40,15 @@ Options ParseCommandLine(int argc, char **argv);
 bool ParseSharedOption(int argc, char **argv, int &i, Options &options);
 const char *UsageText();
 // The whole program: 0 after a normal end, -1 when the display cannot be opened or the
-// panel file cannot be loaded, 2 for a wrong command line.
+// panel file cannot be loaded, 2 for a wrong command line; with --view as ViewOnly.
 int Main(int argc, char **argv);
+
+// `--view FILE`: the recording in a viewer window and nothing else, until it is closed; 0,
+// 1 when the file is not a recording (the reason on standard error), -1 without a display.
+int ViewOnly(const std::string &path, int argc, char **argv);
+// Opens a recording in a viewer window; empty, or why it is not shown ("bad.csv: line 7:
+// ..."). closed is called when the operator closes the window.
+std::string ViewRecordingFile(const std::string &path, void (*closed)() = nullptr);
 
 // --- Start-up (also used by the tests) ---
 // Registers the callbacks and loads the main panel into gui::vars.pHandle; the handle,
@@ -89,5 +97,8 @@ int CC_BTNSaveCurve(int panel, int control, int event, void *callbackData, int e
                     int eventData2);
 int CC_BTNSaveChart(int panel, int control, int event, void *callbackData, int eventData1,
                     int eventData2);
+// Asks for a recording and opens it in a viewer window; the status line says why not.
+int CC_BTNViewRecording(int panel, int control, int event, void *callbackData, int eventData1,
+                        int eventData2);
 
 } // namespace app

@@ -62,6 +62,8 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
     SetDimmed(ui::Ctrl22, 1);
     SetDimmed(ui::Ctrl6, 1);
     exports::DimSaveButtons(true);
+    // Its file dialog is modal too: the line would stall behind it.
+    SetDimmed(ui::BTNViewRecording, 1);
     ShowChosenChart();
 
     CopyVarsToPP();
@@ -111,6 +113,7 @@ int CC_BTNRun(int, int, int event, void *, int, int) {
     SetDimmed(ui::Ctrl22, 0);
     record::StopRecording();
     exports::DimSaveButtons(false);
+    SetDimmed(ui::BTNViewRecording, 0);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/panel.h"
 #include "platform/ports.h"
 #include "platform/textfile.h"
+#include "recording_file.h"
 #include "ui.h"
 
 #include <cerrno>
@@ -21,8 +22,6 @@ Vars vars;
 
 namespace {
 
-constexpr const char *kColumns =
-    "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate\n";
 constexpr int kMaxSameSecond = 100; // names tried when runs start within one second
 
 // Ends the recording after a failed write, saying why.
@@ -96,7 +95,8 @@ void StartRecording() {
     if (vars.active)
         return;
     vars.pending.clear();
-    const int result = CreateRecordingFile(CommentHeader() + kColumns);
+    const int result =
+        CreateRecordingFile(CommentHeader() + ColumnLine());
     if (result != 0) {
         Abandon("Recording not started", result);
         return;
@@ -104,8 +104,8 @@ void StartRecording() {
     vars.active = true;
 }
 
-const char *ColumnLine() {
-    return kColumns;
+std::string ColumnLine() {
+    return std::string(recording::kHeader) + "\n";
 }
 
 void AppendReply(double now) {

@@ -32,7 +32,7 @@ std::string CommentHeader();
 std::string FileStamp();
 
 // The column line that comes after the comment lines, ending in a newline.
-const char *ColumnLine();
+std::string ColumnLine();
 
 // --- The run's recording ---
 // Notes the start of a run and, when the Record box is on, begins a recording.

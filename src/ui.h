@@ -43,8 +43,9 @@ constexpr int power          = 50;
 constexpr int GraphDATA      = 51;
 
 // Beyond the original panel.
-constexpr int CHKRecord    = 52; // check box: record live replies to CSV
-constexpr int BTNSaveCurve = 53;
-constexpr int BTNSaveChart = 54;
+constexpr int CHKRecord        = 52; // check box: record live replies to CSV
+constexpr int BTNSaveCurve     = 53;
+constexpr int BTNSaveChart     = 54;
+constexpr int BTNViewRecording = 55; // opens a recording in a viewer window
 
 } // namespace ui

@@ -593,10 +593,11 @@ TEST(FileDialog, TheChosenNameGetsTheExtensionAndTellsNewFromExisting) {
 namespace {
 
 const char *const kMainCallbackNames[] = {
-    "CC_DropDCom",       "CC_BTNSend",   "CC_BTNGet",       "CC_ButtonTeach",
-    "CC_ButtonReset",    "CC_RBTRam",    "CC_RBTEeprom",    "CC_RBTFile",
-    "CC_BTNRun",         "CC_BTNStop",   "CC_Timer50ms",    "CC_BTNData",
-    "CC_RNGGraphSource", "CC_CHKRecord", "CC_BTNSaveCurve", "CC_BTNSaveChart"};
+    "CC_DropDCom",        "CC_BTNSend",   "CC_BTNGet",       "CC_ButtonTeach",
+    "CC_ButtonReset",     "CC_RBTRam",    "CC_RBTEeprom",    "CC_RBTFile",
+    "CC_BTNRun",          "CC_BTNStop",   "CC_Timer50ms",    "CC_BTNData",
+    "CC_RNGGraphSource",  "CC_CHKRecord", "CC_BTNSaveCurve", "CC_BTNSaveChart",
+    "CC_BTNViewRecording"};
 
 class MainPanelFile : public PanelFixture {
   protected:
@@ -634,7 +635,7 @@ TEST_F(MainPanelFile, EveryControlCarriesItsIdItsNameAndItsControlNameAsDescript
         {"UPval", ui::UPval}, {"valREF", ui::valREF}, {"DECOBand", ui::DECOBand},
         {"reference", ui::reference}, {"hysteresis", ui::hysteresis}, {"Timer50ms", ui::Timer50ms},
         {"TXTStatus", ui::TXTStatus}, {"mmthd", ui::mmthd}, {"power", ui::power},
-        {"GraphDATA", ui::GraphDATA},
+        {"GraphDATA", ui::GraphDATA}, {"BTNViewRecording", ui::BTNViewRecording},
         // clang-format on
     };
     for (const auto &control : controls) {
@@ -648,12 +649,13 @@ TEST_F(MainPanelFile, EveryControlCarriesItsIdItsNameAndItsControlNameAsDescript
 }
 
 TEST_F(MainPanelFile, TabVisitsTheOperableControlsInWorkingOrder) {
-    const QStringList expected = {
-        "DropDCom", "power",       "reference",   "hysteresis",   "polarity",
-        "hold",     "hwmode",      "evalmode",    "mmtime",       "mmthd",
-        "sdelay",   "RBTRam",      "RBTEeprom",   "RBTFile",      "BTNSend",
-        "BTNGet",   "ButtonTeach", "ButtonReset", "BTNData",      "RNGGraphSource",
-        "BTNRun",   "BTNStop",     "CHKRecord",   "BTNSaveChart", "BTNSaveCurve"};
+    const QStringList expected = {"DropDCom",     "power",       "reference", "hysteresis",
+                                  "polarity",     "hold",        "hwmode",    "evalmode",
+                                  "mmtime",       "mmthd",       "sdelay",    "RBTRam",
+                                  "RBTEeprom",    "RBTFile",     "BTNSend",   "BTNGet",
+                                  "ButtonTeach",  "ButtonReset", "BTNData",   "RNGGraphSource",
+                                  "BTNRun",       "BTNStop",     "CHKRecord", "BTNViewRecording",
+                                  "BTNSaveChart", "BTNSaveCurve"};
     QStringList visited;
     QWidget *start  = platform::ControlWidget(panel, ui::DropDCom);
     QWidget *widget = start;

@@ -3,6 +3,7 @@
 // closed at the next safe point.
 #include "serial.h"
 
+#include "line_shadow.h"
 #include "port_diagnosis.h"
 #include "ports.h"
 #include "trace.h"
@@ -397,6 +398,7 @@ int ComWrt(int portNo, const unsigned char *buffer, int count) {
     const int written =
         static_cast<int>(std::clamp<qint64>(queued - port->serial.bytesToWrite(), 0, queued));
     TraceBytes("TX", buffer, written);
+    platform::NoteLineWrite();
     // On a pty the bytes reach the peer through a kernel worker that the scheduler may
     // hold back behind whatever this thread does next (the replot after a request);
     // stepping aside once lets the peer see the request at once.

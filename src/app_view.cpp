@@ -1,0 +1,109 @@
+// View recording: the button and `--view FILE` show a recording of a run in a viewer window
+// of its own, strips for NORM against its levels, for the two channels and for the state.
+#include "app.h"
+
+#include "gui.h"
+#include "platform/dialogs.h"
+#include "platform/panel.h"
+#include "platform/viewer.h"
+#include "recording_file.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace app {
+
+namespace {
+
+using recording::Recording;
+
+// Colours as on the panel: NORM red against a black reference and dark-green levels, the
+// channels blue and green as on the RAW chart.
+constexpr unsigned kRed = 0xFF0000, kBlack = 0x000000, kDarkGreen = 0x008000,
+                   kLightGreen = 0x60B060, kBlue = 0x0000FF, kGreen = 0x00A000, kOrange = 0xC06000,
+                   kPurple = 0x8000C0;
+constexpr double kStateLow = -0.5, kStateHigh = 3.5; // the two state bits, 0 to 3
+
+ViewerTrace Trace(Recording &recorded, int column, unsigned color, bool dashed = false) {
+    return {std::string(recording::ColumnName(column)),
+            std::move(recorded.columns[static_cast<std::size_t>(column)]), color, dashed};
+}
+
+ViewerContent ContentOf(Recording recorded, const std::string &path) {
+    using namespace recording;
+    ViewerContent content;
+    const std::string name = std::filesystem::path(path).filename().string();
+    content.title          = name + " - recording viewer";
+    content.notes          = std::move(recorded.comments);
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "file %s, %zu rows from %.3f s to %.3f s", name.c_str(),
+                  recorded.Rows(), recorded.columns[kTime].front(), recorded.columns[kTime].back());
+    content.notes.emplace_back(summary);
+    content.keyName = std::string(ColumnName(kTime));
+    content.strips  = {
+         {"NORM",
+          {Trace(recorded, kNorm, kRed), Trace(recorded, kReference, kBlack),
+           Trace(recorded, kUpper, kDarkGreen, true), Trace(recorded, kLower, kLightGreen, true)}},
+         {"RAW",
+          {Trace(recorded, kChannelA, kBlue), Trace(recorded, kChannelB, kGreen),
+           Trace(recorded, kAmax, kOrange, true), Trace(recorded, kAmin, kPurple, true)}},
+         {"state", {Trace(recorded, kState, kBlack)}, true, kStateLow, kStateHigh},
+    };
+    content.keys = std::move(recorded.columns[kTime]);
+    return content;
+}
+
+void QuitWithTheViewer() {
+    QuitUserInterface(0);
+}
+
+} // namespace
+
+std::string ViewRecordingFile(const std::string &path, void (*closed)()) {
+    Recording recorded;
+    std::string error;
+    if (!recording::LoadRecording(path, recorded, error))
+        return error;
+    if (OpenViewer(ContentOf(std::move(recorded), path), closed) != 0)
+        return "the viewer cannot be opened";
+    return {};
+}
+
+int ViewOnly(const std::string &path, int argc, char **argv) {
+    Recording recorded;
+    std::string error;
+    // The file is checked first, so that a refused one needs no display.
+    if (!recording::LoadRecording(path, recorded, error)) {
+        std::fprintf(stderr, "rmx7scope: not shown: %s\n", error.c_str());
+        return 1;
+    }
+    if (!StartEngine(argc, argv)) {
+        std::fprintf(stderr, "rmx7scope: cannot open the display\n");
+        return -1;
+    }
+    const int opened = OpenViewer(ContentOf(std::move(recorded), path), QuitWithTheViewer);
+    if (opened == 0)
+        RunUserInterface();
+    else
+        std::fprintf(stderr, "rmx7scope: the viewer cannot be opened\n");
+    CloseViewers();
+    StopEngine();
+    return opened == 0 ? 0 : 1;
+}
+
+int CC_BTNViewRecording(int, int, int event, void *, int, int) {
+    if (event != kEventCommit)
+        return 0;
+    char path[kPathSize] = {};
+    if (FileSelectPopup(gui::vars.proj_dir, "", "*.csv", "View recording", kButtonLoad, 0, 1, 1, 0,
+                        path) <= 0)
+        return 0;
+    const std::string error = ViewRecordingFile(path);
+    gui::ShowStatus(
+        error.empty()
+            ? ("Recording shown: " + std::filesystem::path(path).filename().string()).c_str()
+            : ("Recording not shown - " + error).c_str());
+    return 0;
+}
+
+} // namespace app
