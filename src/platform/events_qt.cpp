@@ -15,11 +15,12 @@
 
 namespace {
 
-// Bounds the wait of ProcessSystemEvents: long enough that an idle waiting loop sleeps
-// instead of spinning, short enough that its clock tests stay exact to about 1 ms.
-constexpr int kIdleWaitMs = 1;
+// Bounds the sleep of ProcessSystemEvents when nothing happens: every waiting loop tests
+// its clock at least this often, so each time-out text comes within 20 ms of its time.
+constexpr int kWaitBoundMs = 15;
 
-int processingDepth = 0; // ProcessSystemEvents calls running, nested ones included
+int processingDepth   = 0; // ProcessSystemEvents calls running, nested ones included
+unsigned callbacksRun = 0; // receive callbacks delivered so far
 
 class ProcessingScope {
   public:
@@ -54,23 +55,32 @@ int ProcessSystemEvents() {
     if (!dispatcher)
         return 0;
     ProcessingScope scope;
-    QCoreApplication::sendPostedEvents();
-    if (dispatcher->processEvents(QEventLoop::AllEvents))
+    // The dispatcher sends the posted events first, a receive callback's delivery among
+    // them; not every dispatcher counts those as processed, so the callbacks are counted.
+    const unsigned runBefore = callbacksRun;
+    if (dispatcher->processEvents(QEventLoop::AllEvents) || callbacksRun != runBefore)
         return 0;
-    // Nothing was pending: sleep until the next event, the wake-up timer at the latest.
-    static QPointer<QTimer> wakeUp;
-    if (!wakeUp) {
-        wakeUp = new QTimer(QCoreApplication::instance());
-        wakeUp->setSingleShot(true);
-        wakeUp->setTimerType(Qt::PreciseTimer);
+    // Nothing was pending: sleep until the next event (serial bytes, input, a timer, a
+    // posted event), the bound at the latest.
+    static QPointer<QTimer> bound;
+    if (!bound) {
+        bound = new QTimer(QCoreApplication::instance());
+        bound->setSingleShot(true);
+        bound->setTimerType(Qt::PreciseTimer);
     }
-    wakeUp->start(kIdleWaitMs);
+    bound->start(kWaitBoundMs);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    wakeUp->stop();
+    bound->stop();
+    // Bytes that woke the sleep posted their delivery: the receive callback runs now, not
+    // in the next pass.
     QCoreApplication::sendPostedEvents();
     return 0;
 }
 
 bool platform::ProcessingSystemEvents() {
     return processingDepth > 0;
+}
+
+void platform::NoteCallbackRun() {
+    ++callbacksRun;
 }

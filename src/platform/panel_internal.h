@@ -61,6 +61,9 @@ bool RingSelectionChanged(const QComboBox *ring);
 
 // True while ProcessSystemEvents runs, that is inside one of the program's waits.
 bool ProcessingSystemEvents();
+// Counts a receive callback delivered from a posted event, so that ProcessSystemEvents
+// can tell a pass that ran one from an empty pass and does not sleep after it.
+void NoteCallbackRun();
 // True when no callback runs and no wait processes events: the program waits for the
 // operator. Work that must never run inside a wait, like a port rescan, checks this.
 bool ProgramIdle();
