@@ -7,8 +7,8 @@ double Timer();
 void Delay(double seconds);
 // Runs the pending callbacks (controls, timer, receive callback) and returns. When
 // nothing is pending it sleeps until the next event (serial bytes, input, a timer, a
-// posted event) and runs what it brought, or returns after at most about 15 ms, so that a
-// waiting loop costs next to nothing, takes a reply the moment it arrives, and still
-// tests its clock often enough for each time-out to come within 20 ms of its time.
-// Returns 0.
+// posted event) and runs what it brought, or returns after at most 20 ms (8 ms from a
+// second after the latest write to a port on), so that a waiting loop costs next to
+// nothing, takes a reply the moment it arrives, and still tests its clock often enough
+// for each time-out to come within 20 ms of its time. Returns 0.
 int ProcessSystemEvents();

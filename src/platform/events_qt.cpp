@@ -15,12 +15,19 @@
 
 namespace {
 
-// Bounds the sleep of ProcessSystemEvents when nothing happens: every waiting loop tests
-// its clock at least this often, so each time-out text comes within 20 ms of its time.
-constexpr int kWaitBoundMs = 15;
+// Bound the sleep of ProcessSystemEvents when nothing happens, so that a waiting loop
+// still tests its clock. The program's waits are for a reply, each time-out counted from
+// the request and at least 1.5 s long. Early in a wait the reply's bytes wake the loop
+// and no time-out is near, so a sleep may last 20 ms; from a second after the latest
+// write on, 8 ms, so that a time-out text comes within 20 ms of its time even from a loop
+// that tests a clock reading taken before its last sleep.
+constexpr int kEarlyBoundMs         = 20;
+constexpr int kLateBoundMs          = 8;
+constexpr double kEarlyPhaseSeconds = 1.0;
 
-int processingDepth   = 0; // ProcessSystemEvents calls running, nested ones included
-unsigned callbacksRun = 0; // receive callbacks delivered so far
+int processingDepth   = 0;    // ProcessSystemEvents calls running, nested ones included
+unsigned callbacksRun = 0;    // receive callbacks delivered so far
+double lastWriteAt    = -1e9; // Timer() of the latest write to a port
 
 class ProcessingScope {
   public:
@@ -68,7 +75,7 @@ int ProcessSystemEvents() {
         bound->setSingleShot(true);
         bound->setTimerType(Qt::PreciseTimer);
     }
-    bound->start(kWaitBoundMs);
+    bound->start(Timer() - lastWriteAt < kEarlyPhaseSeconds ? kEarlyBoundMs : kLateBoundMs);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     bound->stop();
     // Bytes that woke the sleep posted their delivery: the receive callback runs now, not
@@ -83,4 +90,8 @@ bool platform::ProcessingSystemEvents() {
 
 void platform::NoteCallbackRun() {
     ++callbacksRun;
+}
+
+void platform::NotePortWrite() {
+    lastWriteAt = Timer();
 }

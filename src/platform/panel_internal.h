@@ -64,6 +64,8 @@ bool ProcessingSystemEvents();
 // Counts a receive callback delivered from a posted event, so that ProcessSystemEvents
 // can tell a pass that ran one from an empty pass and does not sleep after it.
 void NoteCallbackRun();
+// Marks a write to a port: the waits that follow it are for its reply.
+void NotePortWrite();
 // True when no callback runs and no wait processes events: the program waits for the
 // operator. Work that must never run inside a wait, like a port rescan, checks this.
 bool ProgramIdle();

@@ -407,6 +407,7 @@ int ComWrt(int portNo, const unsigned char *buffer, int count) {
     const int written =
         static_cast<int>(std::clamp<qint64>(queued - port->serial.bytesToWrite(), 0, queued));
     TraceBytes("TX", buffer, written);
+    platform::NotePortWrite();
     // On a pty the bytes reach the peer through a kernel worker that the scheduler may
     // hold back behind whatever this thread does next (the replot after a request);
     // stepping aside once lets the peer see the request at once.
