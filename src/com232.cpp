@@ -211,6 +211,7 @@ int GetVERSIONInfo() {
         }
         if (n >= expected)
             break;
+        WaitForInQ(vars.com, kReplyTimeout - vars.tdiff);
     }
 
     vars.szVersion[0] = '\0';
@@ -319,6 +320,7 @@ int ReadData64(int start, int source, int code) {
         }
         if (n >= kBlockBytes)
             break;
+        WaitForInQ(vars.com, kBlockTimeout - vars.tdiff);
     }
 
     vars.nBytesR = n > 0 ? ComRd(vars.com, vars.szReadBuf, std::min(n, kBufferSize)) : 0;

@@ -95,8 +95,7 @@ void StartRecording() {
     if (vars.active)
         return;
     vars.pending.clear();
-    const int result =
-        CreateRecordingFile(CommentHeader() + ColumnLine());
+    const int result = CreateRecordingFile(CommentHeader() + ColumnLine());
     if (result != 0) {
         Abandon("Recording not started", result);
         return;

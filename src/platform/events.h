@@ -6,8 +6,11 @@ double Timer();
 // Pauses without processing events.
 void Delay(double seconds);
 // Runs the pending callbacks (controls, timer, receive callback) and returns. When
-// nothing is pending it waits up to about 1 ms for the next event instead of returning
-// at once, so waiting loops do not burn a core. Returns 0.
+// nothing is pending it sleeps until the next event (serial bytes, input, a timer, a
+// posted event) and runs what it brought, or returns after at most 20 ms (8 ms from a
+// second after the latest write to a port on), so that a waiting loop costs next to
+// nothing, takes a reply the moment it arrives, and still tests its clock often enough
+// for each time-out to come within 20 ms of its time. Returns 0.
 int ProcessSystemEvents();
 
 // Calls handler from event processing when the process gets SIGINT, SIGTERM or SIGHUP,

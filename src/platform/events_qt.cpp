@@ -12,14 +12,25 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
-// Bounds the wait of ProcessSystemEvents: long enough that an idle waiting loop sleeps
-// instead of spinning, short enough that its clock tests stay exact to about 1 ms.
-constexpr int kIdleWaitMs = 1;
+// Bound the sleep of ProcessSystemEvents when nothing happens, so that a waiting loop
+// still tests its clock. The program's waits are for a reply, each time-out counted from
+// the request and at least 1.5 s long. Early in a wait the reply's bytes wake the loop
+// and no time-out is near, so a sleep may last 20 ms; from a second after the latest
+// write on, 8 ms, so that a time-out text comes within 20 ms of its time even from a loop
+// that tests a clock reading taken before its last sleep.
+constexpr int kEarlyBoundMs         = 20;
+constexpr int kLateBoundMs          = 8;
+constexpr double kEarlyPhaseSeconds = 1.0;
 
-int processingDepth = 0; // ProcessSystemEvents calls running, nested ones included
+int processingDepth   = 0;    // ProcessSystemEvents calls running, nested ones included
+unsigned callbacksRun = 0;    // receive callbacks delivered so far
+double lastWriteAt    = -1e9; // Timer() of the latest write to a port
+std::vector<std::function<void()>> afterNextWrite; // work for the next write's shadow
 
 class ProcessingScope {
   public:
@@ -54,23 +65,45 @@ int ProcessSystemEvents() {
     if (!dispatcher)
         return 0;
     ProcessingScope scope;
-    QCoreApplication::sendPostedEvents();
-    if (dispatcher->processEvents(QEventLoop::AllEvents))
+    // The dispatcher sends the posted events first, a receive callback's delivery among
+    // them; not every dispatcher counts those as processed, so the callbacks are counted.
+    const unsigned runBefore = callbacksRun;
+    if (dispatcher->processEvents(QEventLoop::AllEvents) || callbacksRun != runBefore)
         return 0;
-    // Nothing was pending: sleep until the next event, the wake-up timer at the latest.
-    static QPointer<QTimer> wakeUp;
-    if (!wakeUp) {
-        wakeUp = new QTimer(QCoreApplication::instance());
-        wakeUp->setSingleShot(true);
-        wakeUp->setTimerType(Qt::PreciseTimer);
+    // Nothing was pending: sleep until the next event (serial bytes, input, a timer, a
+    // posted event), the bound at the latest.
+    static QPointer<QTimer> bound;
+    if (!bound) {
+        bound = new QTimer(QCoreApplication::instance());
+        bound->setSingleShot(true);
+        bound->setTimerType(Qt::PreciseTimer);
     }
-    wakeUp->start(kIdleWaitMs);
+    bound->start(Timer() - lastWriteAt < kEarlyPhaseSeconds ? kEarlyBoundMs : kLateBoundMs);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    wakeUp->stop();
+    bound->stop();
+    // Bytes that woke the sleep posted their delivery: the receive callback runs now, not
+    // in the next pass.
     QCoreApplication::sendPostedEvents();
     return 0;
 }
 
 bool platform::ProcessingSystemEvents() {
     return processingDepth > 0;
+}
+
+void platform::NoteCallbackRun() {
+    ++callbacksRun;
+}
+
+void platform::NotePortWrite() {
+    lastWriteAt                   = Timer();
+    QCoreApplication *application = QCoreApplication::instance();
+    if (afterNextWrite.empty() || !application)
+        return;
+    for (std::function<void()> &work : std::exchange(afterNextWrite, {}))
+        QMetaObject::invokeMethod(application, std::move(work), Qt::QueuedConnection);
+}
+
+void platform::AfterNextPortWrite(std::function<void()> work) {
+    afterNextWrite.push_back(std::move(work));
 }

@@ -7,14 +7,39 @@
 #include <QAbstractItemView>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Often enough that a device plugged in shows before the operator looks for it; a scan
-// asks udev and reads /dev/serial/by-id, a few milliseconds.
+// Often enough that a device plugged in shows before the operator looks for it.
 constexpr int kRescanIntervalMs = 2000;
+// A scan asks udev and reads /dev/serial/by-id, a few milliseconds: more than everything
+// else the idle program does. It runs on the clock only when a device folder changed, and
+// on the tick after that too, since udev adds a device's details and stable name a moment
+// after the kernel adds its node.
+constexpr int kScansAfterChange = 2;
+
+using FolderStamp = std::array<std::int64_t, 2>;
+
+// When a serial device comes or goes, its node changes /dev and its stable name
+// /dev/serial/by-id: the modification times of the two, -1 for one that is missing.
+FolderStamp DeviceFolderStamp() {
+    constexpr std::array<const char *, 2> kFolders = {"/dev", "/dev/serial/by-id"};
+    constexpr std::int64_t kNanosecondsPerSecond   = 1000000000;
+    FolderStamp stamp{};
+    for (std::size_t i = 0; i < kFolders.size(); ++i) {
+        struct stat info {};
+        stamp[i] = stat(kFolders[i], &info) == 0
+                       ? info.st_mtim.tv_sec * kNanosecondsPerSecond + info.st_mtim.tv_nsec
+                       : -1;
+    }
+    return stamp;
+}
 
 std::vector<std::string> Labels() {
     std::vector<std::string> labels;
@@ -27,22 +52,38 @@ std::vector<std::string> Labels() {
 class PortRingWatch : public QObject {
   public:
     PortRingWatch(Ring *ring, void (*refresh)())
-        : QObject(ring), ring_(ring), refresh_(refresh), shown_(Labels()) {
+        : QObject(ring), ring_(ring), refresh_(refresh), shown_(Labels()),
+          stamp_(DeviceFolderStamp()) {
         timer_.setInterval(kRescanIntervalMs);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            // A list the operator is reading is not refilled under the pointer.
-            if (!ring_->view()->isVisible())
-                Rescan();
-        });
+        connect(&timer_, &QTimer::timeout, this, &PortRingWatch::Tick);
         connect(ring_, &Ring::aboutToOpen, this, &PortRingWatch::Rescan);
         timer_.start();
     }
 
   private:
+    // A list the operator is reading is not refilled under the pointer.
+    void Tick() {
+        if (ring_->view()->isVisible() || !platform::ProgramIdle())
+            return;
+        if (const FolderStamp stamp = DeviceFolderStamp(); stamp != stamp_) {
+            stamp_    = stamp;
+            scansDue_ = kScansAfterChange;
+        }
+        if (scansDue_ > 0) {
+            --scansDue_;
+            PortTableScan();
+        }
+        ShowIfChanged();
+    }
+
     void Rescan() {
         if (!platform::ProgramIdle())
             return;
         PortTableScan();
+        ShowIfChanged();
+    }
+
+    void ShowIfChanged() {
         std::vector<std::string> labels = Labels();
         if (labels == shown_)
             return;
@@ -53,6 +94,8 @@ class PortRingWatch : public QObject {
     Ring *ring_;
     void (*refresh_)();
     std::vector<std::string> shown_;
+    FolderStamp stamp_;
+    int scansDue_ = 0;
     QTimer timer_;
 };
 

@@ -50,7 +50,9 @@ void PortTableUpdate(const std::vector<DeviceInfo> &found);
 std::vector<std::string> NumberingOrder(std::vector<std::string> devices);
 
 // Keeps the ring `control` of `panel` listing the table while the program waits for the
-// operator: rescans when the operator opens the ring and every 2 s, never while a callback
-// runs or events are processed inside a wait, and calls refresh when the labels changed
-// since the ring last got them. refresh refills the ring from PortTable().
+// operator: rescans when the operator opens the ring, and every 2 s when a device was
+// added to or removed from /dev or /dev/serial/by-id since; never while a callback runs
+// or events are processed inside a wait. Every 2 s, and after each rescan, calls refresh
+// when the labels changed since the ring last got them. refresh refills the ring from
+// PortTable().
 void WatchPortRing(int panel, int control, void (*refresh)());

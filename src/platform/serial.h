@@ -52,10 +52,13 @@ int ComWrt(int portNo, const unsigned char *buffer, int count);
 // Processes no events.
 int ComRd(int portNo, unsigned char *buffer, int count);
 // Bytes waiting in the input queue, including bytes that arrived while no events were
-// processed; nothing is read. Waits up to about 1 ms for new bytes when none came since
-// the last call, so that polling loops do not spin a core. Negative when not open or
-// gone, after the same wait.
+// processed; nothing is read and nothing waited for. Negative when not open or gone.
 int GetInQLen(int portNo);
+// Sleeps until bytes come beyond those GetInQLen last reported, or timeoutSeconds pass
+// (1 ms at least), so that a poll of the input queue costs nothing while it waits. Reads
+// nothing and processes no events. The bytes waiting; negative when not open or gone,
+// after sleeping the whole time.
+int WaitForInQ(int portNo, double timeoutSeconds);
 
 // --- Callback ---
 // Replaces the port's one receive callback. It is called with kComEventReceive once

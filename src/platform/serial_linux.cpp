@@ -3,7 +3,7 @@
 // closed at the next safe point.
 #include "serial.h"
 
-#include "line_shadow.h"
+#include "panel_internal.h"
 #include "port_diagnosis.h"
 #include "ports.h"
 #include "trace.h"
@@ -36,9 +36,9 @@ namespace {
 
 // Read and write time-out of a port until SetComTime sets one.
 constexpr double kDefaultTimeoutSeconds = 5.0;
-// How long GetInQLen waits for a byte when none came since its last call: a polling
-// loop then sleeps instead of spinning, and still sees each byte within a millisecond.
-constexpr int kIdlePollMs            = 1;
+// The shortest sleep of WaitForInQ, so that a poll whose time-out is due does not spin
+// on a remainder of less than a millisecond.
+constexpr int kShortestWaitMs        = 1;
 constexpr int kMillisecondsPerSecond = 1000;
 
 // Holds an exclusive flock on the device for as long as the port is open: Qt's lock
@@ -144,6 +144,7 @@ void Deliver(int number, std::uint64_t id) {
         return;
     }
     const ReceiveCallback callback = port->callback;
+    platform::NoteCallbackRun();
     callback.function(number, kComEventReceive, callback.data);
     // The callback may have closed or reopened the port.
     if (Port *after = UsablePort(number, id)) {
@@ -285,6 +286,14 @@ QDeadlineTimer DeadlineOf(const Port &port) {
     return QDeadlineTimer(ms, Qt::PreciseTimer);
 }
 
+// A wait in whole milliseconds, rounded up, kShortestWaitMs at least (also for NaN).
+int WaitMs(double seconds) {
+    const double ms = std::ceil(seconds * kMillisecondsPerSecond);
+    if (!(ms > kShortestWaitMs))
+        return kShortestWaitMs;
+    return static_cast<int>(std::min(ms, double{std::numeric_limits<int>::max()}));
+}
+
 int RemainingMs(const QDeadlineTimer &deadline) {
     return static_cast<int>(deadline.remainingTime());
 }
@@ -398,7 +407,7 @@ int ComWrt(int portNo, const unsigned char *buffer, int count) {
     const int written =
         static_cast<int>(std::clamp<qint64>(queued - port->serial.bytesToWrite(), 0, queued));
     TraceBytes("TX", buffer, written);
-    platform::NoteLineWrite();
+    platform::NotePortWrite();
     // On a pty the bytes reach the peer through a kernel worker that the scheduler may
     // hold back behind whatever this thread does next (the replot after a request);
     // stepping aside once lets the peer see the request at once.
@@ -428,20 +437,32 @@ int ComRd(int portNo, unsigned char *buffer, int count) {
 
 int GetInQLen(int portNo) {
     Port *port = UsablePort(portNo);
-    if (!port) {
-        // The polls that call this run to their time-out on a port whose device vanished;
-        // the same short wait as for an idle port keeps them from spinning a core.
-        std::this_thread::sleep_for(std::chrono::milliseconds(kIdlePollMs));
+    if (!port)
         return kComErrPortNotOpen;
-    }
     // Qt's buffer only grows when Qt reads the device; make it take what the kernel holds.
     port->serial.waitForReadyRead(0);
-    if (port->serial.bytesAvailable() == port->lastInQueueLength)
-        port->serial.waitForReadyRead(kIdlePollMs);
     if (!UsablePort(portNo))
         return kComErrPortNotOpen;
     port->lastInQueueLength = port->serial.bytesAvailable();
     return static_cast<int>(port->lastInQueueLength);
+}
+
+int WaitForInQ(int portNo, double timeoutSeconds) {
+    const int ms = WaitMs(timeoutSeconds);
+    Port *port   = UsablePort(portNo);
+    if (!port) {
+        // A poll on a port whose device vanished runs to its time-out asleep, as on a
+        // silent one.
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return kComErrPortNotOpen;
+    }
+    port->serial.waitForReadyRead(0);
+    // waitForReadyRead sleeps in poll(2) on the device alone: no event is processed here.
+    if (port->serial.bytesAvailable() == port->lastInQueueLength)
+        port->serial.waitForReadyRead(ms);
+    if (!UsablePort(portNo))
+        return kComErrPortNotOpen;
+    return static_cast<int>(port->serial.bytesAvailable());
 }
 
 int InstallComCallback(int portNo, int eventMask, int notifyCount,

@@ -2,7 +2,6 @@
 // together; a readout line above the plot gives every series at the pointer.
 #include "viewer.h"
 
-#include "line_shadow.h"
 #include "panel_internal.h"
 
 #include <qcustomplot.h>
@@ -263,7 +262,7 @@ class ViewerWindow : public QWidget {
         if (platform::ProgramIdle())
             return Redraw();
         awaitingShadow = true;
-        platform::AfterNextLineWrite([window = QPointer<ViewerWindow>(this)] {
+        platform::AfterNextPortWrite([window = QPointer<ViewerWindow>(this)] {
             if (window && window->awaitingShadow)
                 window->Redraw();
         });

@@ -126,7 +126,15 @@ int ComRd(int, unsigned char *buffer, int count) {
 }
 
 int GetInQLen(int) {
-    fake_line::Advance(fake_line::kPollSeconds);
+    return static_cast<int>(line.input.size());
+}
+
+// Sleeps to the next chunk or the end of the wait, whichever comes first.
+int WaitForInQ(int, double timeoutSeconds) {
+    const double end = line.now + std::max(timeoutSeconds, fake_line::kPollSeconds);
+    const double next =
+        line.next < line.chunks.size() ? std::min(line.chunks[line.next].at, end) : end;
+    fake_line::Advance(next - line.now);
     return static_cast<int>(line.input.size());
 }
 
