@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -206,6 +207,8 @@ class RemoteLine final : public SerialLine {
 
     std::string Where() const { return address_.host + ":" + std::to_string(address_.port); }
     void TakeArrived();
+    // Waits until the server answered each command, refused the option or hung up.
+    bool AwaitAnswers(const std::vector<std::uint8_t> &commands, const QDeadlineTimer &deadline);
     void Decode(std::uint8_t byte);
     void TakeData(std::uint8_t byte) {
         received_.append(static_cast<char>(byte));
@@ -257,6 +260,9 @@ class RemoteLine final : public SerialLine {
     std::set<std::uint8_t> doSent_;   // options we asked or agreed the server to do
     std::set<std::uint8_t> refused_;  // options we declined, so each is declined once
     bool comPortRefused_ = false;
+    // The open's purge is under way: its answer ends the stale input. Later purges are not
+    // waited for, and a reply may overtake their answers.
+    bool openPurge_ = false;
     std::map<std::uint8_t, QByteArray> answers_; // server's answer by client command
 };
 
@@ -289,9 +295,20 @@ OpenFailure RemoteLine::Connect(const QList<QHostAddress> &addresses) {
         DiagnoseRemoteOpenFailure(fault, "", address_.host, address_.port, reason.toStdString())};
 }
 
-// Asks for every setting at once, then for a purge of both buffers, and waits for the
-// server's answer to each: the option is refused, an answer differs from the value asked,
-// or all agree. The purge drops what the controller sent to a client before us.
+bool RemoteLine::AwaitAnswers(const std::vector<std::uint8_t> &commands,
+                              const QDeadlineTimer &deadline) {
+    const auto answered = [this, &commands] {
+        return std::all_of(commands.begin(), commands.end(),
+                           [this](std::uint8_t command) { return answers_.contains(command); });
+    };
+    TakeArrived();
+    while (!comPortRefused_ && !answered() && !lostSeen_ && !deadline.hasExpired())
+        WaitForSocket(deadline);
+    return answered();
+}
+
+// Asks for every setting at once and waits for the server's answer to each: the option is
+// refused, an answer differs from the value asked, or all agree.
 OpenFailure RemoteLine::Configure(const LineSettings &settings) {
     const std::map<std::uint8_t, QByteArray> asked = {
         {kSetBaudRate, BigEndian(static_cast<std::uint32_t>(settings.baudRate), 4)},
@@ -304,20 +321,13 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
     willSent_        = {kComPort, kBinary};
     doSent_          = {kBinary};
     Send(offer);
-    for (const auto &[command, value] : asked)
+    std::vector<std::uint8_t> commands;
+    for (const auto &[command, value] : asked) {
         SendComPort(command, value);
-    SendComPort(kPurgeData, BigEndian(kPurgeReceive | kPurgeTransmit, 1));
-
-    const auto answered = [this, &asked] {
-        return answers_.contains(kPurgeData) &&
-               std::all_of(asked.begin(), asked.end(), [this](const auto &setting) {
-                   return answers_.contains(setting.first);
-               });
-    };
+        commands.push_back(command);
+    }
     const QDeadlineTimer deadline(kSettingsMs);
-    TakeArrived();
-    while (!comPortRefused_ && !answered() && !lostSeen_ && !deadline.hasExpired())
-        WaitForSocket(deadline);
+    AwaitAnswers(commands, deadline);
 
     const auto fail = [this](int code, RemoteFault fault, const std::string &detail) {
         return OpenFailure{
@@ -346,6 +356,12 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
     }
     if (!differences.empty())
         return fail(kComErrInvalidParameter, RemoteFault::SettingsRefused, differences);
+    // The server answers the settings once it has the line open, so a purge now reaches the
+    // line: it drops what the controller sent to a client before us, and its answer follows
+    // every byte of that. A server that does not answer purges is still usable.
+    openPurge_ = true;
+    SendComPort(kPurgeData, BigEndian(kPurgeReceive | kPurgeTransmit, 1));
+    AwaitAnswers({kPurgeData}, deadline);
     return {};
 }
 
@@ -455,10 +471,10 @@ void RemoteLine::EndSubnegotiation() {
         return;
     const QByteArray value                                       = sub_.mid(2);
     answers_[static_cast<std::uint8_t>(command - kServerAnswer)] = value;
-    // The server answers a purge once it has dropped what it held, so every byte before the
-    // answer was on its way before the purge: input the purge was meant to drop as well.
-    if (command == kServerAnswer + kPurgeData && (ValueOf(value) & kPurgeReceive))
+    if (command == kServerAnswer + kPurgeData && openPurge_) {
+        openPurge_ = false;
         received_.clear();
+    }
 }
 
 } // namespace
