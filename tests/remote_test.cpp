@@ -193,9 +193,11 @@ TEST_F(PanelTest, Rfc2217OpenSetsTheLineAndQueueFlushesPurgeTheServer) {
     EXPECT_TRUE(server.Has({255, 250, 44,  1,   0,   0,   0x4B, 0,  255, 240, 255, 250, 44,
                             2,   8,   255, 240, 255, 250, 44,   3,  1,   255, 240, 255, 250,
                             44,  4,   1,   255, 240, 255, 250,  44, 5,   1,   255, 240}));
+    const unsigned char request[] = {0x55, 255};
+    EXPECT_EQ(ComWrt(1, request, 2), 2);
     FlushInQ(1);
     FlushOutQ(1);
-    const Bytes purges = {255, 250, 44, 12, 1, 255, 240, 255, 250, 44, 12, 2, 255, 240};
+    const Bytes purges = {0x55, 255, 255, 255, 250, 44, 12, 1, 255, 240, 255, 250, 44, 12, 2};
     EXPECT_TRUE(PumpUntil([&] { return server.Has(purges); }, 5));
     CloseCom(1);
 }

@@ -12,6 +12,10 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <limits>
@@ -19,6 +23,7 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -181,6 +186,7 @@ class RemoteLine final : public SerialLine {
         if (socket_.state() != QAbstractSocket::ConnectedState)
             return -1;
         const QByteArray bytes = address_.rfc2217 ? Escaped(data, size) : QByteArray(data, size);
+        wroteSincePurge_       = true;
         return socket_.write(bytes) < 0 ? -1 : size;
     }
     qint64 BytesToWrite() const override { return socket_.bytesToWrite(); }
@@ -195,7 +201,13 @@ class RemoteLine final : public SerialLine {
         received_.clear();
         return Purge(kPurgeReceive);
     }
-    bool ClearOutput() override { return Purge(kPurgeTransmit); }
+    // The server's transmit buffer holds only what was written here: with nothing written
+    // since the last purge there is nothing to drop, and the line's turnaround is spared.
+    bool ClearOutput() override {
+        if (!std::exchange(wroteSincePurge_, false))
+            return socket_.state() == QAbstractSocket::ConnectedState;
+        return Purge(kPurgeTransmit);
+    }
     bool SetHardwareHandshake(bool on) override {
         if (address_.rfc2217)
             SendComPort(kSetControl, BigEndian(on ? kControlHardware : kControlNoFlow, 1));
@@ -236,6 +248,15 @@ class RemoteLine final : public SerialLine {
     bool WaitForSocket(const QDeadlineTimer &deadline) {
         return socket_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
     }
+    // ser2net sends with Nagle's algorithm on, so the rest of a reply waits for the
+    // acknowledgement of its first part, which Linux delays by up to 40 ms unless asked not
+    // to. The request then trails its reply by that much. The system clears the wish after
+    // a while, so it is renewed on every receive.
+    void AcknowledgeAtOnce() {
+        const int on = 1;
+        setsockopt(static_cast<int>(socket_.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on,
+                   sizeof on);
+    }
     void ReportLost() {
         if (lostSeen_)
             return;
@@ -250,8 +271,9 @@ class RemoteLine final : public SerialLine {
     std::uint64_t dataBytes_ = 0; // every data byte that ever arrived, read or dropped
     std::function<void()> arrived_;
     std::function<void()> lost_;
-    bool lostSeen_   = false;
-    bool waitFailed_ = false;
+    bool lostSeen_        = false;
+    bool waitFailed_      = false;
+    bool wroteSincePurge_ = true;
 
     Parse parse_       = Parse::Data;
     std::uint8_t verb_ = 0;
@@ -362,6 +384,7 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
     openPurge_ = true;
     SendComPort(kPurgeData, BigEndian(kPurgeReceive | kPurgeTransmit, 1));
     AwaitAnswers({kPurgeData}, deadline);
+    wroteSincePurge_ = false;
     return {};
 }
 
@@ -389,6 +412,8 @@ bool RemoteLine::WaitForReadyRead(int ms) {
 void RemoteLine::TakeArrived() {
     const std::uint64_t before = dataBytes_;
     const QByteArray bytes     = socket_.readAll();
+    if (!bytes.isEmpty())
+        AcknowledgeAtOnce();
     if (!address_.rfc2217) {
         received_.append(bytes);
         dataBytes_ += static_cast<std::uint64_t>(bytes.size());
