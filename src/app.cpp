@@ -92,6 +92,8 @@ const char *UsageText() {
            "Operator program for the RMX7 sensor controller on an RS-232 line.\n"
            "\n"
            "  --port N=DEVICE      use DEVICE (a serial device or a pty) as COM N; repeatable\n"
+           "                       DEVICE may be a remote line: tcp://HOST:PORT (raw) or\n"
+           "                       rfc2217://HOST:PORT (the program sets the line)\n"
            "  --simulate[=100|0]   serve COM1 by the built-in controller simulator, board\n"
            "                       variant 100 (default) or 0\n"
            "  --trace FILE         write every port write and read and every status text to\n"

@@ -169,3 +169,37 @@ std::string DiagnoseOpenFailure(int errorNumber, const std::string &device) {
         return "Cannot open " + device + ": " + std::strerror(errorNumber) + ".";
     }
 }
+
+std::string DiagnoseRemoteOpenFailure(RemoteFault fault, const std::string &address,
+                                      const std::string &host, int port,
+                                      const std::string &detail) {
+    const std::string where = host + " port " + std::to_string(port);
+    const std::string said  = detail.empty() ? std::string() : " (" + detail + ")";
+    switch (fault) {
+    case RemoteFault::BadAddress:
+        return address + " is not a remote port address: write tcp://HOST:PORT or "
+                         "rfc2217://HOST:PORT, with PORT from 1 to 65535.";
+    case RemoteFault::HostNotFound:
+        return "The host name " + Quoted(host) + " of " + address + " does not resolve" + said +
+               ". Check its spelling, or give the server's IP address.";
+    case RemoteFault::Refused:
+        return where + " refused the connection: nothing listens there. Check that the device "
+                       "server or ser2net runs and serves this port number.";
+    case RemoteFault::Unreachable:
+        return where + " cannot be reached" + said +
+               ". Check the network cable and the address of the device server.";
+    case RemoteFault::NoAnswer:
+        return where + " did not answer within 2 s: the host may be off or a firewall drops "
+                       "the connection.";
+    case RemoteFault::Closed:
+        return where + " closed the connection while it was set up" + said +
+               ". Another client may hold the line there.";
+    case RemoteFault::NoComPortControl:
+        return where + " does not set the line by RFC 2217" + said +
+               ". For a raw TCP port of a device server write tcp://" + host + ":" +
+               std::to_string(port) + ".";
+    case RemoteFault::SettingsRefused:
+        return where + " refused the line settings asked for: " + detail + ".";
+    }
+    return "Cannot open " + address + ".";
+}

@@ -13,3 +13,20 @@ std::string DiagnoseOpenFailure(int errorNumber, const std::string &device);
 // The processes that hold device, "name (pid N)": the other processes that have it open,
 // and whoever its lock file names, this process as "this program (pid N)".
 std::vector<std::string> DeviceHolders(const std::string &device);
+
+// Why a remote line (tcp://, rfc2217://) would not open.
+enum class RemoteFault {
+    BadAddress,       // not of the form SCHEME://HOST:PORT
+    HostNotFound,     // the name does not resolve
+    Refused,          // nothing listens at that port
+    Unreachable,      // no route to the host
+    NoAnswer,         // no connection within the connect time
+    Closed,           // the server closed the connection while it was set up
+    NoComPortControl, // the server does not do RFC 2217, or did not answer in time
+    SettingsRefused,  // the server answered other settings than those asked for
+};
+
+// address as given (tcp://HOST:PORT); host and port as parsed, empty for a bad address;
+// detail is what the system or the server said, in its own words.
+std::string DiagnoseRemoteOpenFailure(RemoteFault fault, const std::string &address,
+                                      const std::string &host, int port, const std::string &detail);

@@ -3,6 +3,8 @@
 // kept across rescans so that a number always names the same device.
 #include "ports.h"
 
+#include "remote_port.h"
+
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -187,9 +189,10 @@ std::string Text(const QString &text) {
 
 void PortTableAdd(int number, const std::string &device) {
     TableEntry entry;
-    entry.info.path       = device;
-    entry.given           = true;
-    table.entries[number] = entry;
+    entry.info.path        = device;
+    entry.info.description = RemoteLineKind(device);
+    entry.given            = true;
+    table.entries[number]  = entry;
 }
 
 void PortTableScan() {

@@ -1,11 +1,13 @@
-// Serial-port services over Qt SerialPort: one QSerialPort per open COM number, the
-// receive callback delivered through queued events, and ports whose device vanished
-// closed at the next safe point.
+// Serial-port services: one line per open COM number, a local device over Qt SerialPort or
+// a remote line (remote_port.h), the receive callback delivered through queued events, and
+// ports whose line vanished closed at the next safe point.
 #include "serial.h"
 
 #include "panel_internal.h"
 #include "port_diagnosis.h"
 #include "ports.h"
+#include "remote_port.h"
+#include "serial_line.h"
 #include "trace.h"
 
 #include <QCoreApplication>
@@ -61,6 +63,43 @@ class DeviceLock {
     int fd_ = -1;
 };
 
+// --- Local lines ---
+
+// A pty whose master closed reports ReadError (EIO); an unplugged adapter ResourceError.
+bool MeansDeviceLoss(QSerialPort::SerialPortError error) {
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+           error == QSerialPort::WriteError;
+}
+
+class LocalLine final : public SerialLine {
+  public:
+    DeviceLock lock; // declared before serial: released only after the device is closed
+    QSerialPort serial;
+
+    void Watch(std::function<void()> arrived, std::function<void()> lost) override {
+        QObject::connect(&serial, &QSerialPort::readyRead, &serial, std::move(arrived));
+        QObject::connect(&serial, &QSerialPort::errorOccurred, &serial,
+                         [lost = std::move(lost)](QSerialPort::SerialPortError error) {
+                             if (MeansDeviceLoss(error))
+                                 lost();
+                         });
+    }
+    qint64 BytesAvailable() const override { return serial.bytesAvailable(); }
+    qint64 Read(char *data, qint64 maxSize) override { return serial.read(data, maxSize); }
+    qint64 Write(const char *data, qint64 size) override { return serial.write(data, size); }
+    qint64 BytesToWrite() const override { return serial.bytesToWrite(); }
+    bool Flush() override { return serial.flush(); }
+    bool WaitForBytesWritten(int ms) override { return serial.waitForBytesWritten(ms); }
+    bool WaitForReadyRead(int ms) override { return serial.waitForReadyRead(ms); }
+    bool WaitFailed() const override { return serial.error() != QSerialPort::TimeoutError; }
+    bool ClearInput() override { return serial.clear(QSerialPort::Input); }
+    bool ClearOutput() override { return serial.clear(QSerialPort::Output); }
+    bool SetHardwareHandshake(bool on) override {
+        return serial.setFlowControl(on ? QSerialPort::HardwareControl
+                                        : QSerialPort::NoFlowControl);
+    }
+};
+
 struct ReceiveCallback {
     ComCallbackPtr function = nullptr;
     void *data              = nullptr;
@@ -72,8 +111,7 @@ struct Port {
     // Tells this port from a later one of the same number that a queued event outlived.
     std::uint64_t id = 0;
     int number       = 0;
-    DeviceLock lock; // declared before serial: released only after the device is closed
-    QSerialPort serial;
+    std::unique_ptr<SerialLine> serial;
     double timeoutSeconds = kDefaultTimeoutSeconds;
     ReceiveCallback callback;
     bool deliveryPending     = false; // a delivery is queued or its callback is running
@@ -95,7 +133,7 @@ void PostToProgramThread(std::function<void()> task) {
 }
 
 // The usable port of that number. A port whose device vanished is discarded here rather
-// than in its error signal, because that signal comes from inside QSerialPort's own code;
+// than in its error signal, because that signal comes from inside the line's own code;
 // the services below are never called from there.
 Port *UsablePort(int number) {
     auto it = state.ports.find(number);
@@ -121,7 +159,7 @@ Port *UsablePort(int number, std::uint64_t id) {
 
 bool WantsDelivery(const Port &port) {
     return port.callback.function && (port.callback.mask & kComEventReceive) &&
-           port.serial.bytesAvailable() >= port.callback.notifyCount;
+           port.serial->BytesAvailable() >= port.callback.notifyCount;
 }
 
 void Deliver(int number, std::uint64_t id);
@@ -155,12 +193,6 @@ void Deliver(int number, std::uint64_t id) {
 
 // --- Device loss ---
 
-// A pty whose master closed reports ReadError (EIO); an unplugged adapter ResourceError.
-bool MeansDeviceLoss(QSerialPort::SerialPortError error) {
-    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-           error == QSerialPort::WriteError;
-}
-
 void MarkVanished(Port &port) {
     if (port.vanished)
         return;
@@ -170,13 +202,7 @@ void MarkVanished(Port &port) {
 }
 
 void ConnectSignals(Port &port) {
-    QObject::connect(&port.serial, &QSerialPort::readyRead, &port.serial,
-                     [&port] { ScheduleDelivery(port); });
-    QObject::connect(&port.serial, &QSerialPort::errorOccurred, &port.serial,
-                     [&port](QSerialPort::SerialPortError error) {
-                         if (MeansDeviceLoss(error))
-                             MarkVanished(port);
-                     });
+    port.serial->Watch([&port] { ScheduleDelivery(port); }, [&port] { MarkVanished(port); });
 }
 
 void CloseAllPorts() {
@@ -185,13 +211,7 @@ void CloseAllPorts() {
 
 // --- Opening ---
 
-// A refused open: the code for the caller and the errno behind it for the diagnosis.
-struct OpenFailure {
-    int code        = 0;
-    int errorNumber = 0;
-};
-
-constexpr OpenFailure kOpened{};
+const OpenFailure kOpened{};
 
 // Checks the device file itself so the result does not depend on Qt's error guesses.
 OpenFailure CheckDeviceFile(const std::string &device) {
@@ -267,14 +287,14 @@ std::optional<QSerialPort::StopBits> StopBitsOf(int stopBits) {
     return std::nullopt;
 }
 
-bool ApplyLineSettings(QSerialPort &serial, long baudRate, int parity, int dataBits, int stopBits) {
-    const auto parityValue   = ParityOf(parity);
-    const auto dataBitsValue = DataBitsOf(dataBits);
-    const auto stopBitsValue = StopBitsOf(stopBits);
-    if (!parityValue || !dataBitsValue || !stopBitsValue || baudRate <= 0 ||
-        baudRate > std::numeric_limits<qint32>::max())
+bool ApplyLineSettings(QSerialPort &serial, const LineSettings &settings) {
+    const auto parityValue   = ParityOf(settings.parity);
+    const auto dataBitsValue = DataBitsOf(settings.dataBits);
+    const auto stopBitsValue = StopBitsOf(settings.stopBits);
+    if (!parityValue || !dataBitsValue || !stopBitsValue || settings.baudRate <= 0 ||
+        settings.baudRate > std::numeric_limits<qint32>::max())
         return false;
-    return serial.setBaudRate(static_cast<qint32>(baudRate)) &&
+    return serial.setBaudRate(static_cast<qint32>(settings.baudRate)) &&
            serial.setDataBits(*dataBitsValue) && serial.setParity(*parityValue) &&
            serial.setStopBits(*stopBitsValue) && serial.setFlowControl(QSerialPort::NoFlowControl);
 }
@@ -298,25 +318,37 @@ int RemainingMs(const QDeadlineTimer &deadline) {
     return static_cast<int>(deadline.remainingTime());
 }
 
-int ReadBuffered(QSerialPort &serial, unsigned char *buffer, int count) {
-    const qint64 n = serial.read(reinterpret_cast<char *>(buffer), count);
+int ReadBuffered(SerialLine &serial, unsigned char *buffer, int count) {
+    const qint64 n = serial.Read(reinterpret_cast<char *>(buffer), count);
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
-OpenFailure OpenDevice(int portNo, const std::string &device, long baudRate, int parity,
-                       int dataBits, int stopBits) {
+OpenFailure OpenLocalLine(const std::string &device, const LineSettings &settings,
+                          std::unique_ptr<SerialLine> &line) {
     if (const OpenFailure failure = CheckDeviceFile(device); failure.code)
+        return failure;
+    auto local = std::make_unique<LocalLine>();
+    if (const OpenFailure failure = LockDevice(device, local->lock); failure.code)
+        return failure;
+    local->serial.setPortName(QString::fromStdString(device));
+    if (!local->serial.open(QIODevice::ReadWrite))
+        return QtOpenFailure(local->serial.error());
+    if (!ApplyLineSettings(local->serial, settings))
+        return {kComErrInvalidParameter, EINVAL};
+    line = std::move(local);
+    return kOpened;
+}
+
+OpenFailure OpenDevice(int portNo, const std::string &device, const LineSettings &settings) {
+    std::unique_ptr<SerialLine> line;
+    const OpenFailure failure = IsRemoteAddress(device) ? OpenRemoteLine(device, settings, line)
+                                                        : OpenLocalLine(device, settings, line);
+    if (failure.code)
         return failure;
     auto port    = std::make_unique<Port>();
     port->id     = state.nextId++;
     port->number = portNo;
-    if (const OpenFailure failure = LockDevice(device, port->lock); failure.code)
-        return failure;
-    port->serial.setPortName(QString::fromStdString(device));
-    if (!port->serial.open(QIODevice::ReadWrite))
-        return QtOpenFailure(port->serial.error());
-    if (!ApplyLineSettings(port->serial, baudRate, parity, dataBits, stopBits))
-        return {kComErrInvalidParameter, EINVAL};
+    port->serial = std::move(line);
     ConnectSignals(*port);
     state.ports[portNo] = std::move(port);
     // Ports still open when the engine stops must close while Qt can still tear them down.
@@ -337,9 +369,11 @@ int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity,
         deviceName && *deviceName ? std::string(deviceName) : PortDevice(portNo);
     const OpenFailure failure =
         device.empty() ? OpenFailure{kComErrInvalidPort, 0}
-                       : OpenDevice(portNo, device, baudRate, parity, dataBits, stopBits);
+                       : OpenDevice(portNo, device, {baudRate, parity, dataBits, stopBits});
     if (failure.code) {
-        state.openDiagnosis = DiagnoseOpenFailure(failure.errorNumber, device);
+        state.openDiagnosis = failure.diagnosis.empty()
+                                  ? DiagnoseOpenFailure(failure.errorNumber, device)
+                                  : failure.diagnosis;
         TraceDiagnosis(state.openDiagnosis.c_str());
     }
     return failure.code;
@@ -370,22 +404,21 @@ int SetCTSMode(int portNo, int mode) {
     Port *port = UsablePort(portNo);
     if (!port)
         return kComErrPortNotOpen;
-    const auto flow = mode ? QSerialPort::HardwareControl : QSerialPort::NoFlowControl;
-    return port->serial.setFlowControl(flow) ? 0 : kComErrIO;
+    return port->serial->SetHardwareHandshake(mode != 0) ? 0 : kComErrIO;
 }
 
 int FlushInQ(int portNo) {
     Port *port = UsablePort(portNo);
     if (!port)
         return kComErrPortNotOpen;
-    return port->serial.clear(QSerialPort::Input) ? 0 : kComErrIO;
+    return port->serial->ClearInput() ? 0 : kComErrIO;
 }
 
 int FlushOutQ(int portNo) {
     Port *port = UsablePort(portNo);
     if (!port)
         return kComErrPortNotOpen;
-    return port->serial.clear(QSerialPort::Output) ? 0 : kComErrIO;
+    return port->serial->ClearOutput() ? 0 : kComErrIO;
 }
 
 int ComWrt(int portNo, const unsigned char *buffer, int count) {
@@ -394,18 +427,18 @@ int ComWrt(int portNo, const unsigned char *buffer, int count) {
         return kComErrPortNotOpen;
     if (!buffer || count <= 0)
         return 0;
-    const qint64 queued = port->serial.write(reinterpret_cast<const char *>(buffer), count);
+    const qint64 queued = port->serial->Write(reinterpret_cast<const char *>(buffer), count);
     if (queued < 0)
         return kComErrIO;
     // Hands the bytes to the device at once; the wait below is for a device that is full.
-    port->serial.flush();
+    port->serial->Flush();
     const QDeadlineTimer deadline = DeadlineOf(*port);
-    while (port->serial.bytesToWrite() > 0 &&
-           port->serial.waitForBytesWritten(RemainingMs(deadline))) {
+    while (port->serial->BytesToWrite() > 0 &&
+           port->serial->WaitForBytesWritten(RemainingMs(deadline))) {
     }
     // Bytes left over from an earlier write that timed out are not this call's.
     const int written =
-        static_cast<int>(std::clamp<qint64>(queued - port->serial.bytesToWrite(), 0, queued));
+        static_cast<int>(std::clamp<qint64>(queued - port->serial->BytesToWrite(), 0, queued));
     TraceBytes("TX", buffer, written);
     platform::NotePortWrite();
     // On a pty the bytes reach the peer through a kernel worker that the scheduler may
@@ -422,13 +455,12 @@ int ComRd(int portNo, unsigned char *buffer, int count) {
     if (!port || !buffer || count <= 0)
         return 0;
     const QDeadlineTimer deadline = DeadlineOf(*port);
-    int received                  = ReadBuffered(port->serial, buffer, count);
+    int received                  = ReadBuffered(*port->serial, buffer, count);
     while (received < count && !deadline.hasExpired()) {
-        // waitForReadyRead polls the device alone: no event is processed in here.
-        if (!port->serial.waitForReadyRead(RemainingMs(deadline)) &&
-            port->serial.error() != QSerialPort::TimeoutError)
+        // The wait polls the line alone: no event is processed in here.
+        if (!port->serial->WaitForReadyRead(RemainingMs(deadline)) && port->serial->WaitFailed())
             break;
-        received += ReadBuffered(port->serial, buffer + received, count - received);
+        received += ReadBuffered(*port->serial, buffer + received, count - received);
     }
     TraceBytes("RX", buffer, received);
     DiscardIfVanished(portNo);
@@ -440,10 +472,10 @@ int GetInQLen(int portNo) {
     if (!port)
         return kComErrPortNotOpen;
     // Qt's buffer only grows when Qt reads the device; make it take what the kernel holds.
-    port->serial.waitForReadyRead(0);
+    port->serial->WaitForReadyRead(0);
     if (!UsablePort(portNo))
         return kComErrPortNotOpen;
-    port->lastInQueueLength = port->serial.bytesAvailable();
+    port->lastInQueueLength = port->serial->BytesAvailable();
     return static_cast<int>(port->lastInQueueLength);
 }
 
@@ -456,13 +488,13 @@ int WaitForInQ(int portNo, double timeoutSeconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return kComErrPortNotOpen;
     }
-    port->serial.waitForReadyRead(0);
+    port->serial->WaitForReadyRead(0);
     // waitForReadyRead sleeps in poll(2) on the device alone: no event is processed here.
-    if (port->serial.bytesAvailable() == port->lastInQueueLength)
-        port->serial.waitForReadyRead(ms);
+    if (port->serial->BytesAvailable() == port->lastInQueueLength)
+        port->serial->WaitForReadyRead(ms);
     if (!UsablePort(portNo))
         return kComErrPortNotOpen;
-    return static_cast<int>(port->serial.bytesAvailable());
+    return static_cast<int>(port->serial->BytesAvailable());
 }
 
 int InstallComCallback(int portNo, int eventMask, int notifyCount,

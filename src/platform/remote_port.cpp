@@ -1,0 +1,541 @@
+// Remote lines over Qt's TCP socket: the raw stream, and the part of Telnet and of its COM
+// Port Control option (RFC 854, RFC 2217) that setting and purging one line needs. The
+// socket's readyRead wakes the program's event loop when bytes arrive, and its own waits
+// block on the socket alone, so the serial services keep their rules on a remote line.
+#include "remote_port.h"
+
+#include "port_diagnosis.h"
+#include "serial.h"
+
+#include <QDeadlineTimer>
+#include <QHostInfo>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kRawScheme     = "tcp://";
+constexpr std::string_view kRfc2217Scheme = "rfc2217://";
+constexpr int kMaxTcpPort                 = 65535;
+// A device server on the plant network answers well within this; longer means it is off
+// or filtered, and the operator should not wait for the system's own minutes.
+constexpr int kConnectMs = 2000;
+// How long the server may take to confirm the line settings.
+constexpr int kSettingsMs = 2000;
+
+// Telnet commands and options.
+constexpr std::uint8_t kIac       = 255;
+constexpr std::uint8_t kDont      = 254;
+constexpr std::uint8_t kDo        = 253;
+constexpr std::uint8_t kWont      = 252;
+constexpr std::uint8_t kWill      = 251;
+constexpr std::uint8_t kSb        = 250;
+constexpr std::uint8_t kSe        = 240;
+constexpr std::uint8_t kBinary    = 0;
+constexpr std::uint8_t kNoGoAhead = 3;
+constexpr std::uint8_t kComPort   = 44;
+
+// COM Port Control commands of the client; the server answers each with the command + 100
+// and the value it did set.
+constexpr std::uint8_t kSetBaudRate      = 1;
+constexpr std::uint8_t kSetDataSize      = 2;
+constexpr std::uint8_t kSetParity        = 3;
+constexpr std::uint8_t kSetStopSize      = 4;
+constexpr std::uint8_t kSetControl       = 5;
+constexpr std::uint8_t kPurgeData        = 12;
+constexpr std::uint8_t kServerAnswer     = 100;
+constexpr std::uint8_t kControlNoFlow    = 1;
+constexpr std::uint8_t kControlHardware  = 3;
+constexpr std::uint8_t kPurgeReceive     = 1; // what the server got from the line for us
+constexpr std::uint8_t kPurgeTransmit    = 2; // what the server holds for the line
+constexpr std::uint8_t kParityCodeOffset = 1; // the option's NONE, ODD, EVEN follow ours
+
+struct RemoteAddress {
+    bool rfc2217 = false;
+    std::string host;
+    int port = 0;
+};
+
+std::optional<RemoteAddress> ParseAddress(std::string_view address) {
+    RemoteAddress parsed;
+    if (address.starts_with(kRfc2217Scheme)) {
+        parsed.rfc2217 = true;
+        address.remove_prefix(kRfc2217Scheme.size());
+    } else if (address.starts_with(kRawScheme)) {
+        address.remove_prefix(kRawScheme.size());
+    } else {
+        return std::nullopt;
+    }
+    const std::size_t colon = address.rfind(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return std::nullopt;
+    std::string_view host = address.substr(0, colon);
+    if (host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    const std::string_view port = address.substr(colon + 1);
+    if (host.empty() || port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    parsed.host = std::string(host);
+    parsed.port = std::stoi(std::string(port));
+    if (parsed.port < 1 || parsed.port > kMaxTcpPort)
+        return std::nullopt;
+    return parsed;
+}
+
+QByteArray Command(std::uint8_t verb, std::uint8_t option) {
+    QByteArray command;
+    for (std::uint8_t byte : {kIac, verb, option})
+        command.append(static_cast<char>(byte));
+    return command;
+}
+
+// Data bytes as Telnet carries them: a byte 255 is sent twice.
+QByteArray Escaped(const char *data, qint64 size) {
+    QByteArray escaped;
+    escaped.reserve(static_cast<qsizetype>(size));
+    for (qint64 i = 0; i < size; ++i) {
+        escaped.append(data[i]);
+        if (static_cast<std::uint8_t>(data[i]) == kIac)
+            escaped.append(data[i]);
+    }
+    return escaped;
+}
+
+QByteArray BigEndian(std::uint32_t value, int bytes) {
+    QByteArray out;
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+        out.append(static_cast<char>((value >> shift) & 0xFF));
+    return out;
+}
+
+std::uint32_t ValueOf(const QByteArray &bytes) {
+    std::uint32_t value = 0;
+    for (char byte : bytes)
+        value = value << 8 | static_cast<std::uint8_t>(byte);
+    return value;
+}
+
+std::string SettingName(std::uint8_t command) {
+    switch (command) {
+    case kSetBaudRate:
+        return "baud rate";
+    case kSetDataSize:
+        return "data bits";
+    case kSetParity:
+        return "parity";
+    case kSetStopSize:
+        return "stop bits";
+    default:
+        return "flow control";
+    }
+}
+
+// Splits what the server sends into the line's data and Telnet's commands, across any
+// cut TCP makes, and answers the option negotiation.
+class RemoteLine final : public SerialLine {
+  public:
+    explicit RemoteLine(const RemoteAddress &address) : address_(address) {
+        QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { TakeArrived(); });
+        QObject::connect(&socket_, &QTcpSocket::disconnected, &socket_, [this] { ReportLost(); });
+        QObject::connect(&socket_, &QTcpSocket::errorOccurred, &socket_,
+                         [this](QAbstractSocket::SocketError error) {
+                             // A wait that runs out sets this error too; the line is fine.
+                             if (error != QAbstractSocket::SocketTimeoutError)
+                                 ReportLost();
+                         });
+    }
+    ~RemoteLine() override {
+        // Closing raises the socket's signals; nobody is left to hear them.
+        arrived_ = nullptr;
+        lost_    = nullptr;
+        socket_.abort();
+    }
+
+    OpenFailure Connect(const QList<QHostAddress> &addresses);
+    OpenFailure Configure(const LineSettings &settings);
+
+    void Watch(std::function<void()> arrived, std::function<void()> lost) override {
+        arrived_ = std::move(arrived);
+        lost_    = std::move(lost);
+        if (lostSeen_ && lost_)
+            lost_();
+    }
+    qint64 BytesAvailable() const override { return received_.size(); }
+    qint64 Read(char *data, qint64 maxSize) override {
+        const qsizetype n = static_cast<qsizetype>(std::min<qint64>(maxSize, received_.size()));
+        std::copy_n(received_.constData(), n, data);
+        received_.remove(0, n);
+        return n;
+    }
+    qint64 Write(const char *data, qint64 size) override {
+        if (socket_.state() != QAbstractSocket::ConnectedState)
+            return -1;
+        const QByteArray bytes = address_.rfc2217 ? Escaped(data, size) : QByteArray(data, size);
+        wroteSincePurge_       = true;
+        return socket_.write(bytes) < 0 ? -1 : size;
+    }
+    qint64 BytesToWrite() const override { return socket_.bytesToWrite(); }
+    bool Flush() override { return socket_.flush(); }
+    bool WaitForBytesWritten(int ms) override { return socket_.waitForBytesWritten(ms); }
+    bool WaitForReadyRead(int ms) override;
+    bool WaitFailed() const override { return waitFailed_; }
+    bool ClearInput() override {
+        // What the system holds is input waiting as well.
+        socket_.waitForReadyRead(0);
+        TakeArrived();
+        received_.clear();
+        return Purge(kPurgeReceive);
+    }
+    // The server's transmit buffer holds only what was written here: with nothing written
+    // since the last purge there is nothing to drop, and the line's turnaround is spared.
+    bool ClearOutput() override {
+        if (!std::exchange(wroteSincePurge_, false))
+            return socket_.state() == QAbstractSocket::ConnectedState;
+        return Purge(kPurgeTransmit);
+    }
+    bool SetHardwareHandshake(bool on) override {
+        if (address_.rfc2217)
+            SendComPort(kSetControl, BigEndian(on ? kControlHardware : kControlNoFlow, 1));
+        return true;
+    }
+
+  private:
+    enum class Parse { Data, Iac, Verb, Sub, SubIac };
+
+    std::string Where() const { return address_.host + ":" + std::to_string(address_.port); }
+    void TakeArrived();
+    // Waits until the server answered each command, refused the option or hung up.
+    bool AwaitAnswers(const std::vector<std::uint8_t> &commands, const QDeadlineTimer &deadline);
+    void Decode(std::uint8_t byte);
+    void TakeData(std::uint8_t byte) {
+        received_.append(static_cast<char>(byte));
+        ++dataBytes_;
+    }
+    void Negotiate(std::uint8_t verb, std::uint8_t option);
+    void EndSubnegotiation();
+    void Send(const QByteArray &bytes) {
+        socket_.write(bytes);
+        socket_.flush();
+    }
+    void SendComPort(std::uint8_t command, const QByteArray &value) {
+        QByteArray bytes = Command(kSb, kComPort);
+        bytes.append(static_cast<char>(command));
+        bytes.append(Escaped(value.constData(), value.size()));
+        bytes.append(static_cast<char>(kIac));
+        bytes.append(static_cast<char>(kSe));
+        Send(bytes);
+    }
+    bool Purge(std::uint8_t what) {
+        if (address_.rfc2217)
+            SendComPort(kPurgeData, BigEndian(what, 1));
+        return socket_.state() == QAbstractSocket::ConnectedState;
+    }
+    bool WaitForSocket(const QDeadlineTimer &deadline) {
+        return socket_.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+    }
+    // ser2net sends with Nagle's algorithm on, so the rest of a reply waits for the
+    // acknowledgement of its first part, which Linux delays by up to 40 ms unless asked not
+    // to. The request then trails its reply by that much. The system clears the wish after
+    // a while, so it is renewed on every receive.
+    void AcknowledgeAtOnce() {
+        const int on = 1;
+        setsockopt(static_cast<int>(socket_.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on,
+                   sizeof on);
+    }
+    void ReportLost() {
+        if (lostSeen_)
+            return;
+        lostSeen_ = true;
+        if (lost_)
+            lost_();
+    }
+
+    RemoteAddress address_;
+    QTcpSocket socket_;
+    QByteArray received_;
+    std::uint64_t dataBytes_ = 0; // every data byte that ever arrived, read or dropped
+    std::function<void()> arrived_;
+    std::function<void()> lost_;
+    bool lostSeen_        = false;
+    bool waitFailed_      = false;
+    bool wroteSincePurge_ = true;
+
+    Parse parse_       = Parse::Data;
+    std::uint8_t verb_ = 0;
+    QByteArray sub_;
+    std::set<std::uint8_t> willSent_; // options we offered or agreed to do
+    std::set<std::uint8_t> doSent_;   // options we asked or agreed the server to do
+    std::set<std::uint8_t> refused_;  // options we declined, so each is declined once
+    bool comPortRefused_ = false;
+    // The open's purge is under way: its answer ends the stale input. Later purges are not
+    // waited for, and a reply may overtake their answers.
+    bool openPurge_ = false;
+    std::map<std::uint8_t, QByteArray> answers_; // server's answer by client command
+};
+
+OpenFailure RemoteLine::Connect(const QList<QHostAddress> &addresses) {
+    const QDeadlineTimer deadline(kConnectMs);
+    QAbstractSocket::SocketError error = QAbstractSocket::SocketTimeoutError;
+    QString reason;
+    for (const QHostAddress &host : addresses) {
+        socket_.connectToHost(host, static_cast<quint16>(address_.port));
+        if (socket_.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
+            // Requests are small and each waits for its reply: Nagle's delay would be all
+            // latency.
+            socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            lostSeen_ = false; // an earlier address's failure was no loss of this line
+            return {};
+        }
+        error  = socket_.error();
+        reason = socket_.errorString();
+        socket_.abort();
+        if (deadline.hasExpired())
+            break;
+    }
+    RemoteFault fault = RemoteFault::Unreachable;
+    if (error == QAbstractSocket::ConnectionRefusedError)
+        fault = RemoteFault::Refused;
+    else if (error == QAbstractSocket::SocketTimeoutError)
+        fault = RemoteFault::NoAnswer;
+    return {
+        kComErrCannotOpen, 0,
+        DiagnoseRemoteOpenFailure(fault, "", address_.host, address_.port, reason.toStdString())};
+}
+
+bool RemoteLine::AwaitAnswers(const std::vector<std::uint8_t> &commands,
+                              const QDeadlineTimer &deadline) {
+    const auto answered = [this, &commands] {
+        return std::all_of(commands.begin(), commands.end(),
+                           [this](std::uint8_t command) { return answers_.contains(command); });
+    };
+    TakeArrived();
+    while (!comPortRefused_ && !answered() && !lostSeen_ && !deadline.hasExpired())
+        WaitForSocket(deadline);
+    return answered();
+}
+
+// Asks for every setting at once and waits for the server's answer to each: the option is
+// refused, an answer differs from the value asked, or all agree.
+OpenFailure RemoteLine::Configure(const LineSettings &settings) {
+    const std::map<std::uint8_t, QByteArray> asked = {
+        {kSetBaudRate, BigEndian(static_cast<std::uint32_t>(settings.baudRate), 4)},
+        {kSetDataSize, BigEndian(static_cast<std::uint32_t>(settings.dataBits), 1)},
+        {kSetParity, BigEndian(static_cast<std::uint32_t>(settings.parity + kParityCodeOffset), 1)},
+        {kSetStopSize, BigEndian(static_cast<std::uint32_t>(settings.stopBits), 1)},
+        {kSetControl, BigEndian(kControlNoFlow, 1)},
+    };
+    QByteArray offer = Command(kWill, kComPort) + Command(kWill, kBinary) + Command(kDo, kBinary);
+    willSent_        = {kComPort, kBinary};
+    doSent_          = {kBinary};
+    Send(offer);
+    std::vector<std::uint8_t> commands;
+    for (const auto &[command, value] : asked) {
+        SendComPort(command, value);
+        commands.push_back(command);
+    }
+    const QDeadlineTimer deadline(kSettingsMs);
+    AwaitAnswers(commands, deadline);
+
+    const auto fail = [this](int code, RemoteFault fault, const std::string &detail) {
+        return OpenFailure{
+            code, 0, DiagnoseRemoteOpenFailure(fault, "", address_.host, address_.port, detail)};
+    };
+    if (comPortRefused_)
+        return fail(kComErrInvalidParameter, RemoteFault::NoComPortControl,
+                    "it refused the COM port option");
+    if (lostSeen_) {
+        // What a server says before it hangs up ("port in use") is the best reason there is.
+        const std::string said = received_.trimmed().toStdString();
+        return fail(kComErrCannotOpen, RemoteFault::Closed,
+                    said.empty() ? std::string() : "it said \"" + said + "\"");
+    }
+    std::string differences;
+    for (const auto &[command, value] : asked) {
+        if (!answers_.contains(command))
+            return fail(kComErrInvalidParameter, RemoteFault::NoComPortControl,
+                        "it did not confirm the settings within 2 s");
+        const QByteArray &answer = answers_[command];
+        if (answer == value)
+            continue;
+        differences += (differences.empty() ? "" : ", ") + SettingName(command) + " " +
+                       std::to_string(ValueOf(value)) + " asked, " +
+                       std::to_string(ValueOf(answer)) + " answered";
+    }
+    if (!differences.empty())
+        return fail(kComErrInvalidParameter, RemoteFault::SettingsRefused, differences);
+    // The server answers the settings once it has the line open, so a purge now reaches the
+    // line: it drops what the controller sent to a client before us, and its answer follows
+    // every byte of that. A server that does not answer purges is still usable.
+    openPurge_ = true;
+    SendComPort(kPurgeData, BigEndian(kPurgeReceive | kPurgeTransmit, 1));
+    AwaitAnswers({kPurgeData}, deadline);
+    wroteSincePurge_ = false;
+    return {};
+}
+
+bool RemoteLine::WaitForReadyRead(int ms) {
+    waitFailed_                = false;
+    const std::uint64_t before = dataBytes_;
+    const QDeadlineTimer wait  = QDeadlineTimer(ms, Qt::PreciseTimer);
+    TakeArrived();
+    while (dataBytes_ == before) {
+        if (socket_.state() != QAbstractSocket::ConnectedState) {
+            waitFailed_ = true;
+            return false;
+        }
+        // Telnet's own bytes wake the wait too; it goes on until data came.
+        if (!WaitForSocket(wait)) {
+            waitFailed_ = socket_.error() != QAbstractSocket::SocketTimeoutError;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Also runs from readyRead, which the socket raises in event processing and inside its
+// own waits: bytes are decoded as soon as anyone sees them.
+void RemoteLine::TakeArrived() {
+    const std::uint64_t before = dataBytes_;
+    const QByteArray bytes     = socket_.readAll();
+    if (!bytes.isEmpty())
+        AcknowledgeAtOnce();
+    if (!address_.rfc2217) {
+        received_.append(bytes);
+        dataBytes_ += static_cast<std::uint64_t>(bytes.size());
+    } else {
+        for (char byte : bytes)
+            Decode(static_cast<std::uint8_t>(byte));
+    }
+    if (dataBytes_ > before && arrived_)
+        arrived_();
+}
+
+void RemoteLine::Decode(std::uint8_t byte) {
+    switch (parse_) {
+    case Parse::Data:
+        if (byte == kIac)
+            parse_ = Parse::Iac;
+        else
+            TakeData(byte);
+        break;
+    case Parse::Iac:
+        parse_ = Parse::Data;
+        if (byte == kIac)
+            TakeData(byte);
+        else if (byte == kSb) {
+            sub_.clear();
+            parse_ = Parse::Sub;
+        } else if (byte >= kWill) {
+            verb_  = byte;
+            parse_ = Parse::Verb;
+        }
+        // Every other two-byte command (no-op, go-ahead, data mark, ...) means nothing here.
+        break;
+    case Parse::Verb:
+        parse_ = Parse::Data;
+        Negotiate(verb_, byte);
+        break;
+    case Parse::Sub:
+        if (byte == kIac)
+            parse_ = Parse::SubIac;
+        else
+            sub_.append(static_cast<char>(byte));
+        break;
+    case Parse::SubIac:
+        parse_ = Parse::Sub;
+        if (byte == kIac)
+            sub_.append(static_cast<char>(byte));
+        else if (byte == kSe) {
+            parse_ = Parse::Data;
+            EndSubnegotiation();
+        }
+        break;
+    }
+}
+
+// Agrees to binary transmission (no end-of-line rewriting), suppressed go-ahead and COM
+// port control, declines everything else, and answers each request at most once so two
+// sides never loop.
+void RemoteLine::Negotiate(std::uint8_t verb, std::uint8_t option) {
+    const bool wanted = option == kBinary || option == kNoGoAhead || option == kComPort;
+    if (verb == kDo) {
+        if (wanted && willSent_.insert(option).second)
+            Send(Command(kWill, option));
+        else if (!wanted && refused_.insert(option).second)
+            Send(Command(kWont, option));
+    } else if (verb == kWill) {
+        if (wanted && option != kComPort && doSent_.insert(option).second)
+            Send(Command(kDo, option));
+        else if ((!wanted || option == kComPort) && refused_.insert(option).second)
+            Send(Command(kDont, option));
+    } else if (option == kComPort && verb == kDont) {
+        comPortRefused_ = true;
+    }
+}
+
+void RemoteLine::EndSubnegotiation() {
+    if (sub_.size() < 2 || static_cast<std::uint8_t>(sub_[0]) != kComPort)
+        return;
+    const auto command = static_cast<std::uint8_t>(sub_[1]);
+    if (command <= kServerAnswer)
+        return;
+    const QByteArray value                                       = sub_.mid(2);
+    answers_[static_cast<std::uint8_t>(command - kServerAnswer)] = value;
+    if (command == kServerAnswer + kPurgeData && openPurge_) {
+        openPurge_ = false;
+        received_.clear();
+    }
+}
+
+} // namespace
+
+bool IsRemoteAddress(const std::string &device) {
+    return device.starts_with(kRawScheme) || device.starts_with(kRfc2217Scheme);
+}
+
+std::string RemoteLineKind(const std::string &device) {
+    if (device.starts_with(kRfc2217Scheme))
+        return "RFC 2217";
+    return device.starts_with(kRawScheme) ? "raw TCP" : "";
+}
+
+OpenFailure OpenRemoteLine(const std::string &address, const LineSettings &settings,
+                           std::unique_ptr<SerialLine> &line) {
+    const std::optional<RemoteAddress> parsed = ParseAddress(address);
+    if (!parsed)
+        return {kComErrNoPortFound, 0,
+                DiagnoseRemoteOpenFailure(RemoteFault::BadAddress, address, "", 0, "")};
+    if (settings.baudRate <= 0 || settings.baudRate > std::numeric_limits<qint32>::max() ||
+        settings.parity < 0 || settings.parity > 2 || settings.dataBits < 5 ||
+        settings.dataBits > 8 || settings.stopBits < 1 || settings.stopBits > 2)
+        return {kComErrInvalidParameter, EINVAL, {}};
+    // The lookup blocks like the connect after it: the open processes no events.
+    const QHostInfo host = QHostInfo::fromName(QString::fromStdString(parsed->host));
+    if (host.error() != QHostInfo::NoError || host.addresses().isEmpty())
+        return {kComErrNoPortFound, 0,
+                DiagnoseRemoteOpenFailure(RemoteFault::HostNotFound, address, parsed->host,
+                                          parsed->port, host.errorString().toStdString())};
+    auto remote = std::make_unique<RemoteLine>(*parsed);
+    if (OpenFailure failure = remote->Connect(host.addresses()); failure.code)
+        return failure;
+    if (parsed->rfc2217)
+        if (OpenFailure failure = remote->Configure(settings); failure.code)
+            return failure;
+    line = std::move(remote);
+    return {};
+}
