@@ -1,67 +1,12 @@
-// Panel values, histories, plots and LEDs.
+// The live plots, the reference shown and the LEDs.
 #include "support/panel_fixture.h"
 
 #include "com232.h"
 #include "gui.h"
-#include "platform/arrayfile.h"
 #include "platform/panel.h"
 #include "ui.h"
 
 using namespace gui;
-
-TEST(History, FillsPutTheirLevelsInEverySample) {
-    FillarrayRAW(3, 5);
-    for (int i = 0; i < kRawValues; ++i)
-        ASSERT_EQ(vars.arrayRAW[i], i % 2 ? 5 : 3);
-    FillarrayNORM(512, 0);
-    for (int s = 0; s < kSamples; ++s) {
-        ASSERT_EQ(vars.arrayNORM[4 * s], 0);
-        ASSERT_EQ(vars.arrayNORM[4 * s + 2], 512);
-        ASSERT_EQ(vars.arrayNORM[4 * s + 3], 0);
-    }
-}
-
-TEST(History, ShiftMovesInPlaceWithZeroFillBothWays) {
-    double a[200];
-    for (int i = 0; i < 200; ++i)
-        a[i] = i + 1;
-    ASSERT_EQ(Shift(a, 200, -2, a), 0);
-    EXPECT_EQ(a[0], 3);
-    EXPECT_EQ(a[197], 200);
-    EXPECT_EQ(a[198], 0);
-    EXPECT_EQ(a[199], 0);
-    ASSERT_EQ(Shift(a, 200, 2, a), 0);
-    EXPECT_EQ(a[0], 0);
-    EXPECT_EQ(a[1], 0);
-    EXPECT_EQ(a[2], 3);
-    EXPECT_EQ(a[199], 200);
-}
-
-TEST(History, ShiftAndCopyRejectBadCountsAndWriteNothing) {
-    double in[4] = {1, 2, 3, 4}, out[4] = {9, 9, 9, 9};
-    EXPECT_EQ(Shift(in, 4, 4, out), kShiftTooFar);
-    EXPECT_EQ(Shift(in, 4, -4, out), kShiftTooFar);
-    EXPECT_EQ(Shift(in, 0, 0, out), kShiftBadCount);
-    EXPECT_EQ(Shift(in, 0, 9, out), kShiftBadCount) << "the count is tested first";
-    EXPECT_EQ(Copy1D(in, 0, out), kShiftBadCount);
-    EXPECT_EQ(out[0], 9);
-    EXPECT_EQ(Shift(in, 4, 0, out), 0);
-    EXPECT_EQ(out[3], 4);
-}
-
-TEST(ArrayText, ReadsSixteenUnsignedNumbersOrSaysWhatIsWrong) {
-    unsigned int v[3] = {7, 7, 7};
-    EXPECT_EQ(ParseArrayText("  1\n 22\n333\n", v, 3), 3);
-    EXPECT_EQ(v[2], 333u);
-    EXPECT_EQ(ParseArrayText("1 2", v, 3), kFileErrTooFew);
-    EXPECT_EQ(ParseArrayText("1 2 3x", v, 3), kFileErrNotNumber);
-    EXPECT_EQ(ParseArrayText("1 -2 3", v, 3), kFileErrNotNumber);
-    EXPECT_EQ(v[2], 333u) << "a failed read writes nothing";
-    EXPECT_EQ(ParseArrayText("4294967297 0 0", v, 3), 3);
-    EXPECT_EQ(v[0], 1u) << "over-long numbers keep their low bits";
-    const unsigned int w[2] = {65535, 7};
-    EXPECT_EQ(FormatArrayText(w, 2, 5), "65535\n    7\n");
-}
 
 class Plots : public PanelTest {
   protected:
@@ -69,16 +14,6 @@ class Plots : public PanelTest {
         std::copy(words.begin(), words.end(), com232::vars.pp);
     }
 };
-
-TEST_F(Plots, PanelReadZeroesTheWordsWithoutControlsButNotAverage) {
-    com232::vars.params.para12  = 7;
-    com232::vars.params.average = 3;
-    SetCtrlVal(panel, ui::mmthd, 65535);
-    GetPanelValues();
-    EXPECT_EQ(com232::vars.params.para12, 0);
-    EXPECT_EQ(com232::vars.params.average, 3);
-    EXPECT_EQ(com232::vars.params.mmthd, 65535);
-}
 
 TEST_F(Plots, LedsShowTheTwoStateBitsAndIgnoreOtherStates) {
     const struct {
@@ -91,7 +26,7 @@ TEST_F(Plots, LedsShowTheTwoStateBitsAndIgnoreOtherStates) {
     }
 }
 
-TEST_F(Plots, ReferenceShownIsTheParameterForHwMode0And2ElseTheControllers) {
+TEST_F(Plots, NormPlotShowsTheParameterReferenceForHwMode0And2ElseTheControllers) {
     com232::vars.params.reference = 512;
     for (int mode : {0, 1, 2, 3}) {
         SetCtrlVal(panel, ui::hwmode, mode);
@@ -112,28 +47,11 @@ TEST_F(Plots, RawPlotAppendsTheChannelsAndFillsTheIndicatorsInOrder) {
     PlotRAWValues();
     Reply({11, 21, 31, 41, 51, 61, 71, 81, 2});
     PlotRAWValues();
-    EXPECT_EQ(vars.arrayRAW[kRawValues - 4], 20);
-    EXPECT_EQ(vars.arrayRAW[kRawValues - 3], 30);
-    EXPECT_EQ(vars.arrayRAW[kRawValues - 2], 21);
-    EXPECT_EQ(vars.arrayRAW[kRawValues - 1], 31);
-    EXPECT_EQ(Value(ui::adcCHA), 21);
-    EXPECT_EQ(Value(ui::Amax), 41);
-    EXPECT_EQ(Value(ui::UPval), 61);
-    EXPECT_EQ(Value(ui::LOval), 71);
-    EXPECT_EQ(Value(ui::LEDState2), 1);
-    int traces = 0;
-    GetCtrlAttribute(panel, ui::ChartRAW, kAttrNumTraces, &traces);
-    EXPECT_EQ(traces, 2);
-}
-
-TEST_F(Plots, DataCurveFollowsTheSourceReadAtDrawing) {
-    for (int source : {0, 1}) {
-        SetCtrlVal(panel, ui::RNGGraphSource, source);
-        SetCtrlAttribute(panel, ui::ChartRAW, kAttrVisible, 1);
-        PlotDATACurve(com232::vars.yArrayA, com232::vars.yArrayB, vars.upArray, vars.loArray,
-                      vars.refArray);
-        int visible = 1;
-        GetCtrlAttribute(panel, ui::ChartRAW, kAttrVisible, &visible);
-        EXPECT_EQ(visible, 0);
-    }
+    EXPECT_EQ(std::vector<double>(vars.arrayRAW + kRawValues - 4, vars.arrayRAW + kRawValues),
+              (std::vector<double>{20, 30, 21, 31}));
+    const std::pair<int, int> shown[] = {{ui::adcCHA, 21}, {ui::Amax, 41},  {ui::Amin, 51},
+                                         {ui::UPval, 61},  {ui::LOval, 71}, {ui::LEDState2, 1}};
+    for (const auto &[control, value] : shown)
+        EXPECT_EQ(Value(control), value) << control;
+    EXPECT_EQ(Attribute(ui::ChartRAW, kAttrNumTraces), 2);
 }

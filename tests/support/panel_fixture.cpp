@@ -13,6 +13,19 @@
 #include <fstream>
 #include <unistd.h>
 
+EventHook::EventHook(const std::function<void()> &tick, double seconds,
+                     const std::function<void()> &fallback) {
+    if (tick) {
+        QObject::connect(&tick_, &QTimer::timeout, tick);
+        tick_.start(1);
+    }
+    if (fallback) {
+        guard_.setSingleShot(true);
+        QObject::connect(&guard_, &QTimer::timeout, fallback);
+        guard_.start(static_cast<int>(seconds * 1000));
+    }
+}
+
 void PanelTest::SetUp() {
     static const int loaded = app::LoadMainPanel();
     ASSERT_GT(loaded, 0) << "the panel file must stand beside the test";
@@ -45,10 +58,9 @@ std::vector<std::string> PanelTest::Trace(const std::string &kind) const {
     const std::string marker = " " + kind;
     for (std::string line; std::getline(file, line);) {
         const std::size_t at = line.find(marker);
-        if (at == std::string::npos || line.find(' ') != at)
-            continue;
-        const std::size_t text = at + marker.size();
-        texts.push_back(text < line.size() ? line.substr(text + 1) : "");
+        if (at != std::string::npos && line.find(' ') == at)
+            texts.push_back(line.size() > at + marker.size() ? line.substr(at + marker.size() + 1)
+                                                             : "");
     }
     return texts;
 }
@@ -65,6 +77,30 @@ int PanelTest::Value(int control) const {
     return value;
 }
 
+std::vector<int> PanelTest::Values(std::initializer_list<int> controls) const {
+    std::vector<int> values;
+    for (int control : controls)
+        values.push_back(Value(control));
+    return values;
+}
+
+std::vector<int> PanelTest::Attributes(int attribute, std::initializer_list<int> controls) const {
+    std::vector<int> values;
+    for (int control : controls)
+        values.push_back(Attribute(control, attribute));
+    return values;
+}
+
+int PanelTest::Attribute(int control, int attribute) const {
+    int value = -1;
+    GetCtrlAttribute(panel, control, attribute, &value);
+    return value;
+}
+
+void PanelTest::Raise(Callback callback, int event, int control) {
+    callback(panel, control, event, nullptr, 0, 0);
+}
+
 bool PanelTest::PumpUntil(const std::function<bool()> &done, double timeoutSeconds) {
     const double deadline = Timer() + timeoutSeconds;
     while (!done()) {
@@ -75,8 +111,30 @@ bool PanelTest::PumpUntil(const std::function<bool()> &done, double timeoutSecon
     return true;
 }
 
+void ControllerTest::SetUp() {
+    PanelTest::SetUp();
+    peer.SetResponder(controller.Responder());
+}
+
+void ControllerTest::Stop() {
+    Raise(app::CC_BTNStop);
+}
+
+void ControllerTest::RunWhile(const std::function<void()> &poll) {
+    EventHook hook(poll, 10, [this] { Stop(); });
+    Raise(app::CC_BTNRun);
+}
+
+void ControllerTest::RunFor(int count) {
+    RunWhile([&] {
+        if (controller.liveReplies >= count && com232::vars.rx_flag == 0 &&
+            com232::vars.graphrefresh == 0)
+            Stop();
+    });
+}
+
 ScriptedPeer::Responder ReplyByCommand(std::function<Bytes(int command, const Bytes &)> reply) {
     return [reply](const Bytes &request) {
-        return PeerReply{reply(request[2] << 8 | request[3], request), 0.0};
+        return PeerReply{reply(sim::FrameCommand(request), request), 0.0};
     };
 }
