@@ -45,8 +45,7 @@ TEST_F(ControllerTest, APulledLineEndsEachWaitWithItsTimeoutAndTheDeviceBackAtIt
         Raise(app::CC_DropDCom, kEventCommit, ui::DropDCom);
         ASSERT_EQ(StatusLine(), controller.firmware) << "picked again in the ring";
         if (!c.command) {
-            const int before = controller.liveReplies;
-            RunFor(before + 3);
+            RunFor(controller.liveReplies + 3);
             EXPECT_EQ(StatusLine(), c.status) << "the device back at the same path runs";
             break;
         }

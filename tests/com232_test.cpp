@@ -12,34 +12,6 @@
 
 using namespace com232;
 
-TEST(Frame, RequestsAreTheControllersFramesAndRepliesAreReadWithoutTheSync) {
-    const struct {
-        int code;
-        std::vector<std::uint16_t> words;
-    } cases[] = {{kCmdEcho, {}}, {0x0102, {0x1234, 0xFFFF, 0, 7}}, {kCmdLive, {1, 2, 3, 4, 5}}};
-    for (const auto &c : cases) {
-        vars                      = Vars{};
-        std::uint16_t words[PNUM] = {};
-        std::copy(c.words.begin(), c.words.end(), words);
-        FillTxBuf(c.code, words);
-        EXPECT_EQ(Bytes(vars.szWriteBuf, vars.szWriteBuf + kFrameLength),
-                  MakeFrame(c.code, c.words));
-        Bytes reply = MakeFrame(c.code, c.words);
-        reply[1]    = 0xAA;
-        std::memcpy(vars.szReadBuf, reply.data(), reply.size());
-        std::fill(vars.pp, vars.pp + PNUM, 9);
-        GetRxBuf(PNUM);
-        EXPECT_EQ(vars.order, c.code);
-        EXPECT_TRUE(std::equal(vars.pp, vars.pp + PNUM, words));
-        CopyPPtoVars();
-        EXPECT_EQ(vars.params.power, words[0]);
-        EXPECT_EQ(vars.params.average, words[6]);
-        std::fill(vars.pp, vars.pp + PNUM, 9);
-        CopyVarsToPP();
-        EXPECT_TRUE(std::equal(vars.pp, vars.pp + PNUM, words));
-    }
-}
-
 TEST(OpenError, EachRefusedOpenHasItsText) {
     for (const auto &[result, text] : {std::pair{-7, "Cannot open port"},
                                        {-13, "Invalid parameter"},
@@ -49,35 +21,24 @@ TEST(OpenError, EachRefusedOpenHasItsText) {
 }
 
 TEST(FirmwareText, EachVariantGivesItsTextUpToTheFirstZeroWithinTheBuffer) {
-    const auto words = [](const std::string &text, std::uint8_t high) {
-        Bytes reply(64, 0);
-        for (std::size_t i = 0; i < text.size() && i < 32; ++i)
-            reply[2 * i] = high, reply[2 * i + 1] = static_cast<std::uint8_t>(text[i]);
-        return reply;
-    };
-    const auto bytes = [](const std::string &text) {
-        Bytes reply(text.begin(), text.end());
-        reply.resize(std::max<std::size_t>(reply.size(), 72), 0);
-        return reply;
-    };
+    Bytes text(72, 'y'), words(64, 'x'); // words: a character in each low byte
+    text[40] = 0;
     const struct {
         bool variant0;
-        Bytes reply;
         int size;
-        std::string text; // "?" : the buffer is left as it was
-    } cases[] = {
-        {false, bytes("RMX7 FW 3.1"), kStatusSize, "RMX7 FW 3.1"},
-        {false, bytes(std::string(80, 'y')), kStatusSize, std::string(72, 'y')},
-        {false, bytes("RMX7"), 3, "RM"},
-        {true, words("V1.0", 0x41), kTextSize, "V1.0"},
-        {true, words(std::string(32, 'x'), 0x12), kTextSize, std::string(32, 'x')},
-        {true, words("RMX7", 0), -1, "?"},
-    };
+        std::string text; // "?": the buffer is left as it was
+    } cases[] = {{false, kStatusSize, std::string(40, 'y')}, {false, 3, "yy"},  {false, 0, "?"},
+                 {true, kStatusSize, std::string(32, 'x')},  {true, 5, "xxxx"}, {true, -1, "?"}};
     for (const auto &c : cases) {
-        char text[kStatusSize] = "?";
-        (c.variant0 ? DecodeFirmware0 : DecodeFirmware100)(c.reply.data(), text, c.size);
-        EXPECT_EQ(std::string(text), c.text) << c.variant0 << " " << c.size;
+        char buffer[kStatusSize] = "?";
+        c.variant0 ? DecodeFirmware0(words.data(), buffer, c.size)
+                   : DecodeFirmware100(text.data(), buffer, c.size);
+        EXPECT_EQ(buffer, c.text) << c.variant0 << " " << c.size;
     }
+    text[40] = 'y';
+    char whole[kStatusSize];
+    DecodeFirmware100(text.data(), whole, kStatusSize);
+    EXPECT_EQ(whole, std::string(72, 'y')) << "at most 72 characters";
 }
 
 class LinkTest : public PanelTest {};
@@ -106,17 +67,23 @@ TEST_F(LinkTest, LineCheckReadsTheBoardVariantFromTheEchoShape) {
         EXPECT_EQ(vars.pcbtype, c.pcbtype);
         EXPECT_EQ(StatusLine(), c.status);
     }
-    EXPECT_EQ(peer.Requests().at(0), MakeFrame(kCmdEcho, {500, 512, 10, 1, 100, 1, 0, 0, 20, 50, 1}))
+    EXPECT_EQ(peer.Requests().at(0),
+              MakeFrame(kCmdEcho, {500, 512, 10, 1, 100, 1, 0, 0, 20, 50, 1}))
         << "the echo carries the parameter set";
 }
 
-TEST_F(LinkTest, FirmwareReplyOf66BytesTimesOutWithNothingDecoded) {
+TEST_F(LinkTest, AFirmwareReplyOf66BytesAndAnUnansweredFetchEachTimeOutWithTheirText) {
     OpenLink();
     peer.SetResponder([](const Bytes &) { return PeerReply{Bytes(66, 'v')}; });
     vars.pcbtype = kBoard100;
     EXPECT_EQ(GetVERSIONInfo(), 66);
     EXPECT_EQ(StatusLine(), "Timeout - reading firmware info!");
-    EXPECT_STREQ(vars.szVersion, "");
+    EXPECT_STREQ(vars.szVersion, "") << "nothing decoded";
+    peer.SetResponder(nullptr);
+    SetCtrlVal(panel, ui::power, 1234);
+    gui::PushGET(RAM);
+    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
+    EXPECT_EQ(Value(ui::power), 1234) << "the panel keeps its values";
 }
 
 TEST_F(LinkTest, ReceiveCallbackDecodesTheFirst36Of40BytesAndDropsTheRest) {
@@ -131,14 +98,6 @@ TEST_F(LinkTest, ReceiveCallbackDecodesTheFirst36Of40BytesAndDropsTheRest) {
     EXPECT_EQ(vars.pp[1], 0x0304);
     EXPECT_EQ(vars.graphrefresh, 1);
     EXPECT_EQ(GetInQLen(1), 0);
-}
-
-TEST_F(LinkTest, ParameterFetchUnansweredLeavesThePanelAndShowsTheTimeout) {
-    OpenLink();
-    SetCtrlVal(panel, ui::power, 1234);
-    gui::PushGET(RAM);
-    EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
-    EXPECT_EQ(Value(ui::power), 1234);
 }
 
 TEST_F(LinkTest, BadBlocksStoreNothingAndAShortOneTimesOutAndClearsBothCurves) {

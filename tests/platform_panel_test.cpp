@@ -1,15 +1,17 @@
 // The panel services on the main panel file: loading, the events the widgets raise, values
-// and rings, the port ring's rescans, strip charts, and the names every control carries.
+// and rings, strip charts, and the file dialog.
+#include "platform/dialogs.h"
 #include "platform/events.h"
 #include "platform/panel.h"
 #include "platform/panel_internal.h"
-#include "platform/ports.h"
 #include "platform/widgets/strip_chart.h"
 #include "ui.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QTest>
 #include <QTimer>
 
@@ -73,27 +75,16 @@ class Panel : public ::testing::Test {
 
 } // namespace
 
-TEST(PanelLoading, RefusesABrokenPanelFileWithItsReasonAndFindsABareNameBesideTheProgram) {
+TEST(PanelLoading, RefusesTwoControlsOfOneIdAndFindsABareNameBesideTheProgram) {
     Register();
-    const auto xml = [](const std::string &buttons, int resource) {
-        return "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"top\"><property "
-               "name=\"panelResource\" stdset=\"0\"><number>" +
-               std::to_string(resource) + "</number></property>" + buttons + "</widget></ui>";
-    };
-    const auto button = [](const std::string &name, const std::string &callback) {
-        return "<widget class=\"QPushButton\" name=\"" + name +
-               "\"><property name=\"ctrlId\" stdset=\"0\"><number>12</number></property>"
-               "<property name=\"callback\" stdset=\"0\"><string>" +
-               callback + "</string></property></widget>";
-    };
-    const std::pair<std::string, int> cases[] = {
-        {"this is no panel", platform::kErrFileUnreadable},
-        {xml(button("b", "CC_Missing"), 1), platform::kErrUnknownCallback},
-        {xml(button("a", "CC_BTNSend") + button("b", "CC_BTNGet"), 1), platform::kErrDuplicateId},
-        {xml(button("a", "CC_BTNSend"), 2), platform::kErrNoResource},
-    };
-    for (const auto &[content, expected] : cases)
-        EXPECT_EQ(LoadPanel(0, TempFile("broken.uir", content).c_str(), 1), expected) << content;
+    const std::string twoIds =
+        "<ui version=\"4.0\"><widget class=\"QWidget\" name=\"top\"><property "
+        "name=\"panelResource\" "
+        "stdset=\"0\"><number>1</number></property><widget class=\"QLabel\" name=\"a\"><property "
+        "name=\"ctrlId\" stdset=\"0\"><number>12</number></property></widget><widget "
+        "class=\"QLabel\" name=\"b\"><property name=\"ctrlId\" stdset=\"0\"><number>12</number>"
+        "</property></widget></widget></ui>";
+    EXPECT_EQ(LoadPanel(0, TempFile("broken.uir", twoIds).c_str(), 1), platform::kErrDuplicateId);
     EXPECT_EQ(LoadPanel(0, "/nonexistent/absent.uir", 1), platform::kErrFileMissing);
     const QString here = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(testing::TempDir()));
@@ -166,33 +157,6 @@ TEST_F(Panel, ValuesRoundTripTextIsCutToTheBufferAndRingsSelectByValue) {
     EXPECT_EQ(SetCtrlAttribute(panel, ui::power, kAttrNumTraces, 2), platform::kErrWrongKind);
 }
 
-int ringRefreshes = 0;
-
-TEST_F(Panel, PortRingIsRescannedWhenOpenedAndEveryTwoSecondsButNeverInsideAWait) {
-    PortTableClear();
-    ringRefreshes = 0;
-    WatchPortRing(panel, ui::DropDCom, [] { ++ringRefreshes; });
-    auto *ring = Get<QComboBox>(ui::DropDCom);
-    PortTableAdd(7, "/dev/rmx7-test-a");
-    for (int open = 0; open < 2; ++open) {
-        ring->showPopup();
-        ring->hidePopup();
-        EXPECT_EQ(ringRefreshes, 1) << "opening lists a changed table, an unchanged one not again";
-    }
-    PortTableAdd(8, "/dev/rmx7-test-b");
-    QTimer::singleShot(0, ring, [ring] {
-        ring->showPopup();
-        ring->hidePopup();
-    });
-    for (const double end = Timer() + 2.5; Timer() < end;)
-        ProcessSystemEvents(); // a wait across the first 2 s tick
-    EXPECT_EQ(ringRefreshes, 1) << "rescanned inside a wait";
-    for (const double end = Timer() + 3.0; ringRefreshes < 2 && Timer() < end;)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    EXPECT_EQ(ringRefreshes, 2) << "the clock lists the change once the program is idle";
-    PortTableClear();
-}
-
 TEST_F(Panel, StripChartDealsValuesToTracesInTurnAndScrollsTheOldestOut) {
     using Values = std::vector<double>;
     const struct {
@@ -201,8 +165,7 @@ TEST_F(Panel, StripChartDealsValuesToTracesInTurnAndScrollsTheOldestOut) {
     } cases[] = {
         {2, 5, 0, 0, {{0, 1, 2, 3, 4, 5, 6, 7}}, {{0, 2, 4, 6}, {1, 3, 5, 7}}},
         {2, 3, 0, 0, {{0, 1, 2, 3, 4, 5}, {6, 7, 8, 9}}, {{4, 6, 8}, {5, 7, 9}}},
-        {3, 4, 0, 0, {{1, 2, 3, 4}}, {{1, 4}, {2}, {3}}},
-        {2, 10, 0, 0, {{1, 2, 3}, {4, 5}}, {{1, 3, 4}, {2, 5}}},
+        {3, 10, 0, 0, {{1, 2, 3, 4}, {5, 6}}, {{1, 4, 5}, {2, 6}, {3}}}, // each batch from trace 1
         {2, 10, 1, 1, {{0, 1, 2, 3, 4, 5, 6}}, {{1, 5}, {3}}},
     };
     for (const auto &c : cases) {
@@ -220,10 +183,28 @@ TEST_F(Panel, StripChartDealsValuesToTracesInTurnAndScrollsTheOldestOut) {
     }
 }
 
-TEST_F(Panel, EveryControlCarriesItsControlNameForScreenReaders) {
-    for (const auto &[id, widget] : platform::FindPanel(panel)->controls) {
-        EXPECT_EQ(widget->accessibleDescription(), widget->objectName()) << id;
-        EXPECT_FALSE(widget->accessibleName().isEmpty()) << id;
+TEST(FileDialog, TheChosenNameGetsTheFiltersExtensionAndTellsNewFromExisting) {
+    const QString folder = QString::fromStdString(testing::TempDir()) + "rmx7-dialog";
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    for (const auto &[name, button, accept, expected] :
+         {std::tuple{"params", kButtonSave, true, kSelectNew},
+          {"params.dat", kButtonOk, true, kSelectExisting},
+          {"params.dat", kButtonLoad, false, kSelectCancel}}) {
+        char path[kPathSize] = {};
+        QTimer answer; // the dialog runs its own loop: answer it from there
+        answer.callOnTimeout([&, accept = accept] {
+            if (QDialog *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                answer.stop();
+                accept ? dialog->accept() : dialog->reject();
+            }
+        });
+        answer.start(5);
+        EXPECT_EQ(
+            FileSelectPopup(folder.toLocal8Bit(), "params", "*.dat", "t", button, 0, 1, 1, 1, path),
+            expected);
+        EXPECT_EQ(QString(path), accept ? folder + "/params.dat" : "");
+        QFile(folder + "/params.dat").open(QIODevice::WriteOnly);
     }
-    EXPECT_EQ(Get(ui::TXTStatus)->accessibleName(), "Status");
+    QDir(folder).removeRecursively();
 }

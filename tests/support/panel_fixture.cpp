@@ -71,17 +71,13 @@ std::string PanelTest::StatusLine() const {
     return text;
 }
 
-int PanelTest::Value(int control) const {
-    int value = 0;
-    GetCtrlVal(panel, control, &value);
+int PanelTest::Attribute(int control, int attribute) const {
+    int value = -1;
+    if (attribute == 0)
+        GetCtrlVal(panel, control, &value);
+    else
+        GetCtrlAttribute(panel, control, attribute, &value);
     return value;
-}
-
-std::vector<int> PanelTest::Values(std::initializer_list<int> controls) const {
-    std::vector<int> values;
-    for (int control : controls)
-        values.push_back(Value(control));
-    return values;
 }
 
 std::vector<int> PanelTest::Attributes(int attribute, std::initializer_list<int> controls) const {
@@ -89,16 +85,6 @@ std::vector<int> PanelTest::Attributes(int attribute, std::initializer_list<int>
     for (int control : controls)
         values.push_back(Attribute(control, attribute));
     return values;
-}
-
-int PanelTest::Attribute(int control, int attribute) const {
-    int value = -1;
-    GetCtrlAttribute(panel, control, attribute, &value);
-    return value;
-}
-
-void PanelTest::Raise(Callback callback, int event, int control) {
-    callback(panel, control, event, nullptr, 0, 0);
 }
 
 bool PanelTest::PumpUntil(const std::function<bool()> &done, double timeoutSeconds) {

@@ -5,6 +5,8 @@
 
 #include "fake_controller.h"
 
+#include "platform/panel.h"
+
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -37,12 +39,17 @@ class PanelTest : public ::testing::Test {
     std::vector<std::string> Trace(const std::string &kind) const;
     std::vector<std::string> StatusTexts() const { return Trace("STATUS"); }
     std::string StatusLine() const;
-    int Value(int control) const;
-    std::vector<int> Values(std::initializer_list<int> controls) const;
+    int Value(int control) const { return Attribute(control, 0); }
+    std::vector<int> Values(std::initializer_list<int> controls) const {
+        return Attributes(0, controls);
+    }
+    // Attribute 0: the control's value.
     int Attribute(int control, int attribute) const;
     std::vector<int> Attributes(int attribute, std::initializer_list<int> controls) const;
     // Raises event (commit by default) on a control's callback.
-    void Raise(Callback callback, int event = 1, int control = 0);
+    void Raise(Callback callback, int event = 1, int control = 0) {
+        callback(panel, control, event, nullptr, 0, 0);
+    }
     // Processes events until done() or the deadline; false on the deadline.
     static bool PumpUntil(const std::function<bool()> &done, double timeoutSeconds);
 
