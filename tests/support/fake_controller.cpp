@@ -12,7 +12,7 @@ Bytes FakeController::Reply(int command, const Bytes &request) {
     }
     case sim::kFirmware: {
         Bytes text(variant == 100 ? 72 : 64, 0);
-        for (std::size_t i = 0; i < firmware.size() && i < 31; ++i)
+        for (std::size_t i = 0; i < firmware.size() && i < (variant == 100 ? 71u : 31u); ++i)
             text[variant == 100 ? i : 2 * i + 1] = static_cast<std::uint8_t>(firmware[i]);
         return text;
     }
