@@ -97,8 +97,8 @@ TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndCauseAndLeaveTheProgramUs
 }
 
 TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
+    FakeController other; // before its peer, whose thread calls it
     ScriptedPeer second;
-    FakeController other;
     other.firmware = "second board";
     second.SetResponder(other.Responder());
     PortTableAdd(3, "/dev/rmx7-third");

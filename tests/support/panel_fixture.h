@@ -54,11 +54,12 @@ class PanelTest : public ::testing::Test {
     static bool PumpUntil(const std::function<bool()> &done, double timeoutSeconds);
 
     int panel = 0;
+    FakeController controller; // before the peer, whose thread calls it: it outlives the thread
     ScriptedPeer peer;
     std::string tracePath;
 };
 
-// COM1 answered by a FakeController.
+// COM1 answered by the FakeController.
 class ControllerTest : public PanelTest {
   protected:
     void SetUp() override;
@@ -68,8 +69,6 @@ class ControllerTest : public PanelTest {
     // Runs until the controller has answered count live requests and the last is plotted.
     void RunFor(int count);
     void Stop();
-
-    FakeController controller;
 };
 
 // A responder that answers every request with replies by command code; codes without an
