@@ -120,7 +120,6 @@ TEST_F(LiveView, RunKeepsOneRequestOutstandingAndPlotsEveryReplyOnce) {
 
 TEST_F(LiveView, StopUndimsBothFramesStopsTheTimerAndResetsTheHistories) {
     RunFor(2);
-    EXPECT_EQ(app::vars.stop_flag, 1);
     EXPECT_EQ(Attributes(kAttrDimmed, {ui::Ctrl6, ui::Ctrl22}), (std::vector<int>{0, 0}));
     EXPECT_EQ(Attribute(ui::Timer50ms, kAttrEnabled), 0);
     EXPECT_EQ(gui::vars.arrayRAW[gui::kRawValues - 1], 0);

@@ -56,17 +56,27 @@ TEST_F(StartUp, TheEchoFetchAndFirmwareRunInOrderAndTellTheBoardVariant) {
     EXPECT_EQ(StatusLine(), controller.firmware) << "variant 0 sends the text as words";
 }
 
-TEST_F(StartUp, TheBuiltInSimulatorOfEitherBoardVariantAnswersThePortSetUp) {
+TEST_F(StartUp, TheBuiltInSimulatorOfEitherBoardVariantPacesItsRepliesAndRunsTheCommands) {
     for (int variant : {100, 0}) {
         sim::PtyHost simulator;
         sim::HostOptions options;
         options.variant = variant;
         ASSERT_TRUE(simulator.Start(options));
         PortTableAdd(1, simulator.SlavePath());
+        const std::size_t sent = Trace("TX").size(), read = Trace("RX").size();
+        const double start = Timer();
         InitRS232(1);
+        EXPECT_GE(Timer() - start, 252 * 10.0 / 19200) << "the set-up's bytes at 19200 baud";
         EXPECT_EQ(vars.pcbtype, variant);
+        const std::string request = Trace("TX")[sent], echo = Trace("RX")[read];
+        EXPECT_EQ(echo, variant ? "00 aa 00 05 " + request.substr(12)
+                                : "00 55 00 05 00 aa " + request.substr(18));
         EXPECT_NE(StatusLine().find("FW 3.14"), std::string::npos) << StatusLine();
-        EXPECT_EQ(Values({ui::power, ui::reference, ui::sdelay}), (std::vector<int>{500, 512, 1}));
+        SetCtrlVal(panel, ui::power, 999);
+        Raise(app::CC_BTNSend, kEventLeftClick);
+        Raise(app::CC_ButtonReset); // RAM from EEPROM again, then fetched
+        Raise(app::CC_BTNData);     // its live request brings the thresholds
+        EXPECT_EQ(Values({ui::power, ui::UPval, ui::LOval}), (std::vector<int>{500, 522, 502}));
         CloseCom(1);
     }
 }

@@ -118,9 +118,3 @@ void ControllerTest::RunFor(int count) {
             Stop();
     });
 }
-
-ScriptedPeer::Responder ReplyByCommand(std::function<Bytes(int command, const Bytes &)> reply) {
-    return [reply](const Bytes &request) {
-        return PeerReply{reply(sim::FrameCommand(request), request), 0.0};
-    };
-}

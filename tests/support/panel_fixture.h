@@ -70,7 +70,3 @@ class ControllerTest : public PanelTest {
     void RunFor(int count);
     void Stop();
 };
-
-// A responder that answers every request with replies by command code; codes without an
-// entry get no reply.
-ScriptedPeer::Responder ReplyByCommand(std::function<Bytes(int command, const Bytes &)> reply);
