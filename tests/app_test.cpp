@@ -1,36 +1,24 @@
 // The program as the operator meets it: start-up, port change, panel close, and the
 // parameter commands, each driven through its callback with the events the panel raises.
-#include "support/fake_controller.h"
 #include "support/panel_fixture.h"
 
 #include "app.h"
 #include "com232.h"
-#include "gui.h"
 #include "platform/dialogs.h"
 #include "platform/events.h"
 #include "platform/panel.h"
 #include "platform/ports.h"
 #include "platform/serial.h"
+#include "pty_host.h"
 #include "ui.h"
 
-#include <QTimer>
-
-#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 using namespace com232;
 
 namespace {
-
-int Press(int (*callback)(int, int, int, void *, int, int), int panel, int event) {
-    return callback(panel, 0, event, nullptr, 0, 0);
-}
-
-void Click(int (*callback)(int, int, int, void *, int, int), int panel) {
-    Press(callback, panel, kEventLeftClick);
-    Press(callback, panel, kEventCommit);
-}
 
 std::vector<int> Commands(const std::vector<Bytes> &requests) {
     std::vector<int> codes;
@@ -41,13 +29,8 @@ std::vector<int> Commands(const std::vector<Bytes> &requests) {
 
 } // namespace
 
-class StartUp : public PanelTest {
+class StartUp : public ControllerTest {
   protected:
-    FakeController controller;
-    void SetUp() override {
-        PanelTest::SetUp();
-        peer.SetResponder(controller.Responder());
-    }
     std::string ToolTip() const {
         char text[512] = {};
         GetCtrlAttribute(panel, ui::TXTStatus, kAttrToolTip, text, sizeof text);
@@ -55,7 +38,7 @@ class StartUp : public PanelTest {
     }
 };
 
-TEST_F(StartUp, WithABoard100TheEchoFetchAndFirmwareRunInOrder) {
+TEST_F(StartUp, TheEchoFetchAndFirmwareRunInOrderAndTellTheBoardVariant) {
     InitRS232(1);
     EXPECT_EQ(Commands(peer.Requests()), (std::vector<int>{5, 2, 7}));
     EXPECT_EQ(StatusTexts(),
@@ -64,47 +47,58 @@ TEST_F(StartUp, WithABoard100TheEchoFetchAndFirmwareRunInOrder) {
                   "Parameter-frame received! - Line Ok!", "Echo Check - Line Ok!",
                   "Waiting for firmware info ...", controller.firmware, controller.firmware}));
     EXPECT_EQ(vars.pcbtype, kBoard100);
-    EXPECT_EQ(Value(ui::power), 640);
-    EXPECT_EQ(Value(ui::hold), 90);
+    EXPECT_EQ(FrameWord(peer.Requests()[0], 0), 500) << "the echo carries the panel's set";
+    EXPECT_EQ(Values({ui::power, ui::hold, ui::sdelay}), (std::vector<int>{640, 90, 4}));
     EXPECT_EQ(vars.params.average, 3);
-    EXPECT_EQ(vars.rx_flag, 0);
-    EXPECT_EQ(FrameWord(peer.Requests()[2], 0), 640) << "the firmware query sends pp as it is";
-}
-
-TEST_F(StartUp, WithABoard0TheFirmwareComesAsWords) {
     controller.variant = 0;
     InitRS232(1);
     EXPECT_EQ(vars.pcbtype, kBoard0);
-    EXPECT_EQ(StatusLine(), controller.firmware);
-    EXPECT_EQ(std::string(vars.szVersion), controller.firmware);
+    EXPECT_EQ(StatusLine(), controller.firmware) << "variant 0 sends the text as words";
+}
+
+TEST_F(StartUp, TheBuiltInSimulatorOfEitherBoardVariantPacesItsRepliesAndRunsTheCommands) {
+    for (int variant : {100, 0}) {
+        sim::PtyHost simulator;
+        sim::HostOptions options;
+        options.variant = variant;
+        ASSERT_TRUE(simulator.Start(options));
+        PortTableAdd(1, simulator.SlavePath());
+        const std::size_t sent = Trace("TX").size(), read = Trace("RX").size();
+        const double start = Timer();
+        InitRS232(1);
+        EXPECT_GE(Timer() - start, 252 * 10.0 / 19200) << "the set-up's bytes at 19200 baud";
+        EXPECT_EQ(vars.pcbtype, variant);
+        const std::string request = Trace("TX")[sent], echo = Trace("RX")[read];
+        EXPECT_EQ(echo, variant ? "00 aa 00 05 " + request.substr(12)
+                                : "00 55 00 05 00 aa " + request.substr(18));
+        EXPECT_NE(StatusLine().find("FW 3.14"), std::string::npos) << StatusLine();
+        SetCtrlVal(panel, ui::power, 999);
+        Raise(app::CC_BTNSend, kEventLeftClick);
+        Raise(app::CC_ButtonReset); // RAM from EEPROM again, then fetched
+        Raise(app::CC_BTNData);     // its live request brings the thresholds
+        EXPECT_EQ(Values({ui::power, ui::UPval, ui::LOval}), (std::vector<int>{500, 522, 502}));
+        CloseCom(1);
+    }
 }
 
 TEST_F(StartUp, WithoutAControllerOnlyTheEchoRunsAndTimesOut) {
-    controller.silent[5] = true;
+    controller.silent[kCmdEcho] = true;
     SetCtrlVal(panel, ui::power, 777);
-    const double start = Timer();
     InitRS232(1);
-    EXPECT_GE(Timer() - start, 2.0);
     EXPECT_EQ(Commands(peer.Requests()), (std::vector<int>{5}));
     EXPECT_EQ(StatusTexts().back(), "Timeout < 36 Bytes");
     EXPECT_EQ(Value(ui::power), 777);
-    EXPECT_EQ(vars.params.average, 0);
-    EXPECT_EQ(vars.params.para12, 0);
-}
-
-TEST_F(StartUp, AFirmwareReplyShorterThan64BytesIsAnError) {
-    controller.silent[7] = true;
+    controller.silent = {{kCmdFirmware, true}};
     InitRS232(1);
-    EXPECT_EQ(StatusLine(), "Error reading firmware-info!");
+    EXPECT_EQ(StatusLine(), "Error reading firmware-info!") << "no firmware reply";
 }
 
-TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndLeaveTheProgramUsable) {
+TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndCauseAndLeaveTheProgramUsable) {
     InitRS232(9);
     EXPECT_EQ(StatusLine(), "Invalid port number");
     PortTableAdd(9, "/dev/rmx7-no-such-device");
     InitRS232(9);
     EXPECT_EQ(StatusLine(), "No serial port found");
-    EXPECT_EQ(ToolTip(), GetOpenDiagnosis());
     EXPECT_NE(ToolTip().find("/dev/rmx7-no-such-device is gone"), std::string::npos);
     EXPECT_EQ(Trace("DIAG").back(), ToolTip()) << "the trace gives the cause too";
     InitRS232(1);
@@ -112,56 +106,50 @@ TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndLeaveTheProgramUsable) {
     EXPECT_EQ(ToolTip(), "") << "a good open takes the cause away";
 }
 
-TEST_F(StartUp, TheRingKeepsItsSelectionWhenARescanAddsADevice) {
+TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
+    FakeController other; // before its peer, whose thread calls it
+    ScriptedPeer second;
+    other.firmware = "second board";
+    second.SetResponder(other.Responder());
     PortTableAdd(3, "/dev/rmx7-third");
     app::FillPortRing();
     SetCtrlVal(panel, ui::DropDCom, 3);
-    DeviceInfo plugged;
-    plugged.path = "/dev/ttyUSB7";
-    PortTableUpdate({plugged});
+    PortTableUpdate({DeviceInfo{second.path(), "", "", "", ""}});
     app::RefreshPortRing();
-    EXPECT_EQ(Value(ui::DropDCom), 3);
-    SetCtrlVal(panel, ui::DropDCom, 2);
-    EXPECT_EQ(Value(ui::DropDCom), 2) << "the new device is listed";
-}
-
-TEST_F(StartUp, PortChangeThroughTheRingClosesAndChecksTheNewPortForEachEvent) {
-    ScriptedPeer second;
-    FakeController other;
-    other.firmware = "second board";
-    second.SetResponder(other.Responder());
-    PortTableAdd(2, second.path());
-    app::FillPortRing();
+    EXPECT_EQ(Value(ui::DropDCom), 3) << "a rescan keeps the selection";
     InitRS232(1);
     SetCtrlVal(panel, ui::DropDCom, 2);
-    app::CC_DropDCom(panel, ui::DropDCom, kEventValueChanged, nullptr, 0, 0);
-    app::CC_DropDCom(panel, ui::DropDCom, kEventCommit, nullptr, 0, 0);
-    EXPECT_EQ(vars.com, 2);
+    Raise(app::CC_DropDCom, kEventValueChanged, ui::DropDCom);
+    Raise(app::CC_DropDCom, kEventCommit, ui::DropDCom);
+    EXPECT_EQ(vars.com, 2) << "the device found by the rescan";
+    EXPECT_LT(GetInQLen(1), 0) << "the old port is closed";
     EXPECT_EQ(Commands(second.Requests()), (std::vector<int>{5, 2, 7, 5, 2, 7}));
     EXPECT_EQ(StatusLine(), "second board");
     const std::vector<std::string> texts = StatusTexts();
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Init COM-Port ..."), texts.end());
+    second.Send(MakeFrame(kCmdLive, {77}));
+    EXPECT_TRUE(PumpUntil([] { return vars.rx_flag == 1; }, 2.0)) << "receive callback on COM2";
+    EXPECT_EQ(vars.pp[0], 77);
     CloseCom(2);
 }
 
 TEST_F(StartUp, ClosingThePanelDuringAWaitEndsTheWaitAndTheEventLoop) {
     InitRS232(1);
-    controller.silent[2] = true;
-    QTimer::singleShot(0, [this] { Click(app::CC_BTNGet, panel); });
-    QTimer::singleShot(300, [this] { app::CC_PANEL(panel, kEventClose, nullptr, 0, 0); });
-    QTimer::singleShot(10000, [] { QuitUserInterface(0); });
-    const double start = Timer();
+    controller.silent[kCmdReadRam] = true;
+    QObject scope;
+    QTimer::singleShot(0, &scope, [this] { Raise(app::CC_BTNGet); });
+    QTimer::singleShot(300, &scope, [this] { app::CC_PANEL(panel, kEventClose, nullptr, 0, 0); });
+    EventHook guard(nullptr, 10, [] { QuitUserInterface(0); });
     RunUserInterface();
-    EXPECT_LT(Timer() - start, 5.0);
     EXPECT_EQ(app::vars.stop_flag, 1);
-    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!") << "the wait ran to its end";
     EXPECT_LT(GetInQLen(1), 0) << "the close closed the port";
 }
 
-class ParameterCommands : public StartUp {
+class ParameterCommands : public ControllerTest {
   protected:
     void SetUp() override {
-        StartUp::SetUp();
+        ControllerTest::SetUp();
         InitRS232(1);
     }
     // The last request the program wrote, once the peer has it too.
@@ -169,106 +157,91 @@ class ParameterCommands : public StartUp {
         EXPECT_TRUE(peer.WaitForRequests(Trace("TX").size(), 2.0));
         return peer.Requests().back();
     }
-    void SelectTarget(int (*callback)(int, int, int, void *, int, int), int control, int on) {
+    void Select(Callback callback, int control, int on) {
         SetCtrlVal(panel, control, on);
-        callback(panel, control, kEventValueChanged, nullptr, 0, 0);
+        Raise(callback, kEventValueChanged, control);
     }
 };
 
-TEST_F(ParameterCommands, SendWritesCommand1ToRamAnd3ToEepromFromThePanel) {
+TEST_F(ParameterCommands, SendWritesCommand1ToRamAnd3ToEepromFromThePanelOnTheLeftClick) {
     SetCtrlVal(panel, ui::power, 65535);
     vars.params.para12 = 9;
-    Press(app::CC_BTNSend, panel, kEventLeftClick);
-    EXPECT_EQ(LastRequest()[3], 1);
-    EXPECT_EQ(FrameWord(LastRequest(), 0), 65535);
-    EXPECT_EQ(FrameWord(LastRequest(), 6), 3) << "average goes back as it came";
-    EXPECT_EQ(FrameWord(LastRequest(), 11), 0) << "words 11 to 15 go as 0 after a panel read";
+    Raise(app::CC_BTNSend, kEventLeftClick);
+    const Bytes sent = LastRequest();
+    EXPECT_EQ(sent[3], kCmdWriteRam);
+    EXPECT_EQ(sent, MakeFrame(kCmdWriteRam, {65535, 300, 12, 0, 90, 1, 3, 1, 25, 55, 4}))
+        << "average goes back as it came, words 11 to 15 as 0 after a panel read";
     EXPECT_EQ(StatusLine(), "Transmit Ok!");
-
-    SelectTarget(app::CC_RBTEeprom, ui::RBTEeprom, 1);
-    Press(app::CC_BTNSend, panel, kEventCommit);
-    EXPECT_EQ(peer.Requests().size(), 4u) << "send acts on the left-click only";
-    Press(app::CC_BTNSend, panel, kEventLeftClick);
-    EXPECT_EQ(LastRequest()[3], 3);
+    Select(app::CC_RBTEeprom, ui::RBTEeprom, 1);
+    Raise(app::CC_BTNSend);
+    EXPECT_EQ(peer.Requests().size(), 4u) << "not on the commit";
+    Raise(app::CC_BTNSend, kEventLeftClick);
+    EXPECT_EQ(LastRequest()[3], kCmdWriteEeprom);
 }
 
 TEST_F(ParameterCommands, GetCarriesTheVariablesAndOverwritesUnsentPanelValues) {
     SetCtrlVal(panel, ui::reference, 999);
     controller.ram[1]  = 333;
     controller.ram[11] = 7;
-    Click(app::CC_BTNGet, panel);
-    EXPECT_EQ(LastRequest()[3], 2);
-    EXPECT_EQ(FrameWord(LastRequest(), 1), 300) << "the variable, not the typed value";
+    Raise(app::CC_BTNGet);
+    EXPECT_EQ(LastRequest(), MakeFrame(kCmdReadRam, {640, 300, 12, 0, 90, 1, 3, 1, 25, 55, 4}))
+        << "the variables, not the typed value";
     EXPECT_EQ(Value(ui::reference), 333);
     EXPECT_EQ(vars.params.para12, 7);
     EXPECT_EQ(StatusLine(), "Data Transfer Ok!");
-
-    SelectTarget(app::CC_RBTEeprom, ui::RBTEeprom, 1);
+    Select(app::CC_RBTEeprom, ui::RBTEeprom, 1);
     controller.eeprom[0] = 42;
-    Click(app::CC_BTNGet, panel);
-    EXPECT_EQ(LastRequest()[3], 4);
+    Raise(app::CC_BTNGet);
+    EXPECT_EQ(LastRequest()[3], kCmdReadEeprom);
     EXPECT_EQ(Value(ui::power), 42);
-}
-
-TEST_F(ParameterCommands, GetThatTimesOutStillRewritesThePanelFromTheVariables) {
-    controller.silent[2] = true;
+    controller.silent[kCmdReadEeprom] = true;
     SetCtrlVal(panel, ui::hysteresis, 55);
-    Click(app::CC_BTNGet, panel);
+    Raise(app::CC_BTNGet);
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
-    EXPECT_EQ(Value(ui::hysteresis), 12);
+    EXPECT_EQ(Value(ui::hysteresis), 12) << "the panel shows the variables after a time-out";
 }
 
 TEST_F(ParameterCommands, TargetButtonsAreOneChoiceWithRamAsFallback) {
-    SelectTarget(app::CC_RBTFile, ui::RBTFile, 1);
-    EXPECT_EQ(vars.target, DATFILE);
-    EXPECT_EQ(Value(ui::RBTRam), 0);
-    EXPECT_EQ(Value(ui::RBTEeprom), 0);
-
-    SelectTarget(app::CC_RBTFile, ui::RBTFile, 0);
-    EXPECT_EQ(vars.target, RAM);
-    EXPECT_EQ(Value(ui::RBTRam), 1);
-
-    SelectTarget(app::CC_RBTRam, ui::RBTRam, 0);
-    EXPECT_EQ(vars.target, RAM);
-    EXPECT_EQ(Value(ui::RBTRam), 1) << "clicking RAM while on leaves it on";
-
-    SelectTarget(app::CC_RBTEeprom, ui::RBTEeprom, 1);
-    EXPECT_EQ(vars.target, EEPROM);
-    EXPECT_EQ(Value(ui::RBTRam), 0);
+    const struct {
+        Callback callback;
+        int control, on, target;
+        std::vector<int> buttons; // RAM, EEPROM, file
+    } steps[] = {
+        {app::CC_RBTRam, ui::RBTRam, 1, RAM, {1, 0, 0}},
+        {app::CC_RBTFile, ui::RBTFile, 1, DATFILE, {0, 0, 1}},
+        {app::CC_RBTFile, ui::RBTFile, 0, RAM, {1, 0, 0}},
+        {app::CC_RBTRam, ui::RBTRam, 0, RAM, {1, 0, 0}}, // clicking RAM while on leaves it on
+        {app::CC_RBTEeprom, ui::RBTEeprom, 1, EEPROM, {0, 1, 0}},
+        {app::CC_RBTEeprom, ui::RBTEeprom, 0, RAM, {1, 0, 0}},
+    };
+    for (const auto &s : steps) {
+        Select(s.callback, s.control, s.on);
+        EXPECT_EQ(vars.target, s.target) << s.control << " " << s.on;
+        EXPECT_EQ(Values({ui::RBTRam, ui::RBTEeprom, ui::RBTFile}), s.buttons) << s.control;
+    }
 }
 
-TEST_F(ParameterCommands, TeachReportsTheReplyOrItsTimeout) {
-    Press(app::CC_ButtonTeach, panel, kEventLeftClick);
+TEST_F(ParameterCommands, TeachAndResetReportTheReplyOrTheirTimeout) {
+    Raise(app::CC_ButtonTeach, kEventLeftClick);
     EXPECT_EQ(StatusLine(), "Teach new Reference-Value ...");
-    Press(app::CC_ButtonTeach, panel, kEventCommit);
-    EXPECT_EQ(LastRequest()[3], 6);
+    Raise(app::CC_ButtonTeach);
+    EXPECT_EQ(LastRequest()[3], kCmdTeach);
     EXPECT_EQ(StatusLine(), "Teach-procedure activated!");
-
-    controller.silent[6] = true;
-    Press(app::CC_ButtonTeach, panel, kEventCommit);
+    controller.silent[kCmdTeach] = true;
+    Raise(app::CC_ButtonTeach);
     EXPECT_EQ(StatusLine(), "Timeout RS-232!!");
-}
 
-TEST_F(ParameterCommands, ResetFetchesRamEvenWhenTheFetchAnswersLate) {
-    controller.ram[0]   = 123;
-    controller.delay[2] = 1.7;
-    Press(app::CC_ButtonReset, panel, kEventCommit);
+    controller.ram[0]             = 123;
+    controller.delay[kCmdReadRam] = 1.7; // the fetch has a wait of its own
+    Raise(app::CC_ButtonReset);
     const std::vector<int> codes = Commands(peer.Requests());
     EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{10, 2}));
     EXPECT_EQ(Value(ui::power), 123);
     EXPECT_NE(StatusLine(), "Timeout RS-232!!");
-
-    controller.silent[10] = true;
-    Press(app::CC_ButtonReset, panel, kEventCommit);
+    controller.silent[kCmdReset] = true;
+    Raise(app::CC_ButtonReset);
     EXPECT_EQ(StatusLine(), "Timeout RS-232!!");
     EXPECT_EQ(Commands(peer.Requests()).back(), 10) << "no fetch without a reply";
-}
-
-TEST_F(ParameterCommands, ASecondPressDuringAWaitRunsNestedAndTheLastTextStands) {
-    controller.delay[2] = 0.4;
-    QTimer::singleShot(100, [this] { Press(app::CC_ButtonTeach, panel, kEventLeftClick); });
-    Click(app::CC_BTNGet, panel);
-    EXPECT_EQ(StatusLine(), "Data Transfer Ok!");
 }
 
 namespace {
@@ -282,14 +255,9 @@ int AnswerDialog(const char *, int, char *path) {
 }
 
 std::string ReadFile(const std::string &path) {
-    std::ifstream in(path);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path).rdbuf();
     return text.str();
-}
-
-void WriteFile(const std::string &path, const std::string &text) {
-    std::ofstream(path) << text;
 }
 
 } // namespace
@@ -301,7 +269,7 @@ class ParameterFile : public ParameterCommands {
         stubPath   = testing::TempDir() + "rmx7-params-" + std::to_string(getpid()) + ".dat";
         stubResult = kSelectNew;
         SetFileSelectResponder(AnswerDialog);
-        SelectTarget(app::CC_RBTFile, ui::RBTFile, 1);
+        Select(app::CC_RBTFile, ui::RBTFile, 1);
     }
     void TearDown() override {
         SetFileSelectResponder(nullptr);
@@ -310,72 +278,63 @@ class ParameterFile : public ParameterCommands {
     }
 };
 
-TEST_F(ParameterFile, SaveWritesSixteenFieldsAndLoadReproducesTheSet) {
+TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
+    std::ofstream(stubPath) << "old\n";
+    const std::string other = stubPath + ".link"; // the old file under a second name
+    ASSERT_EQ(link(stubPath.c_str(), other.c_str()), 0);
     const std::size_t requests = peer.Requests().size();
     SetCtrlVal(panel, ui::power, 65535);
     vars.params.para13 = 5;
-    Press(app::CC_BTNSend, panel, kEventLeftClick);
+    Raise(app::CC_BTNSend, kEventLeftClick);
     EXPECT_EQ(peer.Requests().size(), requests) << "nothing goes to the controller";
-    const std::string text = ReadFile(stubPath);
-    EXPECT_EQ(text.substr(0, 18), "65535\n  300\n   12\n");
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 16);
-
+    EXPECT_EQ(ReadFile(stubPath), "65535\n  300\n   12\n    0\n   90\n    1\n    3\n    1\n   "
+                                  "25\n   55\n    4\n    0\n    0\n    0\n    0\n    0\n");
+    EXPECT_EQ(ReadFile(other), "old\n") << "written beside and renamed over, not in place";
+    std::remove(other.c_str());
     SetCtrlVal(panel, ui::power, 1);
     vars.params.average = 0;
-    Click(app::CC_BTNGet, panel);
+    Raise(app::CC_BTNGet);
     EXPECT_EQ(Value(ui::power), 65535);
     EXPECT_EQ(vars.params.average, 3);
-    EXPECT_EQ(vars.params.para13, 0);
 }
 
-TEST_F(ParameterFile, AHandWrittenFileSetsAverageWhichTheNextSendTransmits) {
-    WriteFile(stubPath, "1\n2\n3\n4\n5\n6\n4\n8\n9\n10\n11\n12\n13\n14\n15\n65537\n");
-    Click(app::CC_BTNGet, panel);
-    EXPECT_EQ(vars.params.average, 4);
-    EXPECT_EQ(vars.params.para16, 1) << "a value above 65535 keeps its low 16 bits";
-    SelectTarget(app::CC_RBTRam, ui::RBTRam, 1);
-    Press(app::CC_BTNSend, panel, kEventLeftClick);
-    EXPECT_EQ(FrameWord(LastRequest(), 6), 4);
-}
-
-TEST_F(ParameterFile, ABadFileLeavesTheSetAndSaysWhy) {
+TEST_F(ParameterFile, BadFilesLeaveTheSetAndSayWhy) {
+    const std::string notNumber =
+        "Parameter file holds a value that is not a number - nothing loaded!";
     const struct {
-        std::string content;
+        const char *content; // null: no file
         std::string status;
     } cases[] = {
         {"1 2 3\n", "Parameter file holds fewer than 16 values - nothing loaded!"},
-        {"1 2 3 4 5 6 x 8 9 10 11 12 13 14 15 16\n",
-         "Parameter file holds a value that is not a number - nothing loaded!"},
-        {"1 2 3 4 5 6 -7 8 9 10 11 12 13 14 15 16\n",
-         "Parameter file holds a value that is not a number - nothing loaded!"},
+        {"1 2 3 4 5 6 x 8 9 10 11 12 13 14 15 16\n", notNumber},
+        {"1 2 3 4 5 6 -7 8 9 10 11 12 13 14 15 16\n", notNumber},
+        {nullptr, "Parameter file not readable - nothing loaded!"},
     };
     for (const auto &c : cases) {
-        WriteFile(stubPath, c.content);
-        Click(app::CC_BTNGet, panel);
+        std::remove(stubPath.c_str());
+        if (c.content)
+            std::ofstream(stubPath) << c.content;
+        Raise(app::CC_BTNGet);
         EXPECT_EQ(StatusLine(), c.status);
         EXPECT_EQ(vars.params.power, 640);
         EXPECT_EQ(Value(ui::power), 640);
     }
-    std::remove(stubPath.c_str());
-    Click(app::CC_BTNGet, panel);
-    EXPECT_EQ(StatusLine(), "Parameter file not readable - nothing loaded!");
+    std::ofstream(stubPath) << "1\n2\n3\n4\n5\n6\n4\n8\n9\n10\n11\n12\n13\n14\n15\n65537\n";
+    Raise(app::CC_BTNGet);
+    EXPECT_EQ(vars.params.average, 4) << "a word without a control is loaded too";
+    EXPECT_EQ(vars.params.para16, 1) << "a value above 65535 keeps its low 16 bits";
 }
 
-TEST_F(ParameterFile, AFailedSaveKeepsTheOldFileAndSaysSo) {
-    WriteFile(stubPath, "old\n");
+TEST_F(ParameterFile, AnUnwritableOrCancelledSaveWritesNothing) {
     const std::string kept = stubPath;
     stubPath               = testing::TempDir() + "rmx7-no-such-folder/params.dat";
-    Press(app::CC_BTNSend, panel, kEventLeftClick);
+    Raise(app::CC_BTNSend, kEventLeftClick);
     EXPECT_EQ(StatusLine(), "Parameter file could not be written - old file kept!");
-    EXPECT_EQ(ReadFile(kept), "old\n");
-    stubPath = kept;
-}
-
-TEST_F(ParameterFile, ACancelledDialogChangesNothing) {
+    stubPath   = kept;
     stubResult = kSelectCancel;
     SetCtrlVal(panel, ui::power, 5);
-    Click(app::CC_BTNGet, panel);
+    Raise(app::CC_BTNGet);
     EXPECT_EQ(Value(ui::power), 640) << "the panel is rewritten from the variables";
-    Press(app::CC_BTNSend, panel, kEventLeftClick);
+    Raise(app::CC_BTNSend, kEventLeftClick);
     EXPECT_EQ(ReadFile(stubPath), "");
 }

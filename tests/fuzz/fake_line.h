@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace fake_line {
 
@@ -14,7 +13,5 @@ namespace fake_line {
 void Load(const std::uint8_t *schedule, std::size_t size);
 // Every chunk has arrived and the input queue is empty.
 bool Drained();
-// The latest text written to the status line.
-const std::string &LastStatus();
 
 } // namespace fake_line

@@ -10,12 +10,6 @@ namespace {
 constexpr std::size_t kReply100 = 72;
 constexpr std::size_t kReply0   = 64;
 
-std::vector<unsigned char> Reply(const std::uint8_t *data, std::size_t size, std::size_t length) {
-    std::vector<unsigned char> reply(length, 0);
-    std::copy_n(data, std::min(size, length), reply.begin());
-    return reply;
-}
-
 // The text is the reply's characters in order, stopping at the first zero, the reply's end
 // or the buffer's last place.
 template <typename CharAt>
@@ -37,9 +31,10 @@ void Check(const std::vector<char> &text, int size, int characters, CharAt charA
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size == 0)
         return 0;
-    const int textSize  = static_cast<signed char>(data[0]);
-    const auto reply100 = Reply(data + 1, size - 1, kReply100);
-    const auto reply0   = Reply(data + 1, size - 1, kReply0);
+    const int textSize = static_cast<signed char>(data[0]);
+    std::vector<unsigned char> reply100(data + 1, data + size), reply0;
+    reply100.resize(kReply100, 0);
+    reply0.assign(reply100.begin(), reply100.begin() + kReply0);
     // Exactly the given size, so that a write past it is seen.
     std::vector<char> text(static_cast<std::size_t>(std::max(textSize, 0)), 'x');
 

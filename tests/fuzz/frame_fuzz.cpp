@@ -11,22 +11,19 @@ namespace {
 
 constexpr double kRequestSpacing = 0.04; // seconds between requests on the model's clock
 
-std::uint16_t WordAt(const std::uint8_t *bytes, int offset) {
-    return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
-}
-
+// The program decodes a slice as the simulator does and encodes it back as the simulator
+// builds it.
 void CheckProgramDecoder(const std::uint8_t *frame) {
     using com232::vars;
+    const sim::Bytes slice(frame, frame + com232::kFrameLength);
     std::memcpy(vars.szReadBuf, frame, com232::kFrameLength);
     com232::GetRxBuf(com232::PNUM);
-    if (vars.order != WordAt(frame, 2))
+    const sim::Words words = sim::FrameWords(slice);
+    if (vars.order != sim::FrameCommand(slice) || !std::equal(words.begin(), words.end(), vars.pp))
         __builtin_trap();
-    for (int i = 0; i < com232::PNUM; ++i)
-        if (vars.pp[i] != WordAt(frame, 4 + 2 * i))
-            __builtin_trap();
     com232::FillTxBuf(vars.order, vars.pp);
-    if (std::memcmp(vars.szWriteBuf + 2, frame + 2, com232::kFrameLength - 2) != 0 ||
-        WordAt(vars.szWriteBuf, 0) != vars.sync)
+    if (sim::Bytes(vars.szWriteBuf, vars.szWriteBuf + com232::kFrameLength) !=
+        sim::MakeFrame(sim::FrameCommand(slice), words))
         __builtin_trap();
 }
 

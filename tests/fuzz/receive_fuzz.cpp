@@ -20,20 +20,6 @@ void CheckTexts() {
         __builtin_trap();
 }
 
-void Capture() {
-    com232::DetachReceiveCallback();
-    for (int block = 0; block < 4; ++block)
-        com232::ReadData64(block * com232::kBlockWords, 0, com232::kCmdDataBlock);
-    com232::AttachReceiveCallback();
-}
-
-void LiveRound() {
-    com232::vars.rx_flag = 0;
-    com232::FillTxBuf(com232::kCmdLive, com232::vars.pp);
-    com232::WriteFrame();
-    com232::WaitRxFull();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -42,10 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fake_line::Load(data, size);
     com232::InitRS232(com232::vars.com);
     CheckTexts();
-    Capture();
+    com232::DetachReceiveCallback(); // a RAW capture
+    for (int block = 0; block < 4; ++block)
+        com232::ReadData64(block * com232::kBlockWords, 0, com232::kCmdDataBlock);
+    com232::AttachReceiveCallback();
     CheckTexts();
     for (int round = 0; round < kMaxLiveRounds && !fake_line::Drained(); ++round) {
-        LiveRound();
+        com232::vars.rx_flag = 0; // a live request
+        com232::FillTxBuf(com232::kCmdLive, com232::vars.pp);
+        com232::WriteFrame();
+        com232::WaitRxFull();
         CheckTexts();
     }
     return 0;

@@ -2,55 +2,40 @@
 
 Bytes FakeController::Reply(int command, const Bytes &request) {
     switch (command) {
-    case 1:
-        ram.assign(16, 0);
-        for (int i = 0; i < 16; ++i)
-            ram[i] = FrameWord(request, i);
+    case sim::kWriteRam:
+        ram = sim::FrameWords(request);
         return {};
-    case 2:
-        return MakeFrame(2, ram);
-    case 4:
-        return MakeFrame(4, eeprom);
-    case 5: {
-        Bytes echo(request);
-        if (variant == 100) {
-            echo[1] = 0xAA;
-        } else {
-            echo[4] = 0x00;
-            echo[5] = 0xAA;
-        }
-        return echo;
+    case sim::kEchoCheck: {
+        sim::ModelOptions board;
+        board.variant = variant;
+        return sim::ControllerModel(board).Reply(request, 0);
     }
-    case 6:
-    case 10:
-        return MakeFrame(command, ram);
-    case 7: {
-        if (variant == 100) {
-            Bytes text(72, 0);
-            std::copy(firmware.begin(), firmware.end(), text.begin());
-            return text;
-        }
-        Bytes words(64, 0);
-        for (std::size_t i = 0; i < firmware.size() && i < 31; ++i)
-            words[2 * i + 1] = static_cast<std::uint8_t>(firmware[i]);
-        return words;
+    case sim::kFirmware: {
+        Bytes text(variant == 100 ? 72 : 64, 0);
+        for (std::size_t i = 0; i < firmware.size() && i < (variant == 100 ? 71u : 31u); ++i)
+            text[variant == 100 ? i : 2 * i + 1] = static_cast<std::uint8_t>(firmware[i]);
+        return text;
     }
-    case 8:
+    case sim::kLiveValues:
         if (liveLimit >= 0 && liveReplies >= liveLimit)
             return {};
         ++liveReplies;
-        return MakeFrame(8, live);
-    case 9: {
-        const int start  = FrameWord(request, 0);
-        const int source = FrameWord(request, 1);
-        Bytes block(128);
+        return sim::MakeFrame(sim::kLiveValues, live);
+    case sim::kDataBlock: { // word i of a block: source * 1000 + start + i
+        const sim::Words asked = sim::FrameWords(request);
+        Bytes block;
         for (int i = 0; i < 64; ++i) {
-            const int value  = source * 1000 + start + i;
-            block[2 * i]     = static_cast<std::uint8_t>(value >> 8);
-            block[2 * i + 1] = static_cast<std::uint8_t>(value);
+            const int value = asked[1] * 1000 + asked[0] + i;
+            block.insert(block.end(), {std::uint8_t(value >> 8), std::uint8_t(value)});
         }
         return block;
     }
+    case sim::kReadEeprom:
+        return sim::MakeFrame(sim::kReadEeprom, eeprom);
+    case sim::kReadRam:
+    case sim::kTeach:
+    case sim::kReset:
+        return sim::MakeFrame(static_cast<std::uint16_t>(command), ram);
     default:
         return {};
     }
@@ -58,7 +43,7 @@ Bytes FakeController::Reply(int command, const Bytes &request) {
 
 ScriptedPeer::Responder FakeController::Responder() {
     return [this](const Bytes &request) {
-        const int command = request[2] << 8 | request[3];
+        const int command = sim::FrameCommand(request);
         PeerReply reply;
         const auto quiet = silent.find(command);
         if (quiet == silent.end() || !quiet->second) {

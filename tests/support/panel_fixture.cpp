@@ -13,6 +13,19 @@
 #include <fstream>
 #include <unistd.h>
 
+EventHook::EventHook(const std::function<void()> &tick, double seconds,
+                     const std::function<void()> &fallback) {
+    if (tick) {
+        QObject::connect(&tick_, &QTimer::timeout, tick);
+        tick_.start(1);
+    }
+    if (fallback) {
+        guard_.setSingleShot(true);
+        QObject::connect(&guard_, &QTimer::timeout, fallback);
+        guard_.start(static_cast<int>(seconds * 1000));
+    }
+}
+
 void PanelTest::SetUp() {
     static const int loaded = app::LoadMainPanel();
     ASSERT_GT(loaded, 0) << "the panel file must stand beside the test";
@@ -45,10 +58,9 @@ std::vector<std::string> PanelTest::Trace(const std::string &kind) const {
     const std::string marker = " " + kind;
     for (std::string line; std::getline(file, line);) {
         const std::size_t at = line.find(marker);
-        if (at == std::string::npos || line.find(' ') != at)
-            continue;
-        const std::size_t text = at + marker.size();
-        texts.push_back(text < line.size() ? line.substr(text + 1) : "");
+        if (at != std::string::npos && line.find(' ') == at)
+            texts.push_back(line.size() > at + marker.size() ? line.substr(at + marker.size() + 1)
+                                                             : "");
     }
     return texts;
 }
@@ -59,10 +71,20 @@ std::string PanelTest::StatusLine() const {
     return text;
 }
 
-int PanelTest::Value(int control) const {
-    int value = 0;
-    GetCtrlVal(panel, control, &value);
+int PanelTest::Attribute(int control, int attribute) const {
+    int value = -1;
+    if (attribute == 0)
+        GetCtrlVal(panel, control, &value);
+    else
+        GetCtrlAttribute(panel, control, attribute, &value);
     return value;
+}
+
+std::vector<int> PanelTest::Attributes(int attribute, std::initializer_list<int> controls) const {
+    std::vector<int> values;
+    for (int control : controls)
+        values.push_back(Attribute(control, attribute));
+    return values;
 }
 
 bool PanelTest::PumpUntil(const std::function<bool()> &done, double timeoutSeconds) {
@@ -75,8 +97,24 @@ bool PanelTest::PumpUntil(const std::function<bool()> &done, double timeoutSecon
     return true;
 }
 
-ScriptedPeer::Responder ReplyByCommand(std::function<Bytes(int command, const Bytes &)> reply) {
-    return [reply](const Bytes &request) {
-        return PeerReply{reply(request[2] << 8 | request[3], request), 0.0};
-    };
+void ControllerTest::SetUp() {
+    PanelTest::SetUp();
+    peer.SetResponder(controller.Responder());
+}
+
+void ControllerTest::Stop() {
+    Raise(app::CC_BTNStop);
+}
+
+void ControllerTest::RunWhile(const std::function<void()> &poll) {
+    EventHook hook(poll, 10, [this] { Stop(); });
+    Raise(app::CC_BTNRun);
+}
+
+void ControllerTest::RunFor(int count) {
+    RunWhile([&] {
+        if (controller.liveReplies >= count && com232::vars.rx_flag == 0 &&
+            com232::vars.graphrefresh == 0)
+            Stop();
+    });
 }

@@ -1,11 +1,13 @@
 #include "scripted_peer.h"
 
+#include <algorithm>
 #include <chrono>
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <utility>
 
 ScriptedPeer::ScriptedPeer() {
     char name[256] = {};
@@ -16,24 +18,14 @@ ScriptedPeer::ScriptedPeer() {
     cfmakeraw(&raw);
     tcsetattr(slave_, TCSANOW, &raw);
     slavePath_ = name;
-    int pipeFds[2];
-    if (pipe(pipeFds) == 0) {
-        wakeRead_  = pipeFds[0];
-        wakeWrite_ = pipeFds[1];
-    }
-    thread_ = std::thread(&ScriptedPeer::Run, this);
+    thread_    = std::thread(&ScriptedPeer::Run, this);
 }
 
 ScriptedPeer::~ScriptedPeer() {
-    if (wakeWrite_ >= 0) {
-        const char stop = 's';
-        (void)!write(wakeWrite_, &stop, 1);
-    }
+    stop_ = true;
     if (thread_.joinable())
         thread_.join();
-    for (int fd : {master_, slave_, wakeRead_, wakeWrite_})
-        if (fd >= 0)
-            close(fd);
+    Close();
 }
 
 void ScriptedPeer::SetResponder(Responder responder, int requestLength) {
@@ -50,12 +42,9 @@ void ScriptedPeer::Send(const Bytes &bytes) {
 
 void ScriptedPeer::Close() {
     std::lock_guard lock(mutex_);
-    if (master_ >= 0)
-        close(master_);
-    master_ = -1;
-    if (slave_ >= 0)
-        close(slave_);
-    slave_ = -1;
+    for (int *fd : {&master_, &slave_})
+        if (*fd >= 0)
+            close(std::exchange(*fd, -1));
 }
 
 std::vector<Bytes> ScriptedPeer::Requests() const {
@@ -71,41 +60,31 @@ bool ScriptedPeer::WaitForRequests(std::size_t count, double timeoutSeconds) con
 
 void ScriptedPeer::Run() {
     Bytes pending;
-    for (;;) {
+    while (!stop_) {
         int master;
         {
             std::lock_guard lock(mutex_);
             master = master_;
         }
-        pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {master, POLLIN, 0}};
-        if (poll(fds, master >= 0 ? 2 : 1, 50) < 0)
-            continue;
-        if (fds[0].revents & POLLIN)
-            return;
-        if (master < 0 || !(fds[1].revents & POLLIN))
+        pollfd fd = {master, POLLIN, 0};
+        if (poll(&fd, 1, 20) <= 0 || !(fd.revents & POLLIN))
             continue;
         std::uint8_t chunk[512];
-        ssize_t n = read(master, chunk, sizeof chunk);
+        const ssize_t n = read(master, chunk, sizeof chunk);
         if (n <= 0)
             continue;
         pending.insert(pending.end(), chunk, chunk + n);
-
         for (;;) {
-            Responder responder;
-            Bytes request;
-            {
-                std::lock_guard lock(mutex_);
-                if (static_cast<int>(pending.size()) < requestLength_)
-                    break;
-                request.assign(pending.begin(), pending.begin() + requestLength_);
-                pending.erase(pending.begin(), pending.begin() + requestLength_);
-                requests_.push_back(request);
-                responder = responder_;
-            }
+            std::unique_lock lock(mutex_);
+            if (static_cast<int>(pending.size()) < requestLength_)
+                break;
+            const Bytes request(pending.begin(), pending.begin() + requestLength_);
+            pending.erase(pending.begin(), pending.begin() + requestLength_);
+            requests_.push_back(request);
+            const Responder responder = responder_;
+            lock.unlock();
             changed_.notify_all();
-            if (!responder)
-                continue;
-            PeerReply reply = responder(request);
+            const PeerReply reply = responder ? responder(request) : PeerReply{};
             if (reply.delay > 0)
                 std::this_thread::sleep_for(std::chrono::duration<double>(reply.delay));
             if (!reply.bytes.empty())
@@ -115,17 +94,11 @@ void ScriptedPeer::Run() {
 }
 
 Bytes MakeFrame(int command, const std::vector<std::uint16_t> &words) {
-    Bytes frame(36, 0);
-    frame[1] = 0x55;
-    frame[2] = static_cast<std::uint8_t>(command >> 8);
-    frame[3] = static_cast<std::uint8_t>(command);
-    for (std::size_t i = 0; i < words.size() && i < 16; ++i) {
-        frame[4 + 2 * i] = static_cast<std::uint8_t>(words[i] >> 8);
-        frame[5 + 2 * i] = static_cast<std::uint8_t>(words[i]);
-    }
-    return frame;
+    sim::Words first{};
+    std::copy_n(words.begin(), std::min(words.size(), first.size()), first.begin());
+    return sim::MakeFrame(static_cast<std::uint16_t>(command), first);
 }
 
 std::uint16_t FrameWord(const Bytes &frame, int index) {
-    return static_cast<std::uint16_t>(frame[4 + 2 * index] << 8 | frame[5 + 2 * index]);
+    return sim::FrameWords(frame)[static_cast<std::size_t>(index)];
 }

@@ -1,18 +1,18 @@
-// A scripted controller peer on a pseudo-terminal: the program opens the slave path
-// as its serial port, the peer answers each request with exactly the bytes a test
-// needs, from a thread of its own.
+// A scripted controller peer on a pseudo-terminal: the program opens path() as its serial
+// port; a thread of the peer's own answers each request with exactly the bytes a test needs.
+// Frames are the simulator's.
 #pragma once
+
+#include "model.h"
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = sim::Bytes;
 
 struct PeerReply {
     Bytes bytes;        // written in one go; empty: no reply
@@ -21,7 +21,6 @@ struct PeerReply {
 
 class ScriptedPeer {
   public:
-    // Answers each complete request of requestLength bytes with responder's reply.
     using Responder = std::function<PeerReply(const Bytes &request)>;
 
     ScriptedPeer();
@@ -30,28 +29,21 @@ class ScriptedPeer {
     ScriptedPeer &operator=(const ScriptedPeer &) = delete;
 
     const std::string &path() const { return slavePath_; }
-
+    // Answers each complete request of requestLength bytes with responder's reply.
     void SetResponder(Responder responder, int requestLength = 36);
-    // Writes bytes to the program now, outside any request.
-    void Send(const Bytes &bytes);
-    // Closes the master side: the device vanishes.
-    void Close();
-
-    // Requests received so far, each requestLength bytes.
+    void Send(const Bytes &bytes); // to the program now, outside any request
+    void Close();                  // the device vanishes
     std::vector<Bytes> Requests() const;
-    // Waits until at least count requests have come; false after timeoutSeconds.
+    // False when fewer than count requests came within timeoutSeconds.
     bool WaitForRequests(std::size_t count, double timeoutSeconds) const;
 
   private:
     void Run();
 
-    int master_    = -1;
-    int slave_     = -1; // held open so the master never sees a hang-up between opens
-    int wakeRead_  = -1;
-    int wakeWrite_ = -1;
+    int master_ = -1, slave_ = -1; // the slave is held so the master never sees a hang-up
     std::string slavePath_;
+    std::atomic<bool> stop_{false};
     std::thread thread_;
-
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     Responder responder_;
@@ -59,6 +51,6 @@ class ScriptedPeer {
     std::vector<Bytes> requests_;
 };
 
-// Frame helpers for the tests: a 36-byte frame of the controller's layout.
+// A frame of the controller's layout with the first words given, the rest zero.
 Bytes MakeFrame(int command, const std::vector<std::uint16_t> &words);
 std::uint16_t FrameWord(const Bytes &frame, int index);
