@@ -68,7 +68,7 @@ TEST_F(StartUp, TheBuiltInSimulatorOfEitherBoardVariantPacesItsRepliesAndRunsThe
         InitRS232(1);
         EXPECT_GE(Timer() - start, 252 * 10.0 / 19200) << "the set-up's bytes at 19200 baud";
         EXPECT_EQ(vars.pcbtype, variant);
-        const std::string request = Trace("TX")[sent], echo = Trace("RX")[read];
+        const std::string request = Trace("TX").at(sent), echo = Trace("RX").at(read);
         EXPECT_EQ(echo, variant ? "00 aa 00 05 " + request.substr(12)
                                 : "00 55 00 05 00 aa " + request.substr(18));
         EXPECT_NE(StatusLine().find("FW 3.14"), std::string::npos) << StatusLine();
