@@ -105,7 +105,7 @@ void StripChart::SetPointsPerScreen(int points) {
     for (Trace &trace : traces_)
         trace.Resize(static_cast<std::size_t>(pointsPerScreen_));
     plot_->xAxis->setRange(0, pointsPerScreen_ - 1);
-    ShowTraces();
+    tracesStale_ = true;
     RequestRedraw(Redraw::All);
 }
 
@@ -179,19 +179,19 @@ void StripChart::SetYMax(double max) {
     RequestRedraw(Redraw::All);
 }
 
+// The graphs take the new points at the redraw: during a run that is after the next
+// request went out, so a reply's turnaround does not pay for it.
 void StripChart::Append(const std::vector<double> &values) {
     for (std::size_t k = 0; k < values.size(); ++k)
         traces_[k % traces_.size()].Push(values[k]);
-    ShowTraces();
+    tracesStale_ = true;
+    RequestRedraw(Redraw::Traces);
 }
 
 std::vector<double> StripChart::TraceValues(int trace) const {
-    std::vector<double> values;
-    if (trace < 1 || trace > plot_->graphCount())
-        return values;
-    for (const QCPGraphData &point : *plot_->graph(trace - 1)->data())
-        values.push_back(point.value);
-    return values;
+    if (trace < 1 || trace > NumTraces())
+        return {};
+    return traces_[static_cast<std::size_t>(trace - 1)].Ordered();
 }
 
 void StripChart::RebuildGraphs() {
@@ -201,7 +201,7 @@ void StripChart::RebuildGraphs() {
         StyleGraph(index);
     }
     plot_->legend->setVisible(!names_.isEmpty());
-    ShowTraces();
+    tracesStale_ = true;
     RequestRedraw(Redraw::All);
 }
 
@@ -227,7 +227,7 @@ void StripChart::ShowTraces() {
             points.append(QCPGraphData(static_cast<double>(k), values[k]));
         plot_->graph(index)->data()->set(points, true);
     }
-    RequestRedraw(Redraw::Traces);
+    tracesStale_ = false;
 }
 
 void StripChart::RequestRedraw(Redraw what) {
@@ -241,6 +241,8 @@ void StripChart::RequestRedraw(Redraw what) {
 // or were resized.
 void StripChart::RedrawNow() {
     const Redraw what = std::exchange(due_, Redraw::None);
+    if (tracesStale_)
+        ShowTraces();
     if (what == Redraw::Traces)
         traceLayer_->replot();
     else if (what == Redraw::All)

@@ -55,7 +55,7 @@ class StripChart : public QWidget {
 
     // Appends values to traces 1, 2, ... in turn, the first value to trace 1.
     void Append(const std::vector<double> &values);
-    // The points trace (from 1) shows, oldest first.
+    // The points trace (from 1) shows, oldest first, from the next redraw on.
     std::vector<double> TraceValues(int trace) const;
 
   private:
@@ -81,7 +81,8 @@ class StripChart : public QWidget {
     QCustomPlot *plot_;
     QCPTextElement *title_;
     QCPLayer *traceLayer_;
-    Redraw due_ = Redraw::None;
+    Redraw due_       = Redraw::None;
+    bool tracesStale_ = false; // the graphs do not hold the rings' points yet
     std::vector<Trace> traces_;
     std::vector<QColor> colors_;
     QStringList names_;
