@@ -59,20 +59,6 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-double LiveRate(const std::vector<Exchange> &log) {
-    int replies  = 0;
-    double first = -1, last = -1;
-    for (const Exchange &e : log) {
-        if (e.code != kLiveCommand || e.length == 0)
-            continue;
-        ++replies;
-        if (first < 0)
-            first = e.requestFirst;
-        last = e.replyLast;
-    }
-    return last > first ? replies / (last - first) : 0;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -101,7 +87,8 @@ int main(int argc, char **argv) {
     Simulator liveSim         = StartSimulator(simBinary, {}, logPath);
     const bool liveRan        = Run(ctl, liveSim.pty, {"live", "--seconds", seconds}).wallMs >= 0;
     StopProcess(liveSim.pid);
-    const double ratio = liveRan ? LiveRate(ReadLog(logPath)) / kLiveLimitHz : 0;
+    const double ratio =
+        liveRan ? RepliesPerSecond(ReadLog(logPath), kLiveCommand) / kLiveLimitHz : 0;
 
     std::printf("%-26s %12s %16s %8s  %s\n", "figure", "value", "limit", "ratio", "goal");
     std::printf("%-26s %12.3f %16s %8.3f  %s\n", "ctl_info_ms", infoMs, "350 ms", infoMs / 350,

@@ -528,18 +528,7 @@ int main(int argc, char **argv) {
     ConnectTo(unpaced.pty);
     LiveRun(5.0);
     StopProcess(unpaced.pid);
-    std::vector<Exchange> fast = ReadLog(unpacedLog);
-    int fastReplies            = 0;
-    double fastFirst = -1, fastLast = -1;
-    for (const Exchange &e : fast) {
-        if (e.code != com232::kCmdLive || e.length == 0)
-            continue;
-        ++fastReplies;
-        if (fastFirst < 0)
-            fastFirst = e.requestFirst;
-        fastLast = e.replyLast;
-    }
-    const double unpacedRate = fastLast > fastFirst ? fastReplies / (fastLast - fastFirst) : 0;
+    const double unpacedRate = RepliesPerSecond(ReadLog(unpacedLog), com232::kCmdLive);
 
     const DisplayFigures display = MeasureOnDisplay(simBinary, scopeBinary, dir, seconds);
 

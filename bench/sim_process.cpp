@@ -54,3 +54,17 @@ std::vector<Exchange> ReadLog(const std::string &path) {
         log.push_back(e);
     return log;
 }
+
+double RepliesPerSecond(const std::vector<Exchange> &log, int code) {
+    int replies  = 0;
+    double first = -1, last = -1;
+    for (const Exchange &e : log) {
+        if (e.code != code || e.length == 0)
+            continue;
+        ++replies;
+        if (first < 0)
+            first = e.requestFirst;
+        last = e.replyLast;
+    }
+    return last > first ? replies / (last - first) : 0;
+}

@@ -25,3 +25,6 @@ Simulator StartSimulator(const std::string &binary, const std::vector<std::strin
 // SIGTERM and wait: the simulator writes its log as it ends.
 void StopProcess(pid_t pid);
 std::vector<Exchange> ReadLog(const std::string &path);
+// Replies to requests of that command per second, from the first such request to the
+// last such reply; 0 when there were none.
+double RepliesPerSecond(const std::vector<Exchange> &log, int code);

@@ -127,17 +127,9 @@ double LiveRateWithViewer(const std::string &simBinary, const std::string &log, 
     pan.stop();
     CloseCom(1);
     StopProcess(sim.pid);
-    int replies  = 0;
-    double first = -1, last = -1;
-    for (const Exchange &e : ReadLog(log)) {
-        if (e.code != com232::kCmdLive || e.length == 0)
-            continue;
-        ++replies;
-        first = first < 0 ? e.requestFirst : first;
-        last  = e.replyLast;
-    }
+    const double rate = RepliesPerSecond(ReadLog(log), com232::kCmdLive);
     std::remove(log.c_str());
-    return last > first ? replies / (last - first) : 0;
+    return rate;
 }
 
 } // namespace
