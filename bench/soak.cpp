@@ -6,9 +6,9 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
-#include "platform/events.h"
-#include "platform/panel.h"
-#include "platform/ports.h"
+#include "platform/panel/events.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/ports.h"
 #include "sim_process.h"
 #include "ui.h"
 

@@ -5,9 +5,9 @@
 #include "com232.h"
 #include "exports.h"
 #include "gui.h"
-#include "platform/events.h"
-#include "platform/panel.h"
-#include "platform/serial.h"
+#include "platform/panel/events.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/serial.h"
 #include "record.h"
 #include "ui.h"
 

@@ -3,9 +3,9 @@
 
 #include "com232.h"
 #include "gui.h"
-#include "platform/events.h"
-#include "platform/panel.h"
-#include "platform/serial.h"
+#include "platform/panel/events.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/serial.h"
 #include "ui.h"
 
 namespace app {

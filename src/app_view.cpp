@@ -3,9 +3,9 @@
 #include "app.h"
 
 #include "gui.h"
-#include "platform/dialogs.h"
-#include "platform/panel.h"
-#include "platform/viewer.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/panel.h"
+#include "platform/viewer/viewer.h"
 #include "recording_file.h"
 
 #include <cstdio>

@@ -3,9 +3,9 @@
 
 #include "com232.h"
 #include "gui.h"
-#include "platform/dialogs.h"
-#include "platform/panel.h"
-#include "platform/textfile.h"
+#include "platform/files/textfile.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/panel.h"
 #include "record.h"
 #include "ui.h"
 

@@ -3,11 +3,11 @@
 #include "gui.h"
 
 #include "com232.h"
-#include "platform/arrayfile.h"
-#include "platform/dialogs.h"
-#include "platform/panel.h"
-#include "platform/serial.h"
-#include "platform/textfile.h"
+#include "platform/files/arrayfile.h"
+#include "platform/files/textfile.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/serial.h"
 #include "ui.h"
 
 #include <algorithm>

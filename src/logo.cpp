@@ -3,7 +3,7 @@
 
 #include "app.h"
 #include "gui.h"
-#include "platform/panel.h"
+#include "platform/panel/panel.h"
 #include "ui.h"
 
 #include <cstdio>

@@ -4,9 +4,9 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
-#include "platform/panel.h"
-#include "platform/ports.h"
-#include "platform/textfile.h"
+#include "platform/files/textfile.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/ports.h"
 #include "recording_file.h"
 #include "ui.h"
 

@@ -5,9 +5,9 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
-#include "platform/dialogs.h"
-#include "platform/events.h"
-#include "platform/panel.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/events.h"
+#include "platform/panel/panel.h"
 #include "record.h"
 #include "ui.h"
 

@@ -4,11 +4,11 @@
 
 #include "app.h"
 #include "com232.h"
-#include "platform/dialogs.h"
-#include "platform/events.h"
-#include "platform/panel.h"
-#include "platform/ports.h"
-#include "platform/serial.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/events.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/ports.h"
+#include "platform/serial/serial.h"
 #include "pty_host.h"
 #include "ui.h"
 

@@ -6,9 +6,9 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
-#include "platform/panel.h"
-#include "platform/ports.h"
-#include "platform/serial.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/ports.h"
+#include "platform/serial/serial.h"
 #include "ui.h"
 
 #include <filesystem>

@@ -4,8 +4,8 @@
 
 #include "com232.h"
 #include "gui.h"
-#include "platform/panel.h"
-#include "platform/serial.h"
+#include "platform/panel/panel.h"
+#include "platform/serial/serial.h"
 #include "ui.h"
 
 #include <cstring>

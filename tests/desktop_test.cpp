@@ -7,8 +7,9 @@
 #include "com232.h"
 #include "exports.h"
 #include "gui.h"
-#include "platform/dialogs.h"
-#include "platform/panel.h"
+#include "platform/files/project_dir.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/panel.h"
 #include "record.h"
 #include "ui.h"
 

@@ -1,9 +1,9 @@
 // The panel services on the main panel file: loading, the events the widgets raise, values
 // and rings, strip charts, and the file dialog.
-#include "platform/dialogs.h"
-#include "platform/events.h"
-#include "platform/panel.h"
-#include "platform/panel_internal.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/events.h"
+#include "platform/panel/panel.h"
+#include "platform/panel/panel_internal.h"
 #include "platform/widgets/strip_chart.h"
 #include "ui.h"
 

@@ -2,9 +2,9 @@
 // the port table's numbering as devices come and go, and the trace's line format.
 #include "support/scripted_peer.h"
 
-#include "platform/events.h"
-#include "platform/ports.h"
-#include "platform/serial.h"
+#include "platform/panel/events.h"
+#include "platform/serial/ports.h"
+#include "platform/serial/serial.h"
 #include "platform/trace.h"
 
 #include <gtest/gtest.h>

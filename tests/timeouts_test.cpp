@@ -6,7 +6,7 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
-#include "platform/panel.h"
+#include "platform/panel/panel.h"
 
 #include <algorithm>
 #include <fstream>

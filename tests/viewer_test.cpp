@@ -2,9 +2,9 @@
 // recordings, and the View recording button.
 #include "app.h"
 #include "gui.h"
-#include "platform/dialogs.h"
-#include "platform/panel.h"
-#include "platform/viewer.h"
+#include "platform/panel/dialogs.h"
+#include "platform/panel/panel.h"
+#include "platform/viewer/viewer.h"
 #include "record.h"
 #include "recording_file.h"
 #include "support/panel_fixture.h"

@@ -2,8 +2,8 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
-#include "platform/panel.h"
-#include "platform/panel_internal.h"
+#include "platform/panel/panel.h"
+#include "platform/panel/panel_internal.h"
 #include "ui.h"
 
 #include <QAccessible>

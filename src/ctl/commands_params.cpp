@@ -4,7 +4,7 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
-#include "platform/arrayfile.h"
+#include "platform/files/arrayfile.h"
 #include "ui.h"
 
 namespace ctl {

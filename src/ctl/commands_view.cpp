@@ -5,9 +5,9 @@
 #include "com232.h"
 #include "exports.h"
 #include "gui.h"
-#include "platform/events.h"
-#include "platform/ports.h"
-#include "platform/textfile.h"
+#include "platform/files/textfile.h"
+#include "platform/panel/events.h"
+#include "platform/serial/ports.h"
 #include "record.h"
 #include "ui.h"
 

@@ -4,7 +4,7 @@
 
 #include "app.h"
 #include "com232.h"
-#include "platform/ports.h"
+#include "platform/serial/ports.h"
 
 #include <csignal>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "options.h"
-#include "platform/panel.h"
+#include "platform/panel/panel.h"
 
 #include <cstddef>
 #include <string>

@@ -1,7 +1,7 @@
 // The parameter file reader on any text. The first byte is the count asked for, the rest
 // the file's text. A read succeeds whole or writes nothing, and what it read formats back
 // to a text that reads the same.
-#include "platform/arrayfile.h"
+#include "platform/files/arrayfile.h"
 
 #include <algorithm>
 #include <vector>

@@ -5,7 +5,7 @@
 
 #include "fake_controller.h"
 
-#include "platform/panel.h"
+#include "platform/panel/panel.h"
 
 #include <QTimer>
 

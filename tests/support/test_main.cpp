@@ -2,7 +2,7 @@
 // program's modules talk to the panel and the port through it.
 #include <gtest/gtest.h>
 
-#include "platform/panel.h"
+#include "platform/panel/panel.h"
 
 int main(int argc, char **argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,6 +1,7 @@
 // The COM-port ring kept up to date: devices plugged in or pulled while the program runs
 // show in the ring without moving the numbers of the others.
-#include "panel_internal.h"
+#include "panel/events_internal.h"
+#include "panel/panel_internal.h"
 #include "ports.h"
 #include "widgets/ring.h"
 

@@ -7,12 +7,13 @@
 // signals, either in event processing or inside one of the waits below.
 #pragma once
 
+#include "line_results.h"
+
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 
 class SerialLine {
   public:
@@ -50,16 +51,4 @@ struct LineSettings {
     int parity    = 0;
     int dataBits  = 0;
     int stopBits  = 0;
-};
-
-// A refused open: the code for the caller, the errno behind it, and for the lines that
-// know better than errno, the cause in plain words.
-struct OpenFailure {
-    OpenFailure() = default;
-    OpenFailure(int failureCode, int failureErrno, std::string text = {})
-        : code(failureCode), errorNumber(failureErrno), diagnosis(std::move(text)) {}
-
-    int code        = 0;
-    int errorNumber = 0;
-    std::string diagnosis;
 };

@@ -1,6 +1,7 @@
 // Clock, pause and event processing over Qt's event dispatcher.
 #include "events.h"
 
+#include "events_internal.h"
 #include "panel_internal.h"
 
 #include <QAbstractEventDispatcher>

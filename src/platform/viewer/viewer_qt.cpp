@@ -2,7 +2,8 @@
 // together; a readout line above the plot gives every series at the pointer.
 #include "viewer.h"
 
-#include "panel_internal.h"
+#include "panel/events_internal.h"
+#include "panel/panel_internal.h"
 
 #include <qcustomplot.h>
 

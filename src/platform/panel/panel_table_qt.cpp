@@ -1,5 +1,6 @@
 // The table of loaded panels, their display and discard, text messages made at run time,
 // and the program's event loop (RunUserInterface).
+#include "events_internal.h"
 #include "panel_internal.h"
 
 #include <QAbstractEventDispatcher>

@@ -1,4 +1,4 @@
-// The file-selection dialog over QFileDialog, and the project folder. The dialog
+// The file-selection dialog over QFileDialog. The dialog
 // is Qt's own rather than the desktop's, so it behaves the same on every desktop and
 // under a virtual display.
 #include "dialogs.h"
@@ -10,9 +10,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QStandardPaths>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -95,28 +92,4 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 
 void SetFileSelectResponder(FileSelectResponder responder) {
     fileSelectResponder = responder;
-}
-
-int ChooseProjectDir(const char *programDir, int programWritable, char *directory) {
-    if (!directory || !programDir)
-        return kErrNoEngine;
-    if (programWritable) {
-        CopyPath(QFile::decodeName(programDir), directory);
-        return 0;
-    }
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    CopyPath(QDir(documents).filePath(QStringLiteral("RMX7")), directory);
-    return 0;
-}
-
-int DirectoryWritable(const char *directory) {
-    return directory && access(directory, W_OK | X_OK) == 0 ? 1 : 0;
-}
-
-int GetProjectDir(char *directory) {
-    if (!QCoreApplication::instance() || !directory)
-        return kErrNoEngine;
-    const QByteArray programDir = QFile::encodeName(QCoreApplication::applicationDirPath());
-    return ChooseProjectDir(programDir.constData(), DirectoryWritable(programDir.constData()),
-                            directory);
 }

@@ -5,7 +5,6 @@
 #include "remote_port.h"
 
 #include "port_diagnosis.h"
-#include "serial.h"
 
 #include <QDeadlineTimer>
 #include <QHostInfo>

@@ -1,9 +1,10 @@
-// Serial-port services: one line per open COM number, a local device over Qt SerialPort or
-// a remote line (remote_port.h), the receive callback delivered through queued events, and
+// Serial-port services: one line per open COM number, a local device (local_line.h) or a
+// remote line (remote_port.h), the receive callback delivered through queued events, and
 // ports whose line vanished closed at the next safe point.
 #include "serial.h"
 
-#include "panel_internal.h"
+#include "local_line.h"
+#include "panel/events_internal.h"
 #include "port_diagnosis.h"
 #include "ports.h"
 #include "remote_port.h"
@@ -12,13 +13,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QSerialPort>
 
-#include <fcntl.h>
 #include <sched.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -42,63 +38,6 @@ constexpr double kDefaultTimeoutSeconds = 5.0;
 // on a remainder of less than a millisecond.
 constexpr int kShortestWaitMs        = 1;
 constexpr int kMillisecondsPerSecond = 1000;
-
-// Holds an exclusive flock on the device for as long as the port is open: Qt's lock
-// file only keeps out programs that look for it, and TIOCEXCL does not stop root.
-class DeviceLock {
-  public:
-    DeviceLock() = default;
-    explicit DeviceLock(int fd) : fd_(fd) {}
-    ~DeviceLock() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    DeviceLock(DeviceLock &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    DeviceLock &operator=(DeviceLock &&other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-// --- Local lines ---
-
-// A pty whose master closed reports ReadError (EIO); an unplugged adapter ResourceError.
-bool MeansDeviceLoss(QSerialPort::SerialPortError error) {
-    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-           error == QSerialPort::WriteError;
-}
-
-class LocalLine final : public SerialLine {
-  public:
-    DeviceLock lock; // declared before serial: released only after the device is closed
-    QSerialPort serial;
-
-    void Watch(std::function<void()> arrived, std::function<void()> lost) override {
-        QObject::connect(&serial, &QSerialPort::readyRead, &serial, std::move(arrived));
-        QObject::connect(&serial, &QSerialPort::errorOccurred, &serial,
-                         [lost = std::move(lost)](QSerialPort::SerialPortError error) {
-                             if (MeansDeviceLoss(error))
-                                 lost();
-                         });
-    }
-    qint64 BytesAvailable() const override { return serial.bytesAvailable(); }
-    qint64 Read(char *data, qint64 maxSize) override { return serial.read(data, maxSize); }
-    qint64 Write(const char *data, qint64 size) override { return serial.write(data, size); }
-    qint64 BytesToWrite() const override { return serial.bytesToWrite(); }
-    bool Flush() override { return serial.flush(); }
-    bool WaitForBytesWritten(int ms) override { return serial.waitForBytesWritten(ms); }
-    bool WaitForReadyRead(int ms) override { return serial.waitForReadyRead(ms); }
-    bool WaitFailed() const override { return serial.error() != QSerialPort::TimeoutError; }
-    bool ClearInput() override { return serial.clear(QSerialPort::Input); }
-    bool ClearOutput() override { return serial.clear(QSerialPort::Output); }
-    bool SetHardwareHandshake(bool on) override {
-        return serial.setFlowControl(on ? QSerialPort::HardwareControl
-                                        : QSerialPort::NoFlowControl);
-    }
-};
 
 struct ReceiveCallback {
     ComCallbackPtr function = nullptr;
@@ -125,7 +64,7 @@ struct SerialState {
     std::string openDiagnosis; // of the last open, empty when it succeeded
 };
 
-SerialState state;
+SerialState opened;
 
 void PostToProgramThread(std::function<void()> task) {
     if (QCoreApplication *application = QCoreApplication::instance())
@@ -136,11 +75,11 @@ void PostToProgramThread(std::function<void()> task) {
 // than in its error signal, because that signal comes from inside the line's own code;
 // the services below are never called from there.
 Port *UsablePort(int number) {
-    auto it = state.ports.find(number);
-    if (it == state.ports.end())
+    auto it = opened.ports.find(number);
+    if (it == opened.ports.end())
         return nullptr;
     if (it->second->vanished) {
-        state.ports.erase(it);
+        opened.ports.erase(it);
         return nullptr;
     }
     return it->second.get();
@@ -206,98 +145,12 @@ void ConnectSignals(Port &port) {
 }
 
 void CloseAllPorts() {
-    state.ports.clear();
+    opened.ports.clear();
 }
 
 // --- Opening ---
 
 const OpenFailure kOpened{};
-
-// Checks the device file itself so the result does not depend on Qt's error guesses.
-OpenFailure CheckDeviceFile(const std::string &device) {
-    struct stat info {};
-    if (stat(device.c_str(), &info) != 0) {
-        const int error = errno;
-        return {error == ENOENT || error == ENOTDIR ? kComErrNoPortFound : kComErrCannotOpen,
-                error};
-    }
-    if (!S_ISCHR(info.st_mode))
-        return {kComErrInvalidParameter, ENOTTY};
-    if (access(device.c_str(), R_OK | W_OK) != 0)
-        return {kComErrCannotOpen, errno};
-    return kOpened;
-}
-
-// Opens the device on a descriptor of its own and locks it there before Qt opens it, so
-// a device in use elsewhere is refused before its line settings are touched.
-OpenFailure LockDevice(const std::string &device, DeviceLock &lock) {
-    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return {kComErrCannotOpen, errno};
-    DeviceLock candidate(fd);
-    // Before the lock: a device that many programs share, like /dev/null, must be refused
-    // for what it is, not for being locked by one of them.
-    if (!isatty(fd))
-        return {kComErrInvalidParameter, ENOTTY};
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return {kComErrCannotOpen, EBUSY};
-    lock = std::move(candidate);
-    return kOpened;
-}
-
-// The device file passed every check of our own by now, so a permission error here is
-// Qt's lock file or TIOCEXCL held by another program.
-OpenFailure QtOpenFailure(QSerialPort::SerialPortError error) {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return {kComErrNoPortFound, ENOENT};
-    case QSerialPort::PermissionError:
-        return {kComErrCannotOpen, EBUSY};
-    case QSerialPort::UnsupportedOperationError:
-        return {kComErrInvalidParameter, EINVAL};
-    default:
-        return {kComErrCannotOpen, EIO};
-    }
-}
-
-std::optional<QSerialPort::Parity> ParityOf(int parity) {
-    switch (parity) {
-    case 0:
-        return QSerialPort::NoParity;
-    case 1:
-        return QSerialPort::OddParity;
-    case 2:
-        return QSerialPort::EvenParity;
-    default:
-        return std::nullopt;
-    }
-}
-
-std::optional<QSerialPort::DataBits> DataBitsOf(int dataBits) {
-    if (dataBits < QSerialPort::Data5 || dataBits > QSerialPort::Data8)
-        return std::nullopt;
-    return static_cast<QSerialPort::DataBits>(dataBits);
-}
-
-std::optional<QSerialPort::StopBits> StopBitsOf(int stopBits) {
-    if (stopBits == 1)
-        return QSerialPort::OneStop;
-    if (stopBits == 2)
-        return QSerialPort::TwoStop;
-    return std::nullopt;
-}
-
-bool ApplyLineSettings(QSerialPort &serial, const LineSettings &settings) {
-    const auto parityValue   = ParityOf(settings.parity);
-    const auto dataBitsValue = DataBitsOf(settings.dataBits);
-    const auto stopBitsValue = StopBitsOf(settings.stopBits);
-    if (!parityValue || !dataBitsValue || !stopBitsValue || settings.baudRate <= 0 ||
-        settings.baudRate > std::numeric_limits<qint32>::max())
-        return false;
-    return serial.setBaudRate(static_cast<qint32>(settings.baudRate)) &&
-           serial.setDataBits(*dataBitsValue) && serial.setParity(*parityValue) &&
-           serial.setStopBits(*stopBitsValue) && serial.setFlowControl(QSerialPort::NoFlowControl);
-}
 
 // --- Reading and writing ---
 
@@ -323,22 +176,6 @@ int ReadBuffered(SerialLine &serial, unsigned char *buffer, int count) {
     return n > 0 ? static_cast<int>(n) : 0;
 }
 
-OpenFailure OpenLocalLine(const std::string &device, const LineSettings &settings,
-                          std::unique_ptr<SerialLine> &line) {
-    if (const OpenFailure failure = CheckDeviceFile(device); failure.code)
-        return failure;
-    auto local = std::make_unique<LocalLine>();
-    if (const OpenFailure failure = LockDevice(device, local->lock); failure.code)
-        return failure;
-    local->serial.setPortName(QString::fromStdString(device));
-    if (!local->serial.open(QIODevice::ReadWrite))
-        return QtOpenFailure(local->serial.error());
-    if (!ApplyLineSettings(local->serial, settings))
-        return {kComErrInvalidParameter, EINVAL};
-    line = std::move(local);
-    return kOpened;
-}
-
 OpenFailure OpenDevice(int portNo, const std::string &device, const LineSettings &settings) {
     std::unique_ptr<SerialLine> line;
     const OpenFailure failure = IsRemoteAddress(device) ? OpenRemoteLine(device, settings, line)
@@ -346,11 +183,11 @@ OpenFailure OpenDevice(int portNo, const std::string &device, const LineSettings
     if (failure.code)
         return failure;
     auto port    = std::make_unique<Port>();
-    port->id     = state.nextId++;
+    port->id     = opened.nextId++;
     port->number = portNo;
     port->serial = std::move(line);
     ConnectSignals(*port);
-    state.ports[portNo] = std::move(port);
+    opened.ports[portNo] = std::move(port);
     // Ports still open when the engine stops must close while Qt can still tear them down.
     qRemovePostRoutine(CloseAllPorts);
     qAddPostRoutine(CloseAllPorts);
@@ -364,29 +201,29 @@ int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity,
                   // The kernel's queues serve; Linux has no size to set for them.
                   [[maybe_unused]] int inputQueueSize, [[maybe_unused]] int outputQueueSize) {
     CloseCom(portNo);
-    state.openDiagnosis.clear();
+    opened.openDiagnosis.clear();
     const std::string device =
         deviceName && *deviceName ? std::string(deviceName) : PortDevice(portNo);
     const OpenFailure failure =
         device.empty() ? OpenFailure{kComErrInvalidPort, 0}
                        : OpenDevice(portNo, device, {baudRate, parity, dataBits, stopBits});
     if (failure.code) {
-        state.openDiagnosis = failure.diagnosis.empty()
+        opened.openDiagnosis = failure.diagnosis.empty()
                                   ? DiagnoseOpenFailure(failure.errorNumber, device)
                                   : failure.diagnosis;
-        TraceDiagnosis(state.openDiagnosis.c_str());
+        TraceDiagnosis(opened.openDiagnosis.c_str());
     }
     return failure.code;
 }
 
 const char *GetOpenDiagnosis() {
-    return state.openDiagnosis.c_str();
+    return opened.openDiagnosis.c_str();
 }
 
 int CloseCom(int portNo) {
     if (!UsablePort(portNo))
         return kComErrPortNotOpen;
-    state.ports.erase(portNo);
+    opened.ports.erase(portNo);
     return 0;
 }
 

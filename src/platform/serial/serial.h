@@ -9,15 +9,7 @@
 // Results: a count or 0 on success, one of the kComErr codes on failure.
 #pragma once
 
-// Open results and errors.
-constexpr int kComErrUnknownSystem    = -1;
-constexpr int kComErrInvalidPort      = -2; // no device for that COM number
-constexpr int kComErrPortNotOpen      = -3;
-constexpr int kComErrIO               = -4;
-constexpr int kComErrNoPortFound      = -6;  // the device file does not exist
-constexpr int kComErrCannotOpen       = -7;  // permission, busy or locked by another program
-constexpr int kComErrInvalidParameter = -13; // the device refuses the settings
-constexpr int kComErrTimeout          = -99;
+#include "line_results.h"
 
 // Event bits of the receive callback. Only kComEventReceive is ever raised; the other
 // two are accepted in a mask so that callers can pass the mask they always pass.
