@@ -75,7 +75,7 @@ double PeakRssMb() {
 }
 
 int Commit(int (*callback)(int, int, int, void *, int, int)) {
-    return callback(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+    return callback(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
 }
 
 // A live run of the given length; Stop ends it as the operator would.
@@ -91,7 +91,7 @@ void ConnectTo(const std::string &pty) {
 }
 
 double CaptureMs(int source) {
-    SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, source);
+    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, source);
     std::vector<double> times;
     for (int i = 0; i < kCaptures; ++i) {
         const double start = Timer();
@@ -185,11 +185,10 @@ LiveSeries FloorSeries(const std::string &simBinary, const std::string &dir, dou
         cfsetspeed(&raw, B19200);
         tcsetattr(fd, TCSANOW, &raw);
         app::InitVars();
-        com232::CopyVarsToPP();
-        com232::FillTxBuf(com232::kCmdLive, com232::vars.pp);
-        const unsigned char *request = com232::vars.szWriteBuf;
-        const double end             = Timer() + seconds;
-        int received                 = 0;
+        unsigned char request[com232::kFrameLength];
+        com232::EncodeFrame(com232::kCmdLive, com232::CopyVarsToPP().data(), request);
+        const double end = Timer() + seconds;
+        int received     = 0;
         (void)!write(fd, request, com232::kFrameLength);
         while (Timer() < end) {
             pollfd line{fd, POLLIN, 0};
@@ -326,11 +325,11 @@ int DisplayRunChild(int argc, char **argv, const std::string &pty, double second
         return 1;
     PortTableAdd(1, pty);
     app::FillPortRing();
-    WatchPortRing(gui::vars.pHandle, ui::DropDCom, app::RefreshPortRing);
+    WatchPortRing(gui::Panel(), ui::DropDCom, app::RefreshPortRing);
     app::InitVars();
     com232::InitRS232(1);
-    SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, gui::kSourceNorm);
-    DisplayPanel(gui::vars.pHandle);
+    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
+    DisplayPanel(gui::Panel());
     double cpuFraction = -1, wakeups = -1;
     // The window is mapped and painted once before the run starts.
     QTimer::singleShot(static_cast<int>(kSettleSeconds * 1000), [&] {
@@ -345,7 +344,7 @@ int DisplayRunChild(int argc, char **argv, const std::string &pty, double second
     });
     RunUserInterface();
     std::printf("%f %f\n", cpuFraction, wakeups);
-    DiscardPanel(gui::vars.pHandle);
+    DiscardPanel(gui::Panel());
     StopEngine();
     return 0;
 }
@@ -451,7 +450,7 @@ std::vector<Figure> Ser2netFigures(const std::string &simBinary, const std::stri
     const std::string address = "rfc2217://127.0.0.1:" + std::to_string(port);
     const double startupMs    = StartupMs(scopeBinary, address, dir + "ser2net-trace.txt");
     ConnectTo(address);
-    SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, gui::kSourceNorm);
+    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
     LiveRun(seconds);
     CloseCom(1);
     StopProcess(ser2net);
@@ -496,7 +495,7 @@ int main(int argc, char **argv) {
     PortTableAdd(1, pacedSim.pty);
     app::InitVars();
     com232::InitRS232(1);
-    SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, gui::kSourceNorm);
+    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
     const double cpuBefore    = CpuSeconds();
     const long switchesBefore = VoluntarySwitches(getpid(), getpid());
     const double runStart     = Timer();
@@ -514,11 +513,11 @@ int main(int argc, char **argv) {
     const std::string recordedLog = dir + "recorded-exchanges.txt";
     Simulator recorded            = StartSimulator(simBinary, {}, recordedLog);
     ConnectTo(recorded.pty);
-    std::snprintf(gui::vars.proj_dir, sizeof gui::vars.proj_dir, "%s", dir.c_str());
-    SetCtrlVal(gui::vars.pHandle, ui::CHKRecord, 1);
+    gui::SetProjectDir(dir);
+    SetCtrlVal(gui::Panel(), ui::CHKRecord, 1);
     LiveRun(seconds);
-    SetCtrlVal(gui::vars.pHandle, ui::CHKRecord, 0);
-    std::remove(record::vars.path.c_str());
+    SetCtrlVal(gui::Panel(), ui::CHKRecord, 0);
+    std::remove(record::RecordingPath().c_str());
     StopProcess(recorded.pid);
     const double recordedRate = FirstLiveSeries(ReadLog(recordedLog)).rate;
 
@@ -572,7 +571,7 @@ int main(int argc, char **argv) {
              << (i + 1 < figures.size() ? ",\n" : "\n");
     json << "}\n";
 
-    DiscardPanel(gui::vars.pHandle);
+    DiscardPanel(gui::Panel());
     StopEngine();
     return 0;
 }

@@ -65,7 +65,7 @@ double Deadline(const Shared &shared) {
 }
 
 int Commit(int (*callback)(int, int, int, void *, int, int)) {
-    return callback(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+    return callback(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
 }
 
 // --- The program's side, in the child ---
@@ -80,9 +80,16 @@ template <typename Body> void Watched(Shared &shared, double timeout, Body body)
         ++shared.lateReturns;
 }
 
+// Timer() when the run began or last showed a reply; its next request follows at once.
+double lastShown = 0;
+
+void NoteReplyShown(const com232::LiveReply &, double now) {
+    lastShown = now;
+}
+
 // The run loop's deadline moves with each request: it ends 2 s after the latest one.
 void FollowRunWindow(Shared &shared) {
-    const double windowEnd = Now() + (com232::vars.tstart + kRunWindow - Timer());
+    const double windowEnd = Now() + (lastShown + kRunWindow - Timer());
     SetDeadline(shared, windowEnd + kGrace);
 }
 
@@ -99,12 +106,15 @@ bool RunUntil(Shared &shared, double stopAt) {
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&shared] { FollowRunWindow(shared); });
     watch.start(kWatchIntervalMs);
+    lastShown = Timer();
+    app::AddLiveListener(NoteReplyShown);
     Watched(shared, kRunWindow, [] { Commit(app::CC_BTNRun); });
+    app::RemoveLiveListener(NoteReplyShown);
     return !stopped;
 }
 
 void CaptureAndGet(Shared &shared, int source) {
-    SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, source);
+    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, source);
     const int blocks = source == gui::kSourceNorm ? 2 : 4;
     Watched(shared, blocks * com232::kBlockTimeout + com232::kReplyTimeout,
             [] { Commit(app::CC_BTNData); });
@@ -121,7 +131,7 @@ void CaptureAndGet(Shared &shared, int source) {
     PortTableAdd(1, pty);
     app::InitVars();
     Watched(shared, com232::kPortTimeout + com232::kEchoPause + 2 * com232::kReplyTimeout,
-            [] { com232::InitRS232(com232::vars.com); });
+            [] { com232::InitRS232(com232::Port()); });
     double nextCapture = Now() + kCaptureEvery;
     int source         = gui::kSourceRaw;
     while (Now() < end) {
@@ -133,7 +143,7 @@ void CaptureAndGet(Shared &shared, int source) {
             nextCapture = Now() + kCaptureEvery;
         }
     }
-    DiscardPanel(gui::vars.pHandle);
+    DiscardPanel(gui::Panel());
     StopEngine();
     _exit(0);
 }

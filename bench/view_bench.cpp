@@ -120,8 +120,8 @@ double LiveRateWithViewer(const std::string &simBinary, const std::string &log, 
         pan.start(kPanEveryMs);
     }
     QTimer::singleShot(static_cast<int>(kRunSeconds * 1000),
-                       [] { app::CC_BTNStop(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0); });
-    app::CC_BTNRun(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+                       [] { app::CC_BTNStop(gui::Panel(), 0, kEventCommit, nullptr, 0, 0); });
+    app::CC_BTNRun(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
     if (dragging)
         send(QEvent::MouseButtonRelease, start, Qt::LeftButton, Qt::NoButton);
     pan.stop();
@@ -198,7 +198,7 @@ int main(int argc, char **argv) {
              << (i + 1 < std::size(figures) ? ",\n" : "\n");
     }
     json << "}\n";
-    DiscardPanel(gui::vars.pHandle);
+    DiscardPanel(gui::Panel());
     StopEngine();
     return 0;
 }

@@ -6,13 +6,14 @@
 #include "gui.h"
 #include "logo.h"
 #include "platform/files/project_dir.h"
-#include "platform/panel/dialogs.h"
+#include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "platform/text.h"
 #include "platform/trace.h"
 #include "platform/viewer/viewer.h"
+#include "program.h"
 #include "pty_host.h"
 #include "record.h"
 #include "ui.h"
@@ -23,8 +24,6 @@
 #include <memory>
 
 namespace app {
-
-Vars vars;
 
 namespace {
 
@@ -51,24 +50,9 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNViewRecording", CC_BTNViewRecording, nullptr},
 };
 
-constexpr com232::Parameters kDefaultParameters = {
-    .power      = 500,
-    .reference  = 512,
-    .hysteresis = 10,
-    .polarity   = 1,
-    .hold       = 100,
-    .hwmode     = 1,
-    .average    = 0,
-    .evalmode   = 0,
-    .mmtime     = 20,
-    .mmthd      = 50,
-    .sdelay     = 1,
-    .para12     = 0,
-    .para13     = 0,
-    .para14     = 0,
-    .para15     = 0,
-    .para16     = 0,
-};
+void CloseFromSignal() {
+    CC_PANEL(gui::Panel(), kEventClose, nullptr, 0, 0);
+}
 
 // "N=DEVICE" of --port; false when it is not of that shape.
 bool ParsePortMapping(const std::string &text, Options &options) {
@@ -159,16 +143,19 @@ Options ParseCommandLine(int argc, char **argv) {
 
 int LoadMainPanel() {
     RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
-    gui::vars.pHandle = LoadPanel(0, ui::kPanelFile, ui::kPanelResource);
-    if (gui::vars.pHandle > 0)
-        TraceSetStatusControl(gui::vars.pHandle, ui::TXTStatus);
-    return gui::vars.pHandle;
+    const int panel = LoadPanel(0, ui::kPanelFile, ui::kPanelResource);
+    if (panel > 0) {
+        gui::SetPanel(panel);
+        TraceSetStatusControl(panel, ui::TXTStatus);
+        com232::InstallSinks({gui::ShowStatus, gui::ExplainStatus, gui::SetPanelValues});
+    }
+    return panel;
 }
 
 namespace {
 
 void ListPorts(int selected) {
-    const int panel = gui::vars.pHandle;
+    const int panel = gui::Panel();
     ClearListCtrl(panel, ui::DropDCom);
     for (const PortEntry &entry : PortTable())
         InsertListItem(panel, ui::DropDCom, -1, entry.label.c_str(), entry.number);
@@ -183,7 +170,7 @@ void FillPortRing() {
 
 void RefreshPortRing() {
     int selected = kStartPort;
-    GetCtrlVal(gui::vars.pHandle, ui::DropDCom, &selected);
+    GetCtrlVal(gui::Panel(), ui::DropDCom, &selected);
     ListPorts(selected);
 }
 
@@ -198,7 +185,7 @@ int Main(int argc, char **argv) {
         return 0;
     }
     if (options.version) {
-        std::printf("%s %s\n", kProgramName, kProgramVersion);
+        std::printf("%s %s\n", program::kName, program::kVersion);
         return 0;
     }
     if (!options.view.empty())
@@ -229,16 +216,23 @@ int Main(int argc, char **argv) {
         StopEngine();
         return -1;
     }
-    GetProjectDir(gui::vars.proj_dir);
+    const int panel            = gui::Panel();
+    char projectDir[kPathSize] = {};
+    GetProjectDir(projectDir);
+    gui::SetProjectDir(projectDir);
     FillPortRing();
-    WatchPortRing(gui::vars.pHandle, ui::DropDCom, RefreshPortRing);
+    WatchPortRing(panel, ui::DropDCom, RefreshPortRing);
     InitVars();
-    com232::InitRS232(com232::vars.com);
-    DisplayPanel(gui::vars.pHandle);
+    com232::InitRS232(com232::Port());
+    DisplayPanel(panel);
+    // Ended by the system (a logout, a shutdown, kill), the program closes as the window
+    // does: the run stops, its recording is written to the last row, the port is closed.
+    CallOnInterrupt(CloseFromSignal);
     RunUserInterface();
-    CloseCom(com232::vars.com);
+    CallOnInterrupt(nullptr);
+    CloseCom(com232::Port());
     CloseViewers();
-    DiscardPanel(gui::vars.pHandle);
+    DiscardPanel(panel);
     if (simulator)
         simulator->Stop();
     TraceClose();
@@ -249,53 +243,26 @@ int Main(int argc, char **argv) {
 // --- Start values ---
 
 void InitVars() {
-    const int panel = gui::vars.pHandle;
-    char projectDirectory[gui::kPathSize];
-    CopyText(projectDirectory, gui::kPathSize, gui::vars.proj_dir);
-    com232::vars      = com232::Vars{};
-    gui::vars         = gui::Vars{};
-    logo::vars        = logo::Vars{};
-    record::vars      = record::Vars{};
-    exports::vars     = exports::Vars{};
-    vars              = Vars{};
-    gui::vars.pHandle = panel;
-    CopyText(gui::vars.proj_dir, gui::kPathSize, projectDirectory);
-
-    com232::vars.params  = kDefaultParameters;
-    com232::vars.com     = 1;
-    com232::vars.sync    = 0x55;
-    com232::vars.order   = 1;
-    com232::vars.target  = com232::RAM;
-    gui::vars.type       = gui::kSourceNorm;
-    com232::vars.rx_flag = 1;
-    vars.stop_flag       = 1;
-    com232::vars.ttick   = 0;
-
-    CopyText(com232::vars.szStatus, com232::kStatusSize, "InitVars");
-    CopyText(gui::vars.file_name, gui::kPathSize, "RMX7para.cfg");
-    CopyText(vars.szSoftname, kTextSize, kProgramName);
-    CopyText(vars.szSoftversion, kTextSize, kProgramVersion);
-
+    com232::InitVars();
+    gui::InitVars();
+    record::InitVars();
+    exports::InitVars();
+    InitLiveVars();
+    const int panel = gui::Panel();
     exports::DimSaveButtons(false);
-    logo::ShowLogo(logo::kModeFull);
-    gui::ShowStatus(com232::vars.szStatus);
+    logo::ShowLogo(panel, program::kName, program::kVersion);
+    gui::ShowStatus(status::kInitVars);
     gui::GetPanelValues();
     gui::FillarrayRAW(0, 0);
-    gui::FillarrayNORM(com232::vars.params.reference, 0);
-    for (int i = 0; i < com232::kCurveSize; ++i) {
-        gui::vars.xArray[i]     = static_cast<std::uint16_t>(i);
-        com232::vars.yArrayA[i] = 0;
-        com232::vars.yArrayB[i] = 0;
-        gui::vars.yArrayN[i]    = 0;
-    }
+    gui::FillarrayNORM(com232::ParameterSet().reference, 0);
 }
 
 // --- Panel and COM port ---
 
 int CC_PANEL(int, int event, void *, int, int) {
     if (event == kEventClose) {
-        vars.stop_flag = 1;
-        CloseCom(com232::vars.com);
+        EndRunAtNextCheck();
+        CloseCom(com232::Port());
         QuitUserInterface(0);
     }
     return 0;
@@ -303,10 +270,12 @@ int CC_PANEL(int, int event, void *, int, int) {
 
 int CC_DropDCom(int panel, int control, int event, void *, int, int) {
     if (event == kEventCommit || event == kEventValueChanged) {
-        CloseCom(com232::vars.com);
-        GetCtrlVal(panel, control, &com232::vars.com);
-        gui::ShowStatus("Init COM-Port ...");
-        com232::InitRS232(com232::vars.com);
+        CloseCom(com232::Port());
+        int port = com232::Port();
+        GetCtrlVal(panel, control, &port);
+        com232::SelectPort(port);
+        gui::ShowStatus(status::kInitComPort);
+        com232::InitRS232(port);
     }
     return 0;
 }

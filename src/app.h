@@ -1,25 +1,15 @@
 // The program's main module: entry, start values and every panel callback.
 #pragma once
 
+#include "com232.h"
+#include "status.h"
+
 #include <map>
 #include <string>
 
-struct CallbackEntry;
-
 namespace app {
 
-constexpr int kTextSize = 64;
-
-constexpr const char *kProgramName    = "K-VEX-RMX7-PIRA-Scope";
-constexpr const char *kProgramVersion = "V2.0";
-
-struct Vars {
-    int stop_flag                 = 1; // 0 while the live loop runs
-    char szSoftname[kTextSize]    = {};
-    char szSoftversion[kTextSize] = {};
-};
-
-extern Vars vars;
+using status::Outcome;
 
 // --- Entry ---
 struct Options {
@@ -51,14 +41,42 @@ int ViewOnly(const std::string &path, int argc, char **argv);
 std::string ViewRecordingFile(const std::string &path, void (*closed)() = nullptr);
 
 // --- Start-up (also used by the tests) ---
-// Registers the callbacks and loads the main panel into gui::vars.pHandle; the handle,
-// negative when the panel file cannot be loaded.
+// Registers the callbacks, loads the main panel and makes it the panel of every module;
+// the handle, negative when the panel file cannot be loaded.
 int LoadMainPanel();
 // Lists the port table in the COM-port ring, COM1 selected.
 void FillPortRing();
 // Lists it again after a rescan, keeping the selected item.
 void RefreshPortRing();
+// Start values of every module, the logo band, the panel's parameter values, the
+// histories.
 void InitVars();
+
+// --- What the buttons do ---
+// Each returns how it ended beside the text it showed; the callbacks below call them on
+// their events, and the command-line tool calls them as the operator's clicks would.
+Outcome SendParameters(); // Send: the panel's set to the target
+Outcome GetParameters();  // Get: the set from the target onto the panel
+Outcome TeachReference();
+Outcome ResetController();
+// Run: live requests until Stop, the panel's close or the time-out; Ok when stopped.
+Outcome RunLive();
+void StopRun();
+bool RunGoing();
+// Data: the curve of the graph source, drawn with its threshold and reference lines.
+Outcome CaptureCurve();
+
+// The run loop ends at its next check; nothing else of Stop is done (the panel's close).
+void EndRunAtNextCheck();
+// The live view's start values: no run going, the NORM chart fed, no capture levels yet.
+void InitLiveVars();
+
+// --- Consumers of the live replies of a run ---
+// Each is called with every reply the run shows, after the panel and the recording took it
+// and before the next request is built; Stop pressed there sends nothing more.
+using LiveListener = void (*)(const com232::LiveReply &reply, double now);
+void AddLiveListener(LiveListener listener);
+void RemoveLiveListener(LiveListener listener);
 
 // --- Panel callbacks ---
 int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2);

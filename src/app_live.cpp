@@ -1,5 +1,5 @@
-// Live view callbacks: the run loop, Stop, the timer tick, the graph-source switch, the
-// data curve capture, and the recording and saving of what they show.
+// Live view: the run loop, Stop, the timer tick, the graph-source switch, the data curve
+// capture, and the recording and saving of what they show.
 #include "app.h"
 
 #include "com232.h"
@@ -11,21 +11,44 @@
 #include "record.h"
 #include "ui.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace app {
 
 namespace {
 
 using namespace com232;
+using status::Result;
 
-constexpr double kRunTimeout       = 2.0;
-constexpr std::uint16_t kTickLimit = 60000;
+constexpr double kRunTimeout = 2.0;
+constexpr int kNormBlocks    = 2;
+constexpr int kRawBlocks     = 4;
+
+struct LiveVars {
+    bool stop_flag = true;             // no run loop runs, or it ends at its next check
+    int type       = gui::kSourceNorm; // the chart the run loop feeds
+    // The controller's switching levels of the last capture whose live request was answered.
+    std::uint16_t upTHR = 0, loTHR = 0;
+};
+
+LiveVars live;
+std::vector<LiveListener> listeners; // kept by InitVars: they belong to who added them
+
+bool RunStopped() {
+    return live.stop_flag;
+}
+
+// One request outstanding: the reply is looked at first, then the clock; Stop is seen
+// after the events in which it was pressed.
+constexpr WaitRule kRunWait{.seconds = kRunTimeout, .stopped = RunStopped};
 
 void SetVisible(int control, int visible) {
-    SetCtrlAttribute(gui::vars.pHandle, control, kAttrVisible, visible);
+    SetCtrlAttribute(gui::Panel(), control, kAttrVisible, visible);
 }
 
 void SetDimmed(int control, int dimmed) {
-    SetCtrlAttribute(gui::vars.pHandle, control, kAttrDimmed, dimmed);
+    SetCtrlAttribute(gui::Panel(), control, kAttrDimmed, dimmed);
 }
 
 // Shows the strip chart the graph-source switch names and feeds it from now on.
@@ -33,108 +56,177 @@ void ShowChosenChart() {
     if (gui::GraphSource() == gui::kSourceRaw) {
         SetVisible(ui::ChartRAW, 1);
         SetVisible(ui::ChartNORM, 0);
-        gui::vars.type = gui::kSourceRaw;
+        live.type = gui::kSourceRaw;
     } else {
         SetVisible(ui::ChartRAW, 0);
         SetVisible(ui::ChartNORM, 1);
-        gui::vars.type = gui::kSourceNorm;
+        live.type = gui::kSourceNorm;
     }
 }
 
-void BuildLiveRequest() {
-    CopyVarsToPP();
-    FillTxBuf(kCmdLive, com232::vars.pp);
+// A reply on the chart that is fed, in the recording and to every listener.
+void ShowLiveReply(const LiveReply &reply) {
+    if (live.type == gui::kSourceRaw)
+        gui::PlotRAWValues(reply);
+    else
+        gui::PlotNORMValues(reply);
+    const double now = Timer();
+    record::AppendReply(reply, now);
+    for (const LiveListener listener : std::vector(listeners))
+        listener(reply, now);
 }
 
-void PlotReply() {
-    if (gui::vars.type == gui::kSourceRaw)
-        gui::PlotRAWValues();
-    else
-        gui::PlotNORMValues(gui::vars.arrayNORM);
+// The modal dialogs of the save and view buttons would stall the line during a run.
+void DimForRun(bool running) {
+    exports::DimSaveButtons(running);
+    SetDimmed(ui::BTNViewRecording, running);
 }
 
 } // namespace
 
-int CC_BTNRun(int, int, int event, void *, int, int) {
-    if (event != kEventCommit)
-        return 0;
+void InitLiveVars() {
+    live = LiveVars{};
+}
+
+void EndRunAtNextCheck() {
+    live.stop_flag = true;
+}
+
+bool RunGoing() {
+    return !live.stop_flag;
+}
+
+void AddLiveListener(LiveListener listener) {
+    listeners.push_back(listener);
+}
+
+void RemoveLiveListener(LiveListener listener) {
+    listeners.erase(std::remove(listeners.begin(), listeners.end(), listener), listeners.end());
+}
+
+Outcome RunLive() {
     SetVisible(ui::GraphDATA, 0);
     SetDimmed(ui::Ctrl22, 1);
     SetDimmed(ui::Ctrl6, 1);
-    exports::DimSaveButtons(true);
-    // Its file dialog is modal too: the line would stall behind it.
-    SetDimmed(ui::BTNViewRecording, 1);
+    DimForRun(true);
     ShowChosenChart();
 
-    CopyVarsToPP();
-    FlushBoth(com232::vars.com);
-    com232::vars.rx_flag = 0;
-    com232::vars.order   = kCmdLive;
-    FillTxBuf(kCmdLive, com232::vars.pp);
-    if (WriteFrame())
-        gui::ShowStatus("Line Ok!");
-    com232::vars.tstart = Timer();
-    record::RunStarted(com232::vars.tstart);
-    vars.stop_flag            = 0;
-    com232::vars.graphrefresh = 0;
-    gui::FillarrayNORM(com232::vars.params.reference, 0);
+    FlushBoth();
+    if (SendRequest(kCmdLive))
+        gui::ShowStatus(status::kLineOk);
+    // The window restarts with every request: it measures the silence since the latest.
+    double requested = Timer();
+    record::RunStarted(requested);
+    live.stop_flag = false;
+    ForgetReply();
+    gui::FillarrayNORM(ParameterSet().reference, 0);
 
+    Outcome outcome;
     for (;;) {
-        // Plot before the next request is built: building it overwrites pp.
-        if (com232::vars.graphrefresh == 1) {
-            PlotReply();
-            record::AppendReply(Timer());
-            com232::vars.graphrefresh = 0;
-        }
-        if (com232::vars.rx_flag == 1) {
-            FlushBoth(com232::vars.com);
-            BuildLiveRequest();
-            com232::vars.rx_flag = 0;
-            com232::vars.tstart  = Timer();
-            WriteFrame();
-            // The disk waits until the request is out: the reply takes 37 ms to come.
-            record::WriteDueRows(Timer());
-        }
-        // The window restarts with every request: it measures the silence since the latest.
-        com232::vars.tdiff = Timer() - com232::vars.tstart;
-        if (com232::vars.tdiff > kRunTimeout) {
-            gui::ShowStatus("Timeout RS232-Line!");
-            vars.stop_flag = 1;
+        const WaitOutcome wait = WaitForReply(kRunWait, requested);
+        if (wait.end == WaitEnd::Stopped)
+            break;
+        if (wait.end == WaitEnd::TimedOut) {
+            gui::ShowStatus(status::kNoReply);
+            outcome        = {Result::NoReply, status::kNoReply};
+            live.stop_flag = true;
             break;
         }
-        ProcessSystemEvents();
-        if (vars.stop_flag != 0)
-            break;
+        // Shown before the next request is built: building it overwrites the frame words.
+        if (auto reply = TakeLiveReply())
+            ShowLiveReply(*reply);
+        // A listener that pressed Stop took the reply away: nothing more goes out.
+        if (!ReplyWaiting())
+            continue;
+        FlushBoth();
+        requested = Timer();
+        SendRequest(kCmdLive);
+        // The disk waits until the request is out: the reply takes 37 ms to come.
+        record::WriteDueRows(Timer());
     }
 
-    com232::vars.rx_flag = 0;
-    FlushBoth(com232::vars.com);
-    com232::vars.graphrefresh = 0;
+    ForgetReply();
+    FlushBoth();
     SetDimmed(ui::Ctrl22, 0);
     record::StopRecording();
-    exports::DimSaveButtons(false);
-    SetDimmed(ui::BTNViewRecording, 0);
+    DimForRun(false);
+    return outcome;
+}
+
+void StopRun() {
+    ForgetReply();
+    FlushBoth();
+    live.stop_flag = true;
+    SetDimmed(ui::Ctrl22, 0);
+    SetDimmed(ui::Ctrl6, 0);
+    SetCtrlAttribute(gui::Panel(), ui::Timer50ms, kAttrEnabled, 0);
+    gui::FillarrayRAW(0, 0);
+    gui::FillarrayNORM(ParameterSet().reference, 0);
+}
+
+Outcome CaptureCurve() {
+    SetVisible(ui::ChartRAW, 0);
+    SetVisible(ui::ChartNORM, 0);
+    SetVisible(ui::GraphDATA, 1);
+
+    // The blocks are longer than a frame: the block read takes them from the queue itself.
+    DetachReceiveCallback();
+    FlushBoth();
+    const int source = gui::GraphSource();
+    const int blocks = source == gui::kSourceNorm ? kNormBlocks : kRawBlocks;
+    Outcome outcome;
+    for (int block = 0; block < blocks; ++block)
+        outcome = status::FirstFailure(
+            outcome, ReadData64(block * kBlockWords, source, kCmdDataBlock).outcome);
+    AttachReceiveCallback();
+    FlushBoth();
+
+    // One live request brings the reference and the switching levels the curve is drawn
+    // against.
+    SendFrameWords(kCmdLive);
+    if (!WaitRxFull().replied())
+        outcome = status::FirstFailure(outcome, {Result::NoReply, status::kNoFetchReply});
+    // A reply that came in the pass that timed out still counts. Whatever the frame words
+    // hold is taken in: the reply, or without one the words last sent; the levels of the
+    // last answered capture then stay.
+    const bool replied    = ReplyWaiting();
+    const LiveReply reply = DecodeLiveReply(FrameWords());
+    gui::PlotRAWValues(reply);
+    if (replied) {
+        live.upTHR = reply.UPval;
+        live.loTHR = reply.LOval;
+    }
+
+    gui::DataCurve curve;
+    curve.source = source;
+    std::copy_n(Curves().a.begin(), gui::kCurvePoints, curve.a.begin());
+    std::copy_n(Curves().b.begin(), gui::kCurvePoints, curve.b.begin());
+    curve.upper.fill(live.upTHR);
+    curve.lower.fill(live.loTHR);
+    curve.reference.fill(gui::ReferenceShown());
+    gui::PlotDATACurve(curve);
+    exports::NoteCapture(curve);
+    SetDimmed(ui::Ctrl6, 0);
+    FlushOutQ(Port());
+    FlushInQ(Port());
+    return outcome;
+}
+
+int CC_BTNRun(int, int, int event, void *, int, int) {
+    if (event == kEventCommit)
+        RunLive();
     return 0;
 }
 
 int CC_BTNStop(int, int, int event, void *, int, int) {
-    if (event != kEventCommit)
-        return 0;
-    com232::vars.rx_flag = 0;
-    FlushBoth(com232::vars.com);
-    vars.stop_flag            = 1;
-    com232::vars.graphrefresh = 0;
-    SetDimmed(ui::Ctrl22, 0);
-    SetDimmed(ui::Ctrl6, 0);
-    SetCtrlAttribute(gui::vars.pHandle, ui::Timer50ms, kAttrEnabled, 0);
-    gui::FillarrayRAW(0, 0);
-    gui::FillarrayNORM(com232::vars.params.reference, 0);
+    if (event == kEventCommit)
+        StopRun();
     return 0;
 }
 
-int CC_Timer50ms(int, int, int event, void *, int, int) {
-    if (event == kEventTimerTick && com232::vars.ttick < kTickLimit)
-        ++com232::vars.ttick;
+// The panel's timer ticks every 50 ms until Stop switches it off; nothing of the program
+// depends on its ticks.
+int CC_Timer50ms(int, int, int, void *, int, int) {
     return 0;
 }
 
@@ -145,58 +237,15 @@ int CC_RNGGraphSource(int, int, int event, void *, int, int) {
 }
 
 int CC_BTNData(int, int, int event, void *, int, int) {
-    if (event != kEventCommit)
-        return 0;
-    SetVisible(ui::ChartRAW, 0);
-    SetVisible(ui::ChartNORM, 0);
-    SetVisible(ui::GraphDATA, 1);
-
-    // The blocks are longer than a frame: the block read takes them from the queue itself.
-    DetachReceiveCallback();
-    FlushBoth(com232::vars.com);
-    const int source = gui::GraphSource();
-    const int blocks = source == gui::kSourceNorm ? 2 : 4;
-    for (int block = 0; block < blocks; ++block) {
-        com232::vars.order = kCmdDataBlock;
-        ReadData64(block * kBlockWords, source, kCmdDataBlock);
-    }
-    AttachReceiveCallback();
-    FlushBoth(com232::vars.com);
-
-    // One live request brings the reference and the threshold levels the curve is drawn
-    // against.
-    com232::vars.rx_flag = 0;
-    com232::vars.order   = kCmdLive;
-    FillTxBuf(kCmdLive, com232::vars.pp);
-    WriteFrame();
-    WaitRxFull();
-    const bool replied = com232::vars.rx_flag == 1;
-    gui::PlotRAWValues();
-    // The curve is drawn against the controller's own switching levels. Without a reply
-    // pp holds no live values, so the levels of the last answered capture stay.
-    if (replied) {
-        gui::vars.upTHR = gui::vars.UPval;
-        gui::vars.loTHR = gui::vars.LOval;
-    }
-
-    for (int i = 0; i < gui::kCurvePoints; ++i) {
-        gui::vars.upArray[i]  = static_cast<std::uint16_t>(gui::vars.upTHR);
-        gui::vars.loArray[i]  = static_cast<std::uint16_t>(gui::vars.loTHR);
-        gui::vars.refArray[i] = gui::vars.valREF;
-    }
-    gui::PlotDATACurve(com232::vars.yArrayA, com232::vars.yArrayB, gui::vars.upArray,
-                       gui::vars.loArray, gui::vars.refArray);
-    exports::NoteCapture(source);
-    SetDimmed(ui::Ctrl6, 0);
-    FlushOutQ(com232::vars.com);
-    FlushInQ(com232::vars.com);
+    if (event == kEventCommit)
+        CaptureCurve();
     return 0;
 }
 
 // --- Recording and export ---
 
 int CC_CHKRecord(int panel, int control, int event, void *, int, int) {
-    if (event != kEventCommit || vars.stop_flag != 0)
+    if (event != kEventCommit || !RunGoing())
         return 0;
     int on = 0;
     GetCtrlVal(panel, control, &on);

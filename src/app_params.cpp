@@ -1,11 +1,11 @@
-// Parameter transfer callbacks: send, get, teach, reset and the transfer target.
+// Parameter transfer: send, get, teach, reset and the transfer target.
 #include "app.h"
 
 #include "com232.h"
 #include "gui.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
-#include "platform/serial/serial.h"
+#include "status.h"
 #include "ui.h"
 
 namespace app {
@@ -13,19 +13,24 @@ namespace app {
 namespace {
 
 using namespace com232;
+using status::Result;
 
-constexpr double kGetTimeout   = 2.0;
 constexpr double kTeachTimeout = 1.5;
 constexpr double kResetTimeout = 1.5;
 
-// Builds a request from the panel's current values and writes it.
+// Get's wait: the reply is looked at first in every pass, then the clock.
+constexpr WaitRule kGetWait{.seconds = kReplyTimeout};
+// Teach and reset read the clock before they sleep and judge that reading after it, so a
+// reply in the last sleep does not save them.
+constexpr WaitRule kCommandWait{
+    .seconds = kTeachTimeout, .expiresAtBoundary = true, .judgeAfterSleep = true};
+static_assert(kTeachTimeout == kResetTimeout);
+
+// Flushes both queues and writes a request carrying the panel's current values.
 bool SendPanelSet(int code) {
-    com232::vars.order = code;
+    FlushBoth();
     gui::GetPanelValues();
-    CopyVarsToPP();
-    FillTxBuf(code, com232::vars.pp);
-    com232::vars.rx_flag = 0;
-    return WriteFrame();
+    return SendRequest(code);
 }
 
 // The target buttons are one exclusive choice with RAM as the fallback. Switching a
@@ -36,124 +41,104 @@ void SelectTarget(int panel, int control, int target, int firstOther, int second
     GetCtrlVal(panel, control, &on);
     if (on) {
         SetCtrlVal(panel, control, 1);
-        com232::vars.target = target;
+        SetTarget(target);
         SetCtrlVal(panel, firstOther, 0);
         SetCtrlVal(panel, secondOther, 0);
     } else {
-        com232::vars.target = RAM;
+        SetTarget(RAM);
         SetCtrlVal(panel, ui::RBTRam, 1);
     }
 }
 
+Outcome Shown(Result result, const char *text) {
+    gui::ShowStatus(text);
+    return {result, text};
+}
+
 } // namespace
 
-int CC_BTNSend(int, int, int event, void *, int, int) {
-    if (event != kEventLeftClick)
-        return 0;
-    gui::ShowStatus("Transmit...");
-    if (com232::vars.target == DATFILE) {
-        if (gui::SelectParameterFileForSave() > 0)
-            gui::SendParaToFile();
-        return 0;
+Outcome SendParameters() {
+    gui::ShowStatus(status::kTransmit);
+    if (Target() == DATFILE) {
+        if (gui::SelectParameterFileForSave() <= 0)
+            return {Result::Cancelled, {}};
+        return gui::SendParaToFile();
     }
-    com232::vars.sync  = 0x55;
-    com232::vars.order = com232::vars.target == EEPROM ? kCmdWriteEeprom : kCmdWriteRam;
     gui::GetPanelValues();
-    CopyVarsToPP();
-    FillTxBuf(com232::vars.order, com232::vars.pp);
     // No reply is awaited; an answer, if any, is taken in by the receive callback.
-    if (WriteFrame())
-        gui::ShowStatus("Transmit Ok!");
+    if (!SendRequest(Target() == EEPROM ? kCmdWriteEeprom : kCmdWriteRam))
+        return {Result::WriteFailed, "the parameter set could not be written to the port"};
+    return Shown(Result::Ok, status::kTransmitOk);
+}
+
+Outcome GetParameters() {
+    Outcome outcome;
+    if (Target() == DATFILE) {
+        outcome = gui::ReadParaFromFile();
+    } else {
+        FlushBoth();
+        if (SendRequest(Target() == RAM ? kCmdReadRam : kCmdReadEeprom))
+            gui::ShowStatus(status::kTransmitOk);
+        if (WaitForReply(kGetWait, Timer()).replied()) {
+            TakeParameterReply();
+            outcome = Shown(Result::Ok, status::kDataTransferOk);
+        } else {
+            outcome = Shown(Result::NoReply, status::kNoReply);
+        }
+    }
+    // Also after a time-out or a failed load: the panel shows the set as it stands.
+    gui::SetPanelValues();
+    return outcome;
+}
+
+Outcome TeachReference() {
+    if (SendPanelSet(kCmdTeach))
+        gui::ShowStatus(status::kLineOk);
+    const WaitOutcome wait = WaitForReply(kCommandWait, Timer());
+    // A time-out judged at exactly its time still counts as taught.
+    if (wait.elapsed <= kTeachTimeout)
+        return Shown(Result::Ok, status::kTeachActivated);
+    return Shown(Result::NoReply, status::kNoCommandReply);
+}
+
+Outcome ResetController() {
+    if (SendPanelSet(kCmdReset))
+        gui::ShowStatus(status::kLineOk);
+    const WaitOutcome wait = WaitForReply(kCommandWait, Timer());
+    // The fetch has a wait of its own: once the reply came, no time-out text of the reset
+    // follows, however long the fetch took.
+    if (wait.replied())
+        return PushGET(RAM);
+    if (wait.elapsed > kResetTimeout)
+        return Shown(Result::NoReply, status::kNoCommandReply);
+    return {Result::NoReply, {}};
+}
+
+int CC_BTNSend(int, int, int event, void *, int, int) {
+    if (event == kEventLeftClick)
+        SendParameters();
     return 0;
 }
 
 int CC_BTNGet(int, int, int event, void *, int, int) {
-    if (event == kEventLeftClick) {
-        gui::ShowStatus("Receive...");
-        return 0;
-    }
-    if (event != kEventCommit)
-        return 0;
-    if (com232::vars.target == DATFILE) {
-        gui::ReadParaFromFile();
-    } else {
-        if (com232::vars.target == RAM)
-            com232::vars.order = kCmdReadRam;
-        else if (com232::vars.target == EEPROM)
-            com232::vars.order = kCmdReadEeprom;
-        CopyVarsToPP();
-        FlushBoth(com232::vars.com);
-        com232::vars.rx_flag = 0;
-        FillTxBuf(com232::vars.order, com232::vars.pp);
-        if (WriteFrame())
-            gui::ShowStatus("Transmit Ok!");
-        com232::vars.tstart = Timer();
-        for (;;) {
-            if (com232::vars.rx_flag == 1) {
-                GetRxBuf(PNUM);
-                CopyPPtoVars();
-                gui::ShowStatus("Data Transfer Ok!");
-                break;
-            }
-            com232::vars.tdiff = Timer() - com232::vars.tstart;
-            if (com232::vars.tdiff > kGetTimeout) {
-                gui::ShowStatus("Timeout RS232-Line!");
-                break;
-            }
-            ProcessSystemEvents();
-        }
-    }
-    // Also after a time-out or a failed load: the panel shows the variables as they stand.
-    gui::SetPanelValues();
+    if (event == kEventLeftClick)
+        gui::ShowStatus(status::kReceive);
+    else if (event == kEventCommit)
+        GetParameters();
     return 0;
 }
 
 int CC_ButtonTeach(int, int, int event, void *, int, int) {
-    if (event == kEventLeftClick) {
-        gui::ShowStatus("Teach new Reference-Value ...");
-        return 0;
-    }
-    if (event != kEventCommit)
-        return 0;
-    FlushBoth(com232::vars.com);
-    if (SendPanelSet(kCmdTeach))
-        gui::ShowStatus("Line Ok!");
-    com232::vars.tstart = Timer();
-    while (com232::vars.rx_flag != 1) {
-        com232::vars.tdiff = Timer() - com232::vars.tstart;
-        ProcessSystemEvents();
-        if (com232::vars.tdiff >= kTeachTimeout)
-            break;
-    }
-    gui::ShowStatus(com232::vars.tdiff <= kTeachTimeout ? "Teach-procedure activated!"
-                                                        : "Timeout RS-232!!");
+    if (event == kEventLeftClick)
+        gui::ShowStatus(status::kTeachPressed);
+    else if (event == kEventCommit)
+        TeachReference();
     return 0;
 }
 
 int CC_ButtonReset(int, int, int event, void *, int, int) {
-    if (event != kEventCommit)
-        return 0;
-    FlushBoth(com232::vars.com);
-    if (SendPanelSet(kCmdReset))
-        gui::ShowStatus("Line Ok!");
-    // The fetch after the reply runs a wait of its own on the shared clock variables, so
-    // the reset keeps its elapsed time apart.
-    const double start  = Timer();
-    double elapsed      = 0;
-    com232::vars.tstart = start;
-    bool replied        = false;
-    do {
-        if (com232::vars.rx_flag == 1) {
-            replied = true;
-            gui::PushGET(RAM);
-            break;
-        }
-        elapsed            = Timer() - start;
-        com232::vars.tdiff = elapsed;
-        ProcessSystemEvents();
-    } while (elapsed < kResetTimeout);
-    if (!replied && elapsed > kResetTimeout)
-        gui::ShowStatus("Timeout RS-232!!");
+    if (event == kEventCommit)
+        ResetController();
     return 0;
 }
 

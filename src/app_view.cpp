@@ -2,6 +2,7 @@
 // of its own, strips for NORM against its levels, for the two channels and for the state.
 #include "app.h"
 
+#include "colours.h"
 #include "gui.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
@@ -17,16 +18,12 @@ namespace {
 
 using recording::Recording;
 
-// Colours as on the panel: NORM red against a black reference and dark-green levels, the
-// channels blue and green as on the RAW chart.
-constexpr unsigned kRed = 0xFF0000, kBlack = 0x000000, kDarkGreen = 0x008000,
-                   kLightGreen = 0x60B060, kBlue = 0x0000FF, kGreen = 0x00A000, kOrange = 0xC06000,
-                   kPurple = 0x8000C0;
 constexpr double kStateLow = -0.5, kStateHigh = 3.5; // the two state bits, 0 to 3
 
-ViewerTrace Trace(Recording &recorded, int column, unsigned color, bool dashed = false) {
+ViewerTrace Trace(Recording &recorded, int column, int color, bool dashed = false) {
     return {std::string(recording::ColumnName(column)),
-            std::move(recorded.columns[static_cast<std::size_t>(column)]), color, dashed};
+            std::move(recorded.columns[static_cast<std::size_t>(column)]),
+            static_cast<unsigned>(color), dashed};
 }
 
 ViewerContent ContentOf(Recording recorded, const std::string &path) {
@@ -40,14 +37,17 @@ ViewerContent ContentOf(Recording recorded, const std::string &path) {
                   recorded.Rows(), recorded.columns[kTime].front(), recorded.columns[kTime].back());
     content.notes.emplace_back(summary);
     content.keyName = std::string(ColumnName(kTime));
-    content.strips  = {
-         {"NORM",
-          {Trace(recorded, kNorm, kRed), Trace(recorded, kReference, kBlack),
-           Trace(recorded, kUpper, kDarkGreen, true), Trace(recorded, kLower, kLightGreen, true)}},
-         {"RAW",
-          {Trace(recorded, kChannelA, kBlue), Trace(recorded, kChannelB, kGreen),
-           Trace(recorded, kAmax, kOrange, true), Trace(recorded, kAmin, kPurple, true)}},
-         {"state", {Trace(recorded, kState, kBlack)}, true, kStateLow, kStateHigh},
+    // Colours as on the panel: NORM red against a black reference and dark-green levels,
+    // the channels blue and green as on the RAW chart.
+    using namespace colour;
+    content.strips = {
+        {"NORM",
+         {Trace(recorded, kNorm, kRed), Trace(recorded, kReference, kBlack),
+          Trace(recorded, kUpper, kDarkGreen, true), Trace(recorded, kLower, kLightGreen, true)}},
+        {"RAW",
+         {Trace(recorded, kChannelA, kBlue), Trace(recorded, kChannelB, kMidGreen),
+          Trace(recorded, kAmax, kOrange, true), Trace(recorded, kAmin, kPurple, true)}},
+        {"state", {Trace(recorded, kState, kBlack)}, true, kStateLow, kStateHigh},
     };
     content.keys = std::move(recorded.columns[kTime]);
     return content;
@@ -95,14 +95,14 @@ int CC_BTNViewRecording(int, int, int event, void *, int, int) {
     if (event != kEventCommit)
         return 0;
     char path[kPathSize] = {};
-    if (FileSelectPopup(gui::vars.proj_dir, "", "*.csv", "View recording", kButtonLoad, 0, 1, 1, 0,
-                        path) <= 0)
+    if (FileSelectPopup(gui::ProjectDir().c_str(), "", "*.csv", "View recording", kButtonLoad, 0, 1,
+                        1, 0, path) <= 0)
         return 0;
     const std::string error = ViewRecordingFile(path);
-    gui::ShowStatus(
-        error.empty()
-            ? ("Recording shown: " + std::filesystem::path(path).filename().string()).c_str()
-            : ("Recording not shown - " + error).c_str());
+    gui::ShowStatus((error.empty()
+                         ? status::RecordingShown(std::filesystem::path(path).filename().string())
+                         : status::RecordingNotShown(error))
+                        .c_str());
     return 0;
 }
 

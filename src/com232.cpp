@@ -1,33 +1,32 @@
-// Device link: frames, port set-up and line check, firmware query, the receive
-// callback and the reply wait, the data block read, and the parameter copies.
+// Device link: frames, port set-up and line check, firmware query, the receive callback
+// and the one wait for a reply, the data block read, and the parameter set.
 #include "com232.h"
 
-#include "gui.h"
 #include "platform/panel/events.h"
-#include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
-#include "platform/text.h"
-#include "ui.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace com232 {
 
-Vars vars;
-
 namespace {
 
-constexpr long kBaudRate            = 19200;
-constexpr int kParityNone           = 0;
-constexpr int kDataBits             = 8;
-constexpr int kStopBits             = 1;
-constexpr int kQueueSize            = 4096;
-constexpr int kNoHandshake          = 0;
-constexpr std::uint16_t kEchoMarker = 0x00AA;
-constexpr int kFirmwareLength100    = 72;
-constexpr int kFirmwareLength0      = 64;
+constexpr int kBufferSize               = 1024;
+constexpr int kTextSize                 = 64;
+constexpr int eventMask                 = 0x8006; // receive, event character, output queue empty
+constexpr int kSync                     = 0x55;
+constexpr long kBaudRate                = 19200;
+constexpr int kParityNone               = 0;
+constexpr int kDataBits                 = 8;
+constexpr int kStopBits                 = 1;
+constexpr int kQueueSize                = 4096;
+constexpr int kNoHandshake              = 0;
+constexpr std::uint16_t kEchoMarker     = 0x00AA;
+constexpr int kFirmwareLength100        = 72;
+constexpr int kFirmwareLength0          = 64;
+constexpr const char *kBlockWrongLength = "a data block came with the wrong length";
 
 // Word i of a frame is this parameter variable, in both directions.
 constexpr std::uint16_t Parameters::*kWordVariable[PNUM] = {
@@ -37,8 +36,35 @@ constexpr std::uint16_t Parameters::*kWordVariable[PNUM] = {
     &Parameters::para13, &Parameters::para14,    &Parameters::para15,     &Parameters::para16,
 };
 
-void SetStatus(const char *text) {
-    CopyText(vars.szStatus, kStatusSize, text);
+struct Vars {
+    int com                               = 1;
+    Words pp                              = {};
+    unsigned char szWriteBuf[kBufferSize] = {};
+    unsigned char szReadBuf[kBufferSize]  = {};
+    int pcbtype                           = kBoard0;
+    bool rx_flag                          = true; // a reply came since the last request
+    std::optional<LiveReply> live;                // the latest reply's live view, not taken
+    std::string szStatus = status::kInitVars;
+    std::string firmware;
+    int target        = RAM;
+    Parameters params = kDefaultParameters;
+    DataCurves curves;
+};
+
+Vars vars;
+Sinks sinks;
+
+void SetStatus(const std::string &text) {
+    vars.szStatus = text;
+}
+
+void ShowStatus(const char *text) {
+    if (sinks.showStatus)
+        sinks.showStatus(text);
+}
+
+void ShowStatus() {
+    ShowStatus(vars.szStatus.c_str());
 }
 
 std::uint16_t WordAt(const unsigned char *bytes, int offset) {
@@ -50,31 +76,146 @@ void PutWord(unsigned char *bytes, int offset, unsigned value) {
     bytes[offset + 1] = static_cast<unsigned char>(value);
 }
 
-} // namespace
-
-void FlushBoth(int port) {
+void FlushPort(int port) {
     FlushInQ(port);
     FlushOutQ(port);
 }
 
+bool WriteFrame() {
+    return ComWrt(vars.com, vars.szWriteBuf, kFrameLength) == kFrameLength;
+}
+
+void CopyPPtoVars() {
+    vars.params = ParametersOf(vars.pp);
+}
+
+} // namespace
+
+// --- Values ---
+
+std::uint16_t ParameterWord(const Parameters &params, int i) {
+    return params.*kWordVariable[i];
+}
+
+Words WordsOf(const Parameters &params) {
+    Words words{};
+    for (int i = 0; i < PNUM; ++i)
+        words[i] = ParameterWord(params, i);
+    return words;
+}
+
+Parameters ParametersOf(const Words &words) {
+    Parameters params{};
+    for (int i = 0; i < PNUM; ++i)
+        params.*kWordVariable[i] = words[i];
+    return params;
+}
+
+LiveReply DecodeLiveReply(const Words &words) {
+    return {words[0], words[1], words[2], words[3], words[4],
+            words[5], words[6], words[7], words[8]};
+}
+
+void InstallSinks(const Sinks &installed) {
+    sinks = installed;
+}
+
+// --- State ---
+
+void InitVars() {
+    vars = Vars{};
+}
+
+int Port() {
+    return vars.com;
+}
+
+void SelectPort(int port) {
+    vars.com = port;
+}
+
+int Target() {
+    return vars.target;
+}
+
+void SetTarget(int target) {
+    vars.target = target;
+}
+
+const Parameters &ParameterSet() {
+    return vars.params;
+}
+
+void SetParameterSet(const Parameters &params) {
+    vars.params = params;
+}
+
+int BoardVariant() {
+    return vars.pcbtype;
+}
+
+const std::string &Firmware() {
+    return vars.firmware;
+}
+
+const DataCurves &Curves() {
+    return vars.curves;
+}
+
 // --- Frames ---
 
-void FillTxBuf(int code, const std::uint16_t *words) {
-    PutWord(vars.szWriteBuf, 0, static_cast<unsigned>(vars.sync) & 0xFFFF);
-    PutWord(vars.szWriteBuf, 2, static_cast<unsigned>(code) & 0xFFFF);
+void EncodeFrame(int code, const std::uint16_t *words, unsigned char *frame) {
+    PutWord(frame, 0, kSync);
+    PutWord(frame, 2, static_cast<unsigned>(code) & 0xFFFF);
     for (int i = 0; i < PNUM; ++i)
-        PutWord(vars.szWriteBuf, 4 + 2 * i, words[i]);
+        PutWord(frame, 4 + 2 * i, words[i]);
+}
+
+Words DecodeFrame(const unsigned char *frame) {
+    Words words{};
+    for (int i = 0; i < PNUM; ++i)
+        words[i] = WordAt(frame, 4 + 2 * i);
+    return words;
+}
+
+void FillTxBuf(int code, const std::uint16_t *words) {
+    EncodeFrame(code, words, vars.szWriteBuf);
 }
 
 void GetRxBuf(int n) {
-    vars.order = WordAt(vars.szReadBuf, 2);
-    for (int i = 0; i < n && i < PNUM; ++i)
-        vars.pp[i] = WordAt(vars.szReadBuf, 4 + 2 * i);
+    const Words words = DecodeFrame(vars.szReadBuf);
+    std::copy_n(words.begin(), std::clamp(n, 0, PNUM), vars.pp.begin());
 }
 
-bool WriteFrame() {
-    vars.nBytesW = ComWrt(vars.com, vars.szWriteBuf, kFrameLength);
-    return vars.nBytesW == kFrameLength;
+Words CopyVarsToPP() {
+    vars.pp = WordsOf(vars.params);
+    return vars.pp;
+}
+
+Words FrameWords() {
+    return vars.pp;
+}
+
+void LoadFrameWords(const Words &words) {
+    vars.pp = words;
+    CopyPPtoVars();
+}
+
+void FlushBoth() {
+    FlushPort(vars.com);
+}
+
+// --- Requests ---
+
+bool SendRequest(int code) {
+    CopyVarsToPP();
+    return SendFrameWords(code);
+}
+
+bool SendFrameWords(int code) {
+    FillTxBuf(code, vars.pp.data());
+    vars.rx_flag = false;
+    return WriteFrame();
 }
 
 // --- Port set-up and line check ---
@@ -82,90 +223,103 @@ bool WriteFrame() {
 const char *OpenErrorText(int result) {
     switch (result) {
     case kComErrUnknownSystem:
-        return "Unknown system error";
+        return status::kOpenUnknownSystem;
     case kComErrInvalidPort:
-        return "Invalid port number";
+        return status::kOpenInvalidPort;
     case kComErrPortNotOpen:
-        return "Port is not open";
+        return status::kOpenPortNotOpen;
     case kComErrIO:
-        return "Unknown I/0 error";
+        return status::kOpenIO;
     case kComErrNoPortFound:
-        return "No serial port found";
+        return status::kOpenNoPortFound;
     case kComErrCannotOpen:
-        return "Cannot open port";
+        return status::kOpenCannotOpen;
     case kComErrInvalidParameter:
-        return "Invalid parameter";
+        return status::kOpenInvalidParameter;
     case kComErrTimeout:
-        return "Timeout";
+        return status::kOpenTimeout;
     default:
-        return "RS-232 error!";
+        return status::kOpenOther;
     }
 }
 
 void AttachReceiveCallback() {
-    InstallComCallback(vars.com, eventMask, kReplyLength, vars.sync, RX_Receive_Function, nullptr);
+    InstallComCallback(vars.com, eventMask, kReplyLength, kSync, RX_Receive_Function, nullptr);
 }
 
 void DetachReceiveCallback() {
-    InstallComCallback(vars.com, 0, kReplyLength, vars.sync, nullptr, nullptr);
+    InstallComCallback(vars.com, 0, kReplyLength, kSync, nullptr, nullptr);
 }
 
-void InitRS232(int port) {
+Outcome InitRS232(int port) {
     const int opened = OpenComConfig(port, "", kBaudRate, kParityNone, kDataBits, kStopBits,
                                      kQueueSize, kQueueSize);
     // The status text only names the failure; the tip says why and what helps, and a good
     // open takes it away.
-    SetCtrlAttribute(gui::vars.pHandle, ui::TXTStatus, kAttrToolTip, GetOpenDiagnosis());
+    if (sinks.explainStatus)
+        sinks.explainStatus(GetOpenDiagnosis());
+    Outcome outcome;
     if (opened < 0) {
         SetStatus(OpenErrorText(opened));
+        outcome = {status::Result::PortFailed, vars.szStatus};
     } else {
         SetComTime(port, kPortTimeout);
-        FlushBoth(port);
+        FlushPort(port);
         SetCTSMode(port, kNoHandshake);
-        InstallComCallback(port, eventMask, kReplyLength, vars.sync, RX_Receive_Function, nullptr);
-        if (CheckComLine(port) != kLineFailed) {
-            vars.target = RAM;
-            gui::PushGET(RAM);
-            if (GetVERSIONInfo() < kFirmwareLength0)
-                SetStatus("Error reading firmware-info!");
+        InstallComCallback(port, eventMask, kReplyLength, kSync, RX_Receive_Function, nullptr);
+        const LineCheck check = CheckComLine(port);
+        outcome               = check.outcome;
+        if (check.line != kLineFailed) {
+            vars.target                  = RAM;
+            outcome                      = status::FirstFailure(outcome, PushGET(RAM));
+            const FirmwareQuery firmware = GetVERSIONInfo();
+            outcome                      = status::FirstFailure(outcome, firmware.outcome);
+            if (firmware.queued < kFirmwareLength0)
+                SetStatus(status::kFirmwareTooShort);
         }
     }
-    gui::ShowStatus(vars.szStatus);
+    ShowStatus();
+    if (outcome.ok())
+        outcome.text = vars.szStatus;
+    return outcome;
 }
 
-int CheckComLine(int port) {
+LineCheck CheckComLine(int port) {
     CopyVarsToPP();
-    FillTxBuf(kCmdEcho, vars.pp);
-    FlushBoth(port);
-    vars.nBytesW = ComWrt(port, vars.szWriteBuf, kFrameLength);
+    FillTxBuf(kCmdEcho, vars.pp.data());
+    FlushPort(port);
+    ComWrt(port, vars.szWriteBuf, kFrameLength);
     // The controller needs the pause to turn the line round; the reply is read directly,
     // since the receive callback only runs from event processing.
     Delay(kEchoPause);
-    vars.nBytesR = ComRd(port, vars.szReadBuf, kReplyLength);
+    const int received = ComRd(port, vars.szReadBuf, kReplyLength);
 
-    int result = kLineFailed;
-    if (vars.nBytesR != kReplyLength) {
-        SetStatus("Timeout < 36 Bytes");
+    LineCheck check;
+    if (received != kReplyLength) {
+        SetStatus(status::kNoEcho);
+        check.outcome = {status::Result::NoReply, status::kNoEcho};
     } else {
         const std::uint16_t w0 = WordAt(vars.szReadBuf, 0);
         const std::uint16_t w2 = WordAt(vars.szReadBuf, 4);
         if (w0 != kEchoMarker && w2 != kEchoMarker) {
-            SetStatus("read error - not sync byte 0xAA!");
+            SetStatus(status::kBadEcho);
+            check.outcome = {status::Result::BadReply, status::kBadEcho};
         } else {
-            SetStatus("Echo Check - Line Ok!");
+            SetStatus(status::kEchoOk);
+            check.outcome = {status::Result::Ok, status::kEchoOk};
             if (w0 == kEchoMarker) {
-                result       = kLineBoard100;
+                check.line   = kLineBoard100;
                 vars.pcbtype = kBoard100;
             }
             // A marker in both places means the variant-0 board.
             if (w2 == kEchoMarker) {
-                result       = kLineBoard0;
+                check.line   = kLineBoard0;
                 vars.pcbtype = kBoard0;
             }
         }
     }
-    gui::ShowStatus(vars.szStatus);
-    return result;
+    ShowStatus();
+    return check;
 }
 
 void DecodeFirmware100(const unsigned char *reply, char *text, int size) {
@@ -191,80 +345,164 @@ void DecodeFirmware0(const unsigned char *reply, char *text, int size) {
     text[n] = '\0';
 }
 
-int GetVERSIONInfo() {
+FirmwareQuery GetVERSIONInfo() {
     const int expected = vars.pcbtype == kBoard0 ? kFirmwareLength0 : kFirmwareLength100;
     // The reply is longer than a frame: take it from the queue without the callback.
     DetachReceiveCallback();
-    FlushBoth(vars.com);
-    FillTxBuf(kCmdFirmware, vars.pp);
-    vars.nBytesW = ComWrt(vars.com, vars.szWriteBuf, kFrameLength);
-    gui::ShowStatus("Waiting for firmware info ...");
+    FlushBoth();
+    SendFrameWords(kCmdFirmware);
+    ShowStatus(status::kFirmwareWaiting);
 
-    int n       = 0;
-    vars.tstart = Timer();
-    for (;;) {
-        n          = std::max(GetInQLen(vars.com), 0);
-        vars.tdiff = Timer() - vars.tstart;
-        if (vars.tdiff > kReplyTimeout) {
-            SetStatus("Timeout - reading firmware info!");
-            break;
-        }
-        if (n >= expected)
-            break;
-        WaitForInQ(vars.com, kReplyTimeout - vars.tdiff);
+    const WaitRule poll{.seconds = kReplyTimeout, .replyBeatsClock = false, .bytes = expected};
+    const WaitOutcome wait = WaitForReply(poll, Timer());
+    FirmwareQuery query{wait.queued, {}};
+    if (!wait.replied()) {
+        SetStatus(status::kNoFirmware);
+        query.outcome = {status::Result::NoReply, status::kNoFirmware};
     }
 
-    vars.szVersion[0] = '\0';
-    vars.firmware[0]  = '\0';
-    vars.nBytesR      = n > 0 ? ComRd(vars.com, vars.szReadBuf, std::min(n, kBufferSize)) : 0;
-    if (vars.nBytesR == expected) {
-        if (expected == kFirmwareLength0) {
-            DecodeFirmware0(vars.szReadBuf, vars.szVersion, kTextSize);
-            SetStatus(vars.szVersion);
-        } else {
-            DecodeFirmware100(vars.szReadBuf, vars.szStatus, kStatusSize);
-        }
-        CopyText(vars.firmware, kStatusSize,
-                 expected == kFirmwareLength0 ? vars.szVersion : vars.szStatus);
+    vars.firmware.clear();
+    const int n        = wait.queued;
+    const int received = n > 0 ? ComRd(vars.com, vars.szReadBuf, std::min(n, kBufferSize)) : 0;
+    if (received == expected) {
+        char text[kFirmwareLength100 + 1];
+        if (expected == kFirmwareLength0)
+            DecodeFirmware0(vars.szReadBuf, text, kTextSize);
+        else
+            DecodeFirmware100(vars.szReadBuf, text, sizeof text);
+        vars.firmware = text;
+        SetStatus(vars.firmware);
     }
 
     AttachReceiveCallback();
-    FlushBoth(vars.com);
-    vars.rx_flag = 0;
-    gui::ShowStatus(vars.szStatus);
-    return n;
+    FlushBoth();
+    vars.rx_flag = false;
+    ShowStatus();
+    if (query.outcome.ok())
+        query.outcome.text = vars.szStatus;
+    return query;
 }
 
-// --- Receive callback and waits ---
+Outcome PushGET(int target) {
+    Outcome outcome;
+    if (target != DATFILE) {
+        FlushBoth();
+        if (SendRequest(target == RAM ? kCmdReadRam : kCmdReadEeprom))
+            ShowStatus(status::kFetchWaiting);
+        const WaitOutcome wait = WaitRxFull();
+        // A reply that came in the pass that timed out is still taken.
+        if (vars.rx_flag) {
+            TakeParameterReply();
+            ShowStatus(status::kFetchReceived);
+            if (sinks.showParameters)
+                sinks.showParameters();
+        }
+        if (!wait.replied())
+            outcome = {status::Result::NoReply, status::kNoFetchReply};
+    }
+    ShowStatus();
+    if (outcome.ok())
+        outcome.text = vars.szStatus;
+    return outcome;
+}
+
+// --- Receive callback and the reply wait ---
 
 void RX_Receive_Function(int, int eventBits, void *) {
     if (!(eventBits & kComEventReceive))
         return;
-    vars.nBytesR = ComRd(vars.com, vars.szReadBuf, kReplyLength);
+    ComRd(vars.com, vars.szReadBuf, kReplyLength);
     GetRxBuf(PNUM);
-    vars.ttick        = 0;
-    vars.rx_flag      = 1;
-    vars.graphrefresh = 1;
+    vars.live    = DecodeLiveReply(vars.pp);
+    vars.rx_flag = true;
     // Bytes beyond the frame belong to nothing the program asked for.
     FlushInQ(vars.com);
 }
 
-int WaitRxFull() {
-    vars.ret    = 1;
-    vars.tstart = Timer();
-    for (;;) {
+namespace {
+
+// What has come so far; a poll notes the bytes it saw.
+bool Arrived(const WaitRule &rule, WaitOutcome &outcome) {
+    if (rule.bytes == 0)
+        return vars.rx_flag;
+    outcome.queued = std::max(GetInQLen(vars.com), 0);
+    return outcome.queued >= rule.bytes;
+}
+
+// A poll sleeps on the port, processing no events; every other wait processes them.
+void Sleep(const WaitRule &rule, double remaining) {
+    if (rule.bytes == 0)
         ProcessSystemEvents();
-        vars.tdiff = Timer() - vars.tstart;
-        // The clock is tested first: a reply that comes with the time-out still loses.
-        if (vars.tdiff > kReplyTimeout) {
-            SetStatus("Timeout-RS-232...");
-            vars.ret = 0;
-            break;
+    else
+        WaitForInQ(vars.com, remaining);
+}
+
+} // namespace
+
+WaitOutcome WaitForReply(const WaitRule &rule, double since) {
+    WaitOutcome outcome;
+    if (rule.sleepFirst)
+        Sleep(rule, rule.seconds);
+    for (;;) {
+        const bool arrived = Arrived(rule, outcome);
+        if (arrived && rule.replyBeatsClock) {
+            outcome.end = WaitEnd::Replied;
+            return outcome;
         }
-        if (vars.rx_flag != 0)
-            break;
+        outcome.elapsed    = Timer() - since;
+        const bool expired = rule.expiresAtBoundary ? outcome.elapsed >= rule.seconds
+                                                    : outcome.elapsed > rule.seconds;
+        if (expired && !rule.judgeAfterSleep) {
+            outcome.end = WaitEnd::TimedOut;
+            return outcome;
+        }
+        if (arrived) {
+            outcome.end = WaitEnd::Replied;
+            return outcome;
+        }
+        Sleep(rule, rule.seconds - outcome.elapsed);
+        if (expired) {
+            outcome.end = WaitEnd::TimedOut;
+            return outcome;
+        }
+        if (rule.stopped && rule.stopped()) {
+            outcome.end = WaitEnd::Stopped;
+            return outcome;
+        }
     }
-    return vars.ret;
+}
+
+WaitOutcome WaitRxFull() {
+    // Events first, then the clock before the flag: a reply that comes with the time-out
+    // still loses.
+    const WaitRule rule{.seconds = kReplyTimeout, .replyBeatsClock = false, .sleepFirst = true};
+    const WaitOutcome outcome = WaitForReply(rule, Timer());
+    if (!outcome.replied())
+        SetStatus(status::kNoFetchReply);
+    return outcome;
+}
+
+bool ReplyWaiting() {
+    return vars.rx_flag;
+}
+
+Words TakeReply() {
+    GetRxBuf(PNUM);
+    return vars.pp;
+}
+
+void TakeParameterReply() {
+    GetRxBuf(PNUM);
+    CopyPPtoVars();
+}
+
+std::optional<LiveReply> TakeLiveReply() {
+    return std::exchange(vars.live, std::nullopt);
+}
+
+void ForgetReply() {
+    vars.rx_flag = false;
+    vars.live.reset();
 }
 
 // --- Data block read ---
@@ -275,81 +513,78 @@ namespace {
 std::uint16_t *BlockDestination(int start) {
     switch (start) {
     case 0:
-        return vars.yArrayA;
+        return vars.curves.a.data();
     case 64:
-        return vars.yArrayA + 64;
+        return vars.curves.a.data() + 64;
     case 128:
-        return vars.yArrayB;
+        return vars.curves.b.data();
     case 192:
-        return vars.yArrayB + 64;
+        return vars.curves.b.data() + 64;
     default:
         return nullptr;
     }
 }
 
 void ClearCurves() {
-    constexpr int kCaptured = 128;
-    std::fill(vars.yArrayA, vars.yArrayA + kCaptured, 0);
-    std::fill(vars.yArrayB, vars.yArrayB + kCaptured, 0);
+    std::fill_n(vars.curves.a.begin(), kCurvePoints, 0);
+    std::fill_n(vars.curves.b.begin(), kCurvePoints, 0);
 }
 
 } // namespace
 
-int ReadData64(int start, int source, int code) {
+BlockRead ReadData64(int start, int source, int code) {
     std::memset(vars.szWriteBuf, 0, kFrameLength);
-    PutWord(vars.szWriteBuf, 0, static_cast<unsigned>(vars.sync) & 0xFFFF);
+    PutWord(vars.szWriteBuf, 0, kSync);
     PutWord(vars.szWriteBuf, 2, static_cast<unsigned>(code) & 0xFFFF);
     PutWord(vars.szWriteBuf, 4, static_cast<unsigned>(start) & 0xFFFF);
     PutWord(vars.szWriteBuf, 6, static_cast<unsigned>(source) & 0xFFFF);
 
-    FlushBoth(vars.com);
-    vars.rx_flag = 0;
-    vars.nBytesW = ComWrt(vars.com, vars.szWriteBuf, kFrameLength);
-    gui::ShowStatus("Waiting for Data[64] ...");
+    FlushBoth();
+    vars.rx_flag = false;
+    WriteFrame();
+    ShowStatus(status::kBlockWaiting);
 
-    int n       = 0;
-    vars.tstart = Timer();
-    for (;;) {
-        n          = std::max(GetInQLen(vars.com), 0);
-        vars.tdiff = Timer() - vars.tstart;
-        if (vars.tdiff > kBlockTimeout) {
-            SetStatus("Timeout-RS-232 while reading 64 data-words!");
-            ClearCurves();
-            vars.ttick = 0;
-            break;
-        }
-        if (n >= kBlockBytes)
-            break;
-        WaitForInQ(vars.com, kBlockTimeout - vars.tdiff);
+    // The queue's length is sampled before the clock and judged after it: a block complete
+    // in the pass that times out is still stored, over the curves the time-out cleared.
+    const WaitRule poll{.seconds = kBlockTimeout, .replyBeatsClock = false, .bytes = kBlockBytes};
+    const WaitOutcome wait = WaitForReply(poll, Timer());
+    if (!wait.replied()) {
+        SetStatus(status::kNoBlock);
+        ClearCurves();
     }
 
-    vars.nBytesR = n > 0 ? ComRd(vars.com, vars.szReadBuf, std::min(n, kBufferSize)) : 0;
-    int result   = 0;
-    if (vars.nBytesR == kBlockBytes) {
-        SetStatus("Data[64] block received!");
-        result = kBlockWords;
+    const int n        = wait.queued;
+    const int received = n > 0 ? ComRd(vars.com, vars.szReadBuf, std::min(n, kBufferSize)) : 0;
+    BlockRead read;
+    if (received == kBlockBytes) {
+        SetStatus(status::kBlockReceived);
+        read.words = kBlockWords;
         if (std::uint16_t *destination = BlockDestination(start))
             for (int i = 0; i < kBlockWords; ++i)
                 destination[i] = WordAt(vars.szReadBuf, 2 * i);
+        read.outcome.text = status::kBlockReceived;
+    } else if (!wait.replied()) {
+        read.outcome = {status::Result::NoReply, status::kNoBlock};
+    } else {
+        read.outcome = {status::Result::BadReply, kBlockWrongLength};
     }
-    gui::ShowStatus(vars.szStatus);
-    return result;
+    ShowStatus();
+    return read;
 }
 
-// --- Parameter copies ---
+// --- Seams for tests ---
 
-std::uint16_t ParameterWord(const Parameters &params, int i) {
-    return params.*kWordVariable[i];
+void seam::SetStatusText(const char *text) {
+    SetStatus(text);
 }
 
-void CopyVarsToPP() {
-    for (int i = 0; i < PNUM; ++i)
-        vars.pp[i] = ParameterWord(vars.params, i);
+void seam::FillCurves(std::uint16_t a, std::uint16_t b) {
+    std::fill_n(vars.curves.a.begin(), kCurvePoints, a);
+    std::fill_n(vars.curves.b.begin(), kCurvePoints, b);
 }
 
-void CopyPPtoVars() {
-    for (int i = 0; i < PNUM; ++i)
-        vars.params.*kWordVariable[i] = vars.pp[i];
+void seam::SetBoardVariant(int variant) {
+    vars.pcbtype = variant;
 }
 
 } // namespace com232

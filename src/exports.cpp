@@ -1,8 +1,6 @@
 // Curve and chart export.
 #include "exports.h"
 
-#include "com232.h"
-#include "gui.h"
 #include "platform/files/textfile.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
@@ -14,9 +12,14 @@
 
 namespace exports {
 
-Vars vars;
-
 namespace {
+
+struct Vars {
+    std::optional<gui::DataCurve> capture; // the last one since the start
+    std::string header;                    // the comment lines as they were at the capture
+};
+
+Vars vars;
 
 const char *SourceName(int source) {
     return source == gui::kSourceRaw ? "RAW" : "NORM";
@@ -39,78 +42,86 @@ std::string AskForPath(const char *title, int source, const char *extension) {
     char path[kPathSize]     = {};
     const std::string filter = std::string("*") + extension;
     gui::MakeProjectDir();
-    const int chosen = FileSelectPopup(gui::vars.proj_dir, name.c_str(), filter.c_str(), title,
-                                       kButtonSave, 0, 1, 1, 1, path);
+    const int chosen = FileSelectPopup(gui::ProjectDir().c_str(), name.c_str(), filter.c_str(),
+                                       title, kButtonSave, 0, 1, 1, 1, path);
     return chosen > 0 ? std::string(path) : std::string();
 }
 
-void ReportFailure(const char *what, const std::string &path) {
-    char text[com232::kStatusSize];
-    std::snprintf(text, sizeof text, "%s not saved - cannot write %s!", what,
-                  FileName(path).c_str());
-    gui::ShowStatus(text);
+Outcome Shown(status::Result result, const std::string &text) {
+    gui::ShowStatus(text.c_str());
+    return {result, text};
 }
 
 } // namespace
 
-void NoteCapture(int source) {
-    vars.captured = true;
-    vars.source   = source;
-    vars.header   = record::CommentHeader();
+void InitVars() {
+    vars = Vars{};
+}
+
+void NoteCapture(const gui::DataCurve &curve) {
+    vars.capture = curve;
+    vars.header  = record::CommentHeader();
     DimSaveButtons(false);
 }
 
+const std::optional<gui::DataCurve> &LastCapture() {
+    return vars.capture;
+}
+
 std::string CurveCsv() {
-    std::string text = vars.header;
-    const bool raw   = vars.source == gui::kSourceRaw;
+    if (!vars.capture)
+        return {};
+    const gui::DataCurve &curve = *vars.capture;
+    const bool raw              = curve.source == gui::kSourceRaw;
+    std::string text            = vars.header;
     text += raw ? "x,A,B\n" : "x,NORM,upper,lower,reference\n";
     char row[96];
     for (int i = 0; i < gui::kCurvePoints; ++i) {
         if (raw)
-            std::snprintf(row, sizeof row, "%d,%u,%u\n", i + 1, com232::vars.yArrayA[i],
-                          com232::vars.yArrayB[i]);
+            std::snprintf(row, sizeof row, "%d,%u,%u\n", i + 1, curve.a[i], curve.b[i]);
         else
-            std::snprintf(row, sizeof row, "%d,%u,%u,%u,%u\n", i + 1, com232::vars.yArrayA[i],
-                          gui::vars.upArray[i], gui::vars.loArray[i], gui::vars.refArray[i]);
+            std::snprintf(row, sizeof row, "%d,%u,%u,%u,%u\n", i + 1, curve.a[i], curve.upper[i],
+                          curve.lower[i], curve.reference[i]);
         text += row;
     }
     return text;
 }
 
-void SaveCurve() {
-    if (!vars.captured)
-        return;
-    const std::string chosen = AskForPath("Save curve", vars.source, ".csv");
+Outcome SaveCurve() {
+    if (!vars.capture)
+        return {status::Result::Cancelled, {}};
+    const std::string chosen = AskForPath("Save curve", vars.capture->source, ".csv");
     if (chosen.empty())
-        return;
+        return {status::Result::Cancelled, {}};
     const std::string stem = WithoutExtension(chosen, ".csv");
     const std::string path = stem + ".csv";
     const std::string png  = stem + ".png";
     const std::string pdf  = stem + ".pdf";
-    const int panel        = gui::vars.pHandle;
+    const int panel        = gui::Panel();
+    // The first file that cannot be written ends the save.
     if (ReplaceTextFile(path.c_str(), CurveCsv()) != 0)
-        return ReportFailure("Curve", path);
+        return Shown(status::Result::FileFailed, status::CurveNotSaved(FileName(path)));
     if (SavePlotImage(panel, ui::GraphDATA, png.c_str(), kImagePng) != 0)
-        return ReportFailure("Curve", png);
+        return Shown(status::Result::FileFailed, status::CurveNotSaved(FileName(png)));
     if (SavePlotImage(panel, ui::GraphDATA, pdf.c_str(), kImagePdf) != 0)
-        return ReportFailure("Curve", pdf);
-    gui::ShowStatus(("Curve saved: " + FileName(stem) + ".csv, .png, .pdf").c_str());
+        return Shown(status::Result::FileFailed, status::CurveNotSaved(FileName(pdf)));
+    return Shown(status::Result::Ok, status::CurveSaved(FileName(stem)));
 }
 
-void SaveChart() {
+Outcome SaveChart() {
     const int source       = gui::GraphSource();
     const std::string path = AskForPath("Save chart", source, ".png");
     if (path.empty())
-        return;
+        return {status::Result::Cancelled, {}};
     const int chart = source == gui::kSourceRaw ? ui::ChartRAW : ui::ChartNORM;
-    if (SavePlotImage(gui::vars.pHandle, chart, path.c_str(), kImagePng) != 0)
-        return ReportFailure("Chart", path);
-    gui::ShowStatus(("Chart saved: " + FileName(path)).c_str());
+    if (SavePlotImage(gui::Panel(), chart, path.c_str(), kImagePng) != 0)
+        return Shown(status::Result::FileFailed, status::ChartNotSaved(FileName(path)));
+    return Shown(status::Result::Ok, status::ChartSaved(FileName(path)));
 }
 
 void DimSaveButtons(bool runGoing) {
-    SetCtrlAttribute(gui::vars.pHandle, ui::BTNSaveChart, kAttrDimmed, runGoing);
-    SetCtrlAttribute(gui::vars.pHandle, ui::BTNSaveCurve, kAttrDimmed, runGoing || !vars.captured);
+    SetCtrlAttribute(gui::Panel(), ui::BTNSaveChart, kAttrDimmed, runGoing);
+    SetCtrlAttribute(gui::Panel(), ui::BTNSaveCurve, kAttrDimmed, runGoing || !vars.capture);
 }
 
 } // namespace exports

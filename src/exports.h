@@ -3,28 +3,30 @@
 // project folder by default. Every file is written whole or not at all.
 #pragma once
 
+#include "gui.h"
+#include "status.h"
+
+#include <optional>
 #include <string>
 
 namespace exports {
 
-struct Vars {
-    bool captured = false; // a curve has been captured since the start
-    int source    = 0;     // the graph source of that capture
-    std::string header;    // the comment lines as they were at the capture
-};
+using status::Outcome;
 
-extern Vars vars;
-
+// Nothing captured yet.
+void InitVars();
 // Notes the capture just drawn, with the parameter set and firmware it was taken with.
-void NoteCapture(int source);
+void NoteCapture(const gui::DataCurve &curve);
+// The last capture, when there is one.
+const std::optional<gui::DataCurve> &LastCapture();
 // The last capture as CSV: the comment lines, then x from 1 to 128 and the columns drawn
 // for its source (A,B for RAW; NORM,upper,lower,reference for NORM).
 std::string CurveCsv();
 // Asks where, then writes the CSV and a PNG and a PDF of the graph beside it; the status
-// line says what was written or why not.
-void SaveCurve();
+// line says what was written or why not. Cancelled when the dialog was.
+Outcome SaveCurve();
 // Asks where, then writes the strip chart of the graph source as PNG.
-void SaveChart();
+Outcome SaveChart();
 // The save buttons are dimmed while a run is going (a dialog would stall the line) and
 // Save curve until there is a capture.
 void DimSaveButtons(bool runGoing);

@@ -1,39 +1,49 @@
-// Panel values of the parameter set, the parameter file, the parameter fetch, the
-// strip-chart plots and LEDs, the sample histories and the data-curve plot.
+// The panel module: parameter set on the panel and in the parameter file, strip-chart plots
+// and LEDs with their histories, the data-curve plot and the status line.
 #include "gui.h"
 
-#include "com232.h"
+#include "colours.h"
 #include "platform/files/arrayfile.h"
 #include "platform/files/textfile.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
-#include "platform/serial/serial.h"
 #include "ui.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace gui {
-
-Vars vars;
 
 namespace {
 
 using com232::PNUM;
 
-constexpr int kFieldWidth      = 5;
-constexpr int kPointsPerScreen = 101;
-constexpr int kGreen = 0x008000, kBlack = 0x000000, kRed = 0xFF0000, kBlue = 0x0000FF,
-              kBrightGreen                  = 0x00FF00;
-constexpr int kNormTraceColour[kNormTraces] = {kGreen, kGreen, kBlack, kRed};
+constexpr int kFieldWidth                   = 5;
+constexpr int kPointsPerScreen              = 101;
+constexpr int kNormTraceColour[kNormTraces] = {colour::kDarkGreen, colour::kDarkGreen,
+                                               colour::kBlack, colour::kRed};
 constexpr double kAxisXMin = 1.0, kAxisXMax = 128.0, kAxisYMin = 0.0, kAxisYMax = 1023.0;
 constexpr const char *kParameterFileName = "RMX7para.dat";
 constexpr const char *kParameterFilter   = "*.dat";
 constexpr const char *kParameterTitle    = "K-VEX-RMX7 Parameter File";
 
-com232::Parameters &Params() {
-    return com232::vars.params;
-}
+struct Vars {
+    std::string file_name         = "RMX7para.cfg";
+    double arrayRAW[kRawValues]   = {};
+    double arrayNORM[kNormValues] = {};
+    std::uint16_t valREF          = 0;
+};
+
+Vars vars;
+int pHandle = 0;      // set at load, kept by InitVars
+std::string proj_dir; // set at start-up, kept by InitVars
+
+// The x values of every curve: place i holds i.
+const std::array<std::uint16_t, com232::kCurveSize> kXArray = [] {
+    std::array<std::uint16_t, com232::kCurveSize> x{};
+    for (int i = 0; i < com232::kCurveSize; ++i)
+        x[i] = static_cast<std::uint16_t>(i);
+    return x;
+}();
 
 // The ten parameters with a control, in the order they are read and written.
 struct PanelParameter {
@@ -53,156 +63,166 @@ constexpr PanelParameter kPanelParameters[] = {
     {ui::hold, &com232::Parameters::hold},
 };
 
-// Panel and variables agree after every copy between them: each control now remembers
-// its variable as the value last exchanged, and marks itself once the operator types
-// another. Only the parameter transfers copy, never the live loop, so marking costs the
-// live view nothing.
-void NoteExchangedValues() {
+// Panel and parameter set agree after every copy between them: each control now remembers
+// its value as the one last exchanged, and marks itself once the operator types another.
+// Only the parameter transfers copy, never the live loop, so marking costs the live view
+// nothing.
+void NoteExchangedValues(const com232::Parameters &params) {
     for (const PanelParameter &p : kPanelParameters)
-        SetCtrlAttribute(vars.pHandle, p.control, kAttrSentValue, Params().*p.variable);
+        SetCtrlAttribute(pHandle, p.control, kAttrSentValue, params.*p.variable);
 }
 
 const char *FileErrorText(int result) {
     switch (result) {
     case kFileErrTooFew:
-        return "Parameter file holds fewer than 16 values - nothing loaded!";
+        return status::kFileTooFew;
     case kFileErrNotNumber:
-        return "Parameter file holds a value that is not a number - nothing loaded!";
+        return status::kFileNotNumber;
     default:
-        return "Parameter file not readable - nothing loaded!";
+        return status::kFileUnreadable;
     }
 }
 
 int FileSelect(int button) {
     MakeProjectDir();
-    return FileSelectPopup(vars.proj_dir, kParameterFileName, kParameterFilter, kParameterTitle,
-                           button, 0, 1, 1, 1, vars.file_name);
+    char path[kPathSize] = {};
+    const int chosen     = FileSelectPopup(proj_dir.c_str(), kParameterFileName, kParameterFilter,
+                                           kParameterTitle, button, 0, 1, 1, 1, path);
+    if (chosen > 0)
+        vars.file_name = path;
+    return chosen;
 }
 
-// Takes the live reply in pp into the live variables and chooses the reference shown.
-void TakeLiveReply() {
-    const std::uint16_t *pp = com232::vars.pp;
-    vars.valNORM            = pp[0];
-    vars.adcCHA             = pp[1];
-    vars.adcCHB             = pp[2];
-    vars.Amax               = pp[3];
-    vars.Amin               = pp[4];
-    vars.UPval              = pp[5];
-    vars.LOval              = pp[6];
-    vars.refval             = pp[7];
-    vars.instate            = pp[8];
-    std::uint16_t mode      = 0;
-    GetCtrlVal(vars.pHandle, ui::hwmode, &mode);
-    vars.valREF = (mode == 0 || mode == 2) ? Params().reference : vars.refval;
+// The reference shown in run mode follows the hwmode control as it reads now, not the
+// parameter set's hwmode.
+std::uint16_t ChooseReference(const com232::LiveReply &reply) {
+    std::uint16_t mode = 0;
+    GetCtrlVal(pHandle, ui::hwmode, &mode);
+    return (mode == 0 || mode == 2) ? com232::ParameterSet().reference : reply.refval;
 }
 
-void ShowLiveIndicators() {
-    SetCtrlVal(vars.pHandle, ui::valNORM, vars.valNORM);
-    SetCtrlVal(vars.pHandle, ui::adcCHA, vars.adcCHA);
-    SetCtrlVal(vars.pHandle, ui::valREF, vars.valREF);
-    SetCtrlVal(vars.pHandle, ui::Amax, vars.Amax);
-    SetCtrlVal(vars.pHandle, ui::Amin, vars.Amin);
-    SetCtrlVal(vars.pHandle, ui::UPval, vars.UPval);
-    SetCtrlVal(vars.pHandle, ui::LOval, vars.LOval);
-    DispLEDState(vars.instate);
+void ShowLiveIndicators(const com232::LiveReply &reply) {
+    SetCtrlVal(pHandle, ui::valNORM, reply.valNORM);
+    SetCtrlVal(pHandle, ui::adcCHA, reply.adcCHA);
+    SetCtrlVal(pHandle, ui::valREF, vars.valREF);
+    SetCtrlVal(pHandle, ui::Amax, reply.Amax);
+    SetCtrlVal(pHandle, ui::Amin, reply.Amin);
+    SetCtrlVal(pHandle, ui::UPval, reply.UPval);
+    SetCtrlVal(pHandle, ui::LOval, reply.LOval);
+    DispLEDState(reply.instate);
 }
 
 void SetChartLayout(int chart, int traces) {
-    SetCtrlAttribute(vars.pHandle, chart, kAttrPointsPerScreen, kPointsPerScreen);
-    SetCtrlAttribute(vars.pHandle, chart, kAttrScrollMode, kScrollContinuous);
-    SetCtrlAttribute(vars.pHandle, chart, kAttrNumTraces, traces);
+    SetCtrlAttribute(pHandle, chart, kAttrPointsPerScreen, kPointsPerScreen);
+    SetCtrlAttribute(pHandle, chart, kAttrScrollMode, kScrollContinuous);
+    SetCtrlAttribute(pHandle, chart, kAttrNumTraces, traces);
 }
 
-void PlotCurve(const std::uint16_t *y, int plotStyle, int lineStyle, int colour) {
-    PlotXY(vars.pHandle, ui::GraphDATA, vars.xArray, y, kCurvePoints, kTypeU16, kTypeU16, plotStyle,
-           kPointEmpty, lineStyle, 1, colour);
+void PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour) {
+    PlotXY(pHandle, ui::GraphDATA, kXArray.data(), y.data(), kCurvePoints, kTypeU16, kTypeU16,
+           plotStyle, kPointEmpty, lineStyle, 1, colour);
 }
 
 } // namespace
 
+// --- The panel ---
+
+void SetPanel(int panel) {
+    pHandle = panel;
+}
+
+int Panel() {
+    return pHandle;
+}
+
+void SetProjectDir(const std::string &directory) {
+    proj_dir = directory;
+}
+
+const std::string &ProjectDir() {
+    return proj_dir;
+}
+
 int MakeProjectDir() {
-    return MakeFolder(vars.proj_dir);
+    return MakeFolder(proj_dir.c_str());
+}
+
+void InitVars() {
+    vars = Vars{};
 }
 
 void ShowStatus(const char *text) {
-    SetCtrlVal(vars.pHandle, ui::TXTStatus, text);
+    SetCtrlVal(pHandle, ui::TXTStatus, text);
+}
+
+void ExplainStatus(const char *text) {
+    SetCtrlAttribute(pHandle, ui::TXTStatus, kAttrToolTip, text);
 }
 
 int GraphSource() {
     int source = 0;
-    GetCtrlVal(vars.pHandle, ui::RNGGraphSource, &source);
+    GetCtrlVal(pHandle, ui::RNGGraphSource, &source);
     return source;
 }
 
 // --- Parameter set on the panel ---
 
 void GetPanelValues() {
+    com232::Parameters params = com232::ParameterSet();
     for (const PanelParameter &p : kPanelParameters)
-        GetCtrlVal(vars.pHandle, p.control, &(Params().*p.variable));
-    Params().para12 = 0;
-    Params().para13 = 0;
-    Params().para14 = 0;
-    Params().para15 = 0;
-    Params().para16 = 0;
-    NoteExchangedValues();
+        GetCtrlVal(pHandle, p.control, &(params.*p.variable));
+    params.para12 = 0;
+    params.para13 = 0;
+    params.para14 = 0;
+    params.para15 = 0;
+    params.para16 = 0;
+    com232::SetParameterSet(params);
+    NoteExchangedValues(params);
 }
 
 void SetPanelValues() {
+    const com232::Parameters &params = com232::ParameterSet();
     for (const PanelParameter &p : kPanelParameters)
-        SetCtrlVal(vars.pHandle, p.control, Params().*p.variable);
-    NoteExchangedValues();
-}
-
-void PushGET(int target) {
-    using namespace com232;
-    if (target != DATFILE) {
-        com232::vars.order = target == RAM ? kCmdReadRam : kCmdReadEeprom;
-        CopyVarsToPP();
-        FlushBoth(com232::vars.com);
-        FillTxBuf(com232::vars.order, com232::vars.pp);
-        com232::vars.rx_flag = 0;
-        if (WriteFrame())
-            ShowStatus("Waiting for parameter-frame ...");
-        WaitRxFull();
-        if (com232::vars.rx_flag == 1) {
-            GetRxBuf(PNUM);
-            CopyPPtoVars();
-            ShowStatus("Parameter-frame received! - Line Ok!");
-            SetPanelValues();
-        }
-    }
-    ShowStatus(com232::vars.szStatus);
+        SetCtrlVal(pHandle, p.control, params.*p.variable);
+    NoteExchangedValues(params);
 }
 
 // --- Parameter file ---
 
-void SendParaToFile() {
+Outcome SendParaToFile() {
     GetPanelValues();
-    com232::CopyVarsToPP();
-    unsigned int words[PNUM];
-    std::copy(com232::vars.pp, com232::vars.pp + PNUM, words);
-    vars.fileResult = ArrayToFile(vars.file_name, words, PNUM, kFieldWidth);
-    if (vars.fileResult != 0)
-        ShowStatus("Parameter file could not be written - old file kept!");
+    const com232::Words words = com232::CopyVarsToPP();
+    unsigned int values[PNUM];
+    std::copy(words.begin(), words.end(), values);
+    if (ArrayToFile(vars.file_name.c_str(), values, PNUM, kFieldWidth) != 0) {
+        ShowStatus(status::kFileNotWritten);
+        return {status::Result::FileFailed, status::kFileNotWritten};
+    }
+    return {};
 }
 
-void ReadParaFromFile() {
+Outcome ReadParaFromFile() {
     if (FileSelect(kButtonLoad) <= 0)
-        return;
-    unsigned int words[PNUM];
-    const int result = FileToArray(vars.file_name, words, PNUM);
-    vars.fileResult  = result == PNUM ? 0 : result;
+        return {status::Result::Cancelled, {}};
+    unsigned int values[PNUM];
+    const int result = FileToArray(vars.file_name.c_str(), values, PNUM);
     if (result != PNUM) {
         ShowStatus(FileErrorText(result));
-        return;
+        return {status::Result::FileFailed, FileErrorText(result)};
     }
+    com232::Words words{};
     for (int i = 0; i < PNUM; ++i)
-        com232::vars.pp[i] = static_cast<std::uint16_t>(words[i]);
-    com232::CopyPPtoVars();
+        words[i] = static_cast<std::uint16_t>(values[i]);
+    com232::LoadFrameWords(words);
+    return {};
 }
 
 int SelectParameterFileForSave() {
     return FileSelect(kButtonOk);
+}
+
+const std::string &ParameterFile() {
+    return vars.file_name;
 }
 
 // --- Sample histories ---
@@ -254,64 +274,73 @@ int Shift(const double *input, int count, int shift, double *output) {
     return 0;
 }
 
-// --- Strip charts and LEDs ---
-
-void PlotRAWValues() {
-    Shift(vars.arrayRAW, kRawValues, -kRawTraces, vars.arrayRAW);
-    TakeLiveReply();
-    vars.arrayRAW[kRawValues - 2] = vars.adcCHA;
-    vars.arrayRAW[kRawValues - 1] = vars.adcCHB;
-    SetChartLayout(ui::ChartRAW, kRawTraces);
-    PlotStripChart(vars.pHandle, ui::ChartRAW, vars.arrayRAW, kRawValues, 0, 0, kTypeDouble);
-    ShowLiveIndicators();
+const double *RawHistory() {
+    return vars.arrayRAW;
 }
 
-void PlotNORMValues(double *history) {
+const double *NormHistory() {
+    return vars.arrayNORM;
+}
+
+// --- Strip charts, indicators and LEDs ---
+
+void PlotRAWValues(const com232::LiveReply &reply) {
+    Shift(vars.arrayRAW, kRawValues, -kRawTraces, vars.arrayRAW);
+    vars.valREF                   = ChooseReference(reply);
+    vars.arrayRAW[kRawValues - 2] = reply.adcCHA;
+    vars.arrayRAW[kRawValues - 1] = reply.adcCHB;
+    SetChartLayout(ui::ChartRAW, kRawTraces);
+    PlotStripChart(pHandle, ui::ChartRAW, vars.arrayRAW, kRawValues, 0, 0, kTypeDouble);
+    ShowLiveIndicators(reply);
+}
+
+void PlotNORMValues(const com232::LiveReply &reply) {
+    double *history = vars.arrayNORM;
     Shift(history, kNormValues, -kNormTraces, history);
-    TakeLiveReply();
+    vars.valREF              = ChooseReference(reply);
     history[kNormValues - 4] = 0.0;
     history[kNormValues - 3] = 0.0;
     history[kNormValues - 2] = vars.valREF;
-    history[kNormValues - 1] = vars.valNORM;
+    history[kNormValues - 1] = reply.valNORM;
     SetChartLayout(ui::ChartNORM, kNormTraces);
     for (int trace = 0; trace < kNormTraces; ++trace)
-        SetTraceAttribute(vars.pHandle, ui::ChartNORM, trace + 1, kAttrTraceColor,
+        SetTraceAttribute(pHandle, ui::ChartNORM, trace + 1, kAttrTraceColor,
                           kNormTraceColour[trace]);
-    PlotStripChart(vars.pHandle, ui::ChartNORM, history, kNormValues, 0, 0, kTypeDouble);
-    ShowLiveIndicators();
+    PlotStripChart(pHandle, ui::ChartNORM, history, kNormValues, 0, 0, kTypeDouble);
+    ShowLiveIndicators(reply);
+}
+
+std::uint16_t ReferenceShown() {
+    return vars.valREF;
 }
 
 void DispLEDState(int state) {
     if (state < 0 || state > 3)
         return;
-    SetCtrlVal(vars.pHandle, ui::LEDState1, state & 1);
-    SetCtrlVal(vars.pHandle, ui::LEDState2, (state >> 1) & 1);
+    SetCtrlVal(pHandle, ui::LEDState1, state & 1);
+    SetCtrlVal(pHandle, ui::LEDState2, (state >> 1) & 1);
 }
 
 // --- Data curve ---
 
-void PlotDATACurve(const std::uint16_t *curveA, const std::uint16_t *curveB,
-                   const std::uint16_t *upper, const std::uint16_t *lower,
-                   const std::uint16_t *referenceLine) {
-    SetCtrlAttribute(vars.pHandle, ui::ChartRAW, kAttrVisible, 0);
-    SetCtrlAttribute(vars.pHandle, ui::ChartNORM, kAttrVisible, 0);
-    SetAxisScalingMode(vars.pHandle, ui::GraphDATA, kAxisX, kScaleManual, kAxisXMin, kAxisXMax);
-    DeleteGraphPlot(vars.pHandle, ui::GraphDATA, kAllPlots, kRefreshImmediate);
+void PlotDATACurve(const DataCurve &curve) {
+    SetCtrlAttribute(pHandle, ui::ChartRAW, kAttrVisible, 0);
+    SetCtrlAttribute(pHandle, ui::ChartNORM, kAttrVisible, 0);
+    SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisX, kScaleManual, kAxisXMin, kAxisXMax);
+    DeleteGraphPlot(pHandle, ui::GraphDATA, kAllPlots, kRefreshImmediate);
     const int source = GraphSource();
     if (source == kSourceRaw) {
-        SetCtrlAttribute(vars.pHandle, ui::GraphDATA, kAttrYName, "RAW-values / [ADC-units]");
-        SetAxisScalingMode(vars.pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin,
-                           kAxisYMax);
-        PlotCurve(curveA, kPlotThickLine, kLineSolid, kBlue);
-        PlotCurve(curveB, kPlotThickLine, kLineSolid, kBrightGreen);
+        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, "RAW-values / [ADC-units]");
+        SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
+        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kBlue);
+        PlotCurve(curve.b, kPlotThickLine, kLineSolid, colour::kBrightGreen);
     } else if (source == kSourceNorm) {
-        SetCtrlAttribute(vars.pHandle, ui::GraphDATA, kAttrYName, "NORM=RAW / [ADC-units]");
-        SetAxisScalingMode(vars.pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin,
-                           kAxisYMax);
-        PlotCurve(curveA, kPlotThickLine, kLineSolid, kRed);
-        PlotCurve(upper, kPlotThickLine, kLineSolid, kGreen);
-        PlotCurve(lower, kPlotThickLine, kLineSolid, kGreen);
-        PlotCurve(referenceLine, kPlotThinLine, kLineDashed, kBlack);
+        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, "NORM=RAW / [ADC-units]");
+        SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
+        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kRed);
+        PlotCurve(curve.upper, kPlotThickLine, kLineSolid, colour::kDarkGreen);
+        PlotCurve(curve.lower, kPlotThickLine, kLineSolid, colour::kDarkGreen);
+        PlotCurve(curve.reference, kPlotThinLine, kLineDashed, colour::kBlack);
     }
 }
 

@@ -1,15 +1,8 @@
-// The logo band at the top of the panel: program name, version, maker and logo.
+// The logo band at the top of the panel: the maker's lines, the logo, the program's name
+// and version, white on the blue band.
 #pragma once
 
 namespace logo {
-
-constexpr int kModeWhite = 0; // grey text on a white band, no logo
-constexpr int kModeBlue  = 1; // white text on a blue band, no logo
-constexpr int kModeFull  = 2; // blue band with the maker's lines and the logo
-
-constexpr int kBandBlue = 0x0080FF;
-constexpr int kWhite    = 0xFFFFFF;
-constexpr int kGrey     = 0x808080;
 
 // The maker's lines (a fictitious company).
 constexpr const char *kMakerName      = "Kestrel Vision Instruments GmbH";
@@ -17,19 +10,10 @@ constexpr const char *kMakerTelephone = "+44 1632 960 472";
 constexpr const char *kMakerWeb       = "www.kvex.example.com";
 constexpr const char *kLogoFile       = "lg.bmp";
 
-// The ids of the info texts; none is ever stored, so all stay 0.
-struct Vars {
-    int textIDsoft = 0;
-    int textIDver  = 0;
-    int textIDinfo = 0;
-    int textIDtel  = 0;
-    int textIDname = 0;
-};
-
-extern Vars vars;
-
-void ShowLogo(int mode);
-void ShowInfoText(int id, int background, int colour, const char *text, int left, int top,
+// Draws the band on panel with the program's name and version.
+void ShowLogo(int panel, const char *name, const char *version);
+// Adds one line of text to panel at left, top (pixels), bold, in the application font.
+void ShowInfoText(int panel, int background, int colour, const char *text, int left, int top,
                   int pointSize);
 
 } // namespace logo

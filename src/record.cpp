@@ -1,13 +1,13 @@
 // Recording of a run to CSV, and the comment lines every CSV of the program begins with.
 #include "record.h"
 
-#include "app.h"
-#include "com232.h"
 #include "gui.h"
 #include "platform/files/textfile.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
+#include "program.h"
 #include "recording_file.h"
+#include "status.h"
 #include "ui.h"
 
 #include <cerrno>
@@ -18,26 +18,33 @@
 
 namespace record {
 
-Vars vars;
-
 namespace {
+
+struct Vars {
+    bool active = false;
+    std::string path;     // the file being recorded to
+    std::string pending;  // rows not written yet
+    double runStart  = 0; // Timer() when the run began
+    double lastWrite = 0;
+};
+
+Vars vars;
 
 constexpr int kMaxSameSecond = 100; // names tried when runs start within one second
 
 // Ends the recording after a failed write, saying why.
 void Abandon(const char *what, int error) {
-    char text[com232::kStatusSize];
-    std::snprintf(text, sizeof text, "%s - cannot write %s: %s!", what,
-                  std::filesystem::path(vars.path).filename().c_str(), std::strerror(-error));
+    const std::string text = status::CannotRecord(
+        what, std::filesystem::path(vars.path).filename().string(), std::strerror(-error));
     vars.active = false;
     vars.pending.clear();
-    SetCtrlVal(gui::vars.pHandle, ui::CHKRecord, 0);
-    gui::ShowStatus(text);
+    SetCtrlVal(gui::Panel(), ui::CHKRecord, 0);
+    gui::ShowStatus(text.c_str());
 }
 
 // Makes the file with its header under the first free name of this second.
 int CreateRecordingFile(const std::string &header) {
-    const std::string stem = std::string(gui::vars.proj_dir) + "/RMX7live-" + FileStamp();
+    const std::string stem = gui::ProjectDir() + "/RMX7live-" + FileStamp();
     vars.path              = stem + ".csv";
     int result             = gui::MakeProjectDir();
     if (result != 0)
@@ -57,19 +64,18 @@ void WritePending() {
     const int result = AppendTextFile(vars.path.c_str(), vars.pending);
     vars.pending.clear();
     if (result != 0)
-        Abandon("Recording stopped", result);
+        Abandon(status::kRecordingStopped, result);
 }
 
 } // namespace
 
 std::string CommentHeader() {
-    const app::Vars &program = app::vars;
-    std::string text         = std::string("# program ") + program.szSoftname + " " +
-                       program.szSoftversion + "\n# firmware " + com232::vars.firmware +
-                       "\n# port COM" + std::to_string(com232::vars.com) + " " +
-                       PortDevice(com232::vars.com) + "\n# parameters";
-    for (int i = 0; i < com232::PNUM; ++i)
-        text += " " + std::to_string(com232::ParameterWord(com232::vars.params, i));
+    const int port   = com232::Port();
+    std::string text = std::string("# program ") + program::kName + " " + program::kVersion +
+                       "\n# firmware " + com232::Firmware() + "\n# port COM" +
+                       std::to_string(port) + " " + PortDevice(port) + "\n# parameters";
+    for (const std::uint16_t word : com232::WordsOf(com232::ParameterSet()))
+        text += " " + std::to_string(word);
     return text + "\n";
 }
 
@@ -82,11 +88,23 @@ std::string FileStamp() {
     return stamp;
 }
 
+std::string Row(const com232::LiveReply &reply, double seconds) {
+    char row[128];
+    std::snprintf(row, sizeof row, "%.3f,%d,%u,%u,%u,%u,%u,%u,%u,%u\n", seconds,
+                  static_cast<int>(reply.valNORM), reply.adcCHA, reply.adcCHB, reply.Amax,
+                  reply.Amin, reply.UPval, reply.LOval, reply.refval, reply.instate);
+    return row;
+}
+
+void InitVars() {
+    vars = Vars{};
+}
+
 void RunStarted(double now) {
     vars.runStart  = now;
     vars.lastWrite = now;
     int on         = 0;
-    GetCtrlVal(gui::vars.pHandle, ui::CHKRecord, &on);
+    GetCtrlVal(gui::Panel(), ui::CHKRecord, &on);
     if (on)
         StartRecording();
 }
@@ -97,7 +115,7 @@ void StartRecording() {
     vars.pending.clear();
     const int result = CreateRecordingFile(CommentHeader() + ColumnLine());
     if (result != 0) {
-        Abandon("Recording not started", result);
+        Abandon(status::kRecordingNotStarted, result);
         return;
     }
     vars.active = true;
@@ -107,18 +125,13 @@ std::string ColumnLine() {
     return std::string(recording::kHeader) + "\n";
 }
 
-void AppendReply(double now) {
-    if (!vars.active && !vars.listener)
-        return;
-    const gui::Vars &live = gui::vars;
-    char row[128];
-    std::snprintf(row, sizeof row, "%.3f,%d,%u,%u,%u,%u,%u,%u,%u,%u\n", now - vars.runStart,
-                  static_cast<int>(live.valNORM), live.adcCHA, live.adcCHB, live.Amax, live.Amin,
-                  live.UPval, live.LOval, live.refval, live.instate);
+double RunStart() {
+    return vars.runStart;
+}
+
+void AppendReply(const com232::LiveReply &reply, double now) {
     if (vars.active)
-        vars.pending += row;
-    if (vars.listener)
-        vars.listener(row);
+        vars.pending += Row(reply, now - vars.runStart);
 }
 
 void WriteDueRows(double now) {
@@ -133,6 +146,14 @@ void StopRecording() {
         return;
     WritePending();
     vars.active = false;
+}
+
+bool Recording() {
+    return vars.active;
+}
+
+const std::string &RecordingPath() {
+    return vars.path;
 }
 
 } // namespace record

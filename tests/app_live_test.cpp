@@ -4,6 +4,7 @@
 
 #include "app.h"
 #include "com232.h"
+#include "exports.h"
 #include "gui.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/events.h"
@@ -68,7 +69,7 @@ class LiveView : public ControllerTest {
         InitRS232(1);
         project = fs::temp_directory_path() / ("rmx7-project-" + std::to_string(getpid()));
         fs::create_directories(project);
-        std::snprintf(gui::vars.proj_dir, sizeof gui::vars.proj_dir, "%s", project.c_str());
+        gui::SetProjectDir(project.string());
     }
     void TearDown() override {
         fs::remove_all(project);
@@ -104,11 +105,11 @@ TEST_F(LiveView, RunKeepsOneRequestOutstandingAndPlotsEveryReplyOnce) {
                             [](const Bytes &r) { return r[3] == kCmdLive; }),
               6)
         << "one request after each of the five replies";
-    EXPECT_EQ(FrameWord(requests.back(), 0), vars.params.power) << "requests carry the set";
+    EXPECT_EQ(FrameWord(requests.back(), 0), ParameterSet().power) << "requests carry the set";
     for (int k = 1; k <= 5; ++k)
-        EXPECT_EQ(gui::vars.arrayRAW[gui::kRawValues - 2 * k], 500) << k;
-    EXPECT_EQ(gui::vars.arrayRAW[gui::kRawValues - 12], 0) << "each reply plotted exactly once";
-    EXPECT_EQ(gui::vars.arrayRAW[gui::kRawValues - 1], 450) << "channel B beside A";
+        EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 2 * k], 500) << k;
+    EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 12], 0) << "each reply plotted exactly once";
+    EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 1], 450) << "channel B beside A";
     EXPECT_EQ(Values({ui::adcCHA, ui::Amax, ui::Amin, ui::UPval, ui::LOval, ui::LEDState1,
                       ui::LEDState2}),
               (std::vector<int>{500, 800, 100, 520, 480, 1, 0}));
@@ -122,9 +123,9 @@ TEST_F(LiveView, StopUndimsBothFramesStopsTheTimerAndResetsTheHistories) {
     RunFor(2);
     EXPECT_EQ(Attributes(kAttrDimmed, {ui::Ctrl6, ui::Ctrl22}), (std::vector<int>{0, 0}));
     EXPECT_EQ(Attribute(ui::Timer50ms, kAttrEnabled), 0);
-    EXPECT_EQ(gui::vars.arrayRAW[gui::kRawValues - 1], 0);
-    EXPECT_EQ(gui::vars.arrayNORM[gui::kNormValues - 2], vars.params.reference);
-    EXPECT_EQ(gui::vars.arrayNORM[gui::kNormValues - 1], 0);
+    EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 1], 0);
+    EXPECT_EQ(gui::NormHistory()[gui::kNormValues - 2], ParameterSet().reference);
+    EXPECT_EQ(gui::NormHistory()[gui::kNormValues - 1], 0);
 }
 
 TEST_F(LiveView, CapturesReadTheirBlocksThenOneLiveRequestAndDrawOnFixedAxes) {
@@ -145,10 +146,11 @@ TEST_F(LiveView, CapturesReadTheirBlocksThenOneLiveRequestAndDrawOnFixedAxes) {
                              std::uint8_t(c.source)}));
         }
         EXPECT_EQ(requests.back()[3], kCmdLive);
-        EXPECT_EQ((std::vector<int>{vars.yArrayA[1], vars.yArrayA[127], vars.yArrayB[0]}),
+        EXPECT_EQ((std::vector<int>{Curves().a[1], Curves().a[127], Curves().b[0]}),
                   (std::vector<int>{c.a1, c.a127, c.b0}))
             << "NORM keeps curve B";
-        EXPECT_EQ(gui::vars.refArray[0], 510) << "reference line at the controller's value";
+        EXPECT_EQ(exports::LastCapture()->reference[0], 510)
+            << "reference line at the controller's value";
         EXPECT_EQ(Shown(), (std::vector<int>{0, 0, 1}));
         EXPECT_EQ(Dimmed(ui::Ctrl6), 0);
         EXPECT_EQ(DataGraph()->plottableCount(), c.curves);
@@ -195,7 +197,7 @@ TEST_F(LiveView, RecordingWritesTheHeaderThenOneRowPerReplyInSecondsSinceRun) {
     for (const auto &[column, indicator] : shown)
         EXPECT_EQ(std::stoi(last[column]), Value(indicator)) << "column " << column;
     EXPECT_EQ(last[3] + last[8] + last[9], "4505101") << "adcCHB, refval, instate";
-    EXPECT_FALSE(record::vars.active);
+    EXPECT_FALSE(record::Recording());
 }
 
 TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
@@ -209,7 +211,7 @@ TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
                               Dimmed(ui::BTNViewRecording) == 1; // a modal dialog stalls the line
             fs::remove_all(project);
         }
-        if (removed && !record::vars.active && repliesAtFailure == 0)
+        if (removed && !record::Recording() && repliesAtFailure == 0)
             repliesAtFailure = controller.liveReplies;
         if (repliesAtFailure > 0 && controller.liveReplies > repliesAtFailure + 3)
             Stop();
@@ -245,7 +247,7 @@ TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfWholeAndTheChartItsPng) {
         EXPECT_EQ(Fields(lines[5]).size(), raw ? 3u : 5u);
         EXPECT_EQ(Fields(lines[5])[0], "1");
         EXPECT_EQ(Fields(lines.back())[0], "128");
-        EXPECT_EQ(std::stoi(Fields(lines.back())[1]), vars.yArrayA[127]);
+        EXPECT_EQ(std::stoi(Fields(lines.back())[1]), Curves().a[127]);
         EXPECT_EQ(Head(project / "curve.png", 4), "\x89PNG");
         EXPECT_EQ(Head(project / "curve.pdf", 5), "%PDF-");
         EXPECT_EQ(StatusLine(), "Curve saved: curve.csv, .png, .pdf");

@@ -20,6 +20,12 @@ using namespace com232;
 
 namespace {
 
+void SetParameter(std::uint16_t Parameters::*word, std::uint16_t value) {
+    Parameters params = ParameterSet();
+    params.*word      = value;
+    SetParameterSet(params);
+}
+
 std::vector<int> Commands(const std::vector<Bytes> &requests) {
     std::vector<int> codes;
     for (const Bytes &r : requests)
@@ -46,13 +52,13 @@ TEST_F(StartUp, TheEchoFetchAndFirmwareRunInOrderAndTellTheBoardVariant) {
                   "InitVars", "Echo Check - Line Ok!", "Waiting for parameter-frame ...",
                   "Parameter-frame received! - Line Ok!", "Echo Check - Line Ok!",
                   "Waiting for firmware info ...", controller.firmware, controller.firmware}));
-    EXPECT_EQ(vars.pcbtype, kBoard100);
+    EXPECT_EQ(BoardVariant(), kBoard100);
     EXPECT_EQ(FrameWord(peer.Requests()[0], 0), 500) << "the echo carries the panel's set";
     EXPECT_EQ(Values({ui::power, ui::hold, ui::sdelay}), (std::vector<int>{640, 90, 4}));
-    EXPECT_EQ(vars.params.average, 3);
+    EXPECT_EQ(ParameterSet().average, 3);
     controller.variant = 0;
     InitRS232(1);
-    EXPECT_EQ(vars.pcbtype, kBoard0);
+    EXPECT_EQ(BoardVariant(), kBoard0);
     EXPECT_EQ(StatusLine(), controller.firmware) << "variant 0 sends the text as words";
 }
 
@@ -67,7 +73,7 @@ TEST_F(StartUp, TheBuiltInSimulatorOfEitherBoardVariantPacesItsRepliesAndRunsThe
         const double start = Timer();
         InitRS232(1);
         EXPECT_GE(Timer() - start, 252 * 10.0 / 19200) << "the set-up's bytes at 19200 baud";
-        EXPECT_EQ(vars.pcbtype, variant);
+        EXPECT_EQ(BoardVariant(), variant);
         const std::string request = Trace("TX").at(sent), echo = Trace("RX").at(read);
         EXPECT_EQ(echo, variant ? "00 aa 00 05 " + request.substr(12)
                                 : "00 55 00 05 00 aa " + request.substr(18));
@@ -121,15 +127,15 @@ TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
     SetCtrlVal(panel, ui::DropDCom, 2);
     Raise(app::CC_DropDCom, kEventValueChanged, ui::DropDCom);
     Raise(app::CC_DropDCom, kEventCommit, ui::DropDCom);
-    EXPECT_EQ(vars.com, 2) << "the device found by the rescan";
+    EXPECT_EQ(Port(), 2) << "the device found by the rescan";
     EXPECT_LT(GetInQLen(1), 0) << "the old port is closed";
     EXPECT_EQ(Commands(second.Requests()), (std::vector<int>{5, 2, 7, 5, 2, 7}));
     EXPECT_EQ(StatusLine(), "second board");
     const std::vector<std::string> texts = StatusTexts();
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Init COM-Port ..."), texts.end());
     second.Send(MakeFrame(kCmdLive, {77}));
-    EXPECT_TRUE(PumpUntil([] { return vars.rx_flag == 1; }, 2.0)) << "receive callback on COM2";
-    EXPECT_EQ(vars.pp[0], 77);
+    EXPECT_TRUE(PumpUntil([] { return ReplyWaiting(); }, 2.0)) << "receive callback on COM2";
+    EXPECT_EQ(FrameWords()[0], 77);
     CloseCom(2);
 }
 
@@ -141,7 +147,7 @@ TEST_F(StartUp, ClosingThePanelDuringAWaitEndsTheWaitAndTheEventLoop) {
     QTimer::singleShot(300, &scope, [this] { app::CC_PANEL(panel, kEventClose, nullptr, 0, 0); });
     EventHook guard(nullptr, 10, [] { QuitUserInterface(0); });
     RunUserInterface();
-    EXPECT_EQ(app::vars.stop_flag, 1);
+    EXPECT_FALSE(app::RunGoing());
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!") << "the wait ran to its end";
     EXPECT_LT(GetInQLen(1), 0) << "the close closed the port";
 }
@@ -165,7 +171,7 @@ class ParameterCommands : public ControllerTest {
 
 TEST_F(ParameterCommands, SendWritesCommand1ToRamAnd3ToEepromFromThePanelOnTheLeftClick) {
     SetCtrlVal(panel, ui::power, 65535);
-    vars.params.para12 = 9;
+    SetParameter(&Parameters::para12, 9);
     Raise(app::CC_BTNSend, kEventLeftClick);
     const Bytes sent = LastRequest();
     EXPECT_EQ(sent[3], kCmdWriteRam);
@@ -187,7 +193,7 @@ TEST_F(ParameterCommands, GetCarriesTheVariablesAndOverwritesUnsentPanelValues) 
     EXPECT_EQ(LastRequest(), MakeFrame(kCmdReadRam, {640, 300, 12, 0, 90, 1, 3, 1, 25, 55, 4}))
         << "the variables, not the typed value";
     EXPECT_EQ(Value(ui::reference), 333);
-    EXPECT_EQ(vars.params.para12, 7);
+    EXPECT_EQ(ParameterSet().para12, 7);
     EXPECT_EQ(StatusLine(), "Data Transfer Ok!");
     Select(app::CC_RBTEeprom, ui::RBTEeprom, 1);
     controller.eeprom[0] = 42;
@@ -216,7 +222,7 @@ TEST_F(ParameterCommands, TargetButtonsAreOneChoiceWithRamAsFallback) {
     };
     for (const auto &s : steps) {
         Select(s.callback, s.control, s.on);
-        EXPECT_EQ(vars.target, s.target) << s.control << " " << s.on;
+        EXPECT_EQ(Target(), s.target) << s.control << " " << s.on;
         EXPECT_EQ(Values({ui::RBTRam, ui::RBTEeprom, ui::RBTFile}), s.buttons) << s.control;
     }
 }
@@ -284,7 +290,7 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     ASSERT_EQ(link(stubPath.c_str(), other.c_str()), 0);
     const std::size_t requests = peer.Requests().size();
     SetCtrlVal(panel, ui::power, 65535);
-    vars.params.para13 = 5;
+    SetParameter(&Parameters::para13, 5);
     Raise(app::CC_BTNSend, kEventLeftClick);
     EXPECT_EQ(peer.Requests().size(), requests) << "nothing goes to the controller";
     EXPECT_EQ(ReadFile(stubPath), "65535\n  300\n   12\n    0\n   90\n    1\n    3\n    1\n   "
@@ -292,10 +298,10 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     EXPECT_EQ(ReadFile(other), "old\n") << "written beside and renamed over, not in place";
     std::remove(other.c_str());
     SetCtrlVal(panel, ui::power, 1);
-    vars.params.average = 0;
+    SetParameter(&Parameters::average, 0);
     Raise(app::CC_BTNGet);
     EXPECT_EQ(Value(ui::power), 65535);
-    EXPECT_EQ(vars.params.average, 3);
+    EXPECT_EQ(ParameterSet().average, 3);
 }
 
 TEST_F(ParameterFile, BadFilesLeaveTheSetAndSayWhy) {
@@ -316,13 +322,13 @@ TEST_F(ParameterFile, BadFilesLeaveTheSetAndSayWhy) {
             std::ofstream(stubPath) << c.content;
         Raise(app::CC_BTNGet);
         EXPECT_EQ(StatusLine(), c.status);
-        EXPECT_EQ(vars.params.power, 640);
+        EXPECT_EQ(ParameterSet().power, 640);
         EXPECT_EQ(Value(ui::power), 640);
     }
     std::ofstream(stubPath) << "1\n2\n3\n4\n5\n6\n4\n8\n9\n10\n11\n12\n13\n14\n15\n65537\n";
     Raise(app::CC_BTNGet);
-    EXPECT_EQ(vars.params.average, 4) << "a word without a control is loaded too";
-    EXPECT_EQ(vars.params.para16, 1) << "a value above 65535 keeps its low 16 bits";
+    EXPECT_EQ(ParameterSet().average, 4) << "a word without a control is loaded too";
+    EXPECT_EQ(ParameterSet().para16, 1) << "a value above 65535 keeps its low 16 bits";
 }
 
 TEST_F(ParameterFile, AnUnwritableOrCancelledSaveWritesNothing) {

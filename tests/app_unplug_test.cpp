@@ -20,7 +20,7 @@ using namespace com232;
 
 TEST_F(ControllerTest, APulledLineEndsEachWaitWithItsTimeoutAndTheDeviceBackAtItsPathRuns) {
     // A fixed path to the device, as /dev/serial/by-id gives a real adapter.
-    const std::string device = testing::TempDir() + "rmx7-unplug-" + std::to_string(getpid());
+    const std::string device = ::testing::TempDir() + "rmx7-unplug-" + std::to_string(getpid());
     const auto pointAt       = [&](const ScriptedPeer &line) {
         std::filesystem::create_symlink(line.path(), device + ".next");
         std::filesystem::rename(device + ".next", device);
@@ -50,7 +50,7 @@ TEST_F(ControllerTest, APulledLineEndsEachWaitWithItsTimeoutAndTheDeviceBackAtIt
             break;
         }
         controller.silent[c.silent] = c.silent != kCmdLive;
-        std::fill(vars.yArrayA, vars.yArrayA + 128, 9);
+        seam::FillCurves(9, 9);
         // The capture and the get poll without events: the line is pulled from a thread.
         std::thread pull([&, count = line->Requests().size() + 1] {
             line->WaitForRequests(count + (c.silent == kCmdLive ? 3 : 0), 5.0);
@@ -61,7 +61,7 @@ TEST_F(ControllerTest, APulledLineEndsEachWaitWithItsTimeoutAndTheDeviceBackAtIt
         pull.join();
         EXPECT_EQ(StatusLine(), c.status);
         EXPECT_LT(GetInQLen(1), 0) << "the vanished port is closed";
-        EXPECT_EQ(vars.yArrayA[127], c.silent == kCmdDataBlock ? 0 : 9) << "flat after a capture";
+        EXPECT_EQ(Curves().a[127], c.silent == kCmdDataBlock ? 0 : 9) << "flat after a capture";
     }
     std::filesystem::remove(device);
 }

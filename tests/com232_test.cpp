@@ -8,9 +8,11 @@
 #include "platform/serial/serial.h"
 #include "ui.h"
 
-#include <cstring>
-
 using namespace com232;
+
+namespace {
+constexpr int kTextBuffer = 128; // a 72-character firmware text and the longest message
+} // namespace
 
 TEST(OpenError, EachRefusedOpenHasItsText) {
     for (const auto &[result, text] : {std::pair{-7, "Cannot open port"},
@@ -27,17 +29,17 @@ TEST(FirmwareText, EachVariantGivesItsTextUpToTheFirstZeroWithinTheBuffer) {
         bool variant0;
         int size;
         std::string text; // "?": the buffer is left as it was
-    } cases[] = {{false, kStatusSize, std::string(40, 'y')}, {false, 3, "yy"},  {false, 0, "?"},
-                 {true, kStatusSize, std::string(32, 'x')},  {true, 5, "xxxx"}, {true, -1, "?"}};
+    } cases[] = {{false, kTextBuffer, std::string(40, 'y')}, {false, 3, "yy"},  {false, 0, "?"},
+                 {true, kTextBuffer, std::string(32, 'x')},  {true, 5, "xxxx"}, {true, -1, "?"}};
     for (const auto &c : cases) {
-        char buffer[kStatusSize] = "?";
+        char buffer[kTextBuffer] = "?";
         c.variant0 ? DecodeFirmware0(words.data(), buffer, c.size)
                    : DecodeFirmware100(text.data(), buffer, c.size);
         EXPECT_EQ(buffer, c.text) << c.variant0 << " " << c.size;
     }
     text[40] = 'y';
-    char whole[kStatusSize];
-    DecodeFirmware100(text.data(), whole, kStatusSize);
+    char whole[kTextBuffer];
+    DecodeFirmware100(text.data(), whole, kTextBuffer);
     EXPECT_EQ(whole, std::string(72, 'y')) << "at most 72 characters";
 }
 
@@ -62,9 +64,9 @@ TEST_F(LinkTest, LineCheckReadsTheBoardVariantFromTheEchoShape) {
     OpenLink();
     for (const auto &c : cases) {
         peer.SetResponder([&](const Bytes &) { return PeerReply{c.echo}; });
-        vars.pcbtype = 42;
-        EXPECT_EQ(CheckComLine(1), c.result);
-        EXPECT_EQ(vars.pcbtype, c.pcbtype);
+        seam::SetBoardVariant(42);
+        EXPECT_EQ(CheckComLine(1).line, c.result);
+        EXPECT_EQ(BoardVariant(), c.pcbtype);
         EXPECT_EQ(StatusLine(), c.status);
     }
     EXPECT_EQ(peer.Requests().at(0),
@@ -75,28 +77,31 @@ TEST_F(LinkTest, LineCheckReadsTheBoardVariantFromTheEchoShape) {
 TEST_F(LinkTest, AFirmwareReplyOf66BytesAndAnUnansweredFetchEachTimeOutWithTheirText) {
     OpenLink();
     peer.SetResponder([](const Bytes &) { return PeerReply{Bytes(66, 'v')}; });
-    vars.pcbtype = kBoard100;
-    EXPECT_EQ(GetVERSIONInfo(), 66);
+    seam::SetBoardVariant(kBoard100);
+    EXPECT_EQ(GetVERSIONInfo().queued, 66);
     EXPECT_EQ(StatusLine(), "Timeout - reading firmware info!");
-    EXPECT_STREQ(vars.szVersion, "") << "nothing decoded";
+    EXPECT_EQ(Firmware(), "") << "nothing decoded";
     peer.SetResponder(nullptr);
     SetCtrlVal(panel, ui::power, 1234);
-    gui::PushGET(RAM);
+    PushGET(RAM);
     EXPECT_EQ(StatusLine(), "Timeout-RS-232...");
     EXPECT_EQ(Value(ui::power), 1234) << "the panel keeps its values";
 }
 
 TEST_F(LinkTest, ReceiveCallbackDecodesTheFirst36Of40BytesAndDropsTheRest) {
     OpenLink();
-    vars.rx_flag = 0;
-    Bytes forty  = MakeFrame(kCmdLive, {0x0102, 0x0304});
+    ForgetReply();
+    Bytes forty = MakeFrame(kCmdLive, {0x0102, 0x0304});
     forty.insert(forty.end(), {1, 2, 3, 4});
     peer.Send(forty);
-    ASSERT_TRUE(PumpUntil([] { return vars.rx_flag == 1; }, 2.0));
-    EXPECT_EQ(vars.order, kCmdLive);
-    EXPECT_EQ(vars.pp[0], 0x0102);
-    EXPECT_EQ(vars.pp[1], 0x0304);
-    EXPECT_EQ(vars.graphrefresh, 1);
+    ASSERT_TRUE(PumpUntil([] { return ReplyWaiting(); }, 2.0));
+    EXPECT_EQ(FrameWords()[0], 0x0102);
+    EXPECT_EQ(FrameWords()[1], 0x0304);
+    const std::optional<LiveReply> live = TakeLiveReply();
+    ASSERT_TRUE(live) << "decoded once for the live view";
+    EXPECT_EQ(live->valNORM, 0x0102);
+    EXPECT_EQ(live->adcCHA, 0x0304);
+    EXPECT_FALSE(TakeLiveReply()) << "and taken once";
     EXPECT_EQ(GetInQLen(1), 0);
 }
 
@@ -115,13 +120,12 @@ TEST_F(LinkTest, BadBlocksStoreNothingAndAShortOneTimesOutAndClearsBothCurves) {
         {64, Bytes(127, 1), 0, 0, 0, "Timeout-RS-232 while reading 64 data-words!"},
     };
     for (const auto &c : cases) {
-        std::fill(vars.yArrayA, vars.yArrayA + 128, 5);
-        std::fill(vars.yArrayB, vars.yArrayB + 128, 6);
-        std::strcpy(vars.szStatus, "before");
+        seam::FillCurves(5, 6);
+        seam::SetStatusText("before");
         peer.SetResponder([&](const Bytes &) { return PeerReply{c.reply}; });
-        EXPECT_EQ(ReadData64(c.start, 0, kCmdDataBlock), c.result);
-        EXPECT_EQ(vars.yArrayA[0], c.a0) << c.start;
-        EXPECT_EQ(vars.yArrayB[127], c.b127) << c.start;
+        EXPECT_EQ(ReadData64(c.start, 0, kCmdDataBlock).words, c.result);
+        EXPECT_EQ(Curves().a[0], c.a0) << c.start;
+        EXPECT_EQ(Curves().b[127], c.b127) << c.start;
         EXPECT_EQ(StatusLine(), c.status);
     }
 }

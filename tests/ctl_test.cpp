@@ -50,10 +50,10 @@ int AnswerWithFile(const char *, int, char *pathName) {
     return kSelectExisting;
 }
 
-void StopAfterThree(const char *) {
+void StopAfterThree(const com232::LiveReply &, double) {
     static int rows = 0;
     if (++rows % 3 == 0)
-        app::CC_BTNStop(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+        app::CC_BTNStop(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
 }
 
 } // namespace
@@ -75,8 +75,7 @@ class Ctl : public PanelTest {
     }
     // A click on button, after one on the radio button, whose control id is the table's.
     static void Press(CtrlCallbackPtr button, CtrlCallbackPtr radio = nullptr) {
-        const int panel = gui::vars.pHandle,
-                  id    = radio == app::CC_RBTFile ? ui::RBTFile : ui::RBTEeprom;
+        const int panel = gui::Panel(), id = radio == app::CC_RBTFile ? ui::RBTFile : ui::RBTEeprom;
         if (radio && SetCtrlVal(panel, id, 1) == 0)
             radio(panel, id, kEventValueChanged, nullptr, 0, 0);
         button(panel, 0, kEventLeftClick, nullptr, 0, 0);
@@ -90,8 +89,10 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
         {"get eeprom", [](ScriptedPeer &) { Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
         {"send ram --set power=777 --set average=9",
          [](ScriptedPeer &) {
-             SetCtrlVal(gui::vars.pHandle, ui::power, 777);
-             com232::vars.params.average = 9;
+             SetCtrlVal(gui::Panel(), ui::power, 777);
+             com232::Parameters params = com232::ParameterSet();
+             params.average            = 9;
+             com232::SetParameterSet(params);
              Press(app::CC_BTNSend);
          }},
         {"send eeprom " + filePath + " --verify",
@@ -107,13 +108,14 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
         {"reset", [](ScriptedPeer &) { Press(app::CC_ButtonReset); }},
         {"capture raw",
          [](ScriptedPeer &) {
-             SetCtrlVal(gui::vars.pHandle, ui::RNGGraphSource, gui::kSourceRaw);
+             SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceRaw);
              Press(app::CC_BTNData);
          }},
         {"live --count 3",
          [](ScriptedPeer &) {
-             record::vars.listener = StopAfterThree;
+             app::AddLiveListener(StopAfterThree);
              Press(app::CC_BTNRun);
+             app::RemoveLiveListener(StopAfterThree);
          }},
     };
     SetFileSelectResponder(AnswerWithFile);
@@ -132,7 +134,7 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
         EXPECT_EQ(toolLine.Requests(), panelLine.Requests()) << args;
     }
     SetFileSelectResponder(nullptr);
-    gui::vars.pHandle = panel;
+    gui::SetPanel(panel);
     TraceSetStatusControl(panel, ui::TXTStatus);
 }
 

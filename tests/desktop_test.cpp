@@ -83,14 +83,14 @@ class Desktop : public PanelTest {
 
 TEST_F(Desktop, ARecordingAndTheDialogsMakeTheMissingProjectFolderFirst) {
     const fs::path project = FreshDir("rmx7-documents") / "RMX7";
-    std::snprintf(gui::vars.proj_dir, sizeof gui::vars.proj_dir, "%s", project.c_str());
+    gui::SetProjectDir(project.string());
     record::StartRecording();
     record::StopRecording();
-    EXPECT_TRUE(fs::exists(project / fs::path(record::vars.path).filename())) << StatusLine();
+    EXPECT_TRUE(fs::exists(project / fs::path(record::RecordingPath()).filename())) << StatusLine();
     fs::remove_all(project);
     dialogResult = kSelectCancel;
     SetFileSelectResponder(AnswerDialog);
-    com232::vars.target = com232::DATFILE;
+    com232::SetTarget(com232::DATFILE);
     Commit(app::CC_BTNGet);
     SetFileSelectResponder(nullptr);
     EXPECT_TRUE(fs::is_directory(project)) << "the dialog starts in the folder";
@@ -131,9 +131,9 @@ TEST_F(Desktop, EveryTransferClearsTheMarksAndATypedBackValueToo) {
         {"cancelled save", com232::DATFILE, app::CC_BTNSend, kEventLeftClick, kSelectCancel, 1},
     };
     for (const auto &c : cases) {
-        com232::vars.target = c.target;
-        dialogResult        = c.dialog;
-        SetCtrlVal(panel, ui::hold, com232::vars.params.hold + 1);
+        com232::SetTarget(c.target);
+        dialogResult = c.dialog;
+        SetCtrlVal(panel, ui::hold, com232::ParameterSet().hold + 1);
         Commit(c.callback, c.event);
         EXPECT_EQ(Marked(ui::hold), c.marked) << c.operation;
     }
@@ -146,11 +146,11 @@ TEST_F(Desktop, ANormCaptureDrawsAndExportsTheControllersSwitchingLevels) {
     controller.live[5] = 610;
     controller.live[6] = 390;
     Commit(app::CC_BTNData);
-    EXPECT_EQ(gui::vars.upArray[127], 610);
+    EXPECT_EQ(exports::LastCapture()->upper[127], 610);
     EXPECT_NE(exports::CurveCsv().find(",610,390,"), std::string::npos);
 
     Commit(app::CC_BTNGet); // pp now holds the parameter set, not live values
     controller.silent[com232::kCmdLive] = true;
     Commit(app::CC_BTNData);
-    EXPECT_EQ(gui::vars.upTHR, 610) << "without a live reply the levels stay";
+    EXPECT_EQ(exports::LastCapture()->upper[0], 610) << "without a live reply the levels stay";
 }

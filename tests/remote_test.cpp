@@ -156,16 +156,19 @@ class Remote : public PanelTest {
 // answers to the line settings, so a good open through ser2net also proves them.
 TEST_F(Remote, EachKindStartsGetsSendsRunsAndCapturesThroughSer2net) {
     for (const std::string &address : {raw, rfc2217}) {
-        com232::vars.params.power = 65535; // the echo carries it there and back
+        com232::Parameters params = com232::ParameterSet();
+        params.power              = 65535; // the echo carries it there and back
+        com232::SetParameterSet(params);
         Pick(address);
         EXPECT_NE(PortTable()[1].label.find("COM2  " + address), std::string::npos);
         Commit(app::CC_BTNGet);
         EXPECT_EQ(StatusLine(), "Data Transfer Ok!");
         RunForThreeReplies([&] { Commit(app::CC_BTNStop); }, "Line Ok!");
         SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceRaw);
-        std::fill_n(com232::vars.yArrayA, 128, 0);
+        com232::seam::FillCurves(0, 0);
         Commit(app::CC_BTNData);
-        EXPECT_GT(*std::max_element(com232::vars.yArrayA, com232::vars.yArrayA + 128), 0);
+        const com232::DataCurves &curves = com232::Curves();
+        EXPECT_GT(*std::max_element(curves.a.begin(), curves.a.begin() + 128), 0);
         Commit(app::CC_BTNSend, kEventLeftClick); // last: a flush soon after would purge it
         EXPECT_EQ(StatusLine(), "Transmit Ok!");
     }

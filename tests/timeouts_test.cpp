@@ -33,7 +33,7 @@ std::vector<TraceLine> Lines(const std::string &path) {
 }
 
 void Commit(int (*callback)(int, int, int, void *, int, int)) {
-    callback(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+    callback(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
 }
 
 } // namespace

@@ -26,29 +26,30 @@ static void PressViewRecording(int panel, const std::string &path) {
 }
 
 TEST_F(PanelTest, TheViewerReadsBackEveryCommentAndRowTheRecorderWrote) {
-    std::snprintf(gui::vars.proj_dir, gui::kPathSize, "%s", testing::TempDir().c_str());
+    gui::SetProjectDir(testing::TempDir());
     record::StartRecording();
-    gui::Vars &v = gui::vars;
     for (std::uint16_t i = 0; i < 2; ++i) {
+        com232::LiveReply v;
         v.valNORM = 65535 - i, v.adcCHA = 1 + i, v.adcCHB = 2 + i, v.Amax = 3 + i, v.Amin = 4 + i;
         v.UPval = 5 + i, v.LOval = 6 + i, v.refval = 7 + i, v.instate = 8 + i;
-        record::AppendReply(record::vars.runStart + 0.25 * i);
+        record::AppendReply(v, record::RunStart() + 0.25 * i);
     }
     record::StopRecording();
+    const std::string path = record::RecordingPath();
     recording::Recording read;
     std::string error;
-    ASSERT_TRUE(recording::LoadRecording(record::vars.path, read, error)) << error;
+    ASSERT_TRUE(recording::LoadRecording(path, read, error)) << error;
     ASSERT_EQ(read.comments.size(), 4u) << "program, firmware, port, parameters";
     EXPECT_EQ(read.comments[0], "program K-VEX-RMX7-PIRA-Scope V2.0");
     ASSERT_EQ(read.Rows(), 2u);
     for (int i = 0; i < 2; ++i)
         for (int c = 0; c < recording::kColumnCount; ++c) // valNORM zero-extended, not -1
             EXPECT_EQ(read.columns[c][i], c == 0 ? 0.25 * i : c == 1 ? 65535 - i : c - 1 + i) << c;
-    PressViewRecording(panel, record::vars.path);
+    PressViewRecording(panel, path);
     EXPECT_EQ(StatusLine().rfind("Recording shown: RMX7live-", 0), 0u) << StatusLine();
     EXPECT_EQ(OpenViewerCount(), 1);
     CloseViewers();
-    std::filesystem::remove(record::vars.path);
+    std::filesystem::remove(path);
 }
 
 TEST_F(PanelTest, AFileThatIsNotARecordingIsRefusedWithItsLineAndNothingShown) {

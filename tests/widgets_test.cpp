@@ -24,8 +24,7 @@ struct PaintCounter : QObject {
 };
 
 QAccessibleInterface *Reader(int control) {
-    return QAccessible::queryAccessibleInterface(
-        platform::ControlWidget(gui::vars.pHandle, control));
+    return QAccessible::queryAccessibleInterface(platform::ControlWidget(gui::Panel(), control));
 }
 
 TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
@@ -41,7 +40,7 @@ TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
     for (const auto &c : cases) {
         QAccessibleInterface *reader = Reader(c.control); // asked before the value changes
         ASSERT_TRUE(reader && reader->valueInterface()) << c.name.toStdString();
-        SetCtrlVal(gui::vars.pHandle, c.control, c.value);
+        SetCtrlVal(gui::Panel(), c.control, c.value);
         EXPECT_EQ(reader->text(QAccessible::Value), c.text) << c.name.toStdString();
         EXPECT_EQ(reader->valueInterface()->currentValue().toInt(), c.shown);
     }
@@ -55,10 +54,9 @@ TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
 
 TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
     ASSERT_GT(app::LoadMainPanel(), 0);
-    DisplayPanel(gui::vars.pHandle);
-    auto *plot =
-        platform::ControlWidget(gui::vars.pHandle, ui::ChartNORM)->findChild<QCustomPlot *>();
-    QWidget *group = platform::ControlWidget(gui::vars.pHandle, ui::valNORM)->parentWidget();
+    DisplayPanel(gui::Panel());
+    auto *plot = platform::ControlWidget(gui::Panel(), ui::ChartNORM)->findChild<QCustomPlot *>();
+    QWidget *group = platform::ControlWidget(gui::Panel(), ui::valNORM)->parentWidget();
     int replots    = 0;
     QObject::connect(plot, &QCustomPlot::beforeReplot, [&replots] { ++replots; });
     PaintCounter plotPaints, groupPaints;
@@ -66,8 +64,9 @@ TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
     group->installEventFilter(&groupPaints);
     for (int norm : {100, 101}) { // the first draws the new panel once whole
         replots = plotPaints.paints = groupPaints.paints = 0;
-        com232::vars.pp[0]                               = norm;
-        gui::PlotNORMValues(gui::vars.arrayNORM);
+        com232::LiveReply reply;
+        reply.valNORM = norm;
+        gui::PlotNORMValues(reply);
         for (int round = 0; round < 3; ++round) // the queued redraw, then its paint
             QCoreApplication::processEvents();
     }

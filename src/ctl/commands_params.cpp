@@ -1,10 +1,10 @@
 // The parameter commands: info, get, send, diff, teach, reset.
 #include "commands.h"
 
-#include "app.h"
 #include "com232.h"
 #include "gui.h"
 #include "platform/files/arrayfile.h"
+#include "platform/panel/panel.h"
 #include "ui.h"
 
 namespace ctl {
@@ -28,6 +28,10 @@ struct Setting {
     int word;
     std::uint16_t value;
 };
+
+Words CurrentWords() {
+    return com232::WordsOf(com232::ParameterSet());
+}
 
 int TargetOf(const std::string &memory) {
     return memory == "eeprom" ? com232::EEPROM : com232::RAM;
@@ -55,34 +59,31 @@ Outcome CheckParameterFile(const std::string &path) {
     return {kExitFile, path + " " + FileProblem(result)};
 }
 
-Outcome FileOutcome(const std::string &path) {
-    if (gui::vars.fileResult == 0)
-        return {};
-    return {kExitFile, path + " " + FileProblem(gui::vars.fileResult)};
-}
-
 // The target button and Get.
 Outcome GetFrom(int target) {
-    const std::size_t mark = StatusMark();
     ChooseTarget(target);
-    Click(app::CC_BTNGet);
-    return LineOutcomeSince(mark);
+    return OutcomeOf(ClickGet());
 }
 
-// The File button and Get, the load dialog answered with path.
+// The File button and Get, the load dialog answered with path. The file passed the check
+// before; one that changed since says its problem now.
 Outcome LoadFile(const std::string &path) {
     ChooseTarget(com232::DATFILE);
     AnswerDialogsWith(path);
-    Click(app::CC_BTNGet);
-    return FileOutcome(path);
+    if (ClickGet().ok())
+        return {};
+    const Outcome checked = CheckParameterFile(path);
+    return checked.ok() ? Outcome{kExitFile, path + " " + FileProblem(kFileErrCannotOpen)}
+                        : checked;
 }
 
 // The File button and Send, the save dialog answered with path.
 Outcome SaveFile(const std::string &path) {
     ChooseTarget(com232::DATFILE);
     AnswerDialogsWith(path);
-    Click(app::CC_BTNSend);
-    return FileOutcome(path);
+    if (ClickSend().ok())
+        return {};
+    return {kExitFile, path + " " + FileProblem(kFileErrWrite)};
 }
 
 Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting> &settings) {
@@ -116,12 +117,14 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
 Outcome ApplySettings(const std::vector<Setting> &settings) {
     for (const Setting &s : settings) {
         if (s.word == kAverageWord) {
-            com232::vars.params.average = s.value;
+            com232::Parameters params = com232::ParameterSet();
+            params.average            = s.value;
+            com232::SetParameterSet(params);
             continue;
         }
-        SetCtrlVal(gui::vars.pHandle, kWordControl[s.word], s.value);
+        SetCtrlVal(gui::Panel(), kWordControl[s.word], s.value);
         int shown = -1;
-        GetCtrlVal(gui::vars.pHandle, kWordControl[s.word], &shown);
+        GetCtrlVal(gui::Panel(), kWordControl[s.word], &shown);
         if (shown != s.value)
             return {kExitUsage, std::string("the panel's control of ") + kWordNames[s.word] +
                                     " does not take " + std::to_string(s.value)};
@@ -144,12 +147,12 @@ void RunInfo(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
-    const Words words = WordsOf(com232::vars.params);
-    report.json.Add("variant", std::to_string(com232::vars.pcbtype));
-    report.json.Add("firmware", JsonString(com232::vars.firmware));
+    const Words words = CurrentWords();
+    report.json.Add("variant", std::to_string(com232::BoardVariant()));
+    report.json.Add("firmware", JsonString(com232::Firmware()));
     report.json.Add("parameters", JsonWords(words));
-    report.text = "variant   " + std::to_string(com232::vars.pcbtype) + "\nfirmware  " +
-                  com232::vars.firmware + "\n" + WordTable(words);
+    report.text = "variant   " + std::to_string(com232::BoardVariant()) + "\nfirmware  " +
+                  com232::Firmware() + "\n" + WordTable(words);
 }
 
 void RunGet(const Options &options, Report &report) {
@@ -159,7 +162,7 @@ void RunGet(const Options &options, Report &report) {
         report.outcome = GetFrom(TargetOf(options.operands[0]));
     if (!report.outcome.ok())
         return;
-    const Words words = WordsOf(com232::vars.params);
+    const Words words = CurrentWords();
     report.json.Add("parameters", JsonWords(words));
     report.json.Add("file", options.output.empty() ? "null" : JsonString(options.output));
     if (options.output.empty())
@@ -187,13 +190,10 @@ void RunSend(const Options &options, Report &report) {
         return;
 
     ChooseTarget(target);
-    Click(app::CC_BTNSend);
-    if (com232::vars.nBytesW != com232::kFrameLength) {
-        report.outcome = {kExitLine, "the parameter set could not be written to the port"};
+    report.outcome = OutcomeOf(ClickSend());
+    if (!report.outcome.ok())
         return;
-    }
-    Words sent{};
-    std::copy(com232::vars.pp, com232::vars.pp + PNUM, sent.begin());
+    const Words sent = com232::FrameWords();
     report.json.Add("sent", JsonWords(sent));
     report.text = WordTable(sent);
     Pause(kSettleSeconds);
@@ -202,7 +202,7 @@ void RunSend(const Options &options, Report &report) {
     report.outcome = GetFrom(target);
     if (!report.outcome.ok())
         return;
-    const Words read = WordsOf(com232::vars.params);
+    const Words read = CurrentWords();
     std::vector<std::string> differences;
     for (int i = 0; i < PNUM; ++i) {
         if (read[i] == sent[i])
@@ -226,13 +226,13 @@ void RunDiff(const Options &options, Report &report) {
         report.outcome = PortSetUp(options.com);
     if (report.outcome.ok())
         report.outcome = GetFrom(com232::RAM);
-    const Words ram = WordsOf(com232::vars.params);
+    const Words ram = CurrentWords();
     if (report.outcome.ok())
         report.outcome = GetFrom(com232::EEPROM);
-    const Words eeprom = WordsOf(com232::vars.params);
+    const Words eeprom = CurrentWords();
     if (report.outcome.ok() && !file.empty())
         report.outcome = LoadFile(file);
-    const Words loaded = WordsOf(com232::vars.params);
+    const Words loaded = CurrentWords();
     if (!report.outcome.ok())
         return;
 
@@ -266,9 +266,7 @@ void RunTeach(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
-    const std::size_t mark = StatusMark();
-    Click(app::CC_ButtonTeach);
-    report.outcome = LineOutcomeSince(mark);
+    report.outcome = OutcomeOf(ClickTeach());
     report.json.Add("result", JsonString(LastStatus()));
 }
 
@@ -276,10 +274,8 @@ void RunReset(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
-    const std::size_t mark = StatusMark();
-    Click(app::CC_ButtonReset);
-    report.outcome    = LineOutcomeSince(mark);
-    const Words words = WordsOf(com232::vars.params);
+    report.outcome    = OutcomeOf(ClickReset());
+    const Words words = CurrentWords();
     report.json.Add("result", JsonString(LastStatus()));
     report.json.Add("parameters", JsonWords(words));
     if (report.outcome.ok())

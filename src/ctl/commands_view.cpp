@@ -7,6 +7,7 @@
 #include "gui.h"
 #include "platform/files/textfile.h"
 #include "platform/panel/events.h"
+#include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "record.h"
 #include "ui.h"
@@ -17,8 +18,6 @@
 namespace ctl {
 
 namespace {
-
-constexpr const char *kBlockReceived = "Data[64] block received!";
 
 struct LiveState {
     long count          = -1;
@@ -31,13 +30,13 @@ struct LiveState {
 
 LiveState live;
 
-// Stop, as its button does: the run loop ends at its next check of the stop flag.
+// Stop, as its button does: the run loop ends at its next check.
 void StopRun(const char *why) {
     if (live.stopped)
         return;
     live.stopped = true;
     live.endedBy = why;
-    app::CC_BTNStop(gui::vars.pHandle, 0, kEventCommit, nullptr, 0, 0);
+    app::StopRun();
 }
 
 void OnInterrupt() {
@@ -45,11 +44,11 @@ void OnInterrupt() {
 }
 
 // Each row goes out at once; a reader that has gone away ends the run.
-void OnRow(const char *row) {
+void OnReply(const com232::LiveReply &reply, double now) {
     if (live.stopped)
         return;
-    const std::string text =
-        live.json ? (live.rows > 0 ? ", " : "") + JsonRow(row) : std::string(row);
+    const std::string row  = record::Row(reply, now - record::RunStart());
+    const std::string text = live.json ? (live.rows > 0 ? ", " : "") + JsonRow(row) : row;
     if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
         StopRun("pipe");
         return;
@@ -57,7 +56,7 @@ void OnRow(const char *row) {
     ++live.rows;
     if (live.count > 0 && live.rows >= live.count)
         StopRun("count");
-    else if (live.seconds > 0 && Timer() - record::vars.runStart >= live.seconds)
+    else if (live.seconds > 0 && Timer() - record::RunStart() >= live.seconds)
         StopRun("seconds");
 }
 
@@ -81,9 +80,9 @@ bool EndsWith(const std::string &text, const char *end) {
 Outcome WriteCurve(const std::string &path, const std::string &csv) {
     int result = 0;
     if (EndsWith(path, ".png"))
-        result = SavePlotImage(gui::vars.pHandle, ui::GraphDATA, path.c_str(), kImagePng);
+        result = SavePlotImage(gui::Panel(), ui::GraphDATA, path.c_str(), kImagePng);
     else if (EndsWith(path, ".pdf"))
-        result = SavePlotImage(gui::vars.pHandle, ui::GraphDATA, path.c_str(), kImagePdf);
+        result = SavePlotImage(gui::Panel(), ui::GraphDATA, path.c_str(), kImagePdf);
     else
         result = ReplaceTextFile(path.c_str(), csv);
     if (result != 0)
@@ -131,19 +130,18 @@ void RunLive(const Options &options, Report &report) {
     }
     std::fflush(stdout);
 
-    const std::size_t mark = StatusMark();
-    record::vars.listener  = OnRow;
+    app::AddLiveListener(OnReply);
     CallOnInterrupt(OnInterrupt);
-    Click(app::CC_BTNRun);
+    const status::Outcome ran = app::RunLive();
     CallOnInterrupt(nullptr);
-    record::vars.listener = nullptr;
+    app::RemoveLiveListener(OnReply);
     if (options.json)
         std::fputs("]", stdout);
 
     report.json.Add("rows_count", std::to_string(live.rows));
     report.json.Add("ended_by", JsonString(live.endedBy));
     if (!live.stopped)
-        report.outcome = LineOutcomeSince(mark);
+        report.outcome = OutcomeOf(ran);
 }
 
 void RunCapture(const Options &options, Report &report) {
@@ -152,15 +150,8 @@ void RunCapture(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
-    const std::size_t mark = StatusMark();
     ChooseSource(raw ? gui::kSourceRaw : gui::kSourceNorm);
-    Click(app::CC_BTNData);
-    report.outcome = LineOutcomeSince(mark);
-    if (report.outcome.ok() && CountStatusSince(mark, kBlockReceived) < (raw ? 4 : 2))
-        report.outcome = {kExitLine, "a data block came with the wrong length"};
-    // The live request that closes the capture reports its time-out on no status line.
-    if (report.outcome.ok() && com232::vars.ret == 0)
-        report.outcome = {kExitLine, com232::vars.szStatus};
+    report.outcome = OutcomeOf(app::CaptureCurve());
     if (!report.outcome.ok())
         return;
 

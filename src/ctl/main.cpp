@@ -5,6 +5,7 @@
 #include "app.h"
 #include "com232.h"
 #include "platform/serial/ports.h"
+#include "program.h"
 
 #include <csignal>
 #include <cstdio>
@@ -70,7 +71,7 @@ int Main(int argc, char **argv) {
     if (!options.error.empty())
         return UsageError(options.error);
     if (options.shared.version) {
-        std::printf("rmx7ctl (%s) %s\n", app::kProgramName, app::kProgramVersion);
+        std::printf("rmx7ctl (%s) %s\n", program::kName, program::kVersion);
         return kExitOk;
     }
     const Command *command = FindCommand(options.command);

@@ -18,13 +18,6 @@ int WordOfName(const std::string &name) {
     return -1;
 }
 
-Words WordsOf(const com232::Parameters &params) {
-    Words words{};
-    for (int i = 0; i < com232::PNUM; ++i)
-        words[i] = com232::ParameterWord(params, i);
-    return words;
-}
-
 void JsonObject::Add(const std::string &key, const std::string &json) {
     members_.emplace_back(key, json);
 }

@@ -11,14 +11,12 @@
 
 namespace ctl {
 
-using Words = std::array<std::uint16_t, com232::PNUM>;
+using Words = com232::Words;
 
 // The parameter variables' names, word 0 to 15.
 extern const char *const kWordNames[com232::PNUM];
 // The word of a name; -1 when there is none.
 int WordOfName(const std::string &name);
-
-Words WordsOf(const com232::Parameters &params);
 
 // One JSON object whose members keep the order in which they were added.
 class JsonObject {

@@ -7,6 +7,7 @@
 #include "platform/files/project_dir.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/events.h"
+#include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "platform/trace.h"
@@ -21,21 +22,8 @@ namespace ctl {
 
 namespace {
 
-// The texts with which the panel reports a silent or wrong controller, a time-out, or a
-// lost line; everything else it shows is progress or success.
-constexpr const char *kLineFailures[] = {
-    "Timeout < 36 Bytes",
-    "read error - not sync byte 0xAA!",
-    "Timeout-RS-232...",
-    "Timeout - reading firmware info!",
-    "Error reading firmware-info!",
-    "Timeout RS232-Line!",
-    "Timeout RS-232!!",
-    "Timeout-RS-232 while reading 64 data-words!",
-};
-
 struct SessionState {
-    std::vector<std::string> status;
+    std::string lastStatus;
     bool quiet = false;
     std::string dialogPath;
     std::unique_ptr<sim::PtyHost> simulator;
@@ -45,7 +33,7 @@ struct SessionState {
 SessionState session;
 
 void OnStatus(const char *text) {
-    session.status.emplace_back(text);
+    session.lastStatus = text;
     if (!session.quiet)
         std::fprintf(stderr, "%s\n", text);
 }
@@ -56,7 +44,12 @@ int AnswerDialog(const char *, int, char *pathName) {
 }
 
 int Panel() {
-    return gui::vars.pHandle;
+    return gui::Panel();
+}
+
+// The press of a button, whose text says what comes.
+void Press(CtrlCallbackPtr callback) {
+    callback(Panel(), 0, kEventLeftClick, nullptr, 0, 0);
 }
 
 // A click on a radio button that is on switches it off, so a button that is on is left
@@ -64,7 +57,7 @@ int Panel() {
 void ClickRadio(CtrlCallbackPtr callback, int control, int target) {
     int on = 0;
     GetCtrlVal(Panel(), control, &on);
-    if (on && com232::vars.target == target)
+    if (on && com232::Target() == target)
         return;
     if (on) {
         SetCtrlVal(Panel(), control, 0);
@@ -106,7 +99,9 @@ std::string StartPanel(const Options &options) {
         PortTableScan();
     if (app::LoadMainPanel() < 0)
         return std::string("cannot load the panel file ") + ui::kPanelFile;
-    GetProjectDir(gui::vars.proj_dir);
+    char projectDir[kPathSize] = {};
+    GetProjectDir(projectDir);
+    gui::SetProjectDir(projectDir);
     app::InitVars();
     TraceSetStatusListener(OnStatus);
     SetFileSelectResponder(AnswerDialog);
@@ -116,7 +111,7 @@ std::string StartPanel(const Options &options) {
 void StopPanel() {
     TraceSetStatusListener(nullptr);
     SetFileSelectResponder(nullptr);
-    CloseCom(com232::vars.com);
+    CloseCom(com232::Port());
     if (Panel() > 0)
         DiscardPanel(Panel());
     if (session.simulator)
@@ -126,23 +121,57 @@ void StopPanel() {
         StopEngine();
 }
 
-Outcome PortSetUp(int com) {
-    const std::size_t mark = StatusMark();
-    com232::vars.com       = com;
-    com232::InitRS232(com);
-    const std::string diagnosis = GetOpenDiagnosis();
-    if (!diagnosis.empty()) {
-        const std::string device = PortDevice(com);
-        return {kExitPort, "cannot open COM" + std::to_string(com) +
-                               (device.empty() ? "" : " (" + device + ")") + ": " + LastStatus() +
-                               "\n" + diagnosis};
+int ExitCodeOf(status::Result result) {
+    switch (result) {
+    case status::Result::Ok:
+        return kExitOk;
+    case status::Result::PortFailed:
+        return kExitPort;
+    case status::Result::NoReply:
+    case status::Result::BadReply:
+    case status::Result::WriteFailed:
+        return kExitLine;
+    case status::Result::FileFailed:
+    case status::Result::Cancelled:
+        return kExitFile;
     }
-    return LineOutcomeSince(mark);
+    return kExitFailure;
 }
 
-void Click(CtrlCallbackPtr callback) {
-    callback(Panel(), 0, kEventLeftClick, nullptr, 0, 0);
-    callback(Panel(), 0, kEventCommit, nullptr, 0, 0);
+Outcome OutcomeOf(const status::Outcome &outcome) {
+    if (outcome.ok())
+        return {};
+    return {ExitCodeOf(outcome.result), outcome.text};
+}
+
+Outcome PortSetUp(int com) {
+    com232::SelectPort(com);
+    const status::Outcome outcome = com232::InitRS232(com);
+    if (outcome.result == status::Result::PortFailed) {
+        const std::string device = PortDevice(com);
+        return {kExitPort, "cannot open COM" + std::to_string(com) +
+                               (device.empty() ? "" : " (" + device + ")") + ": " + outcome.text +
+                               "\n" + GetOpenDiagnosis()};
+    }
+    return OutcomeOf(outcome);
+}
+
+status::Outcome ClickSend() {
+    return app::SendParameters();
+}
+
+status::Outcome ClickGet() {
+    Press(app::CC_BTNGet);
+    return app::GetParameters();
+}
+
+status::Outcome ClickTeach() {
+    Press(app::CC_ButtonTeach);
+    return app::TeachReference();
+}
+
+status::Outcome ClickReset() {
+    return app::ResetController();
 }
 
 void ChooseTarget(int target) {
@@ -170,27 +199,8 @@ void Pause(double seconds) {
         ProcessSystemEvents();
 }
 
-std::size_t StatusMark() {
-    return session.status.size();
-}
-
-Outcome LineOutcomeSince(std::size_t mark) {
-    for (std::size_t i = mark; i < session.status.size(); ++i)
-        for (const char *failure : kLineFailures)
-            if (session.status[i] == failure)
-                return {kExitLine, session.status[i]};
-    return {};
-}
-
-int CountStatusSince(std::size_t mark, const std::string &text) {
-    int count = 0;
-    for (std::size_t i = mark; i < session.status.size(); ++i)
-        count += session.status[i] == text;
-    return count;
-}
-
 std::string LastStatus() {
-    return session.status.empty() ? std::string() : session.status.back();
+    return session.lastStatus;
 }
 
 } // namespace ctl

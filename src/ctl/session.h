@@ -1,15 +1,13 @@
 // The panel without a window: the program's own main panel, loaded on Qt's offscreen
-// platform and never shown, worked through the callbacks that the operator's clicks raise.
-// What the panel writes to its status line goes to standard error and is kept, so that a
-// command can tell how each of its steps ended, as the operator reads it off the panel.
+// platform and never shown, worked as the operator's clicks work it. What the panel writes
+// to its status line goes to standard error, as the operator reads it off the panel; how
+// each step ended comes back as its result.
 #pragma once
 
 #include "options.h"
-#include "platform/panel/panel.h"
+#include "status.h"
 
-#include <cstddef>
 #include <string>
-#include <vector>
 
 namespace ctl {
 
@@ -20,6 +18,10 @@ struct Outcome {
     bool ok() const { return exitCode == kExitOk; }
 };
 
+// The exit code of a result, and a step's result as the command line reports it.
+int ExitCodeOf(status::Result result);
+Outcome OutcomeOf(const status::Outcome &outcome);
+
 // Starts the engine offscreen, the simulator when asked, the port table, the panel and
 // its start values. The failure, or empty.
 std::string StartPanel(const Options &options);
@@ -29,8 +31,11 @@ void StopPanel();
 Outcome PortSetUp(int com);
 
 // --- Operator steps ---
-// A button click: left-click on press, commit on release.
-void Click(CtrlCallbackPtr callback);
+// The clicks on the buttons: a press's text where the button has one, then what it does.
+status::Outcome ClickSend();
+status::Outcome ClickGet();
+status::Outcome ClickTeach();
+status::Outcome ClickReset();
 // Switches the target radio button of RAM, EEPROM or DATFILE on, as its click does.
 void ChooseTarget(int target);
 // Selects RAW or NORM in the graph-source ring.
@@ -40,12 +45,7 @@ void AnswerDialogsWith(const std::string &path);
 // Processes events for a while, as the panel does while the operator moves on.
 void Pause(double seconds);
 
-// --- Status line ---
-std::size_t StatusMark(); // where the texts of the next step begin
-// The first failure text the panel showed since mark, as an outcome of kExitLine.
-Outcome LineOutcomeSince(std::size_t mark);
-// Texts shown since mark equal to text.
-int CountStatusSince(std::size_t mark, const std::string &text);
+// The text the status line shows last.
 std::string LastStatus();
 
 } // namespace ctl

@@ -1,8 +1,7 @@
-// The serial, clock, status and tooltip services the device link calls, over an in-memory line.
+// The serial and clock services the device link calls, over an in-memory line.
 #include "fake_line.h"
 
 #include "com232.h"
-#include "gui.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
@@ -75,9 +74,6 @@ int ComWrt(int, const unsigned char *, int count) {
 const char *GetOpenDiagnosis() {
     return "";
 }
-int SetCtrlAttribute(int, int, int, const char *) {
-    return 0;
-}
 double Timer() {
     return line.now;
 }
@@ -134,17 +130,6 @@ int InstallComCallback(int, int eventMask, int notifyCount, int, ComCallbackPtr 
 int ProcessSystemEvents() {
     Advance(kPollSeconds);
     if (line.callback && static_cast<int>(line.input.size()) >= line.notifyCount)
-        line.callback(com232::vars.com, kComEventReceive, line.callbackData);
+        line.callback(com232::Port(), kComEventReceive, line.callbackData);
     return 0;
 }
-
-namespace gui {
-
-Vars vars;
-
-void ShowStatus(const char *) {}
-
-// The fetch waits on the same receive path as the live rounds, which run it here.
-void PushGET(int) {}
-
-} // namespace gui

@@ -5,7 +5,6 @@
 #include "model.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -14,15 +13,14 @@ constexpr double kRequestSpacing = 0.04; // seconds between requests on the mode
 // The program decodes a slice as the simulator does and encodes it back as the simulator
 // builds it.
 void CheckProgramDecoder(const std::uint8_t *frame) {
-    using com232::vars;
     const sim::Bytes slice(frame, frame + com232::kFrameLength);
-    std::memcpy(vars.szReadBuf, frame, com232::kFrameLength);
-    com232::GetRxBuf(com232::PNUM);
-    const sim::Words words = sim::FrameWords(slice);
-    if (vars.order != sim::FrameCommand(slice) || !std::equal(words.begin(), words.end(), vars.pp))
+    const com232::Words decoded = com232::DecodeFrame(frame);
+    const sim::Words words      = sim::FrameWords(slice);
+    if (!std::equal(words.begin(), words.end(), decoded.begin()))
         __builtin_trap();
-    com232::FillTxBuf(vars.order, vars.pp);
-    if (sim::Bytes(vars.szWriteBuf, vars.szWriteBuf + com232::kFrameLength) !=
+    unsigned char built[com232::kFrameLength];
+    com232::EncodeFrame(sim::FrameCommand(slice), decoded.data(), built);
+    if (sim::Bytes(built, built + com232::kFrameLength) !=
         sim::MakeFrame(sim::FrameCommand(slice), words))
         __builtin_trap();
 }
@@ -54,7 +52,6 @@ void CheckSimulator(const std::uint8_t *data, std::size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    com232::vars = com232::Vars{};
     for (std::size_t at = 0; at + com232::kFrameLength <= size; at += com232::kFrameLength)
         CheckProgramDecoder(data + at);
     CheckSimulator(data, size);

@@ -5,40 +5,31 @@
 
 #include "com232.h"
 
-#include <cstring>
-
 namespace {
 
-constexpr int kMaxLiveRounds = 64;
+constexpr int kMaxLiveRounds           = 64;
+constexpr std::size_t kLongestFirmware = 72;
 
-// Texts the link keeps must stay terminated inside their buffers whatever came in.
-void CheckTexts() {
-    using com232::vars;
-    if (!std::memchr(vars.szStatus, 0, com232::kStatusSize) ||
-        !std::memchr(vars.szVersion, 0, com232::kTextSize) || vars.nBytesR < 0 ||
-        vars.nBytesR > com232::kBufferSize)
+void CheckFirmware() {
+    if (com232::Firmware().size() > kLongestFirmware)
         __builtin_trap();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    com232::vars         = com232::Vars{};
-    com232::vars.rx_flag = 1;
+    com232::InitVars();
     fake_line::Load(data, size);
-    com232::InitRS232(com232::vars.com);
-    CheckTexts();
+    com232::InitRS232(com232::Port());
+    CheckFirmware();
     com232::DetachReceiveCallback(); // a RAW capture
     for (int block = 0; block < 4; ++block)
         com232::ReadData64(block * com232::kBlockWords, 0, com232::kCmdDataBlock);
     com232::AttachReceiveCallback();
-    CheckTexts();
     for (int round = 0; round < kMaxLiveRounds && !fake_line::Drained(); ++round) {
-        com232::vars.rx_flag = 0; // a live request
-        com232::FillTxBuf(com232::kCmdLive, com232::vars.pp);
-        com232::WriteFrame();
-        com232::WaitRxFull();
-        CheckTexts();
+        com232::SendFrameWords(com232::kCmdLive);
+        if (com232::WaitRxFull().replied() && !com232::TakeLiveReply())
+            __builtin_trap();
     }
     return 0;
 }

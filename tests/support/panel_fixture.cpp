@@ -29,9 +29,9 @@ EventHook::EventHook(const std::function<void()> &tick, double seconds,
 void PanelTest::SetUp() {
     static const int loaded = app::LoadMainPanel();
     ASSERT_GT(loaded, 0) << "the panel file must stand beside the test";
-    panel             = loaded;
-    gui::vars.pHandle = panel;
-    tracePath         = testing::TempDir() + "rmx7-trace-" + std::to_string(getpid()) + ".txt";
+    panel = loaded;
+    gui::SetPanel(panel);
+    tracePath = testing::TempDir() + "rmx7-trace-" + std::to_string(getpid()) + ".txt";
     ASSERT_TRUE(TraceOpen(tracePath.c_str()));
     app::InitVars();
     PortTableClear();
@@ -39,7 +39,7 @@ void PanelTest::SetUp() {
 }
 
 void PanelTest::TearDown() {
-    CloseCom(com232::vars.com);
+    CloseCom(com232::Port());
     CloseCom(1);
     TraceClose();
     std::remove(tracePath.c_str());
@@ -48,7 +48,7 @@ void PanelTest::TearDown() {
 void PanelTest::OpenLink() {
     ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
     SetComTime(1, com232::kPortTimeout);
-    com232::vars.com = 1;
+    com232::SelectPort(1);
     com232::AttachReceiveCallback();
 }
 
@@ -113,8 +113,7 @@ void ControllerTest::RunWhile(const std::function<void()> &poll) {
 
 void ControllerTest::RunFor(int count) {
     RunWhile([&] {
-        if (controller.liveReplies >= count && com232::vars.rx_flag == 0 &&
-            com232::vars.graphrefresh == 0)
+        if (controller.liveReplies >= count && !com232::ReplyWaiting())
             Stop();
     });
 }
