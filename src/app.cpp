@@ -224,12 +224,7 @@ int Main(int argc, char **argv) {
     WatchPortRing(panel, ui::DropDCom, RefreshPortRing);
     InitVars();
     com232::InitRS232(com232::Port());
-    DisplayPanel(panel);
-    // Ended by the system (a logout, a shutdown, kill), the program closes as the window
-    // does: the run stops, its recording is written to the last row, the port is closed.
-    CallOnInterrupt(CloseFromSignal);
-    RunUserInterface();
-    CallOnInterrupt(nullptr);
+    RunPanel();
     CloseCom(com232::Port());
     CloseViewers();
     DiscardPanel(panel);
@@ -238,6 +233,15 @@ int Main(int argc, char **argv) {
     TraceClose();
     StopEngine();
     return 0;
+}
+
+void RunPanel() {
+    DisplayPanel(gui::Panel());
+    // Ended by the system (a logout, a shutdown, kill), the program closes as the window
+    // does.
+    CallOnInterrupt(CloseFromSignal);
+    RunUserInterface();
+    CallOnInterrupt(nullptr);
 }
 
 // --- Start values ---

@@ -51,6 +51,10 @@ void RefreshPortRing();
 // Start values of every module, the logo band, the panel's parameter values, the
 // histories.
 void InitVars();
+// Shows the panel and runs its event loop until the panel is closed, by the operator or
+// by the system: SIGTERM, SIGHUP and SIGINT close it as the window's close does, so the run
+// stops, its recording is written to the last row and the port is closed.
+void RunPanel();
 
 // --- What the buttons do ---
 // Each returns how it ended beside the text it showed; the callbacks below call them on

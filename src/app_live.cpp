@@ -64,16 +64,21 @@ void ShowChosenChart() {
     }
 }
 
-// A reply on the chart that is fed, in the recording and to every listener.
+// A reply into the recording and to every listener.
+void PassOnLiveReply(const LiveReply &reply) {
+    const double now = Timer();
+    record::AppendReply(reply, now);
+    for (const LiveListener listener : std::vector(listeners))
+        listener(reply, now);
+}
+
+// A reply on the chart that is fed, and passed on.
 void ShowLiveReply(const LiveReply &reply) {
     if (live.type == gui::kSourceRaw)
         gui::PlotRAWValues(reply);
     else
         gui::PlotNORMValues(reply);
-    const double now = Timer();
-    record::AppendReply(reply, now);
-    for (const LiveListener listener : std::vector(listeners))
-        listener(reply, now);
+    PassOnLiveReply(reply);
 }
 
 // The modal dialogs of the save and view buttons would stall the line during a run.
@@ -145,6 +150,10 @@ Outcome RunLive() {
         record::WriteDueRows(Timer());
     }
 
+    // A reply read in the events that closed the panel is not drawn any more, but nothing
+    // the controller sent is lost from the recording.
+    if (auto reply = TakeLiveReply())
+        PassOnLiveReply(*reply);
     ForgetReply();
     FlushBoth();
     SetDimmed(ui::Ctrl22, 0);

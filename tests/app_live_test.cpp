@@ -9,12 +9,15 @@
 #include "platform/panel/dialogs.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
+#include "platform/serial/serial.h"
 #include "record.h"
 #include "ui.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <qcustomplot.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -260,4 +263,65 @@ TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfWholeAndTheChartItsPng) {
     Raise(app::CC_BTNSaveCurve);
     EXPECT_EQ(StatusLine(), "Curve not saved - cannot write curve.csv!");
     SetFileSelectResponder(nullptr);
+}
+
+TEST_F(PanelTest, AReplyShowsEachValueOnItsTraceItsIndicatorAndItsLeds) {
+    com232::Parameters params = ParameterSet();
+    params.reference          = 512;
+    SetParameterSet(params);
+    const struct {
+        int hwmode, state;
+        int reference; // shown on valREF and NORM trace 3
+        int led1, led2;
+    } cases[] = {
+        {0, 0, 512, 0, 0}, {2, 1, 512, 1, 0}, {1, 2, 688, 0, 1},
+        {3, 3, 688, 1, 1}, {1, 4, 688, 1, 1}, // a state out of range leaves the LEDs as they were
+    };
+    for (const auto &c : cases) {
+        SetCtrlVal(panel, ui::hwmode, c.hwmode);
+        LiveReply reply;
+        reply.valNORM = 0xFFFF, reply.adcCHA = 101, reply.adcCHB = 102, reply.Amax = 103;
+        reply.Amin = 104, reply.UPval = 105, reply.LOval = 106, reply.refval = 688;
+        reply.instate = static_cast<std::uint16_t>(c.state);
+        gui::PlotNORMValues(reply);
+        gui::PlotRAWValues(reply);
+        const double *norm = gui::NormHistory() + gui::kNormValues - 4;
+        EXPECT_EQ((std::vector<double>(norm, norm + 4)),
+                  (std::vector<double>{0, 0, double(c.reference), 65535}))
+            << "NORM traces: two at 0, the reference, NORM zero-extended; hwmode " << c.hwmode;
+        const double *raw = gui::RawHistory() + gui::kRawValues - 2;
+        EXPECT_EQ((std::vector<double>(raw, raw + 2)), (std::vector<double>{101, 102}));
+        EXPECT_EQ(Values({ui::valNORM, ui::adcCHA, ui::valREF, ui::Amax, ui::Amin, ui::UPval,
+                          ui::LOval, ui::LEDState1, ui::LEDState2}),
+                  (std::vector<int>{65535, 101, c.reference, 103, 104, 105, 106, c.led1, c.led2}))
+            << "state " << c.state;
+    }
+}
+
+TEST_F(LiveView, EndedByTheSystemTheProgramClosesAsItsWindowDoesWithEveryReplyARow) {
+    SetCtrlVal(panel, ui::CHKRecord, 1);
+    std::string device = peer.path().substr(std::string("/dev/").size()); // Qt's lock name
+    std::replace(device.begin(), device.end(), '/', '_');
+    const std::string lock = "/run/lock/LCK.." + device;
+    QTimer::singleShot(0, [this] { Raise(app::CC_BTNRun); });
+    bool signalled = false, locked = false;
+    EventHook hook(
+        [&] {
+            if (!signalled && controller.liveReplies >= 5) {
+                signalled = true;
+                locked    = fs::exists(lock) || !fs::exists("/run/lock");
+                kill(getpid(), SIGTERM);
+            }
+        },
+        10, [] { QuitUserInterface(0); });
+    app::RunPanel();
+    EXPECT_TRUE(signalled && locked) << lock;
+    EXPECT_FALSE(app::RunGoing());
+    EXPECT_LT(GetInQLen(1), 0) << "the port is closed";
+    EXPECT_FALSE(fs::exists(lock)) << "and its lock removed";
+    const std::vector<std::string> read  = Trace("RX");
+    const std::vector<std::string> files = Recordings();
+    ASSERT_EQ(files.size(), 1u);
+    // Every reply the program read since Run is a row: the start-up read three others.
+    EXPECT_EQ(Lines(files[0]).size() - 5, read.size() - 3);
 }

@@ -139,7 +139,8 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
 }
 
 TEST_F(Ctl, EachFailureClassHasItsExitCode) {
-    ScriptedPeer silent;
+    ScriptedPeer silent, noMarker;
+    noMarker.SetResponder([](const Bytes &) { return PeerReply{MakeFrame(5, {})}; });
     std::ofstream(filePath) << "1 2 3\n";
     const struct {
         std::string device, args;
@@ -148,6 +149,7 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
     } cases[] = {
         {"/dev/rmx7-no-such-device", "info", 3, "No serial port found"},
         {silent.path(), "info", 4, "Timeout < 36 Bytes"},
+        {noMarker.path(), "info", 4, "read error - not sync byte 0xAA!"},
         {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 words"},
         {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
         {toolPeer.path(), "get flash", 2, "ram or eeprom"},
