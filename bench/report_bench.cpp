@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -89,6 +90,7 @@ int main(int argc, char **argv) {
     const std::string output = argv[1];
     const std::string example =
         argc > 2 ? argv[2] : (std::filesystem::path(output).parent_path() / "report.pdf").string();
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!StartEngine(argc, argv))
         return 1;
     const ReportDocument document = Example();
