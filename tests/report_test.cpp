@@ -101,9 +101,9 @@ TEST_F(ReportFile, HoldsTheHeaderEveryWordWithItsValuesAndMarksAndTheFingerprint
     EXPECT_NE(text.find("differ in 3 of 16 words"), std::string::npos);
     EXPECT_NE(text.find("RMX7para-unit42.dat"), std::string::npos);
     EXPECT_NE(text.find(d.fingerprint), std::string::npos);
-    for (const char *also : {"Source NORM, captured 2026-03-04 10:14:40 CET", "Beam aligned.",
-                             "upper threshold", "Sample", "Commissioned by", "Accepted by",
-                             "Signature"})
+    for (const char *also :
+         {"Source NORM, captured 2026-03-04 10:14:40 CET", "Beam aligned.", "upper threshold",
+          "Sample", "Commissioned by", "Accepted by", "Signature"})
         EXPECT_NE(text.find(also), std::string::npos) << also;
 }
 
