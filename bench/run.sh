@@ -10,3 +10,6 @@ mkdir -p "$build/bench"
 
 # The recording viewer: a generated one-hour recording opened and panned; its own file.
 "$build/bin/rmx7viewbench" "$build/bin/rmx7sim" "$build/bench/view.json"
+
+# The commissioning report's writer; its own file, and an example report to look at.
+"$build/bin/rmx7reportbench" "$build/bench/report.json" "$build/bench/report-example.pdf"

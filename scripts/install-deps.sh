@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-tools-dev qt6-serialport-dev libqt6opengl6-dev libqcustomplot-dev
   libgl-dev libxkbcommon-dev libxcb1-dev
-  libgtest-dev ser2net
+  libgtest-dev ser2net poppler-utils
   fonts-dejavu-core xvfb xauth imagemagick
 )
 if [ "${1:-}" = fuzz ]; then

@@ -1,0 +1,81 @@
+// The commissioning report: a plain description of one controller as it was set up (the
+// unit, its parameter sets, its data curve, who did it) turned into one archival PDF file,
+// A4 portrait, PDF/A-1b, every font embedded, the curve drawn as vectors.
+//
+// Page 1 holds the title, the header rows, the parameter table and the fingerprint;
+// page 2 the data curve (or the note that there is none), the operator's note and the
+// signature lines; a long note runs on to further pages. Every page ends with the
+// program's name and "Page x of y".
+//
+// Thread rule: the program thread, with the engine started (StartEngine): the text is
+// laid out with the platform's fonts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ReportHeaderRow {
+    std::string label; // "Firmware", "Port", "Operator", ...
+    std::string value;
+};
+
+// One word of the parameter set. The RAM and EEPROM values are marked where they differ.
+struct ReportParameterRow {
+    int word = 0;           // 0 to 15, its place in a frame
+    std::string name;       // "power"
+    std::string panelLabel; // the label on the panel; empty for a word without a control
+    std::uint16_t ram = 0, eeprom = 0;
+    std::uint16_t panel = 0; // read when the table has the panel's column
+    bool notSent        = false;
+    std::uint16_t file  = 0; // read when the table has a parameter file's column
+};
+
+struct ReportParameterTable {
+    std::vector<ReportParameterRow> rows; // in word order
+    bool panelColumn = false;             // the panel's values, each with its not-sent mark
+    std::string fileName; // the parameter file whose values make a column; empty: none
+};
+
+// A curve of the data graph, styled as the panel draws it.
+struct ReportCurve {
+    std::string name;             // in the legend: "A", "NORM", "upper threshold", ...
+    std::vector<std::uint16_t> y; // sample k is drawn at x = k + 1
+    unsigned color = 0;           // 0xRRGGBB
+    bool thick = false, dashed = false;
+};
+
+// The captured data curve, over the graph's fixed axes: x from 1 to 128, y from 0 to 1023
+// (ADC units); values beyond them are clipped as on the panel.
+struct ReportCapture {
+    bool present = false;            // false: the report says absentNote instead
+    std::string source;              // "RAW" or "NORM"
+    std::string taken;               // when it was captured, as the caller writes a time
+    std::string xCaption;            // "Sample"
+    std::string yCaption;            // "NORM=RAW / [ADC-units]"
+    std::vector<ReportCurve> curves; // drawn in this order, the last on top
+    std::string absentNote;          // "No data curve captured since the program started."
+};
+
+struct ReportDocument {
+    std::string title;   // the PDF's title and the first page's heading
+    std::string program; // name and version: the PDF's creator and every page's foot
+    std::string author;  // the operator: the PDF's author; empty: none
+    std::vector<ReportHeaderRow> header; // under the heading, in this order
+    ReportParameterTable parameters;
+    std::string fingerprint; // of the EEPROM set, as ParameterFingerprint gives it
+    ReportCapture capture;
+    std::string note; // the operator's; line breaks kept; empty: the section says "none"
+};
+
+struct ReportWriteResult {
+    int error = 0;      // 0 written; else the negated errno of the failing step (-EIO when
+                        // the PDF itself could not be made)
+    std::string reason; // empty when written; else what failed, in plain words
+    explicit operator bool() const { return error == 0; }
+};
+
+// Writes the report to path, whole or not at all: the file is made in memory, written to
+// path + ".part" and renamed over path. A failure leaves neither a new path nor the
+// ".part" behind; an older file at path stays as it was.
+ReportWriteResult WriteReport(const ReportDocument &document, const char *path);
