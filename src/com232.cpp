@@ -14,7 +14,7 @@ namespace com232 {
 namespace {
 
 constexpr int kBufferSize               = 1024;
-constexpr int kTextSize                 = 64;
+constexpr int kVersionSize              = 64;     // the firmware text of a variant-0 board
 constexpr int eventMask                 = 0x8006; // receive, event character, output queue empty
 constexpr int kSync                     = 0x55;
 constexpr long kBaudRate                = 19200;
@@ -367,7 +367,7 @@ FirmwareQuery GetVERSIONInfo() {
     if (received == expected) {
         char text[kFirmwareLength100 + 1];
         if (expected == kFirmwareLength0)
-            DecodeFirmware0(vars.szReadBuf, text, kTextSize);
+            DecodeFirmware0(vars.szReadBuf, text, kVersionSize);
         else
             DecodeFirmware100(vars.szReadBuf, text, sizeof text);
         vars.firmware = text;
