@@ -137,10 +137,9 @@ Outcome RunLive() {
             live.stop_flag = true;
             break;
         }
-        // Shown before the next request is built: building it overwrites the frame words.
+        // Shown before the next request goes out, so that a listener's Stop sends no more.
         if (auto reply = TakeLiveReply())
             ShowLiveReply(*reply);
-        // A listener that pressed Stop took the reply away: nothing more goes out.
         if (!ReplyWaiting())
             continue;
         FlushBoth();
