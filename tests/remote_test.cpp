@@ -101,7 +101,10 @@ class Remote : public PanelTest {
         ASSERT_TRUE(rawController.Start({}) && telnetController.Start({}));
         StartSer2net();
     }
-    ~Remote() override { KillSer2net(); }
+    ~Remote() override {
+        KillSer2net();
+        std::remove(pidFile.c_str()); // a killed ser2net leaves it
+    }
     // ser2net creates its pid file once its accepters listen.
     void StartSer2net() {
         const std::string config =
