@@ -3,6 +3,7 @@
 #include "support/scripted_peer.h"
 
 #include "platform/panel/events.h"
+#include "platform/serial/port_diagnosis.h"
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "platform/trace.h"
@@ -11,8 +12,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -138,6 +141,48 @@ TEST_F(Serial, ABusyOrVanishedDeviceIsRefusedWithItsCauseAndAGoodOpenClearsIt) {
     EXPECT_EQ(Open(kCom, link), kComErrNoPortFound);
     EXPECT_TRUE(DiagnosisSays(link + " is gone")) << GetOpenDiagnosis();
     EXPECT_EQ(Open(kOtherCom, peer.path()), 0) << "closing COM1 released its device";
+}
+
+// A pid that no longer runs.
+pid_t EndedProcess() {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+// The lock file that Qt's serial port takes for a device below /dev.
+std::string QtLockName(std::string device) {
+    std::replace(device.begin(), device.end(), '/', '_');
+    return "LCK.." + device.substr(std::string("_dev_").size());
+}
+
+TEST_F(Serial, ALockLeftByAProgramThatEndedIsTakenOverOrNamedWithTheFileToRemove) {
+    const std::string pid = std::to_string(EndedProcess());
+    const struct {
+        std::string content, holder;
+    } cases[] = {
+        {std::string(10 - pid.size(), ' ') + pid + "\n", "a program (pid " + pid + ")"}, // UUCP's
+        {pid + "\nrmx7scope\nvm\n", "rmx7scope (pid " + pid + ")"},                      // Qt's
+    };
+    const std::string systemLock = "/var/lock/" + QtLockName(peer.path());
+    const std::string folder     = TempPath("locks");
+    const std::string lock       = folder + "/" + QtLockName(peer.path());
+    std::filesystem::create_directory(folder);
+    for (const auto &c : cases) {
+        std::ofstream(systemLock) << c.content; // this user's own: it may remove it
+        EXPECT_EQ(Open(kCom, peer.path()), 0) << c.holder << ": " << GetOpenDiagnosis();
+        CloseCom(kCom);
+        std::ofstream(lock) << c.content;
+        const std::string why = DiagnoseOpenFailure(EBUSY, peer.path(), {folder});
+        EXPECT_NE(why.find(lock + ", a lock file that " + c.holder + " left when it ended"),
+                  std::string::npos)
+            << why;
+        EXPECT_NE(why.find("remove it with sudo rm " + lock + ","), std::string::npos) << why;
+    }
+    std::filesystem::remove(systemLock);
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(Serial, ReadReturnsOnceTheCountIsInOrAtTheTimeOutAndTheTraceStampsEachTransfer) {

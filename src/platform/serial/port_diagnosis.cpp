@@ -1,5 +1,6 @@
 // Open diagnosis from what the system tells: errno, the device file's group and mode,
-// /proc/<pid>/fd and /proc/<pid>/comm, and the UUCP-style lock files in /run/lock.
+// /proc/<pid>/fd and /proc/<pid>/comm, and the UUCP-style lock files in /run/lock, of
+// running programs and of ended ones.
 #include "port_diagnosis.h"
 
 #include <grp.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -18,12 +20,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Where programs that follow the UUCP convention, Qt's serial port among them, leave
-// LCK..<device name> with the holder's pid as its first word.
-constexpr std::string_view kLockDirectories[] = {"/run/lock", "/var/lock"};
-constexpr std::string_view kLockPrefix        = "LCK..";
-constexpr std::string_view kDevPrefix         = "/dev/";
-constexpr mode_t kGroupReadWrite              = S_IRGRP | S_IWGRP;
+using Directories = std::vector<std::string>;
+
+constexpr std::string_view kLockPrefix = "LCK..";
+constexpr std::string_view kDevPrefix  = "/dev/";
+constexpr mode_t kGroupReadWrite       = S_IRGRP | S_IWGRP;
+
+// A lock file as its holder left it.
+struct LockFile {
+    fs::path path;
+    pid_t pid = 0;
+    std::string program; // Qt's lock files name it; empty for the others
+};
 
 std::string Quoted(const std::string &text) {
     return "\"" + text + "\"";
@@ -52,17 +60,6 @@ std::string PermissionDenied(const std::string &device) {
         text += " The group may not read and write it either: sudo chmod g+rw " + device + ".";
     return text + " Add the user to the group with: sudo usermod -aG " + group +
            " $USER, then log out and in again.";
-}
-
-std::string Busy(const std::string &device) {
-    const std::vector<std::string> holders = DeviceHolders(device);
-    if (holders.empty())
-        return device + " is in use by another program (the system does not say which). Close it "
-                        "there, or pick another port.";
-    std::string names;
-    for (const std::string &holder : holders)
-        names += (names.empty() ? "" : ", ") + holder;
-    return device + " is in use by " + names + ". Close it there, or pick another port.";
 }
 
 std::string ProcessName(pid_t pid) {
@@ -114,35 +111,104 @@ std::set<std::string> LockNames(const fs::path &device) {
             std::string(kLockPrefix) + device.filename().string()};
 }
 
-// A lock file outlives a program that crashed: only a pid that still runs counts.
-void AddLockHolders(const fs::path &device, std::set<pid_t> &pids) {
-    for (std::string_view directory : kLockDirectories) {
-        for (const std::string &name : LockNames(device)) {
-            std::ifstream lock(fs::path(directory) / name);
-            long pid = 0;
-            if (lock >> pid && pid > 0 && fs::exists("/proc/" + std::to_string(pid)))
-                pids.insert(static_cast<pid_t>(pid));
+// A lock file outlives a program that crashed or was killed: only a pid that still runs
+// holds the device.
+bool IsRunning(pid_t pid) {
+    return fs::exists("/proc/" + std::to_string(pid));
+}
+
+std::optional<LockFile> ReadLockFile(const fs::path &path) {
+    std::ifstream file(path);
+    long pid = 0;
+    if (!(file >> pid) || pid <= 0)
+        return std::nullopt;
+    LockFile lock{path, static_cast<pid_t>(pid), {}};
+    std::string restOfPidLine;
+    std::getline(file, restOfPidLine);
+    std::getline(file, lock.program);
+    return lock;
+}
+
+// The lock files of device, under its own name and the name of what it links to, each
+// once: /var/lock is /run/lock on most systems.
+std::vector<LockFile> LockFiles(const std::string &device, const Directories &directories) {
+    std::vector<fs::path> names = {device};
+    std::error_code error;
+    if (const fs::path real = fs::canonical(device, error); !error)
+        names.push_back(real);
+    std::set<fs::path> seen;
+    std::vector<LockFile> locks;
+    for (const std::string &directory : directories) {
+        for (const fs::path &name : names) {
+            for (const std::string &lockName : LockNames(name)) {
+                const fs::path path = fs::path(directory) / lockName;
+                std::error_code unresolved;
+                const fs::path real = fs::weakly_canonical(path, unresolved);
+                if (!seen.insert(unresolved ? path : real).second)
+                    continue;
+                if (std::optional<LockFile> lock = ReadLockFile(path))
+                    locks.push_back(*lock);
+            }
         }
     }
+    return locks;
+}
+
+// A program that ended without removing its lock file leaves the device locked for every
+// program that honours the file. Qt's serial port removes such a file itself where the
+// system lets it, so one that is left is another user's.
+std::string LockedByEndedPrograms(const std::string &device, const Directories &directories) {
+    std::string locks, files;
+    int count = 0;
+    for (const LockFile &lock : LockFiles(device, directories)) {
+        if (IsRunning(lock.pid))
+            continue;
+        ++count;
+        locks += (locks.empty() ? "" : " and by ") + lock.path.string() + ", a lock file that " +
+                 (lock.program.empty() ? "a program" : lock.program) + " (pid " +
+                 std::to_string(lock.pid) + ") left when it ended";
+        files += " " + lock.path.string();
+    }
+    if (count == 0)
+        return {};
+    const std::string them = count == 1 ? "it" : "them";
+    return device + " is locked by " + locks + ". The system does not let this program remove " +
+           them + ": remove " + them + " with sudo rm" + files + ", then pick the port again.";
+}
+
+std::string Busy(const std::string &device, const Directories &lockDirectories) {
+    const std::vector<std::string> holders = DeviceHolders(device, lockDirectories);
+    if (!holders.empty()) {
+        std::string names;
+        for (const std::string &holder : holders)
+            names += (names.empty() ? "" : ", ") + holder;
+        return device + " is in use by " + names + ". Close it there, or pick another port.";
+    }
+    if (std::string stale = LockedByEndedPrograms(device, lockDirectories); !stale.empty())
+        return stale;
+    return device + " is in use by another program (the system does not say which). Close it "
+                    "there, or pick another port.";
 }
 
 } // namespace
 
-std::vector<std::string> DeviceHolders(const std::string &device) {
+std::vector<std::string> DeviceHolders(const std::string &device,
+                                       const Directories &lockDirectories) {
     std::set<pid_t> pids;
-    AddLockHolders(device, pids);
+    for (const LockFile &lock : LockFiles(device, lockDirectories))
+        if (IsRunning(lock.pid))
+            pids.insert(lock.pid);
     std::error_code error;
-    if (const fs::path real = fs::canonical(device, error); !error) {
+    if (const fs::path real = fs::canonical(device, error); !error)
         AddOpenHolders(real, pids);
-        AddLockHolders(real, pids);
-    }
     std::vector<std::string> names;
     for (pid_t pid : pids)
         names.push_back(ProcessName(pid));
     return names;
 }
 
-std::string DiagnoseOpenFailure(int errorNumber, const std::string &device) {
+std::string DiagnoseOpenFailure(int errorNumber, const std::string &device,
+                                const Directories &lockDirectories) {
     if (device.empty())
         return "This COM number has no device. Pick a port in the ring, or map one with "
                "--port N=DEVICE.";
@@ -158,7 +224,7 @@ std::string DiagnoseOpenFailure(int errorNumber, const std::string &device) {
         return PermissionDenied(device);
     case EBUSY:
     case EWOULDBLOCK:
-        return Busy(device);
+        return Busy(device, lockDirectories);
     case ENOTTY:
         return device + " is not a serial device. Pick a serial port (/dev/ttyS*, "
                         "/dev/ttyUSB*, /dev/ttyACM*) or map one with --port N=DEVICE.";

@@ -5,14 +5,26 @@
 #include <string>
 #include <vector>
 
+// Where programs that follow the UUCP convention, Qt's serial port among them, leave
+// LCK..<device name> with the holder's pid as its first word (Qt's: the program's name on
+// the second line).
+inline const std::vector<std::string> kSystemLockDirectories = {"/run/lock", "/var/lock"};
+
 // errorNumber is the errno of the step that failed (EACCES, EBUSY, ENOENT, ENOTTY, ...);
 // device is the path that was opened, empty when the COM number has no device. Looks at
-// the device's owner and mode, and for a busy device at who holds it.
-std::string DiagnoseOpenFailure(int errorNumber, const std::string &device);
+// the device's owner and mode, and for a busy device at who holds it: the processes that
+// have it open or lock it, or else a lock file in lockDirectories whose process has ended,
+// named with the command that removes it.
+std::string
+DiagnoseOpenFailure(int errorNumber, const std::string &device,
+                    const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
 
 // The processes that hold device, "name (pid N)": the other processes that have it open,
-// and whoever its lock file names, this process as "this program (pid N)".
-std::vector<std::string> DeviceHolders(const std::string &device);
+// and whoever a lock file in lockDirectories names while it runs, this process as "this
+// program (pid N)".
+std::vector<std::string>
+DeviceHolders(const std::string &device,
+              const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
 
 // Why a remote line (tcp://, rfc2217://) would not open.
 enum class RemoteFault {

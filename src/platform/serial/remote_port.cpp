@@ -35,6 +35,13 @@ constexpr int kMaxTcpPort                 = 65535;
 constexpr int kConnectMs = 2000;
 // How long the server may take to confirm the line settings.
 constexpr int kSettingsMs = 2000;
+// ser2net passes on what it read from the line only once the line has been quiet for its
+// character delay, 20 ms at the most, and a purge drops only what it has not read yet. So
+// a reply that waited on the line when the server opened it comes after the open's purge,
+// and the open drops input until the line has been quiet this long (the server's longest
+// hold and some room for its timer to be late), at most kSettleMs in all.
+constexpr int kQuietMs  = 25;
+constexpr int kSettleMs = 200;
 
 // Telnet commands and options.
 constexpr std::uint8_t kIac       = 255;
@@ -167,6 +174,8 @@ class RemoteLine final : public SerialLine {
 
     OpenFailure Connect(const QList<QHostAddress> &addresses);
     OpenFailure Configure(const LineSettings &settings);
+    // Drops what the line sent before this client, however late the server passes it on.
+    void DropStaleInput();
 
     void Watch(std::function<void()> arrived, std::function<void()> lost) override {
         arrived_ = std::move(arrived);
@@ -281,9 +290,6 @@ class RemoteLine final : public SerialLine {
     std::set<std::uint8_t> doSent_;   // options we asked or agreed the server to do
     std::set<std::uint8_t> refused_;  // options we declined, so each is declined once
     bool comPortRefused_ = false;
-    // The open's purge is under way: its answer ends the stale input. Later purges are not
-    // waited for, and a reply may overtake their answers.
-    bool openPurge_ = false;
     std::map<std::uint8_t, QByteArray> answers_; // server's answer by client command
 };
 
@@ -378,13 +384,21 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
     if (!differences.empty())
         return fail(kComErrInvalidParameter, RemoteFault::SettingsRefused, differences);
     // The server answers the settings once it has the line open, so a purge now reaches the
-    // line: it drops what the controller sent to a client before us, and its answer follows
-    // every byte of that. A server that does not answer purges is still usable.
-    openPurge_ = true;
+    // line: it drops what the controller sent to a client before us and what we sent before
+    // this client. A server that does not answer purges is still usable.
     SendComPort(kPurgeData, BigEndian(kPurgeReceive | kPurgeTransmit, 1));
     AwaitAnswers({kPurgeData}, deadline);
     wroteSincePurge_ = false;
     return {};
+}
+
+void RemoteLine::DropStaleInput() {
+    const QDeadlineTimer settle(kSettleMs);
+    TakeArrived();
+    do {
+        received_.clear();
+    } while (!settle.hasExpired() && WaitForReadyRead(static_cast<int>(
+                                         std::min<qint64>(kQuietMs, settle.remainingTime()))));
 }
 
 bool RemoteLine::WaitForReadyRead(int ms) {
@@ -495,10 +509,6 @@ void RemoteLine::EndSubnegotiation() {
         return;
     const QByteArray value                                       = sub_.mid(2);
     answers_[static_cast<std::uint8_t>(command - kServerAnswer)] = value;
-    if (command == kServerAnswer + kPurgeData && openPurge_) {
-        openPurge_ = false;
-        received_.clear();
-    }
 }
 
 } // namespace
@@ -535,6 +545,7 @@ OpenFailure OpenRemoteLine(const std::string &address, const LineSettings &setti
     if (parsed->rfc2217)
         if (OpenFailure failure = remote->Configure(settings); failure.code)
             return failure;
+    remote->DropStaleInput();
     line = std::move(remote);
     return {};
 }

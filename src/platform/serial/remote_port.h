@@ -18,7 +18,9 @@ bool IsRemoteAddress(const std::string &device);
 // What the port ring shows beside a remote address: "raw TCP", "RFC 2217"; empty for others.
 std::string RemoteLineKind(const std::string &device);
 
-// Connects to the address within 2 s and, for rfc2217, has the server set the line. On
+// Connects to the address within 2 s and, for rfc2217, has the server set the line and
+// purge it; then drops what arrives until the line has been quiet for 25 ms (0.2 s at
+// most), so that bytes the line held from before do not meet the first request. On
 // success line holds the open line; else the failure says why: a malformed address or a
 // name that does not resolve kComErrNoPortFound, a refused, unreachable or silent host
 // kComErrCannotOpen, settings the server refuses kComErrInvalidParameter.
