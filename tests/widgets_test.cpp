@@ -53,6 +53,22 @@ TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
     }
 }
 
+// NORM traces 1 and 2 are drawn at 0: the legend names only what the lines show.
+TEST(Widgets, AChartsLegendNamesOnlyTheTracesItShows) {
+    ASSERT_GT(app::LoadMainPanel(), 0);
+    for (const auto &[control, names] : {std::pair{ui::ChartNORM, QStringList{"Reference", "NORM"}},
+                                         {ui::ChartRAW, QStringList{"Channel A", "Channel B"}}}) {
+        auto *plot =
+            platform::ControlWidget(gui::vars.pHandle, control)->findChild<QCustomPlot *>();
+        QStringList shown;
+        for (int item = 0; item < plot->legend->itemCount(); ++item)
+            shown << static_cast<QCPPlottableLegendItem *>(plot->legend->item(item))
+                         ->plottable()
+                         ->name();
+        EXPECT_EQ(shown, names);
+    }
+}
+
 TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
     ASSERT_GT(app::LoadMainPanel(), 0);
     DisplayPanel(gui::vars.pHandle);

@@ -144,8 +144,13 @@ QString StripChart::TraceNames() const {
     return names_.join(',');
 }
 
+// An empty name keeps its trace out of the legend (",,Reference,NORM").
 void StripChart::SetTraceNames(const QString &names) {
-    names_ = names.split(',', Qt::SkipEmptyParts);
+    names_ = names.split(',');
+    for (QString &name : names_)
+        name = name.trimmed();
+    if (names_.size() == 1 && names_.front().isEmpty())
+        names_.clear();
     RebuildGraphs();
 }
 
@@ -200,7 +205,8 @@ void StripChart::RebuildGraphs() {
         plot_->addGraph();
         StyleGraph(index);
     }
-    plot_->legend->setVisible(!names_.isEmpty());
+    plot_->legend->setVisible(std::any_of(names_.begin(), names_.end(),
+                                          [](const QString &name) { return !name.isEmpty(); }));
     tracesStale_ = true;
     RequestRedraw(Redraw::All);
 }
@@ -213,8 +219,9 @@ void StripChart::StyleGraph(int index) {
     QCPGraph *graph = plot_->graph(index);
     graph->setPen(QPen(color, kTracePenWidth));
     graph->setAntialiased(false);
-    graph->setName(index < names_.size() ? names_[index] : tr("Trace %1").arg(index + 1));
-    if (index >= names_.size())
+    const bool named = index < names_.size() && !names_[index].isEmpty();
+    graph->setName(named ? names_[index] : tr("Trace %1").arg(index + 1));
+    if (!named)
         graph->removeFromLegend();
 }
 

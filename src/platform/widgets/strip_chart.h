@@ -41,7 +41,8 @@ class StripChart : public QWidget {
     void SetTraceColors(const QString &colors);
     // trace counts from 1; false when the chart has no such trace.
     bool SetTraceColor(int trace, QColor color);
-    // Comma-separated legend names; no legend without names.
+    // Comma-separated legend names; a trace with an empty name stays out of the legend,
+    // and there is no legend without names.
     QString TraceNames() const;
     void SetTraceNames(const QString &names);
     QString Title() const;
