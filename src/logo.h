@@ -15,7 +15,7 @@ constexpr int kGrey     = 0x808080;
 constexpr const char *kMakerName      = "Kestrel Vision Instruments GmbH";
 constexpr const char *kMakerTelephone = "+44 1632 960 472";
 constexpr const char *kMakerWeb       = "www.kvex.example.com";
-constexpr const char *kLogoFile       = "lg.bmp";
+constexpr const char *kLogoFile       = "lg.svg";
 
 // The ids of the info texts; none is ever stored, so all stay 0.
 struct Vars {
