@@ -8,9 +8,8 @@
 
 #include <vector>
 
-class QCPLayer;
 class QCPTextElement;
-class QCustomPlot;
+class StripPlot;
 
 class StripChart : public QWidget {
     Q_OBJECT
@@ -79,9 +78,8 @@ class StripChart : public QWidget {
     void RequestRedraw(Redraw what);
     void RedrawNow();
 
-    QCustomPlot *plot_;
+    StripPlot *plot_;
     QCPTextElement *title_;
-    QCPLayer *traceLayer_;
     Redraw due_       = Redraw::None;
     bool tracesStale_ = false; // the graphs do not hold the rings' points yet
     std::vector<Trace> traces_;
