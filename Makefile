@@ -6,7 +6,8 @@ FUZZ_SECONDS ?= 60
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-asan bench fuzz soak install package clean
+.PHONY: all deps configure build run test test-asan bench fuzz soak install package clean \
+        screenshots
 
 all: build
 
@@ -37,6 +38,10 @@ test-asan: deps
 # Figures of the program against the paced simulator; results in build/bench/results.json.
 bench: build
 	@bash bench/run.sh $(BUILD)
+
+# The README's pictures in docs/images: the program on its simulator under Xvfb.
+screenshots: build
+	@bash scripts/screenshots.sh $(BUILD) docs/images
 
 # The program against the simulator with line faults for SOAK_SECONDS (600); fails when it
 # crashed, a callback overran its time-out or memory grew. Results in build/bench/soak.json.

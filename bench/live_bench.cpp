@@ -47,7 +47,13 @@ constexpr double kNormCaptureMs = (2 * (36 + 128) + 72) * kByteSeconds * 1000;
 constexpr double kStartupLineMs = (72 + 72 + 108) * kByteSeconds * 1000 + 50;
 constexpr int kCaptures         = 5;
 constexpr int kStartups         = 5;
-constexpr double kFloorSeconds  = 10.0;
+// The program and the bare peer take turns in slices of this length.
+constexpr double kSliceSeconds = 2.0;
+// The peer waits for the line to rest this long before its slice, so that a pause this
+// long or longer parts two slices in the exchange log; within a slice the line never rests
+// for as long as the shorter one.
+constexpr double kPeerQuietSeconds = 0.1;
+constexpr double kSliceGapSeconds  = 0.05;
 
 double Percentile(std::vector<double> values, double p) {
     if (values.empty())
@@ -170,42 +176,112 @@ LiveSeries FirstLiveSeries(const std::vector<Exchange> &log) {
     return series;
 }
 
-// --- The machine's floor ---
-// A bare peer that answers every reply with the next live request at once, nothing of
-// the program in between: the rate and turnaround this machine's ptys and scheduler
-// allow now. A virtual machine on a busy host stalls the pty's kernel worker for
-// milliseconds at a time; what the line loses to that, no program wins back.
-LiveSeries FloorSeries(const std::string &simBinary, const std::string &dir, double seconds) {
-    const std::string log = dir + "floor-exchanges.txt";
-    Simulator sim         = StartSimulator(simBinary, {}, log);
-    const int fd          = open(sim.pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+// --- The program against the machine ---
+// A bare peer answers every reply with the next live request at once, nothing of the
+// program in between: the rate and turnaround this machine's ptys and scheduler allow. A
+// virtual machine on a busy host stalls the pty's kernel worker for milliseconds at a
+// time, and what the line loses to that no program wins back. So the program's live loop
+// and the peer take turns on one simulator, a slice each (A B A B ...): both meet the same
+// host, and the program is judged against the peer.
+
+struct Request {
+    unsigned char bytes[com232::kFrameLength];
+};
+
+// The live request the program sends, as the peer sends it too.
+Request LiveRequest() {
+    app::InitVars();
+    Request request;
+    com232::EncodeFrame(com232::kCmdLive, com232::CopyVarsToPP().data(), request.bytes);
+    return request;
+}
+
+// The peer's slice on the pty the program has let go of: it first waits for the line to
+// rest (a reply of the program's last request may still come), then exchanges live
+// frames for seconds and stops after a whole reply.
+void PeerSlice(const std::string &pty, const Request &request, double seconds) {
+    const int fd = open(pty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     termios raw{};
-    if (fd >= 0 && tcgetattr(fd, &raw) == 0) {
-        cfmakeraw(&raw);
-        cfsetspeed(&raw, B19200);
-        tcsetattr(fd, TCSANOW, &raw);
-        app::InitVars();
-        unsigned char request[com232::kFrameLength];
-        com232::EncodeFrame(com232::kCmdLive, com232::CopyVarsToPP().data(), request);
-        const double end = Timer() + seconds;
-        int received     = 0;
-        (void)!write(fd, request, com232::kFrameLength);
-        while (Timer() < end) {
-            pollfd line{fd, POLLIN, 0};
-            poll(&line, 1, 100);
-            unsigned char reply[256];
-            const ssize_t count = read(fd, reply, sizeof reply);
-            received += count > 0 ? static_cast<int>(count) : 0;
-            if (received >= com232::kReplyLength) {
-                received = 0;
-                (void)!write(fd, request, com232::kFrameLength);
-            }
-        }
+    if (fd < 0 || tcgetattr(fd, &raw) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return;
     }
-    if (fd >= 0)
-        close(fd);
-    StopProcess(sim.pid);
-    return FirstLiveSeries(ReadLog(log));
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B19200);
+    tcsetattr(fd, TCSANOW, &raw);
+    unsigned char reply[256];
+    for (pollfd line{fd, POLLIN, 0};
+         poll(&line, 1, static_cast<int>(kPeerQuietSeconds * 1000)) > 0;)
+        (void)!read(fd, reply, sizeof reply);
+    const double end = Timer() + seconds;
+    int received     = 0;
+    (void)!write(fd, request.bytes, com232::kFrameLength);
+    for (;;) {
+        pollfd line{fd, POLLIN, 0};
+        poll(&line, 1, 100);
+        const ssize_t count = read(fd, reply, sizeof reply);
+        received += count > 0 ? static_cast<int>(count) : 0;
+        if (received < com232::kReplyLength)
+            continue;
+        received = 0;
+        if (Timer() >= end)
+            break;
+        (void)!write(fd, request.bytes, com232::kFrameLength);
+    }
+    close(fd);
+}
+
+struct Slice {
+    int replies    = 0;
+    double seconds = 0;              // the first request's first byte to the last reply's last
+    std::vector<double> turnarounds; // ms
+};
+
+// The live exchanges of a sliced run, slice by slice: a slice ends at an exchange of
+// another command (the program's port set-up) or where the line rested.
+std::vector<Slice> Slices(const std::vector<Exchange> &log) {
+    std::vector<Slice> slices;
+    Slice slice;
+    double first = -1, last = -1;
+    const auto end = [&] {
+        if (slice.replies > 0 && last > first) {
+            slice.seconds = last - first;
+            slices.push_back(slice);
+        }
+        slice = {};
+        first = last = -1;
+    };
+    for (const Exchange &exchange : log) {
+        const bool live = exchange.code == com232::kCmdLive;
+        if (!live || (last >= 0 && exchange.requestFirst - last > kSliceGapSeconds))
+            end();
+        if (!live || exchange.length == 0)
+            continue;
+        if (first < 0)
+            first = exchange.requestFirst;
+        else
+            slice.turnarounds.push_back((exchange.requestFirst - last) * 1000);
+        last = exchange.replyLast;
+        ++slice.replies;
+    }
+    end();
+    return slices;
+}
+
+// Every other slice, from the first (0: the program's) or the second (1: the peer's), as
+// one series whose rate is over the time those slices took together.
+LiveSeries EveryOther(const std::vector<Slice> &slices, std::size_t from) {
+    LiveSeries joined;
+    double replies = 0, seconds = 0;
+    for (std::size_t i = from; i < slices.size(); i += 2) {
+        replies += slices[i].replies;
+        seconds += slices[i].seconds;
+        joined.turnarounds.insert(joined.turnarounds.end(), slices[i].turnarounds.begin(),
+                                  slices[i].turnarounds.end());
+    }
+    joined.rate = seconds > 0 ? replies / seconds : 0;
+    return joined;
 }
 
 // --- Wake-ups, and the program on a display of its own ---
@@ -487,27 +563,46 @@ int main(int argc, char **argv) {
     const double startupMs = StartupMs(scopeBinary, startupSim.pty, dir + "startup-trace.txt");
     StopProcess(startupSim.pid);
 
-    const LiveSeries floor = FloorSeries(simBinary, dir, kFloorSeconds);
-
-    // The paced live run and the captures.
+    // The paced live run in slices, each followed by one of the bare peer; then the
+    // captures. CPU time and wake-ups are the program's slices' alone.
     const std::string pacedLog = dir + "paced-exchanges.txt";
     Simulator pacedSim         = StartSimulator(simBinary, {}, pacedLog);
+    const Request request      = LiveRequest();
     PortTableAdd(1, pacedSim.pty);
     app::InitVars();
     com232::InitRS232(1);
     SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
-    const double cpuBefore    = CpuSeconds();
-    const long switchesBefore = VoluntarySwitches(getpid(), getpid());
-    const double runStart     = Timer();
-    LiveRun(seconds);
-    const double runSeconds  = Timer() - runStart;
-    const double cpuFraction = (CpuSeconds() - cpuBefore) / runSeconds;
-    const double wakeups    = (VoluntarySwitches(getpid(), getpid()) - switchesBefore) / runSeconds;
-    const double captureRaw = CaptureMs(gui::kSourceRaw);
+    const int sliceCount      = std::max(1, static_cast<int>(seconds / kSliceSeconds + 0.5));
+    const double sliceSeconds = seconds / sliceCount;
+    double runSeconds = 0, cpuSeconds = 0, switches = 0;
+    for (int slice = 0; slice < sliceCount; ++slice) {
+        const double cpuBefore    = CpuSeconds();
+        const long switchesBefore = VoluntarySwitches(getpid(), getpid());
+        const double runStart     = Timer();
+        LiveRun(sliceSeconds);
+        runSeconds += Timer() - runStart;
+        cpuSeconds += CpuSeconds() - cpuBefore;
+        switches += VoluntarySwitches(getpid(), getpid()) - switchesBefore;
+        CloseCom(1);
+        PeerSlice(pacedSim.pty, request, sliceSeconds);
+        ConnectTo(pacedSim.pty);
+    }
+    const double cpuFraction = cpuSeconds / runSeconds;
+    const double wakeups     = switches / runSeconds;
+    const double captureRaw  = CaptureMs(gui::kSourceRaw);
     const double captureNorm = CaptureMs(gui::kSourceNorm);
     StopProcess(pacedSim.pid);
 
-    const LiveSeries paced = FirstLiveSeries(ReadLog(pacedLog));
+    // The captures' own live requests follow the slices.
+    std::vector<Slice> slices = Slices(ReadLog(pacedLog));
+    if (slices.size() < 2 * static_cast<std::size_t>(sliceCount))
+        std::fprintf(stderr, "rmx7bench: %zu slices in the exchange log, %d expected\n",
+                     slices.size(), 2 * sliceCount);
+    slices.resize(std::min(slices.size(), 2 * static_cast<std::size_t>(sliceCount)));
+    const LiveSeries paced  = EveryOther(slices, 0);
+    const LiveSeries floor  = EveryOther(slices, 1);
+    const double programP99 = Percentile(paced.turnarounds, 0.99);
+    const double floorP99   = Percentile(floor.turnarounds, 0.99);
 
     // The same run again with every reply recorded to CSV.
     const std::string recordedLog = dir + "recorded-exchanges.txt";
@@ -532,21 +627,23 @@ int main(int argc, char **argv) {
     const DisplayFigures display = MeasureOnDisplay(simBinary, scopeBinary, dir, seconds);
 
     std::vector<Figure> figures = {
-        {"live_rate_hz", paced.rate, "26.67 /s", paced.rate / kLiveLimitHz, ">= 0.99 of the limit"},
-        {"live_rate_ratio", paced.rate / kLiveLimitHz, "1", -1, ">= 0.99"},
-        {"line_floor_ratio", floor.rate / kLiveLimitHz, "1", -1, "report: a bare peer"},
-        {"line_floor_turnaround_p99_ms", Percentile(floor.turnarounds, 0.99), "0", -1,
-         "report: a bare peer"},
+        {"live_rate_vs_floor", floor.rate > 0 ? paced.rate / floor.rate : 0, "1", -1,
+         ">= 0.995 of the peer's"},
+        {"turnaround_excess_p99_ms", programP99 - floorP99, "0", -1, "<= 0.3 ms over the peer's"},
+        {"live_rate_hz", paced.rate, "26.67 /s", paced.rate / kLiveLimitHz, "report"},
+        {"live_rate_ratio", paced.rate / kLiveLimitHz, "1", -1, "report"},
+        {"line_floor_ratio", floor.rate / kLiveLimitHz, "1", -1, "report: the bare peer"},
+        {"line_floor_turnaround_p99_ms", floorP99, "0", -1, "report: the bare peer"},
         {"live_rate_ratio_recording", recordedRate / kLiveLimitHz, "1", -1, ">= 0.99"},
         {"cpu_fraction", cpuFraction, "0", -1, "<= 0.02 of one core"},
         {"wakeups_per_s", wakeups, "0", -1, "<= 150"},
-        {"cpu_fraction_display", display.cpuFraction, "0", -1, "<= 0.05 of one core"},
+        {"cpu_fraction_display", display.cpuFraction, "0", -1, "<= 0.035 of one core"},
         {"wakeups_per_s_display", display.wakeups, "0", -1, "<= 150"},
         {"live_rate_ratio_display", display.rateRatio, "1", -1, ">= 0.99"},
         {"idle_cpu_fraction", display.idleCpu, "0", -1, "<= 0.005 of one core"},
         {"idle_wakeups_per_s", display.idleWakeups, "0", -1, "report"},
         {"turnaround_p50_ms", Percentile(paced.turnarounds, 0.5), "0", -1, "report"},
-        {"turnaround_p99_ms", Percentile(paced.turnarounds, 0.99), "0", -1, "<= 1 ms"},
+        {"turnaround_p99_ms", programP99, "0", -1, "report"},
         {"capture_raw_ms", captureRaw, "379 ms", captureRaw / kRawCaptureMs, "<= 1.05 x limit"},
         {"capture_norm_ms", captureNorm, "208 ms", captureNorm / kNormCaptureMs, "<= 1.05 x limit"},
         {"startup_ms", startupMs, "144 ms of line", startupMs / kStartupLineMs, "<= 500 ms"},

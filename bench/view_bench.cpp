@@ -135,8 +135,14 @@ double LiveRateWithViewer(const std::string &simBinary, const std::string &log, 
 } // namespace
 
 int main(int argc, char **argv) {
+    // The same hour as a file of its own, for the README's picture of the viewer.
+    if (argc == 3 && std::string(argv[1]) == "--write-hour") {
+        WriteHourRecording(argv[2]);
+        return 0;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: rmx7viewbench RMX7SIM OUTPUT.json\n");
+        std::fprintf(stderr, "usage: rmx7viewbench RMX7SIM OUTPUT.json\n"
+                             "       rmx7viewbench --write-hour RECORDING.csv\n");
         return 2;
     }
     const std::string simBinary = argv[1], output = argv[2];

@@ -8,7 +8,7 @@ namespace logo {
 constexpr const char *kMakerName      = "Kestrel Vision Instruments GmbH";
 constexpr const char *kMakerTelephone = "+44 1632 960 472";
 constexpr const char *kMakerWeb       = "www.kvex.example.com";
-constexpr const char *kLogoFile       = "lg.bmp";
+constexpr const char *kLogoFile       = "lg.svg";
 
 // Draws the band on panel with the program's name and version.
 void ShowLogo(int panel, const char *name, const char *version);

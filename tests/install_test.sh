@@ -8,7 +8,7 @@ prefix=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/rmx7scope bin/rmx7sim bin/rmx7ctl share/rmx7scope/K-VEX-RMX7-PIRA-ScopeV20.uir \
-    share/rmx7scope/lg.bmp share/applications/rmx7scope.desktop \
+    share/rmx7scope/lg.svg share/applications/rmx7scope.desktop \
     share/icons/hicolor/scalable/apps/rmx7scope.svg; do
     [[ -e $prefix/$file ]] || { echo "not installed: $file"; exit 1; }
 done

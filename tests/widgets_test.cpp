@@ -1,4 +1,5 @@
-// Our own widgets on the main panel as a screen reader finds them, and what a sample redraws.
+// Our own widgets on the main panel as a screen reader finds them, what a chart's legend
+// names, and what a sample redraws.
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
@@ -8,6 +9,7 @@
 
 #include <QAccessible>
 #include <QCoreApplication>
+#include <QPaintEvent>
 
 #include <gtest/gtest.h>
 
@@ -17,8 +19,12 @@ namespace {
 
 struct PaintCounter : QObject {
     int paints = 0;
+    QRect painted; // the last paint's
     bool eventFilter(QObject *, QEvent *event) override {
-        paints += event->type() == QEvent::Paint ? 1 : 0;
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            painted = static_cast<QPaintEvent *>(event)->rect();
+        }
         return false;
     }
 };
@@ -52,6 +58,21 @@ TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
     }
 }
 
+// NORM traces 1 and 2 are drawn at 0: the legend names only what the lines show.
+TEST(Widgets, AChartsLegendNamesOnlyTheTracesItShows) {
+    ASSERT_GT(app::LoadMainPanel(), 0);
+    for (const auto &[control, names] : {std::pair{ui::ChartNORM, QStringList{"Reference", "NORM"}},
+                                         {ui::ChartRAW, QStringList{"Channel A", "Channel B"}}}) {
+        auto *plot = platform::ControlWidget(gui::Panel(), control)->findChild<QCustomPlot *>();
+        QStringList shown;
+        for (int item = 0; item < plot->legend->itemCount(); ++item)
+            shown << static_cast<QCPPlottableLegendItem *>(plot->legend->item(item))
+                         ->plottable()
+                         ->name();
+        EXPECT_EQ(shown, names);
+    }
+}
+
 TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
     ASSERT_GT(app::LoadMainPanel(), 0);
     DisplayPanel(gui::Panel());
@@ -72,6 +93,8 @@ TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
     }
     EXPECT_EQ(replots, 0) << "axes, grid, labels and legend drawn again for a sample";
     EXPECT_EQ(plotPaints.paints, 1);
+    EXPECT_TRUE(plot->axisRect()->rect().adjusted(-1, -1, 1, 1).contains(plotPaints.painted))
+        << "a sample repaints the title, the tick labels or the axis captions";
     EXPECT_EQ(groupPaints.paints, 0) << "a new value repaints the panel behind it";
 }
 

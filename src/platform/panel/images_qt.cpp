@@ -1,5 +1,6 @@
 // Pictures: an image file shown on a picture control, and a plot saved as PNG or PDF.
 #include "panel_internal.h"
+#include "widgets/picture.h"
 
 #include <QFile>
 #include <QLabel>
@@ -14,8 +15,15 @@ int DisplayImageFile(int panel, int control, const char *fileName) {
     auto *picture = platform::FindControlAs<QLabel>(panel, control, error);
     if (!picture)
         return error;
+    const QString path = fileName ? platform::ResolveProgramFile(fileName) : QString();
+    auto *drawable     = qobject_cast<Picture *>(picture);
+    if (drawable) {
+        drawable->ClearPicture();
+        if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
+            return drawable->ShowDrawing(path) ? 0 : platform::kErrFileUnreadable;
+    }
     QPixmap image;
-    if (!fileName || !image.load(platform::ResolveProgramFile(fileName))) {
+    if (path.isEmpty() || !image.load(path)) {
         picture->clear();
         return platform::kErrFileUnreadable;
     }

@@ -93,5 +93,8 @@ bool SelectRingValue(QComboBox *ring, int value);
 
 // A bare file name stands beside the program; a name with a slash is taken as given.
 QString ResolveProgramFile(const char *fileName);
+// Shows a top-level window at its size when that fits the screen with a window frame
+// around it, else maximised: on a small screen all of it, inside the frame.
+void ShowFitted(QWidget *window);
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include "panel_internal.h"
 #include "widgets/indicator.h"
 #include "widgets/led.h"
+#include "widgets/picture.h"
 #include "widgets/ring.h"
 #include "widgets/strip_chart.h"
 #include "widgets/timer_control.h"
@@ -66,6 +67,8 @@ class PanelUiLoader : public QUiLoader {
             return new Led(parent);
         if (className == QLatin1String("Indicator"))
             return new Indicator(parent);
+        if (className == QLatin1String("Picture"))
+            return new Picture(parent);
         if (className == QLatin1String("TimerControl"))
             return new TimerControl(parent);
         if (className == QLatin1String("QComboBox"))

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScreen>
 #include <QThread>
 
 namespace {
@@ -101,6 +102,23 @@ QString ResolveProgramFile(const char *fileName) {
     return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : installed;
 }
 
+// A window manager's frame and title bar, at most.
+constexpr QSize kFrameAllowance(16, 48);
+
+void ShowFitted(QWidget *window) {
+    const QSize wanted    = window->size();
+    const QScreen *screen = window->screen();
+    const QSize room      = screen ? screen->availableGeometry().size() : wanted;
+    const QSize framed    = wanted + kFrameAllowance;
+    if (framed.width() <= room.width() && framed.height() <= room.height()) {
+        window->show();
+        window->resize(wanted);
+    } else {
+        window->resize(wanted.boundedTo(room));
+        window->showMaximized();
+    }
+}
+
 } // namespace platform
 
 // --- Panels and the event loop ---
@@ -109,9 +127,7 @@ int DisplayPanel(int panel) {
     QWidget *window = platform::PanelWidget(panel);
     if (!window)
         return platform::kErrNoPanel;
-    const QSize designed = window->size();
-    window->show();
-    window->resize(designed);
+    platform::ShowFitted(window);
     return 0;
 }
 

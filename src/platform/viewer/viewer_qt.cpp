@@ -118,6 +118,8 @@ class ViewerWindow : public QWidget {
         }
         auto *label = new QLabel(lines.join("<br>"), this);
         label->setTextFormat(Qt::RichText);
+        // A long line (the sixteen parameters) wraps rather than widening a small window.
+        label->setWordWrap(true);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         label->setAccessibleName(tr("Recording notes"));
         return label;
@@ -385,7 +387,7 @@ int OpenViewer(ViewerContent content, void (*closed)()) {
     if (!Consistent(content))
         return kErrBadContent;
     auto *window = new ViewerWindow(std::move(content), closed);
-    window->show();
+    platform::ShowFitted(window);
     Windows().emplace_back(window);
     return 0;
 }

@@ -1,13 +1,19 @@
 // The strip chart over QCustomPlot: one ring of points per trace, copied into the
 // trace's graph after each append. It is fed hundreds of values many times a second,
-// so keys are handed over sorted and the redraw is queued. The traces have a paint
-// buffer of their own: a new sample redraws only them, while the axes, grid, labels and
-// legend keep the picture they were last drawn with.
+// so keys are handed over sorted and the redraw is queued.
+//
+// A new sample repaints only the plot area, and there mostly copies: the background and
+// grid as one opaque picture kept from the last whole replot, the traces drawn straight
+// onto the window, then the axes and legend blended only where they reach into the area
+// (the ticks along its edges and the legend's box). A whole replot (axes, labels, colours,
+// size) draws every layer into its paint buffer as QCustomPlot does and refreshes the
+// kept picture.
 #include "strip_chart.h"
 
 #include "plot_style.h"
 
 #include <QMetaObject>
+#include <QPaintEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -28,7 +34,99 @@ const QString kTraceLayer     = QStringLiteral("traces");
 const QColor kFallbackColors[] = {
     Qt::blue, QColor(0x00, 0xa0, 0x00), Qt::black, Qt::red, Qt::magenta, Qt::darkCyan};
 
+// A trace that the plot paints itself, straight onto the window, as its layer would into
+// the layer's buffer.
+class TraceGraph : public QCPGraph {
+  public:
+    TraceGraph(QCPAxis *keyAxis, QCPAxis *valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+
+    void Paint(QCPPainter *painter) {
+        if (!realVisibility())
+            return;
+        painter->save();
+        painter->setClipRect(clipRect().translated(0, -1), Qt::IntersectClip);
+        applyDefaultAntialiasingHint(painter);
+        draw(painter);
+        painter->restore();
+    }
+};
+
 } // namespace
+
+// The plot of a strip chart; its layers are, bottom up: background, grid and main in the
+// first paint buffer, the traces in the second, axes, legend and overlay in the third.
+class StripPlot : public QCustomPlot {
+  public:
+    explicit StripPlot(QWidget *parent) : QCustomPlot(parent) {
+        // Whatever a whole replot drew, the kept background is older.
+        connect(this, &QCustomPlot::afterReplot, this, [this] { background_ = QPixmap(); });
+    }
+
+    // Where the traces are drawn; a new sample repaints only this.
+    QRect TraceArea() const { return axisRect()->rect().adjusted(-1, -1, 1, 1) & rect(); }
+
+  protected:
+    void paintEvent(QPaintEvent *event) override {
+        if (mPaintBuffers.size() != kBuffers) {
+            QCustomPlot::paintEvent(event);
+            return;
+        }
+        QCPPainter painter(this);
+        if (!painter.isActive())
+            return;
+        // As a paint buffer's painter starts, so that the traces come out the same.
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPixmap &background = KeptBackground();
+        painter.drawPixmap(event->rect(), background, ScaledRect(event->rect()));
+        for (int index = 0; index < graphCount(); ++index)
+            static_cast<TraceGraph *>(graph(index))->Paint(&painter);
+        // Rectangle by rectangle: a clip of one rectangle keeps Qt on its plain blend,
+        // where a clip of many would have it share each line out to its thread pool.
+        for (const QRect &part : AboveTraces() & event->region()) {
+            painter.setClipRect(part);
+            mPaintBuffers[kAboveBuffer]->draw(&painter);
+        }
+    }
+
+  private:
+    static constexpr int kBelowBuffer = 0;
+    static constexpr int kAboveBuffer = 2;
+    static constexpr int kBuffers     = 3;
+    // Ticks point into the plot area this far, axis lines included.
+    static constexpr int kTickReach = 8;
+
+    QRect ScaledRect(const QRect &area) const {
+        const qreal ratio = background_.devicePixelRatio();
+        return QRectF(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio).toRect();
+    }
+
+    // The background and grid over white: copied, never blended, at every paint.
+    const QPixmap &KeptBackground() {
+        if (background_.isNull()) {
+            const qreal ratio = mBufferDevicePixelRatio;
+            background_       = QPixmap((QSizeF(size()) * ratio).toSize());
+            background_.setDevicePixelRatio(ratio);
+            background_.fill(mBackgroundBrush.color());
+            QCPPainter painter(&background_);
+            mPaintBuffers[kBelowBuffer]->draw(&painter);
+        }
+        return background_;
+    }
+
+    // What the layers above the traces draw: all of the plot but the inside of the plot
+    // area, which only the legend and the ticks reach into.
+    QRegion AboveTraces() const {
+        const QRect inside =
+            axisRect()->rect().adjusted(kTickReach, kTickReach, -kTickReach, -kTickReach);
+        QRegion above = QRegion(rect()) - inside;
+        // A drawn rectangle reaches one pixel past its right and bottom edges.
+        if (legend && legend->visible())
+            above += legend->outerRect().adjusted(-1, -1, 2, 2);
+        return above;
+    }
+
+    QPixmap background_;
+};
 
 void StripChart::Trace::Push(double value) {
     ring[next] = value;
@@ -59,9 +157,9 @@ void StripChart::Trace::Resize(std::size_t capacity) {
 }
 
 StripChart::StripChart(QWidget *parent)
-    : QWidget(parent), plot_(new QCustomPlot(this)), title_(AddPlotTitle(plot_)),
-      traceLayer_(nullptr), pointsPerScreen_(kDefaultPointsPerScreen),
-      scrollMode_(kScrollContinuous), yMin_(kDefaultYMin), yMax_(kDefaultYMax) {
+    : QWidget(parent), plot_(new StripPlot(this)), title_(AddPlotTitle(plot_)),
+      pointsPerScreen_(kDefaultPointsPerScreen), scrollMode_(kScrollContinuous),
+      yMin_(kDefaultYMin), yMax_(kDefaultYMax) {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(plot_);
@@ -71,13 +169,13 @@ StripChart::StripChart(QWidget *parent)
     plot_->yAxis->setRange(yMin_, yMax_);
     plot_->legend->setBrush(QColor(255, 255, 255, 220));
     plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
-    // Above the grid and below the axes and legend, as the graphs are drawn by default.
+    // Above the grid and below the axes and legend, as the graphs are drawn by default, in
+    // a buffer of its own: what lies below the traces and what above stay apart.
     plot_->addLayer(kTraceLayer, plot_->layer(QStringLiteral("main")), QCustomPlot::limAbove);
-    traceLayer_ = plot_->layer(kTraceLayer);
-    traceLayer_->setMode(QCPLayer::lmBuffered);
-    plot_->setCurrentLayer(traceLayer_);
-    // Nothing is drawn on the overlay: without a buffer of its own, every paint blends one
-    // plot-sized picture fewer.
+    QCPLayer *traceLayer = plot_->layer(kTraceLayer);
+    traceLayer->setMode(QCPLayer::lmBuffered);
+    plot_->setCurrentLayer(traceLayer);
+    // Nothing is drawn on the overlay: it shares the buffer of the axes and legend.
     plot_->layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     // A redraw marks the plot for the next paint instead of painting at once, so that it
     // is painted once with everything else that changed.
@@ -144,8 +242,13 @@ QString StripChart::TraceNames() const {
     return names_.join(',');
 }
 
+// An empty name keeps its trace out of the legend (",,Reference,NORM").
 void StripChart::SetTraceNames(const QString &names) {
-    names_ = names.split(',', Qt::SkipEmptyParts);
+    names_ = names.split(',');
+    for (QString &name : names_)
+        name = name.trimmed();
+    if (names_.size() == 1 && names_.front().isEmpty())
+        names_.clear();
     RebuildGraphs();
 }
 
@@ -197,10 +300,11 @@ std::vector<double> StripChart::TraceValues(int trace) const {
 void StripChart::RebuildGraphs() {
     plot_->clearGraphs();
     for (int index = 0; index < NumTraces(); ++index) {
-        plot_->addGraph();
+        new TraceGraph(plot_->xAxis, plot_->yAxis);
         StyleGraph(index);
     }
-    plot_->legend->setVisible(!names_.isEmpty());
+    plot_->legend->setVisible(std::any_of(names_.begin(), names_.end(),
+                                          [](const QString &name) { return !name.isEmpty(); }));
     tracesStale_ = true;
     RequestRedraw(Redraw::All);
 }
@@ -213,8 +317,9 @@ void StripChart::StyleGraph(int index) {
     QCPGraph *graph = plot_->graph(index);
     graph->setPen(QPen(color, kTracePenWidth));
     graph->setAntialiased(false);
-    graph->setName(index < names_.size() ? names_[index] : tr("Trace %1").arg(index + 1));
-    if (index >= names_.size())
+    const bool named = index < names_.size() && !names_[index].isEmpty();
+    graph->setName(named ? names_[index] : tr("Trace %1").arg(index + 1));
+    if (!named)
         graph->removeFromLegend();
 }
 
@@ -237,14 +342,12 @@ void StripChart::RequestRedraw(Redraw what) {
         QMetaObject::invokeMethod(this, &StripChart::RedrawNow, Qt::QueuedConnection);
 }
 
-// A layer's replot falls back to a whole replot when the plot's buffers are not drawn yet
-// or were resized.
 void StripChart::RedrawNow() {
     const Redraw what = std::exchange(due_, Redraw::None);
     if (tracesStale_)
         ShowTraces();
     if (what == Redraw::Traces)
-        traceLayer_->replot();
+        plot_->update(plot_->TraceArea());
     else if (what == Redraw::All)
         plot_->replot();
 }

@@ -8,9 +8,8 @@
 
 #include <vector>
 
-class QCPLayer;
 class QCPTextElement;
-class QCustomPlot;
+class StripPlot;
 
 class StripChart : public QWidget {
     Q_OBJECT
@@ -41,7 +40,8 @@ class StripChart : public QWidget {
     void SetTraceColors(const QString &colors);
     // trace counts from 1; false when the chart has no such trace.
     bool SetTraceColor(int trace, QColor color);
-    // Comma-separated legend names; no legend without names.
+    // Comma-separated legend names; a trace with an empty name stays out of the legend,
+    // and there is no legend without names.
     QString TraceNames() const;
     void SetTraceNames(const QString &names);
     QString Title() const;
@@ -78,9 +78,8 @@ class StripChart : public QWidget {
     void RequestRedraw(Redraw what);
     void RedrawNow();
 
-    QCustomPlot *plot_;
+    StripPlot *plot_;
     QCPTextElement *title_;
-    QCPLayer *traceLayer_;
     Redraw due_       = Redraw::None;
     bool tracesStale_ = false; // the graphs do not hold the rings' points yet
     std::vector<Trace> traces_;
