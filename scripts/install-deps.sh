@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-tools-dev qt6-serialport-dev libqt6opengl6-dev libqcustomplot-dev
   libgl-dev libxkbcommon-dev libxcb1-dev
   libgtest-dev ser2net
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   fonts-dejavu-core xvfb xauth imagemagick
 )
 if [ "${1:-}" = fuzz ]; then

@@ -1,12 +1,23 @@
 // The plant link's groundwork: its texts (broker addresses, topic-safe names, line-protocol
-// escaping) and the settings file.
+// escaping), the settings file, and the MQTT client against Debian's mosquitto on the
+// loopback: delivery in order, retained messages, the last will, TLS and logins, the
+// bound on messages not yet out, and a broker that is down at start or goes away.
 #include "platform/files/settings_file.h"
+#include "platform/mqtt/mqtt.h"
 #include "platform/mqtt/mqtt_text.h"
+#include "support/broker.h"
+
+#include <QCoreApplication>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <unistd.h>
+
+using mqtt::State;
 
 namespace {
 
@@ -126,4 +137,200 @@ TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
     std::vector<Setting> settings;
     EXPECT_FALSE(ReadSettingsFile(secret, mqtt::kPublishConfigKeys, settings, error));
     EXPECT_EQ(error, secret + ": No such file or directory");
+}
+
+TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
+    const auto with = [](auto change) {
+        mqtt::Settings settings;
+        settings.host = "127.0.0.1";
+        change(settings);
+        return settings;
+    };
+    using S                                               = mqtt::Settings;
+    const std::pair<mqtt::Settings, const char *> cases[] = {
+        {with([](S &s) { s.host.clear(); }), "no broker host"},
+        {with([](S &s) { s.qos = 2; }), "QoS must be 0 or 1"},
+        {with([](S &s) { s.keepAliveSeconds = 2; }), "keep-alive must be from 5"},
+        {with([](S &s) { s.caFile = "ca.crt"; }), "needs TLS"},
+        {with([](S &s) { s.tls = true, s.certFile = "client.crt"; }), "needs its key"},
+        {with([](S &s) { s.tls = true, s.caFile = "/nonexistent/ca.crt"; }),
+         "the CA file /nonexistent/ca.crt cannot be read"},
+        {with([](S &s) { s.password = "s3cret"; }), "a password needs a user name"},
+        {with([](S &s) { s.willTopic = "rmx7/+/status"; }), "is not a topic to publish to"},
+    };
+    for (const auto &[settings, reason] : cases) {
+        mqtt::Client client;
+        std::string error;
+        EXPECT_EQ(client.Start(settings, error), mqtt::kMqttErrSettings) << reason;
+        EXPECT_TRUE(Has(error, reason)) << error;
+        EXPECT_EQ(client.GetState(), State::Off);
+    }
+}
+
+class Mqtt : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string name = testing::TempDir() + "rmx7-mqtt-XXXXXX";
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        folder = name;
+        broker = std::make_unique<Broker>(folder);
+    }
+    void TearDown() override {
+        broker.reset();
+        std::filesystem::remove_all(folder);
+    }
+    mqtt::Settings Local() const {
+        mqtt::Settings settings;
+        settings.host = "127.0.0.1";
+        settings.port = broker->Port();
+        return settings;
+    }
+    // Until the client is connected, or a failed attempt said why.
+    static bool Settled(const mqtt::Client &client) {
+        return WaitUntil(
+            [&] { return client.GetState() == State::Connected || !client.LastError().empty(); });
+    }
+
+    std::string folder, error;
+    std::unique_ptr<Broker> broker;
+};
+
+TEST_F(Mqtt, MessagesArriveInOrderRetainedOnesStayAndStopLeavesTheFinalWord) {
+    ASSERT_TRUE(broker->Start());
+    mqtt::Client client;
+    ASSERT_EQ(client.Start(Local(), error), mqtt::kMqttOk) << error;
+    ASSERT_TRUE(Settled(client) && client.GetState() == State::Connected) << client.LastError();
+    Subscriber live(broker->Port(), "rmx7/line7/live");
+    ASSERT_TRUE(live.ready());
+    std::vector<std::string> sent;
+    for (int i = 0; i < 40; ++i) {
+        const std::string payload = "{\"seq\":" + std::to_string(i) + "}";
+        EXPECT_EQ(client.Publish("rmx7/line7/live", payload, i % 2, false), mqtt::kMqttOk);
+        sent.push_back("rmx7/line7/live " + payload);
+    }
+    ASSERT_TRUE(live.WaitFor(sent.size()));
+    EXPECT_EQ(live.Messages(), sent);
+    EXPECT_TRUE(WaitUntil([&] { return client.Published() == 40; }));
+
+    // Without event processing no acknowledgement is taken, so QoS 1 messages pile up to
+    // the bound and the rest are dropped, not queued.
+    int refused = 0;
+    for (int i = 0; i < mqtt::kMaxOutstanding + 20; ++i)
+        refused += client.Publish("rmx7/line7/info", "{}", 1, true) == mqtt::kMqttErrBacklog;
+    EXPECT_EQ(refused, 20);
+    EXPECT_EQ(client.Dropped(), 20);
+    EXPECT_TRUE(WaitUntil([&] { return client.Published() == 40 + mqtt::kMaxOutstanding; }));
+
+    EXPECT_EQ(client.Stop("rmx7/line7/status", "offline", true), mqtt::kMqttOk);
+    EXPECT_EQ(client.GetState(), State::Off);
+    EXPECT_EQ(client.Publish("rmx7/line7/live", "{}", 0, false), mqtt::kMqttErrNotConnected);
+    Subscriber retained(broker->Port(), "rmx7/line7/+", {"--retained-only"});
+    ASSERT_TRUE(retained.WaitFor(2));
+    EXPECT_EQ(retained.Messages(),
+              (std::vector<std::string>{"rmx7/line7/info {}", "rmx7/line7/status offline"}));
+}
+
+TEST_F(Mqtt, TheLastWillShowsWhenThePublisherIsKilled) {
+    ASSERT_TRUE(broker->Start());
+    QProcess peer;
+    peer.start(QCoreApplication::applicationDirPath() + "/rmx7_mqtt_will_peer",
+               {QString::number(broker->Port()), "rmx7/line7/status", "offline"});
+    ASSERT_TRUE(WaitUntil([&] { return peer.readAllStandardOutput().contains("connected"); }));
+    Subscriber status(broker->Port(), "rmx7/line7/status");
+    ASSERT_TRUE(status.WaitFor(1));
+    peer.kill();
+    ASSERT_TRUE(status.WaitFor(2));
+    EXPECT_EQ(status.Messages(),
+              (std::vector<std::string>{"rmx7/line7/status online", "rmx7/line7/status offline"}));
+}
+
+TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
+    const std::string ca = folder + "/ca", other = folder + "/other", server = folder + "/server";
+    const auto req = [](const std::string &name, std::vector<std::string> more) {
+        std::vector<std::string> args = {
+            "req",    "-newkey", "ec",          "-pkeyopt", "ec_paramgen_curve:prime256v1",
+            "-nodes", "-keyout", name + ".key", "-subj",    "/CN=rmx7 test"};
+        args.insert(args.end(), more.begin(), more.end());
+        return RunTool("openssl", args);
+    };
+    std::ofstream(folder + "/san") << "subjectAltName=IP:127.0.0.1\n";
+    ASSERT_EQ(req(ca, {"-x509", "-days", "2", "-out", ca + ".crt"}), 0);
+    ASSERT_EQ(req(other, {"-x509", "-days", "2", "-out", other + ".crt"}), 0);
+    ASSERT_EQ(req(server, {"-out", server + ".csr"}), 0);
+    ASSERT_EQ(RunTool("openssl", {"x509", "-req", "-in", server + ".csr", "-CA", ca + ".crt",
+                                  "-CAkey", ca + ".key", "-CAcreateserial", "-days", "2",
+                                  "-extfile", folder + "/san", "-out", server + ".crt"}),
+              0);
+    const std::string passwords = folder + "/passwords";
+    ASSERT_EQ(RunTool("mosquitto_passwd", {"-c", "-b", passwords, "line7", "s3cret"}), 0);
+    ASSERT_TRUE(broker->Start({ca + ".crt", server + ".crt", server + ".key", passwords}));
+    Subscriber secured(broker->Port(), "rmx7/#",
+                       {"--cafile", ca + ".crt", "-u", "line7", "-P", "s3cret"});
+    ASSERT_TRUE(secured.ready());
+
+    const int closed = FreeLoopbackPort();
+    const struct {
+        std::string host;
+        int port;
+        std::string caFile, password, refusal; // refusal empty: accepted
+    } cases[] = {
+        {"127.0.0.1", broker->Port(), ca + ".crt", "s3cret", ""},
+        {"127.0.0.1", broker->Port(), other + ".crt", "s3cret",
+         "the CA file " + other + ".crt vouches for"},
+        {"127.0.0.1", broker->Port(), ca + ".crt", "guessed", "wrong user name or password"},
+        {"127.0.0.1", closed, ca + ".crt", "s3cret", "refused the connection"},
+        {"no-such-host.invalid", broker->Port(), ca + ".crt", "s3cret", "does not resolve"},
+    };
+    for (const auto &c : cases) {
+        mqtt::Settings settings = Local();
+        settings.host           = c.host;
+        settings.port           = c.port;
+        settings.tls            = true;
+        settings.caFile         = c.caFile;
+        settings.username       = "line7";
+        settings.password       = c.password;
+        std::string reason;
+        mqtt::Client client;
+        client.OnStateChange([&](State, const std::string &why) { reason = why; });
+        ASSERT_EQ(client.Start(settings, error), mqtt::kMqttOk) << error;
+        ASSERT_TRUE(Settled(client)) << c.refusal;
+        EXPECT_EQ(reason, c.refusal.empty() ? "" : client.LastError());
+        if (c.refusal.empty()) {
+            EXPECT_EQ(client.GetState(), State::Connected) << client.LastError();
+            EXPECT_EQ(client.Publish("rmx7/line7/live", "{}", 1, false), mqtt::kMqttOk);
+            EXPECT_TRUE(secured.WaitFor(1));
+            continue;
+        }
+        EXPECT_EQ(client.GetState(), State::Connecting);
+        EXPECT_TRUE(Has(client.LastError(), c.refusal)) << client.LastError();
+        EXPECT_FALSE(Has(client.LastError(), c.password)) << client.LastError();
+    }
+}
+
+TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) {
+    mqtt::Client client;
+    int connects = 0;
+    client.OnStateChange([&](State state, const std::string &) {
+        if (state == State::Connected)
+            client.Publish("rmx7/line7/status", "online " + std::to_string(++connects), 1, true);
+    });
+    ASSERT_EQ(client.Start(Local(), error), mqtt::kMqttOk) << error;
+    EXPECT_EQ(client.Publish("rmx7/line7/live", "{}", 0, false), mqtt::kMqttErrNotConnected);
+    ASSERT_TRUE(Settled(client));
+    EXPECT_TRUE(Has(client.LastError(), "refused the connection")) << client.LastError();
+
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_TRUE(broker->Start());
+        ASSERT_TRUE(WaitUntil([&] { return client.GetState() == State::Connected; }, 20));
+        Subscriber status(broker->Port(), "rmx7/line7/status", {"--retained-only"});
+        ASSERT_TRUE(status.WaitFor(1));
+        EXPECT_EQ(status.Messages()[0], "rmx7/line7/status online " + std::to_string(round));
+        broker->Stop();
+        ASSERT_TRUE(WaitUntil([&] { return client.GetState() == State::Connecting; }));
+        const long long dropped = client.Dropped();
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(client.Publish("rmx7/line7/live", "{}", 0, false),
+                      mqtt::kMqttErrNotConnected);
+        EXPECT_EQ(client.Dropped(), dropped + 10);
+    }
 }
