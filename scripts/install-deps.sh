@@ -11,6 +11,7 @@ packages=(
   libgl-dev libxkbcommon-dev libxcb1-dev
   libgtest-dev ser2net
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  lintian systemd
   fonts-dejavu-core xvfb xauth imagemagick
 )
 if [ "${1:-}" = fuzz ]; then

@@ -113,7 +113,7 @@ TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
         {"topic = plant # not a comment", "topic=plant # not a comment@1 "},
         {"broker mqtt://b", "line 1: expected key = value"},
         {"\n= mqtt://b", "line 2: no key before '='"},
-        {"brokr = mqtt://b", "line 1: unknown key \"brokr\" (known: broker, name, topic,"},
+        {"brokr = mqtt://b", "line 1: unknown key \"brokr\" (known: device, broker, name,"},
         {"every =", "line 1: no value for \"every\""},
         {"qos = 0\n\nqos = 1", "line 3: \"qos\" is given already on line 1"},
     };
@@ -137,6 +137,9 @@ TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
     std::vector<Setting> settings;
     EXPECT_FALSE(ReadSettingsFile(secret, mqtt::kPublishConfigKeys, settings, error));
     EXPECT_EQ(error, secret + ": No such file or directory");
+    const std::string example = RMX7_SOURCE_DIR "/packaging/publish.conf";
+    EXPECT_TRUE(ReadSettingsFile(example, mqtt::kPublishConfigKeys, settings, error)) << error;
+    EXPECT_EQ(settings.size(), 4u);
 }
 
 TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {

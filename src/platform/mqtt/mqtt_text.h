@@ -11,10 +11,11 @@ namespace mqtt {
 constexpr int kDefaultPort    = 1883;
 constexpr int kDefaultTlsPort = 8883;
 
-// The keys of a publisher's config file: the long option names of `rmx7ctl publish`.
+// The keys of a publisher's config file: the long option names of `rmx7ctl publish`, and
+// rmx7ctl's own --device, since a service names its line nowhere else.
 inline constexpr std::string_view kPublishConfigKeys[] = {
-    "broker",   "name",          "topic",  "every", "qos", "client-id",
-    "username", "password-file", "cafile", "cert",  "key"};
+    "device",    "broker",   "name",          "topic",  "every", "qos",
+    "client-id", "username", "password-file", "cafile", "cert",  "key"};
 
 struct BrokerAddress {
     std::string host; // a name or an address, IPv6 without its brackets
