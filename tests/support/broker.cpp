@@ -10,19 +10,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr int kToolMs = 30000;
-
-QStringList Arguments(const std::vector<std::string> &args) {
-    QStringList list;
-    for (const std::string &arg : args)
-        list << QString::fromStdString(arg);
-    return list;
-}
-
-} // namespace
-
 bool WaitUntil(const std::function<bool()> &done, double seconds) {
     for (const double deadline = Timer() + seconds; Timer() < deadline; ProcessSystemEvents())
         if (done())
@@ -40,36 +27,23 @@ int FreeLoopbackPort() {
     return ntohs(address.sin_port);
 }
 
-int RunTool(const std::string &program, const std::vector<std::string> &args) {
-    QProcess tool;
-    tool.setStandardOutputFile(QProcess::nullDevice());
-    tool.setStandardErrorFile(QProcess::nullDevice());
-    tool.start(QString::fromStdString(program), Arguments(args));
-    if (!tool.waitForFinished(kToolMs) || tool.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return tool.exitCode();
-}
-
 bool Broker::Start(const Options &options) {
     Stop();
     const std::string config = folder_ + "/mosquitto.conf";
     std::ofstream file(config);
     // Run as root, mosquitto would change to its own user, which cannot read the test's files.
-    file << "listener " << port_ << " 127.0.0.1\n"
-         << "user " << getpwuid(getuid())->pw_name << "\n"
-         << "persistence false\nlog_dest stderr\n"
-         << "allow_anonymous " << (options.passwordFile.empty() ? "true" : "false") << "\n";
+    file << "listener " << port_ << " 127.0.0.1\nuser " << getpwuid(getuid())->pw_name
+         << "\npersistence false\nlog_dest stderr\nallow_anonymous "
+         << (options.passwordFile.empty() ? "true" : "false") << "\n";
     if (!options.passwordFile.empty())
         file << "password_file " << options.passwordFile << "\n";
     if (!options.caFile.empty())
         file << "cafile " << options.caFile << "\ncertfile " << options.certFile << "\nkeyfile "
              << options.keyFile << "\n";
     file.close();
-
-    const QString program =
-        QStandardPaths::findExecutable("mosquitto").isEmpty()
-            ? QStandardPaths::findExecutable("mosquitto", {"/usr/sbin", "/usr/local/sbin"})
-            : QStandardPaths::findExecutable("mosquitto");
+    QString program = QStandardPaths::findExecutable("mosquitto");
+    if (program.isEmpty())
+        program = "/usr/sbin/mosquitto"; // Debian's, outside the PATH of most users
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);
     process_->start(program, {"-c", QString::fromStdString(config)});
@@ -81,29 +55,25 @@ bool Broker::Start(const Options &options) {
            process_->state() == QProcess::Running;
 }
 
-void Broker::Stop() {
-    if (!process_)
-        return;
-    process_->kill();
-    process_->waitForFinished(kToolMs);
-    process_.reset();
-}
-
 Subscriber::Subscriber(int port, const std::string &filter, const std::vector<std::string> &extra) {
-    // Its lines would wait in the buffer of a pipe without line buffering.
-    std::vector<std::string> args = {
-        "-oL", "mosquitto_sub", "-h", "127.0.0.1", "-p",       std::to_string(port),
-        "-t",  filter,          "-d", "-F",        "MSG %t %p"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    process_.start("stdbuf", Arguments(args));
+    // Line-buffered, or its lines would wait in the pipe's buffer.
+    QStringList args = {"-oL",      "mosquitto_sub",
+                        "-h",       "127.0.0.1",
+                        "-p",       QString::number(port),
+                        "-t",       QString::fromStdString(filter),
+                        "-d",       "-F",
+                        "MSG %t %p"};
+    for (const std::string &arg : extra)
+        args << QString::fromStdString(arg);
+    process_.start("stdbuf", args);
     WaitUntil([this] {
-        Take();
+        Messages();
         return ready_;
     });
 }
 
 // Debug lines tell of the subscription; messages are the lines in the format asked for.
-void Subscriber::Take() {
+std::vector<std::string> Subscriber::Messages() {
     pending_ += process_.readAllStandardOutput().toStdString();
     for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
         const std::string line = pending_.substr(0, end);
@@ -113,13 +83,5 @@ void Subscriber::Take() {
         else if (line.find("received SUBACK") != std::string::npos)
             ready_ = true;
     }
-}
-
-std::vector<std::string> Subscriber::Messages() {
-    Take();
     return messages_;
-}
-
-bool Subscriber::WaitFor(std::size_t count) {
-    return WaitUntil([&] { return Messages().size() >= count; });
 }

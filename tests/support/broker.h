@@ -1,6 +1,6 @@
 // Debian's mosquitto on the loopback for a test, on a free port, with a config file the test
 // writes; and mosquitto_sub as the subscriber that sees what was published. Both run as
-// child processes that the fixture ends.
+// child processes that end with their objects.
 #pragma once
 
 #include <QProcess>
@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+// Processes events until done() or seconds passed; done().
+bool WaitUntil(const std::function<bool()> &done, double seconds = 10);
 // A TCP port on the loopback that nothing listens on.
 int FreeLoopbackPort();
 
@@ -19,14 +21,11 @@ class Broker {
         std::string caFile, certFile, keyFile; // all three: the listener speaks TLS
         std::string passwordFile;              // not empty: logins from it, no anonymous
     };
-
     explicit Broker(const std::string &folder) : folder_(folder), port_(FreeLoopbackPort()) {}
     ~Broker() { Stop(); }
-
-    // Starts on the loopback, always on the same port, and waits until it listens; false
-    // when it did not within 10 s.
+    // Starts, always on the same port, and waits until it listens (10 s at most).
     bool Start(const Options &options = {});
-    void Stop();
+    void Stop() { process_.reset(); }
     int Port() const { return port_; }
 
   private:
@@ -35,31 +34,22 @@ class Broker {
     std::unique_ptr<QProcess> process_;
 };
 
-// mosquitto_sub on one topic filter, printing "topic payload" a line.
+// mosquitto_sub on one topic filter; extra: more of its options, e.g. {"--cafile", file}.
 class Subscriber {
   public:
-    // Waits until the broker acknowledged the subscription; extra: more options, e.g.
-    // {"--cafile", file}. ready() is false when it was not acknowledged within 10 s.
+    // Waits until the broker acknowledged the subscription (10 s at most): ready().
     Subscriber(int port, const std::string &filter, const std::vector<std::string> &extra = {});
-    ~Subscriber() {
-        process_.kill();
-        process_.waitForFinished();
-    }
     bool ready() const { return ready_; }
-    // The messages received so far, in order.
+    // The messages received so far, as "topic payload", in order.
     std::vector<std::string> Messages();
     // Processes events until count messages are in or 10 s passed.
-    bool WaitFor(std::size_t count);
+    bool WaitFor(std::size_t count) {
+        return WaitUntil([&] { return Messages().size() >= count; });
+    }
 
   private:
     QProcess process_;
     std::string pending_;
     std::vector<std::string> messages_;
     bool ready_ = false;
-    void Take();
 };
-
-// Processes events until done() or seconds passed; done().
-bool WaitUntil(const std::function<bool()> &done, double seconds = 10);
-// Runs program with args to its end (at most 30 s); its exit code, -1 when it failed to run.
-int RunTool(const std::string &program, const std::vector<std::string> &args);
