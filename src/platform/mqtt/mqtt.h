@@ -13,9 +13,10 @@
 // the client is started (keep-alive, connect time-out); the reconnect's timer. The state
 // callback runs only there, never inside one of the calls below, so it may publish.
 //
-// Never blocks: the broker's name is looked up in the background, the connect and the TLS
-// handshake go on while the program does its work, and a publish writes what the socket
-// takes at once. The one wait is Stop's, bounded by its time-out.
+// Never blocks: the broker's name is looked up in the background (by Qt's lookup thread,
+// which hands the answer to event processing), the connect and the TLS handshake go on
+// while the program does its work, and a publish writes what the socket takes at once.
+// The one wait is Stop's, bounded by its time-out.
 //
 // Results: kMqttOk, or one of the kMqttErr codes below. The texts (error, LastError, the
 // callback's reason) are plain words for the operator and never hold the password.
@@ -61,8 +62,9 @@ struct Settings {
     std::string username;      // empty: no login
     std::string password;      // with username; held in memory only, never shown
     std::string clientId;      // empty: a fresh random id for each connection
-    int keepAliveSeconds = 10; // 5 to 65535; a dead peer shows after 1.5 times this, and a
-                               // connect that is not through in this time is given up
+    int keepAliveSeconds = 10; // 5 to 65535: the broker publishes the will 1.5 times this
+                               // after the client fell silent, a silent broker is noticed
+                               // within twice this, a connect not through in it is given up
     std::string willTopic;     // empty: no last will
     std::string willPayload;   // what the broker publishes when the client vanishes
     bool willRetain = true;
