@@ -9,9 +9,11 @@ trap 'kill "$pid" 2>/dev/null || true; rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/rmx7scope bin/rmx7sim bin/rmx7ctl share/rmx7scope/K-VEX-RMX7-PIRA-ScopeV20.uir \
     share/rmx7scope/lg.svg share/applications/rmx7scope.desktop \
-    share/icons/hicolor/scalable/apps/rmx7scope.svg; do
+    share/icons/hicolor/scalable/apps/rmx7scope.svg share/doc/rmx7scope/examples/publish.conf; do
     [[ -e $prefix/$file ]] || { echo "not installed: $file"; exit 1; }
 done
+grep -q "^ExecStart=$prefix/bin/rmx7ctl publish " "$prefix/lib/systemd/system/rmx7-publish@.service" ||
+    { echo "the publisher's unit does not run the installed rmx7ctl"; exit 1; }
 QT_QPA_PLATFORM=offscreen "$prefix/bin/rmx7scope" --trace "$prefix/trace.txt" &
 pid=$!
 for _ in $(seq 100); do

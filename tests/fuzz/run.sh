@@ -7,7 +7,7 @@ build=${1:-build-fuzz}
 seconds=${2:-60}
 output=${3:-build/bench/fuzz.json}
 seeds=$(dirname "$0")
-targets=(frame firmware arrayfile receive)
+targets=(frame firmware arrayfile receive rfc2217 recording)
 
 mkdir -p "$(dirname "$output")" "$build/fuzz-findings"
 failed=0

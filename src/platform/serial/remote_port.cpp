@@ -2,9 +2,11 @@
 // Port Control option (RFC 854, RFC 2217) that setting and purging one line needs. The
 // socket's readyRead wakes the program's event loop when bytes arrive, and its own waits
 // block on the socket alone, so the serial services keep their rules on a remote line.
+// What the server sends is decoded by telnet.h, which holds no Qt.
 #include "remote_port.h"
 
 #include "port_diagnosis.h"
+#include "telnet.h"
 
 #include <QDeadlineTimer>
 #include <QHostInfo>
@@ -20,7 +22,6 @@
 #include <limits>
 #include <map>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -43,32 +44,9 @@ constexpr int kSettingsMs = 2000;
 constexpr int kQuietMs  = 25;
 constexpr int kSettleMs = 200;
 
-// Telnet commands and options.
-constexpr std::uint8_t kIac       = 255;
-constexpr std::uint8_t kDont      = 254;
-constexpr std::uint8_t kDo        = 253;
-constexpr std::uint8_t kWont      = 252;
-constexpr std::uint8_t kWill      = 251;
-constexpr std::uint8_t kSb        = 250;
-constexpr std::uint8_t kSe        = 240;
-constexpr std::uint8_t kBinary    = 0;
-constexpr std::uint8_t kNoGoAhead = 3;
-constexpr std::uint8_t kComPort   = 44;
-
-// COM Port Control commands of the client; the server answers each with the command + 100
-// and the value it did set.
-constexpr std::uint8_t kSetBaudRate      = 1;
-constexpr std::uint8_t kSetDataSize      = 2;
-constexpr std::uint8_t kSetParity        = 3;
-constexpr std::uint8_t kSetStopSize      = 4;
-constexpr std::uint8_t kSetControl       = 5;
-constexpr std::uint8_t kPurgeData        = 12;
-constexpr std::uint8_t kServerAnswer     = 100;
-constexpr std::uint8_t kControlNoFlow    = 1;
-constexpr std::uint8_t kControlHardware  = 3;
-constexpr std::uint8_t kPurgeReceive     = 1; // what the server got from the line for us
-constexpr std::uint8_t kPurgeTransmit    = 2; // what the server holds for the line
 constexpr std::uint8_t kParityCodeOffset = 1; // the option's NONE, ODD, EVEN follow ours
+
+using namespace telnet;
 
 struct RemoteAddress {
     bool rfc2217 = false;
@@ -129,7 +107,7 @@ QByteArray BigEndian(std::uint32_t value, int bytes) {
     return out;
 }
 
-std::uint32_t ValueOf(const QByteArray &bytes) {
+std::uint32_t ValueOf(const std::string &bytes) {
     std::uint32_t value = 0;
     for (char byte : bytes)
         value = value << 8 | static_cast<std::uint8_t>(byte);
@@ -223,19 +201,10 @@ class RemoteLine final : public SerialLine {
     }
 
   private:
-    enum class Parse { Data, Iac, Verb, Sub, SubIac };
-
     std::string Where() const { return address_.host + ":" + std::to_string(address_.port); }
     void TakeArrived();
     // Waits until the server answered each command, refused the option or hung up.
     bool AwaitAnswers(const std::vector<std::uint8_t> &commands, const QDeadlineTimer &deadline);
-    void Decode(std::uint8_t byte);
-    void TakeData(std::uint8_t byte) {
-        received_.append(static_cast<char>(byte));
-        ++dataBytes_;
-    }
-    void Negotiate(std::uint8_t verb, std::uint8_t option);
-    void EndSubnegotiation();
     void Send(const QByteArray &bytes) {
         socket_.write(bytes);
         socket_.flush();
@@ -283,14 +252,7 @@ class RemoteLine final : public SerialLine {
     bool waitFailed_      = false;
     bool wroteSincePurge_ = true;
 
-    Parse parse_       = Parse::Data;
-    std::uint8_t verb_ = 0;
-    QByteArray sub_;
-    std::set<std::uint8_t> willSent_; // options we offered or agreed to do
-    std::set<std::uint8_t> doSent_;   // options we asked or agreed the server to do
-    std::set<std::uint8_t> refused_;  // options we declined, so each is declined once
-    bool comPortRefused_ = false;
-    std::map<std::uint8_t, QByteArray> answers_; // server's answer by client command
+    Decoder decoder_;
 };
 
 OpenFailure RemoteLine::Connect(const QList<QHostAddress> &addresses) {
@@ -325,11 +287,12 @@ OpenFailure RemoteLine::Connect(const QList<QHostAddress> &addresses) {
 bool RemoteLine::AwaitAnswers(const std::vector<std::uint8_t> &commands,
                               const QDeadlineTimer &deadline) {
     const auto answered = [this, &commands] {
-        return std::all_of(commands.begin(), commands.end(),
-                           [this](std::uint8_t command) { return answers_.contains(command); });
+        return std::all_of(commands.begin(), commands.end(), [this](std::uint8_t command) {
+            return decoder_.Answers().contains(command);
+        });
     };
     TakeArrived();
-    while (!comPortRefused_ && !answered() && !lostSeen_ && !deadline.hasExpired())
+    while (!decoder_.ComPortRefused() && !answered() && !lostSeen_ && !deadline.hasExpired())
         WaitForSocket(deadline);
     return answered();
 }
@@ -345,8 +308,9 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
         {kSetControl, BigEndian(kControlNoFlow, 1)},
     };
     QByteArray offer = Command(kWill, kComPort) + Command(kWill, kBinary) + Command(kDo, kBinary);
-    willSent_        = {kComPort, kBinary};
-    doSent_          = {kBinary};
+    decoder_.Offered(kComPort);
+    decoder_.Offered(kBinary);
+    decoder_.Asked(kBinary);
     Send(offer);
     std::vector<std::uint8_t> commands;
     for (const auto &[command, value] : asked) {
@@ -360,7 +324,7 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
         return OpenFailure{
             code, 0, DiagnoseRemoteOpenFailure(fault, "", address_.host, address_.port, detail)};
     };
-    if (comPortRefused_)
+    if (decoder_.ComPortRefused())
         return fail(kComErrInvalidParameter, RemoteFault::NoComPortControl,
                     "it refused the COM port option");
     if (lostSeen_) {
@@ -371,15 +335,15 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
     }
     std::string differences;
     for (const auto &[command, value] : asked) {
-        if (!answers_.contains(command))
+        const auto answer = decoder_.Answers().find(command);
+        if (answer == decoder_.Answers().end())
             return fail(kComErrInvalidParameter, RemoteFault::NoComPortControl,
                         "it did not confirm the settings within 2 s");
-        const QByteArray &answer = answers_[command];
-        if (answer == value)
+        if (answer->second == value.toStdString())
             continue;
         differences += (differences.empty() ? "" : ", ") + SettingName(command) + " " +
-                       std::to_string(ValueOf(value)) + " asked, " +
-                       std::to_string(ValueOf(answer)) + " answered";
+                       std::to_string(ValueOf(value.toStdString())) + " asked, " +
+                       std::to_string(ValueOf(answer->second)) + " answered";
     }
     if (!differences.empty())
         return fail(kComErrInvalidParameter, RemoteFault::SettingsRefused, differences);
@@ -431,84 +395,16 @@ void RemoteLine::TakeArrived() {
         received_.append(bytes);
         dataBytes_ += static_cast<std::uint64_t>(bytes.size());
     } else {
-        for (char byte : bytes)
-            Decode(static_cast<std::uint8_t>(byte));
+        Decoded decoded;
+        decoder_.Decode(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
+                        static_cast<std::size_t>(bytes.size()), decoded);
+        received_.append(decoded.data.data(), static_cast<qsizetype>(decoded.data.size()));
+        dataBytes_ += decoded.data.size();
+        if (!decoded.replies.empty())
+            Send(QByteArray::fromStdString(decoded.replies));
     }
     if (dataBytes_ > before && arrived_)
         arrived_();
-}
-
-void RemoteLine::Decode(std::uint8_t byte) {
-    switch (parse_) {
-    case Parse::Data:
-        if (byte == kIac)
-            parse_ = Parse::Iac;
-        else
-            TakeData(byte);
-        break;
-    case Parse::Iac:
-        parse_ = Parse::Data;
-        if (byte == kIac)
-            TakeData(byte);
-        else if (byte == kSb) {
-            sub_.clear();
-            parse_ = Parse::Sub;
-        } else if (byte >= kWill) {
-            verb_  = byte;
-            parse_ = Parse::Verb;
-        }
-        // Every other two-byte command (no-op, go-ahead, data mark, ...) means nothing here.
-        break;
-    case Parse::Verb:
-        parse_ = Parse::Data;
-        Negotiate(verb_, byte);
-        break;
-    case Parse::Sub:
-        if (byte == kIac)
-            parse_ = Parse::SubIac;
-        else
-            sub_.append(static_cast<char>(byte));
-        break;
-    case Parse::SubIac:
-        parse_ = Parse::Sub;
-        if (byte == kIac)
-            sub_.append(static_cast<char>(byte));
-        else if (byte == kSe) {
-            parse_ = Parse::Data;
-            EndSubnegotiation();
-        }
-        break;
-    }
-}
-
-// Agrees to binary transmission (no end-of-line rewriting), suppressed go-ahead and COM
-// port control, declines everything else, and answers each request at most once so two
-// sides never loop.
-void RemoteLine::Negotiate(std::uint8_t verb, std::uint8_t option) {
-    const bool wanted = option == kBinary || option == kNoGoAhead || option == kComPort;
-    if (verb == kDo) {
-        if (wanted && willSent_.insert(option).second)
-            Send(Command(kWill, option));
-        else if (!wanted && refused_.insert(option).second)
-            Send(Command(kWont, option));
-    } else if (verb == kWill) {
-        if (wanted && option != kComPort && doSent_.insert(option).second)
-            Send(Command(kDo, option));
-        else if ((!wanted || option == kComPort) && refused_.insert(option).second)
-            Send(Command(kDont, option));
-    } else if (option == kComPort && verb == kDont) {
-        comPortRefused_ = true;
-    }
-}
-
-void RemoteLine::EndSubnegotiation() {
-    if (sub_.size() < 2 || static_cast<std::uint8_t>(sub_[0]) != kComPort)
-        return;
-    const auto command = static_cast<std::uint8_t>(sub_[1]);
-    if (command <= kServerAnswer)
-        return;
-    const QByteArray value                                       = sub_.mid(2);
-    answers_[static_cast<std::uint8_t>(command - kServerAnswer)] = value;
 }
 
 } // namespace

@@ -1,0 +1,123 @@
+// Publishing to an MQTT broker (MQTT 3.1.1, over TCP or TLS): one connection to one broker,
+// kept up for as long as the client is started, for the plant link.
+//
+//   --- Settings ---   Settings: the broker, TLS, the login, the client id, the keep-alive,
+//                      the last will, the QoS
+//   --- Connection --- Start, Stop, StopSilently; GetState, LastError, OnStateChange
+//   --- Messages ---   Publish; Published, Dropped
+//
+// Thread rule: every call comes from the program thread, and the client has no thread of
+// its own. Its work runs inside event processing (RunUserInterface, ProcessSystemEvents):
+// a socket notifier for what the broker sends and, only while the socket cannot take
+// everything at once, one for writing; a housekeeping timer that wakes once a second while
+// the client is started (keep-alive, connect time-out); the reconnect's timer. The state
+// callback runs only there, never inside one of the calls below, so it may publish.
+//
+// Never blocks: the broker's name is looked up in the background (by Qt's lookup thread,
+// which hands the answer to event processing), the connect and the TLS handshake go on
+// while the program does its work, and a publish writes what the socket takes at once.
+// The one wait is Stop's, bounded by its time-out.
+//
+// Results: kMqttOk, or one of the kMqttErr codes below. The texts (error, LastError, the
+// callback's reason) are plain words for the operator and never hold the password.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace mqtt {
+
+constexpr int kMqttOk              = 0;
+constexpr int kMqttErrSettings     = -1; // Start: a setting is wrong or a file it names unreadable
+constexpr int kMqttErrNotConnected = -2; // Publish: no connection now; the message is dropped
+constexpr int kMqttErrBacklog      = -3; // Publish: kMaxOutstanding are not out yet; dropped
+constexpr int kMqttErrRefused      = -4; // Publish: not a topic or payload MQTT takes; dropped
+
+// Messages handed to the connection and not yet out: a QoS 0 message until the socket took
+// it, a QoS 1 message until the broker acknowledged it. A publish beyond this is dropped,
+// so a broker that is slow or stalled costs a bounded amount of memory and never a wait.
+constexpr int kMaxOutstanding = 100;
+
+// Back-off between connection attempts: 1 s after the first failure, doubling up to 30 s,
+// and 1 s again once a connection was made.
+constexpr int kFirstRetryMs = 1000;
+constexpr int kLastRetryMs  = 30000;
+
+enum class State {
+    Off,        // not started, or stopped
+    Connecting, // started, no connection yet or lost: attempts go on with back-off
+    Connected,  // the broker accepted the connection
+};
+
+// --- Settings ---
+struct Settings {
+    std::string host;          // a name or an address (IPv6 without brackets)
+    int port = 0;              // 0: 1883, or 8883 with tls
+    bool tls = false;          // mqtts: the broker's certificate and host name are verified
+    std::string caFile;        // PEM file of the CA(s) to trust; empty: the system's
+    std::string certFile;      // client certificate (PEM), with keyFile; both or neither
+    std::string keyFile;       // its private key (PEM, not encrypted)
+    std::string username;      // empty: no login
+    std::string password;      // with username; held in memory only, never shown
+    std::string clientId;      // empty: a fresh random id for each connection
+    int keepAliveSeconds = 10; // 5 to 65535: the broker publishes the will 1.5 times this
+                               // after the client fell silent, a silent broker is noticed
+                               // within twice this, a connect not through in it is given up
+    std::string willTopic;     // empty: no last will
+    std::string willPayload;   // what the broker publishes when the client vanishes
+    bool willRetain = true;
+    int qos         = 0; // 0 or 1: the will's QoS, and Stop's final message's
+};
+
+class Client {
+  public:
+    Client();
+    // Ends a started client as StopSilently does.
+    ~Client();
+    Client(const Client &)            = delete;
+    Client &operator=(const Client &) = delete;
+
+    // --- Connection ---
+    // Checks the settings and starts connecting in the background; a broker that is down
+    // or a name that does not resolve is no error (attempts go on with back-off).
+    // kMqttOk, or kMqttErrSettings with error saying which setting is wrong or which file
+    // cannot be read (then nothing is started). Ignores SIGPIPE for the whole program, so a
+    // broker that hangs up cannot end it. A started client is stopped silently first.
+    int Start(const Settings &settings, std::string &error);
+    // While connected, publishes the final message (the status that replaces the last
+    // will, e.g. "offline") and disconnects cleanly, so the broker drops the will; waits at
+    // most timeoutMs for the socket to take both. Then, or when not connected, ends the
+    // client: State::Off, no callback. kMqttOk when the final message went out, else the
+    // code its Publish gave or kMqttErrNotConnected when time ran out.
+    int Stop(std::string_view topic, std::string_view payload, bool retain, int timeoutMs = 2000);
+    // Ends the client at once without a word to the broker, which then publishes the will.
+    void StopSilently();
+
+    State GetState() const;
+    // Why the latest attempt failed or the connection ended ("the broker at host:1883
+    // refused the connection"); empty while connected and before the first attempt.
+    const std::string &LastError() const;
+    // Called from event processing on each change of state but those of Start and Stop,
+    // and again when an attempt fails for another reason than the one before, with
+    // LastError as reason when the state is Connecting. On every change to Connected the
+    // caller publishes its retained messages again, since the broker may have lost them.
+    // The callback may publish; it must not start, stop or destroy the client.
+    void OnStateChange(std::function<void(State state, const std::string &reason)> callback);
+
+    // --- Messages ---
+    // Hands one message to the connection, never waiting. kMqttOk, or kMqttErrNotConnected,
+    // kMqttErrBacklog or kMqttErrRefused: the message is dropped and counted, not queued.
+    int Publish(std::string_view topic, std::string_view payload, int qos, bool retain);
+    // Messages out since Start (QoS 0 taken by the socket, QoS 1 acknowledged), and messages
+    // dropped: refused by Publish, or not yet out when their connection ended.
+    long long Published() const;
+    long long Dropped() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace mqtt
