@@ -190,11 +190,11 @@ Made MakeReport(const Request &request) {
     document.capture     = Capture();
     document.note        = request.note;
 
-    const std::string file = std::filesystem::path(request.path).filename().string();
-    if (!WriteReport(document, request.path.c_str()))
-        made.outcome = Shown(Result::FileFailed, status::ReportNotSaved(file));
-    else
-        made.outcome = Shown(Result::Ok, status::ReportSaved(file));
+    const std::string file          = std::filesystem::path(request.path).filename().string();
+    const ReportWriteResult written = WriteReport(document, request.path.c_str());
+    made.fileProblem                = written.reason;
+    made.outcome                    = written ? Shown(Result::Ok, status::ReportSaved(file))
+                                              : Shown(Result::FileFailed, status::ReportNotSaved(file));
     return made;
 }
 

@@ -26,6 +26,7 @@ struct Made {
     Outcome outcome;
     com232::Words ram{}, eeprom{}; // as read; zero when the read failed
     std::string fingerprint;       // of the EEPROM set; empty when it was not read
+    std::string fileProblem;       // why the file could not be written, in plain words
 };
 
 // Reads RAM, then EEPROM, as Get does, and writes the report whole or not at all. A read

@@ -23,6 +23,8 @@ void RunReport(const Options &options, Report &result) {
     request.note              = options.note;
     const ::report::Made made = ::report::MakeReport(request);
     result.outcome            = OutcomeOf(made.outcome);
+    if (made.outcome.result == status::Result::FileFailed)
+        result.outcome.error = made.fileProblem;
     if (!result.outcome.ok())
         return;
     result.json.Add("ram", JsonWords(made.ram));
