@@ -12,6 +12,7 @@
 #include "record.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <pwd.h>
