@@ -48,6 +48,7 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNSaveCurve", CC_BTNSaveCurve, nullptr},
     {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
     {"CC_BTNViewRecording", CC_BTNViewRecording, nullptr},
+    {"CC_BTNReport", CC_BTNReport, nullptr},
 };
 
 void CloseFromSignal() {

@@ -119,6 +119,9 @@ int CC_BTNSaveCurve(int panel, int control, int event, void *callbackData, int e
                     int eventData2);
 int CC_BTNSaveChart(int panel, int control, int event, void *callbackData, int eventData1,
                     int eventData2);
+// Asks where, reads RAM and EEPROM as Get does and writes the commissioning report.
+int CC_BTNReport(int panel, int control, int event, void *callbackData, int eventData1,
+                 int eventData2);
 // Asks for a recording and opens it in a viewer window; the status line says why not.
 int CC_BTNViewRecording(int panel, int control, int event, void *callbackData, int eventData1,
                         int eventData2);

@@ -9,6 +9,7 @@
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
 #include "record.h"
+#include "report.h"
 #include "ui.h"
 
 #include <algorithm>
@@ -81,10 +82,12 @@ void ShowLiveReply(const LiveReply &reply) {
     PassOnLiveReply(reply);
 }
 
-// The modal dialogs of the save and view buttons would stall the line during a run.
+// The modal dialogs of the save, view and report buttons would stall the line during a
+// run.
 void DimForRun(bool running) {
     exports::DimSaveButtons(running);
     SetDimmed(ui::BTNViewRecording, running);
+    SetDimmed(ui::BTNReport, running);
 }
 
 } // namespace
@@ -273,6 +276,12 @@ int CC_BTNSaveCurve(int, int, int event, void *, int, int) {
 int CC_BTNSaveChart(int, int, int event, void *, int, int) {
     if (event == kEventCommit)
         exports::SaveChart();
+    return 0;
+}
+
+int CC_BTNReport(int, int, int event, void *, int, int) {
+    if (event == kEventCommit)
+        report::ReportFromPanel();
     return 0;
 }
 

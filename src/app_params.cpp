@@ -18,8 +18,6 @@ using status::Result;
 constexpr double kTeachTimeout = 1.5;
 constexpr double kResetTimeout = 1.5;
 
-// Get's wait: the reply is looked at first in every pass, then the clock.
-constexpr WaitRule kGetWait{.seconds = kReplyTimeout};
 // Teach and reset read the clock before they sleep and judge that reading after it, so a
 // reply in the last sleep does not save them.
 constexpr WaitRule kCommandWait{
@@ -76,15 +74,10 @@ Outcome GetParameters() {
     if (Target() == DATFILE) {
         outcome = gui::ReadParaFromFile();
     } else {
-        FlushBoth();
-        if (SendRequest(Target() == RAM ? kCmdReadRam : kCmdReadEeprom))
-            gui::ShowStatus(status::kTransmitOk);
-        if (WaitForReply(kGetWait, Timer()).replied()) {
-            TakeParameterReply();
-            outcome = Shown(Result::Ok, status::kDataTransferOk);
-        } else {
-            outcome = Shown(Result::NoReply, status::kNoReply);
-        }
+        const ParameterRead read = ReadParameterWords(Target());
+        if (read.words)
+            SetParameterSet(ParametersOf(*read.words));
+        outcome = read.outcome;
     }
     // Also after a time-out or a failed load: the panel shows the set as it stands.
     gui::SetPanelValues();

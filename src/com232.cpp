@@ -406,6 +406,21 @@ Outcome PushGET(int target) {
     return outcome;
 }
 
+ParameterRead ReadParameterWords(int target) {
+    // The reply is looked at first in every pass, then the clock.
+    constexpr WaitRule kGetWait{.seconds = kReplyTimeout};
+    FlushBoth();
+    if (SendRequest(target == RAM ? kCmdReadRam : kCmdReadEeprom))
+        ShowStatus(status::kTransmitOk);
+    if (!WaitForReply(kGetWait, Timer()).replied()) {
+        ShowStatus(status::kNoReply);
+        return {std::nullopt, {status::Result::NoReply, status::kNoReply}};
+    }
+    const Words words = TakeReply();
+    ShowStatus(status::kDataTransferOk);
+    return {words, {status::Result::Ok, status::kDataTransferOk}};
+}
+
 // --- Receive callback and the reply wait ---
 
 void RX_Receive_Function(int, int eventBits, void *) {

@@ -66,6 +66,12 @@ struct Parameters {
         mmthd, sdelay, para12, para13, para14, para15, para16;
 };
 
+// The names of the sixteen words, in frame order, as the parameter set calls them.
+constexpr const char *kParameterNames[PNUM] = {
+    "power",  "reference", "hysteresis", "polarity", "hold",   "hwmode", "average", "evalmode",
+    "mmtime", "mmthd",     "sdelay",     "para12",   "para13", "para14", "para15",  "para16",
+};
+
 // The start-up defaults of the parameter set; the panel file's values replace those of the
 // ten parameters with a control.
 constexpr Parameters kDefaultParameters = {500, 512, 10, 1, 100, 1, 0, 0, 20, 50, 1, 0, 0, 0, 0, 0};
@@ -160,6 +166,15 @@ void DecodeFirmware0(const unsigned char *reply, char *text, int size);
 // The parameter fetch: Get's exchange from target onto the panel (RAM at the set-up and
 // after a reset); nothing on the line for DATFILE.
 Outcome PushGET(int target);
+
+// Get's exchange with RAM or EEPROM (target): a request carrying the parameter set,
+// "Transmit Ok!" once it is out, Get's wait of 2 s, then "Data Transfer Ok!" and the words
+// that came, or "Timeout RS232-Line!" and none. The parameter set stays as it is.
+struct ParameterRead {
+    std::optional<Words> words;
+    Outcome outcome;
+};
+ParameterRead ReadParameterWords(int target);
 
 // --- Receive callback and the reply wait ---
 void RX_Receive_Function(int port, int eventBits, void *callbackData);

@@ -17,6 +17,7 @@ namespace {
 struct Vars {
     std::optional<gui::DataCurve> capture; // the last one since the start
     std::string header;                    // the comment lines as they were at the capture
+    std::time_t taken = 0;
 };
 
 Vars vars;
@@ -61,11 +62,16 @@ void InitVars() {
 void NoteCapture(const gui::DataCurve &curve) {
     vars.capture = curve;
     vars.header  = record::CommentHeader();
+    vars.taken   = std::time(nullptr);
     DimSaveButtons(false);
 }
 
 const std::optional<gui::DataCurve> &LastCapture() {
     return vars.capture;
+}
+
+std::time_t LastCaptureTime() {
+    return vars.taken;
 }
 
 std::string CurveCsv() {

@@ -6,6 +6,7 @@
 #include "gui.h"
 #include "status.h"
 
+#include <ctime>
 #include <optional>
 #include <string>
 
@@ -17,8 +18,9 @@ using status::Outcome;
 void InitVars();
 // Notes the capture just drawn, with the parameter set and firmware it was taken with.
 void NoteCapture(const gui::DataCurve &curve);
-// The last capture, when there is one.
+// The last capture, when there is one, and when it was taken (0 before one).
 const std::optional<gui::DataCurve> &LastCapture();
+std::time_t LastCaptureTime();
 // The last capture as CSV: the comment lines, then x from 1 to 128 and the columns drawn
 // for its source (A,B for RAW; NORM,upper,lower,reference for NORM).
 std::string CurveCsv();

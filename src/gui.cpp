@@ -26,8 +26,13 @@ constexpr const char *kParameterFileName = "RMX7para.dat";
 constexpr const char *kParameterFilter   = "*.dat";
 constexpr const char *kParameterTitle    = "K-VEX-RMX7 Parameter File";
 
+constexpr const char *kRawYName  = "RAW-values / [ADC-units]";
+constexpr const char *kNormYName = "NORM=RAW / [ADC-units]";
+constexpr int kLabelSize         = 128;
+
 struct Vars {
-    std::string file_name         = "RMX7para.cfg";
+    std::string file_name = "RMX7para.cfg";
+    std::optional<com232::Words> fileWords; // last saved to or loaded from file_name
     double arrayRAW[kRawValues]   = {};
     double arrayNORM[kNormValues] = {};
     std::uint16_t valREF          = 0;
@@ -49,18 +54,19 @@ const std::array<std::uint16_t, com232::kCurveSize> kXArray = [] {
 struct PanelParameter {
     int control;
     std::uint16_t com232::Parameters::*variable;
+    int word; // its place in a frame
 };
 constexpr PanelParameter kPanelParameters[] = {
-    {ui::power, &com232::Parameters::power},
-    {ui::reference, &com232::Parameters::reference},
-    {ui::hysteresis, &com232::Parameters::hysteresis},
-    {ui::polarity, &com232::Parameters::polarity},
-    {ui::sdelay, &com232::Parameters::sdelay},
-    {ui::hwmode, &com232::Parameters::hwmode},
-    {ui::evalmode, &com232::Parameters::evalmode},
-    {ui::mmtime, &com232::Parameters::mmtime},
-    {ui::mmthd, &com232::Parameters::mmthd},
-    {ui::hold, &com232::Parameters::hold},
+    {ui::power, &com232::Parameters::power, 0},
+    {ui::reference, &com232::Parameters::reference, 1},
+    {ui::hysteresis, &com232::Parameters::hysteresis, 2},
+    {ui::polarity, &com232::Parameters::polarity, 3},
+    {ui::sdelay, &com232::Parameters::sdelay, 10},
+    {ui::hwmode, &com232::Parameters::hwmode, 5},
+    {ui::evalmode, &com232::Parameters::evalmode, 7},
+    {ui::mmtime, &com232::Parameters::mmtime, 8},
+    {ui::mmthd, &com232::Parameters::mmthd, 9},
+    {ui::hold, &com232::Parameters::hold, 4},
 };
 
 // Panel and parameter set agree after every copy between them: each control now remembers
@@ -187,6 +193,23 @@ void SetPanelValues() {
     NoteExchangedValues(params);
 }
 
+PanelWord PanelWordOf(int word) {
+    PanelWord shown;
+    for (const PanelParameter &p : kPanelParameters) {
+        if (p.word != word)
+            continue;
+        shown.control = true;
+        GetCtrlVal(pHandle, p.control, &shown.value);
+        int marked = 0;
+        GetCtrlAttribute(pHandle, p.control, kAttrNotSent, &marked);
+        shown.notSent          = marked != 0;
+        char label[kLabelSize] = {};
+        GetCtrlAttribute(pHandle, p.control, kAttrLabel, label, sizeof label);
+        shown.label = label;
+    }
+    return shown;
+}
+
 // --- Parameter file ---
 
 Outcome SendParaToFile() {
@@ -198,6 +221,7 @@ Outcome SendParaToFile() {
         ShowStatus(status::kFileNotWritten);
         return {status::Result::FileFailed, status::kFileNotWritten};
     }
+    vars.fileWords = words;
     return {};
 }
 
@@ -214,6 +238,7 @@ Outcome ReadParaFromFile() {
     for (int i = 0; i < PNUM; ++i)
         words[i] = static_cast<std::uint16_t>(values[i]);
     com232::LoadFrameWords(words);
+    vars.fileWords = words;
     return {};
 }
 
@@ -223,6 +248,10 @@ int SelectParameterFileForSave() {
 
 const std::string &ParameterFile() {
     return vars.file_name;
+}
+
+const std::optional<com232::Words> &ParameterFileWords() {
+    return vars.fileWords;
 }
 
 // --- Sample histories ---
@@ -323,6 +352,10 @@ void DispLEDState(int state) {
 
 // --- Data curve ---
 
+const char *YAxisName(int source) {
+    return source == kSourceRaw ? kRawYName : kNormYName;
+}
+
 void PlotDATACurve(const DataCurve &curve) {
     SetCtrlAttribute(pHandle, ui::ChartRAW, kAttrVisible, 0);
     SetCtrlAttribute(pHandle, ui::ChartNORM, kAttrVisible, 0);
@@ -330,12 +363,12 @@ void PlotDATACurve(const DataCurve &curve) {
     DeleteGraphPlot(pHandle, ui::GraphDATA, kAllPlots, kRefreshImmediate);
     const int source = GraphSource();
     if (source == kSourceRaw) {
-        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, "RAW-values / [ADC-units]");
+        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, kRawYName);
         SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
         PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kBlue);
         PlotCurve(curve.b, kPlotThickLine, kLineSolid, colour::kBrightGreen);
     } else if (source == kSourceNorm) {
-        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, "NORM=RAW / [ADC-units]");
+        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, kNormYName);
         SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
         PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kRed);
         PlotCurve(curve.upper, kPlotThickLine, kLineSolid, colour::kDarkGreen);

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace gui {
@@ -60,6 +61,16 @@ int GraphSource();
 void GetPanelValues();
 void SetPanelValues();
 
+// The panel's side of word `word` of the set: whether a control shows it, the value the
+// control shows, whether it is marked as not sent, and its label.
+struct PanelWord {
+    bool control        = false; // average and words 11 to 15 have none
+    std::uint16_t value = 0;
+    bool notSent        = false;
+    std::string label;
+};
+PanelWord PanelWordOf(int word);
+
 // --- Parameter file ---
 // A file that cannot be written or read leaves the file and the parameter set as they
 // were and says why on the status line (FileFailed); a cancelled dialog does nothing.
@@ -69,6 +80,8 @@ Outcome SendParaToFile();
 Outcome ReadParaFromFile();
 // The parameter file chosen last.
 const std::string &ParameterFile();
+// The words last saved to or loaded from that file in this session; none before.
+const std::optional<com232::Words> &ParameterFileWords();
 
 // --- Sample histories ---
 void FillarrayRAW(int a, int b);
@@ -89,6 +102,8 @@ std::uint16_t ReferenceShown();
 void DispLEDState(int state);
 
 // --- Data curve ---
+// The caption of the graph's y axis for a source.
+const char *YAxisName(int source);
 // Draws a capture under the rules of the source the switch shows now, which may differ
 // from the one it was fetched for.
 void PlotDATACurve(const DataCurve &curve);

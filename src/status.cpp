@@ -31,4 +31,12 @@ std::string RecordingNotShown(const std::string &why) {
     return "Recording not shown - " + why;
 }
 
+std::string ReportSaved(const std::string &file) {
+    return "Report saved: " + file;
+}
+
+std::string ReportNotSaved(const std::string &file) {
+    return "Report not saved - cannot write " + file + "!";
+}
+
 } // namespace status

@@ -70,6 +70,11 @@ std::string ChartNotSaved(const std::string &file);
 std::string RecordingShown(const std::string &file);
 std::string RecordingNotShown(const std::string &why);
 
+// --- Commissioning report ---
+// "Report saved: <file>", "Report not saved - cannot write <file>!"
+std::string ReportSaved(const std::string &file);
+std::string ReportNotSaved(const std::string &file);
+
 // --- Results ---
 enum class Result {
     Ok,

@@ -47,5 +47,6 @@ constexpr int CHKRecord        = 52; // check box: record live replies to CSV
 constexpr int BTNSaveCurve     = 53;
 constexpr int BTNSaveChart     = 54;
 constexpr int BTNViewRecording = 55; // opens a recording in a viewer window
+constexpr int BTNReport        = 56; // writes the commissioning report
 
 } // namespace ui

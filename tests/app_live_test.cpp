@@ -20,7 +20,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
+#include <tuple>
 #include <unistd.h>
 
 using namespace com232;
@@ -211,7 +213,8 @@ TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
         if (!removed && controller.liveReplies >= 3) {
             removed         = true;
             dimmedDuringRun = Dimmed(ui::BTNSaveChart) == 1 && Dimmed(ui::BTNSaveCurve) == 1 &&
-                              Dimmed(ui::BTNViewRecording) == 1; // a modal dialog stalls the line
+                              Dimmed(ui::BTNViewRecording) == 1 &&
+                              Dimmed(ui::BTNReport) == 1; // a modal dialog stalls the line
             fs::remove_all(project);
         }
         if (removed && !record::Recording() && repliesAtFailure == 0)
@@ -226,6 +229,7 @@ TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
         << StatusLine();
     EXPECT_EQ(Dimmed(ui::BTNSaveChart), 0);
     EXPECT_EQ(Dimmed(ui::BTNViewRecording), 0);
+    EXPECT_EQ(Dimmed(ui::BTNReport), 0);
 }
 
 TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfWholeAndTheChartItsPng) {
@@ -262,6 +266,55 @@ TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfWholeAndTheChartItsPng) {
     chosenPath = (project / "gone" / "curve.csv").string();
     Raise(app::CC_BTNSaveCurve);
     EXPECT_EQ(StatusLine(), "Curve not saved - cannot write curve.csv!");
+    SetFileSelectResponder(nullptr);
+}
+
+TEST_F(LiveView, AReportReadsBothMemoriesAsGetDoesAndLeavesWhatTheOperatorSetUp) {
+    controller.eeprom[0] = 600, controller.eeprom[6] = 7, controller.eeprom[12] = 9;
+    SetFileSelectResponder(ChoosePath);
+    chosenPath = (project / "unit.dat").string();
+    SetCtrlVal(panel, ui::RBTFile, 1);
+    Raise(app::CC_RBTFile, kEventValueChanged, ui::RBTFile);
+    Raise(app::CC_BTNSend, kEventLeftClick); // the file of the session, and the target
+    SetCtrlVal(panel, ui::power, 777);       // typed, not sent
+    Capture(gui::kSourceNorm);
+    const std::initializer_list<int> controls = {
+        ui::power,  ui::reference, ui::hysteresis, ui::polarity, ui::hold,
+        ui::hwmode, ui::evalmode,  ui::mmtime,     ui::mmthd,    ui::sdelay};
+    const auto setUp = [&] {
+        return std::tuple(Values(controls), Attributes(kAttrNotSent, controls), Target(),
+                          WordsOf(ParameterSet()), exports::LastCapture()->a,
+                          exports::LastCaptureTime());
+    };
+    const auto before          = setUp();
+    const std::size_t previous = peer.Requests().size();
+    chosenPath                 = (project / "unit.pdf").string();
+    Raise(app::CC_BTNReport);
+
+    EXPECT_EQ(setUp(), before);
+    const std::vector<Bytes> requests = peer.Requests();
+    ASSERT_EQ(requests.size(), previous + 2);
+    for (int i : {0, 1}) {
+        EXPECT_EQ(requests[previous + i][3], i == 0 ? kCmdReadRam : kCmdReadEeprom);
+        EXPECT_EQ(sim::FrameWords(requests[previous + i]), WordsOf(ParameterSet()))
+            << "Get's request carries the set as it stands";
+    }
+    const std::vector<std::string> texts = StatusTexts();
+    EXPECT_EQ(std::vector(texts.end() - 5, texts.end()),
+              (std::vector<std::string>{"Transmit Ok!", "Data Transfer Ok!", "Transmit Ok!",
+                                        "Data Transfer Ok!", "Report saved: unit.pdf"}));
+    std::system(("pdftotext -layout " + chosenPath + " " + chosenPath + ".txt").c_str());
+    const std::string text = [&] {
+        std::ifstream in(chosenPath + ".txt");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    // Word, name, label, RAM, EEPROM, the mark, the panel's value and its mark, the file's.
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex(R"(0 +power +Power +640 +600 +≠ differs +777 +not sent +640\n)")))
+        << text;
+    EXPECT_NE(text.find("differ in 3 of 16 words"), std::string::npos);
+    EXPECT_NE(text.find("parameter file " + (project / "unit.dat").string()), std::string::npos);
+    EXPECT_NE(text.find("Source NORM"), std::string::npos);
     SetFileSelectResponder(nullptr);
 }
 

@@ -20,6 +20,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,6 +111,12 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
          [](ScriptedPeer &) {
              SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceRaw);
              Press(app::CC_BTNData);
+         }},
+        {"report --capture norm -o " + filePath + ".pdf",
+         [](ScriptedPeer &) {
+             SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
+             Press(app::CC_BTNData);
+             Press(app::CC_BTNGet), Press(app::CC_BTNGet, app::CC_RBTEeprom);
          }},
         {"live --count 3",
          [](ScriptedPeer &) {
@@ -216,4 +223,46 @@ TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
     EXPECT_EQ(RunTool(toolPeer.path(), "capture raw -o " + png).code, 0);
     EXPECT_EQ(ReadAll(png).substr(0, 4), "\x89PNG");
     std::remove(png.c_str());
+}
+
+TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
+    toolController.eeprom[2] = 99, toolController.eeprom[6] = 5, toolController.eeprom[13] = 4242;
+    const std::string pdf = filePath + ".pdf", bytes = filePath + ".bin";
+    ToolResult result = RunTool(toolPeer.path(), "--json report -o " + pdf + " --operator Jana");
+    ASSERT_EQ(result.code, 0) << result.err;
+    std::ofstream eeprom(bytes, std::ios::binary);
+    for (const std::uint16_t word : toolController.eeprom)
+        eeprom.put(static_cast<char>(word >> 8)).put(static_cast<char>(word & 0xFF));
+    eeprom.close();
+    std::system(("sha256sum " + bytes + " >" + bytes + ".sum").c_str());
+    const std::string fingerprint = ReadAll(bytes + ".sum").substr(0, 64);
+    const QJsonObject json =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(json["fingerprint"].toString().toStdString(), fingerprint);
+
+    std::system(("pdftotext -layout " + pdf + " " + pdf + ".txt").c_str());
+    const std::string text = ReadAll(pdf + ".txt");
+    for (const std::string &also :
+         {toolController.firmware, std::string("COM1"), toolPeer.path(), fingerprint,
+          std::string("Jana"), std::string("differ in 3 of 16 words")})
+        EXPECT_NE(text.find(also), std::string::npos) << also;
+    for (int i = 0; i < com232::PNUM; ++i) { // word, name, label, RAM, EEPROM, the mark
+        const int ram = toolController.ram[i], eeprom = toolController.eeprom[i];
+        const std::string row = " " + std::to_string(i) + " +" + com232::kParameterNames[i] +
+                                " +[A-Za-z/ ]*" + std::to_string(ram) + " +" +
+                                std::to_string(eeprom) + (ram != eeprom ? " +≠ differs" : "") +
+                                " *\\n";
+        EXPECT_TRUE(std::regex_search(text, std::regex(row))) << row;
+    }
+    for (const std::string &file : {pdf, pdf + ".txt", bytes, bytes + ".sum"})
+        std::remove(file.c_str());
+
+    FakeController quiet;
+    quiet.silent[com232::kCmdReadEeprom] = true;
+    ScriptedPeer line;
+    line.SetResponder(quiet.Responder());
+    result = RunTool(line.path(), "report -o " + pdf);
+    EXPECT_EQ(result.code, 4);
+    EXPECT_NE(result.err.find("Timeout RS232-Line!"), std::string::npos) << result.err;
+    EXPECT_FALSE(std::ifstream(pdf).good()) << "no report without both sets";
 }

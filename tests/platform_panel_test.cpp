@@ -40,8 +40,8 @@ void Register() {
          {"CC_DropDCom", "CC_BTNSend", "CC_BTNGet", "CC_ButtonTeach", "CC_ButtonReset", "CC_RBTRam",
           "CC_RBTEeprom", "CC_RBTFile", "CC_BTNRun", "CC_BTNStop", "CC_Timer50ms", "CC_BTNData",
           "CC_RNGGraphSource", "CC_CHKRecord", "CC_BTNSaveCurve", "CC_BTNSaveChart",
-          "CC_BTNViewRecording"})
-        if (table.size() < 18)
+          "CC_BTNViewRecording", "CC_BTNReport"})
+        if (table.size() < 19)
             table.push_back({name, Record, nullptr});
     RegisterCallbacks(table.data(), static_cast<int>(table.size()));
 }

@@ -32,4 +32,7 @@ void RunPorts(const Options &options, Report &report);
 void RunLive(const Options &options, Report &report);
 void RunCapture(const Options &options, Report &report);
 
+// --- The commissioning report ---
+void RunReport(const Options &options, Report &result);
+
 } // namespace ctl

@@ -53,6 +53,16 @@ const Command kCommands[] = {
      "Panel steps: the graph source RAW or NORM, then Data. Prints the curve of 128 points\n"
      "as CSV, as Save curve writes it; -o FILE writes the CSV to FILE, or with a name\n"
      "ending in .png or .pdf the graph as the panel draws it.\n"},
+    {"report", "report -o FILE.pdf [--capture raw|norm] [--note TEXT] [--operator NAME]", 0, 0,
+     kNeedsLine | kTakesOutput | kTakesReport,
+     "Panel steps: with --capture, the graph source RAW or NORM and Data; then the reads of\n"
+     "Report: Get's request to RAM and Get's request to EEPROM, each carrying the parameter\n"
+     "set as it stands and leaving it as it was. Writes FILE, whole or not at all: the\n"
+     "commissioning report as an A4 PDF/A-1b file with the program, the firmware, the port,\n"
+     "the computer, the date and time, the operator (--operator, else the login name), both\n"
+     "sets word by word with their differences marked, the fingerprint of the EEPROM set\n"
+     "(SHA-256 of its 32 frame bytes), the data curve (without --capture a note that there\n"
+     "is none), the note and lines for the signatures. Prints the file and the fingerprint.\n"},
 };
 
 bool ParseLong(const std::string &text, long &value) {
@@ -111,6 +121,12 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
     } else if (TakeValue(argc, argv, i, "--output", value, error) ||
                TakeValue(argc, argv, i, "-o", value, error)) {
         options.output = value;
+    } else if (TakeValue(argc, argv, i, "--capture", value, error)) {
+        options.capture = value;
+    } else if (TakeValue(argc, argv, i, "--note", value, error)) {
+        options.note = value;
+    } else if (TakeValue(argc, argv, i, "--operator", value, error)) {
+        options.operatorName = value;
     } else if (TakeValue(argc, argv, i, "--count", value, error)) {
         if (error.empty() && (!ParseLong(value, options.count) || options.count < 1))
             error = "--count wants a number of rows above 0, not '" + value + "'";
@@ -155,7 +171,9 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
     if ((!options.output.empty() && refuses(kTakesOutput)) ||
         (!options.sets.empty() && refuses(kTakesSet)) ||
         (options.verify && refuses(kTakesVerify)) ||
-        ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)))
+        ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)) ||
+        ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty()) &&
+         refuses(kTakesReport)))
         return name + " takes no such option; usage: rmx7ctl " + command.synopsis;
     if (options.count > 0 && options.seconds > 0)
         return "live takes --count or --seconds, not both";
@@ -170,6 +188,12 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         if (!out.empty() && !EndsWith(out, ".csv") && !EndsWith(out, ".png") &&
             !EndsWith(out, ".pdf"))
             return "capture -o wants a file name ending in .csv, .png or .pdf";
+    }
+    if (name == "report") {
+        if (!EndsWith(options.output, ".pdf"))
+            return "report wants -o FILE.pdf";
+        if (!options.capture.empty() && options.capture != "raw" && options.capture != "norm")
+            return "report --capture wants raw or norm, not '" + options.capture + "'";
     }
     return {};
 }

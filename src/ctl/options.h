@@ -24,6 +24,7 @@ enum Accepts : unsigned {
     kTakesVerify = 1u << 2,
     kTakesCount  = 1u << 3, // --count N, --seconds S
     kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
+    kTakesReport = 1u << 5, // --capture raw|norm, --note TEXT, --operator NAME
 };
 
 struct Options {
@@ -38,7 +39,10 @@ struct Options {
     std::string output;
     long count     = -1; // rows of live; -1 none
     double seconds = -1; // seconds of live; -1 none
-    std::string error;   // not empty: the command line is wrong
+    std::string capture; // report: raw or norm; empty none
+    std::string note;
+    std::string operatorName;
+    std::string error; // not empty: the command line is wrong
 };
 
 struct Command {

@@ -294,6 +294,10 @@ int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size
         return found.error;
     if (!text || size <= 0)
         return platform::kErrBadArgument;
+    if (attribute == kAttrLabel) {
+        platform::CopyText(text, size, found.widget->accessibleName());
+        return 0;
+    }
     if (attribute != kAttrToolTip)
         return platform::kErrWrongKind;
     platform::CopyText(

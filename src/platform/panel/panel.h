@@ -44,6 +44,9 @@ constexpr int kAttrToolTip         = 2000; // text shown when the pointer rests;
 // ends in " (not sent)". Operator input and value writes update the mark at once.
 constexpr int kAttrSentValue = 2001;
 constexpr int kAttrNotSent   = 2002; // read only: 1 while the control is marked as not sent
+// Read only, text: the label the operator reads for the control, its accessible name
+// ("Power", "Hold time"), which the panel file gives every control.
+constexpr int kAttrLabel = 2003;
 
 constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";
@@ -121,7 +124,7 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *text);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
-// Text attributes (kAttrToolTip); text receives at most size - 1 characters.
+// Text attributes (kAttrToolTip, kAttrLabel); text receives at most size - 1 characters.
 int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size);
 
 // --- Plots (plots_qt.cpp) ---

@@ -26,7 +26,7 @@ struct ReportParameterRow {
     std::string name;       // "power"
     std::string panelLabel; // the label on the panel; empty for a word without a control
     std::uint16_t ram = 0, eeprom = 0;
-    std::uint16_t panel = 0; // read when the table has the panel's column
+    std::uint16_t panel = 0; // read when the table has the panel's column and the word a label
     bool notSent        = false;
     std::uint16_t file  = 0; // read when the table has a parameter file's column
 };
@@ -40,7 +40,8 @@ struct ReportParameterTable {
 // A curve of the data graph, styled as the panel draws it.
 struct ReportCurve {
     std::string name;             // in the legend: "A", "NORM", "upper threshold", ...
-    std::vector<std::uint16_t> y; // sample k is drawn at x = k + 1
+    std::vector<std::uint16_t> y; // sample k at x = k, as the panel's graph: sample 0 is
+                                  // left of the axis, which starts at 1
     unsigned color = 0;           // 0xRRGGBB
     bool thick = false, dashed = false;
 };

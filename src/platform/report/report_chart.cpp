@@ -110,7 +110,7 @@ class Plot {
     void Curve(const ReportCurve &curve) const {
         QPolygonF line;
         for (std::size_t k = 0; k < curve.y.size(); ++k)
-            line << QPointF(X(static_cast<double>(k) + 1), Y(curve.y[k]));
+            line << QPointF(X(static_cast<double>(k)), Y(curve.y[k]));
         painter_.save();
         painter_.setClipRect(area_);
         painter_.setPen(PenOf(curve));

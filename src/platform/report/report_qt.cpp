@@ -110,7 +110,7 @@ QString ParameterTableHtml(const ReportParameterTable &table) {
         if (table.panelColumn)
             html +=
                 QStringLiteral("<td align=\"right\" width=\"8%\">%1</td><td width=\"11%\">%2</td>")
-                    .arg(Number(row.panel),
+                    .arg(row.panelLabel.empty() ? QString() : Number(row.panel),
                          row.notSent ? QStringLiteral("<span class=\"mark\">not sent</span>")
                                      : QString());
         if (file)

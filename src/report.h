@@ -1,0 +1,41 @@
+// The commissioning report: which controller got which parameters, as one PDF file. The
+// controller's RAM and EEPROM sets are read with Get's requests and described beside the
+// unit, its line, the last data curve, who made the report and when. Making one changes
+// nothing the operator set up: the panel's values and their not-sent marks, the parameter
+// set, the transfer target and the last capture stay as they were.
+#pragma once
+
+#include "com232.h"
+#include "status.h"
+
+#include <string>
+
+namespace report {
+
+using status::Outcome;
+
+struct Request {
+    std::string path;         // the PDF file
+    std::string operatorName; // empty: the login name of the user running the program
+    std::string note;         // the operator's; empty: none
+    bool fromPanel = false;   // the panel's values with their not-sent marks, and the
+                              // parameter file of this session, beside RAM and EEPROM
+};
+
+struct Made {
+    Outcome outcome;
+    com232::Words ram{}, eeprom{}; // as read; zero when the read failed
+    std::string fingerprint;       // of the EEPROM set; empty when it was not read
+    std::string fileProblem;       // why the file could not be written, in plain words
+};
+
+// Reads RAM, then EEPROM, as Get does, and writes the report whole or not at all. A read
+// without an answer ends it with Get's time-out text and no file (NoReply); a file that
+// cannot be written with "Report not saved - ..." (FileFailed); else "Report saved: ...".
+Made MakeReport(const Request &request);
+
+// The Report button: asks where (RMX7report-<stamp>.pdf in the project folder by default),
+// then makes the report from the panel. Cancelled when the dialog was.
+Outcome ReportFromPanel();
+
+} // namespace report
