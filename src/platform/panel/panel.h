@@ -44,6 +44,13 @@ constexpr int kAttrToolTip         = 2000; // text shown when the pointer rests;
 // ends in " (not sent)". Operator input and value writes update the mark at once.
 constexpr int kAttrSentValue = 2001;
 constexpr int kAttrNotSent   = 2002; // read only: 1 while the control is marked as not sent
+// Numeric controls: a note on the value, text; "" none. While there is one, a mark of its own
+// (a dot in the bottom left corner) is drawn over the control, the note leads its tooltip and
+// ends its accessible description. Independent of the not-sent mark.
+constexpr int kAttrNote = 2003;
+// Numeric controls, read only: the smallest and the largest value the control takes.
+constexpr int kAttrMinValue = 2004;
+constexpr int kAttrMaxValue = 2005;
 
 constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";
@@ -121,7 +128,8 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *text);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
-// Text attributes (kAttrToolTip); text receives at most size - 1 characters.
+// Text attributes (kAttrToolTip, kAttrNote); text receives at most size - 1 characters. A
+// tooltip of several lines (joined by newlines when set) reads back the same way.
 int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size);
 
 // --- Plots (plots_qt.cpp) ---
