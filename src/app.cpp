@@ -97,6 +97,8 @@ bool ParseSharedOption(int argc, char **argv, int &i, Options &options) {
     } else if (arg == "--simulate=0") {
         options.simulate = true;
         options.variant  = 0;
+    } else if (arg.rfind("--simulate=", 0) == 0) {
+        options.error = "--simulate takes the board variant 100 or 0, not '" + arg.substr(11) + "'";
     } else if (arg == "--port" || arg == "--trace") {
         if (i + 1 >= argc) {
             options.error = arg + " needs a value";
@@ -138,7 +140,16 @@ Options ParseCommandLine(int argc, char **argv) {
     if (options.error.empty() && !options.view.empty() &&
         (options.simulate || !options.ports.empty()))
         options.error = "--view shows a file and opens no port: no --port or --simulate with it";
+    if (options.error.empty())
+        options.error = CheckSharedOptions(options);
     return options;
+}
+
+std::string CheckSharedOptions(const Options &options) {
+    if (options.simulate && options.ports.count(kStartPort))
+        return "--simulate serves COM1 by the built-in simulator, and a device was given for "
+               "COM1 too: give one of them";
+    return {};
 }
 
 int LoadMainPanel() {
@@ -147,7 +158,7 @@ int LoadMainPanel() {
     if (panel > 0) {
         gui::SetPanel(panel);
         TraceSetStatusControl(panel, ui::TXTStatus);
-        com232::InstallSinks({gui::ShowStatus, gui::ExplainStatus, gui::SetPanelValues});
+        com232::InstallSinks({gui::ShowStatus, gui::ExplainStatus, gui::ShowFetchedParameters});
     }
     return panel;
 }

@@ -35,14 +35,7 @@ std::vector<int> Commands(const std::vector<Bytes> &requests) {
 
 } // namespace
 
-class StartUp : public ControllerTest {
-  protected:
-    std::string ToolTip() const {
-        char text[512] = {};
-        GetCtrlAttribute(panel, ui::TXTStatus, kAttrToolTip, text, sizeof text);
-        return text;
-    }
-};
+using StartUp = ControllerTest;
 
 TEST_F(StartUp, TheEchoFetchAndFirmwareRunInOrderAndTellTheBoardVariant) {
     InitRS232(1);
@@ -304,31 +297,23 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     EXPECT_EQ(ParameterSet().average, 3);
 }
 
-TEST_F(ParameterFile, BadFilesLeaveTheSetAndSayWhy) {
-    const std::string notNumber =
-        "Parameter file holds a value that is not a number - nothing loaded!";
-    const struct {
-        const char *content; // null: no file
-        std::string status;
-    } cases[] = {
-        {"1 2 3\n", "Parameter file holds fewer than 16 values - nothing loaded!"},
-        {"1 2 3 4 5 6 x 8 9 10 11 12 13 14 15 16\n", notNumber},
-        {"1 2 3 4 5 6 -7 8 9 10 11 12 13 14 15 16\n", notNumber},
-        {nullptr, "Parameter file not readable - nothing loaded!"},
-    };
-    for (const auto &c : cases) {
-        std::remove(stubPath.c_str());
-        if (c.content)
-            std::ofstream(stubPath) << c.content;
-        Raise(app::CC_BTNGet);
-        EXPECT_EQ(StatusLine(), c.status);
-        EXPECT_EQ(ParameterSet().power, 640);
-        EXPECT_EQ(Value(ui::power), 640);
-    }
-    std::ofstream(stubPath) << "1\n2\n3\n4\n5\n6\n4\n8\n9\n10\n11\n12\n13\n14\n15\n65537\n";
+TEST_F(ParameterFile, AnUnreadableFileSaysWhyAndWords11To15AreLoadedButSentAsZero) {
+    std::remove(stubPath.c_str());
+    Raise(app::CC_BTNGet);
+    EXPECT_EQ(StatusLine(), "Parameter file not readable - nothing loaded!");
+    EXPECT_EQ(ToolTip(), stubPath + " cannot be read: No such file or directory");
+    EXPECT_EQ(Trace("DIAG").back(), ToolTip());
+    EXPECT_EQ(Value(ui::power), 640);
+    std::ofstream(stubPath) << "1\n2\n3\n4\n5\n6\n4\n8\n9\n10\n11\n7\n0\n0\n0\n65535\n";
     Raise(app::CC_BTNGet);
     EXPECT_EQ(ParameterSet().average, 4) << "a word without a control is loaded too";
-    EXPECT_EQ(ParameterSet().para16, 1) << "a value above 65535 keeps its low 16 bits";
+    EXPECT_EQ(ParameterSet().para16, 65535);
+    EXPECT_EQ(ToolTip(), "Parameters loaded from " + stubPath +
+                             ". Words 11 to 15 (para12 to para16) of the file hold 7 0 0 0 "
+                             "65535; Send transmits them as 0.");
+    Select(app::CC_RBTRam, ui::RBTRam, 1);
+    Raise(app::CC_BTNSend, kEventLeftClick);
+    EXPECT_EQ(LastRequest(), MakeFrame(kCmdWriteRam, {1, 2, 3, 4, 5, 6, 4, 8, 9, 10, 11}));
 }
 
 TEST_F(ParameterFile, AnUnwritableOrCancelledSaveWritesNothing) {

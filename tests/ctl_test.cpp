@@ -150,7 +150,7 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {"/dev/rmx7-no-such-device", "info", 3, "No serial port found"},
         {silent.path(), "info", 4, "Timeout < 36 Bytes"},
         {noMarker.path(), "info", 4, "read error - not sync byte 0xAA!"},
-        {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 words"},
+        {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 word"},
         {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
         {toolPeer.path(), "get flash", 2, "ram or eeprom"},
     };
@@ -165,10 +165,51 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
     }
 }
 
+TEST_F(Ctl, AParameterFileOfOtherThanSixteenWholeNumbersUpTo65535IsRefusedBeforeTheLine) {
+    const std::string lines = "1\n2\n3\n4\n5\n6\n";
+    const std::string rest  = "8\n9\n10\n0\n0\n0\n0\n0\n";
+    const std::string number =
+        "Parameter file holds a value that is not a number - nothing loaded!";
+    const struct {
+        std::string content, status, says;
+    } cases[] = {
+        {"1 2 3\n", "Parameter file holds fewer than 16 values - nothing loaded!",
+         ": fewer than 16 values, the file ends after 3"},
+        {lines + "7\n" + rest + "0 17\n",
+         "Parameter file holds more than 16 values - nothing loaded!",
+         ": line 16: a 17th value '17', more than the 16 of a set"},
+        {lines + "-5\n" + rest, number, ": line 7: '-5' is not a whole number from 0 to 65535"},
+        {lines + "500.7\n" + rest, number,
+         ": line 7: '500.7' is not a whole number from 0 to 65535"},
+        {lines + "70000\n" + rest, "Parameter file holds a value above 65535 - nothing loaded!",
+         ": line 7: '70000' is above 65535, the largest value of a word"},
+        {lines + "seven\n" + rest, number,
+         ": line 7: 'seven' is not a whole number from 0 to 65535"},
+    };
+    SetFileSelectResponder(AnswerWithFile);
+    com232::InitRS232(1);
+    for (const auto &c : cases) {
+        std::ofstream(filePath) << c.content;
+        const std::size_t panelSent = peer.Requests().size(), toolSent = toolPeer.Requests().size();
+        Press(app::CC_BTNGet, app::CC_RBTFile);
+        EXPECT_EQ(StatusLine(), c.status);
+        EXPECT_EQ(ToolTip(), filePath + c.says) << "the file, the line and the reason";
+        EXPECT_EQ(com232::ParameterSet().hwmode, 1) << "the set as it was: " << c.says;
+        Press(app::CC_BTNSend, app::CC_RBTEeprom);
+        ASSERT_TRUE(peer.WaitForRequests(panelSent + 1, 2.0));
+        EXPECT_EQ(FrameWord(peer.Requests().back(), 5), 1) << "the set sent is the one before";
+        const ToolResult tool = RunTool(toolPeer.path(), "send ram " + filePath);
+        EXPECT_EQ(tool.code, 6) << tool.err;
+        EXPECT_EQ(tool.err, "rmx7ctl: " + filePath + c.says + " - refused, nothing sent\n");
+        EXPECT_EQ(toolPeer.Requests().size(), toolSent) << "the tool sends nothing at all";
+    }
+    SetFileSelectResponder(nullptr);
+}
+
 TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     toolController.eeprom[2] = 99;
     ToolResult result        = RunTool(toolPeer.path(), "--json --quiet diff");
-    EXPECT_EQ(result.err, "rmx7ctl: 1 words differ\n");
+    EXPECT_EQ(result.err, "rmx7ctl: 1 word differs\n");
     QJsonObject diff = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(diff["command"].toString(), "diff");
     EXPECT_EQ(diff["exit_code"].toInt(), 5);

@@ -24,6 +24,7 @@ enum Accepts : unsigned {
     kTakesVerify = 1u << 2,
     kTakesCount  = 1u << 3, // --count N, --seconds S
     kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
+    kTakesGet    = 1u << 5, // --get: Get from RAM after the command
 };
 
 struct Options {
@@ -35,6 +36,7 @@ struct Options {
     std::vector<std::string> operands;
     std::vector<std::string> sets; // NAME=VALUE, in the order given
     bool verify = false;
+    bool get    = false; // teach --get
     std::string output;
     long count     = -1; // rows of live; -1 none
     double seconds = -1; // seconds of live; -1 none
@@ -55,6 +57,9 @@ Options ParseOptions(int argc, char **argv);
 const Command *FindCommand(const std::string &name);
 // Checks the operands and options against what the command accepts; the error, or empty.
 std::string CheckCommandLine(const Command &command, const Options &options);
+
+// True when path ends in extension (".png"), in any case.
+bool HasExtension(const std::string &path, const std::string &extension);
 
 std::string UsageText();
 std::string CommandHelp(const Command &command);

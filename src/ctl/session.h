@@ -18,7 +18,8 @@ struct Outcome {
     bool ok() const { return exitCode == kExitOk; }
 };
 
-// The exit code of a result, and a step's result as the command line reports it.
+// The exit code of a result, and a step's result as the command line reports it: its
+// detail (the port, the file and line, what to check), else its text.
 int ExitCodeOf(status::Result result);
 Outcome OutcomeOf(const status::Outcome &outcome);
 
@@ -47,5 +48,8 @@ void Pause(double seconds);
 
 // The text the status line shows last.
 std::string LastStatus();
+// Something the user must know whatever else is left out, "rmx7ctl: <text>" on standard
+// error (also with --quiet).
+void Note(const std::string &text);
 
 } // namespace ctl
