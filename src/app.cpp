@@ -183,6 +183,11 @@ void RefreshPortRing() {
     int selected = kStartPort;
     GetCtrlVal(gui::Panel(), ui::DropDCom, &selected);
     ListPorts(selected);
+    // A device that went while the program waited: the operator learns it before the next
+    // command runs into its time-out.
+    const std::string lost = GetLostDiagnosis(com232::Port());
+    if (!lost.empty())
+        gui::Explain(lost);
 }
 
 int Main(int argc, char **argv) {

@@ -49,7 +49,8 @@ std::string ViewRecordingFile(const std::string &path, void (*closed)() = nullpt
 int LoadMainPanel();
 // Lists the port table in the COM-port ring, COM1 selected.
 void FillPortRing();
-// Lists it again after a rescan, keeping the selected item.
+// Lists it again after a rescan, keeping the selected item; says in the status line's
+// tooltip when the device of the port in use has gone.
 void RefreshPortRing();
 // Start values of every module, the logo band, the panel's parameter values, the
 // histories.

@@ -133,7 +133,7 @@ std::string LoadedNotRead(const std::string &file) {
 }
 
 std::string ParameterTip(const char *name, int word, int minimum, int maximum) {
-    return std::string("rmx7ctl name ") + name + ", word " + std::to_string(word) + ", " +
+    return "Word " + std::to_string(word) + " of the parameter set, rmx7ctl name " + name + ", " +
            std::to_string(minimum) + " to " + std::to_string(maximum) +
            ". Send, Teach and Reset carry the value shown here; what the controller does with "
            "it is the controller's.";

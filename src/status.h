@@ -110,8 +110,8 @@ std::string PortReopened(int port, const std::string &device);
 // An answer that is not the controller's echo.
 std::string NotTheEcho(int port, const std::string &device);
 // The parameter controls' tooltips: where the values came from, and what each control is.
-constexpr const char *kPanelDefaults =
-    "The panel file's default, not read from a controller: Get reads the controller's.";
+constexpr const char *kPanelDefaults = "Not read from a controller yet: the panel file's default "
+                                       "or a value typed here. Get reads the controller's.";
 std::string LoadedNotRead(const std::string &file);
 std::string ParameterTip(const char *name, int word, int minimum, int maximum);
 

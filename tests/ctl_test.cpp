@@ -36,11 +36,12 @@ std::string ReadAll(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// Runs ./rmx7ctl with COM1 on device.
+// Runs ./rmx7ctl with COM1 on device, when one is given.
 ToolResult RunTool(const std::string &device, const std::string &args) {
-    const std::string out = testing::TempDir() + "ctl-out-" + std::to_string(getpid());
-    const int status      = std::system(
-             ("./rmx7ctl --port 1=" + device + " " + args + " >" + out + " 2>" + out + ".err").c_str());
+    const std::string out  = testing::TempDir() + "ctl-out-" + std::to_string(getpid());
+    const std::string port = device.empty() ? "" : "--port 1=" + device + " ";
+    const int status =
+        std::system(("./rmx7ctl " + port + args + " >" + out + " 2>" + out + ".err").c_str());
     return {WEXITSTATUS(status), ReadAll(out), ReadAll(out + ".err")};
 }
 
@@ -152,14 +153,24 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {noMarker.path(), "info", 4, "read error - not sync byte 0xAA!"},
         {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 word"},
         {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
+        {toolPeer.path(), "get ram -o /rmx7-no-such-folder/x.dat", 6,
+         "x.dat cannot be written: No such file or directory\n"},
         {toolPeer.path(), "get flash", 2, "ram or eeprom"},
+        {toolPeer.path(), "send ram power=600", 2, "write --set power=600"},
+        {toolPeer.path(), "send ram --set powr=1", 2, "the names are power, reference,"},
+        {toolPeer.path(), "send ram --set power=500.7", 2, "a whole number from 0 to 65535"},
+        {"", "--simulate=50 info", 2, "board variant 100 or 0, not '50'"},
+        {"", "--simulate --device /dev/ttyS0 info", 2, "give one of them"},
     };
     for (const auto &c : cases) {
         const std::size_t before = toolPeer.Requests().size();
         const ToolResult result  = RunTool(c.device, c.args);
         EXPECT_EQ(result.code, c.code) << c.args << ": " << result.err;
         EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
-        if (c.code == 6 || c.code == 2) {
+        if (c.code == 4) {
+            EXPECT_EQ(result.err.find(c.says), result.err.rfind(c.says)) << "once: " << result.err;
+        }
+        if (c.code == 2 || (c.code == 6 && c.args.rfind("send", 0) == 0)) {
             EXPECT_EQ(toolPeer.Requests().size(), before) << "nothing goes on the line";
         }
     }
@@ -219,6 +230,18 @@ TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     EXPECT_EQ(which + " " + QString::number(word["eeprom"].toInt()), "hysteresis 12 99");
     EXPECT_TRUE(word["file"].isNull());
     EXPECT_EQ(diff["ram"].toObject()["power"].toInt(), 640);
+
+    const std::string saved = filePath + ".saved";
+    result                  = RunTool(toolPeer.path(), "--json --quiet get ram -o " + saved);
+    const QJsonObject get = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(get["result"].toString().toStdString(), "Parameters saved to " + saved)
+        << "not the status line's Transmit...";
+    std::remove(saved.c_str());
+    result = RunTool(toolPeer.path(), "--json get flash");
+    const QJsonObject usage =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(usage["exit_code"].toInt(), 2);
+    EXPECT_EQ(usage["error"].toString(), "get wants ram or eeprom, not 'flash'");
 
     result = RunTool(toolPeer.path(), "--json live --count 4");
     const QJsonObject live =

@@ -85,7 +85,10 @@ TEST_F(Desktop, ARecordingAndTheDialogsMakeTheMissingProjectFolderFirst) {
     const fs::path project = FreshDir("rmx7-documents") / "RMX7";
     gui::SetProjectDir(project.string());
     record::StartRecording();
+    const std::string recording = record::RecordingPath();
+    EXPECT_NE(ToolTip(ui::CHKRecord).find("\nRecording to " + recording), std::string::npos);
     record::StopRecording();
+    EXPECT_NE(ToolTip(ui::CHKRecord).find("\nRecorded to " + recording), std::string::npos);
     EXPECT_TRUE(fs::exists(project / fs::path(record::RecordingPath()).filename())) << StatusLine();
     fs::remove_all(project);
     dialogResult = kSelectCancel;

@@ -46,7 +46,7 @@ Outcome CheckParameterFile(const std::string &path) {
     if (!read.outcome.ok())
         return {kExitFile, read.outcome.detail + " - refused, nothing sent"};
     if (!read.zeroedWords.empty())
-        Note(path + ": " + read.zeroedWords);
+        Warn(path + ": " + read.zeroedWords);
     return {};
 }
 
@@ -296,8 +296,10 @@ void RunTeach(const Options &options, Report &report) {
         return;
     const status::Outcome taught = ClickTeach();
     report.outcome               = OutcomeOf(taught);
-    report.json.Add("result", taught.ok() ? JsonString(taught.detail) : "null");
-    if (taught.ok() && !taught.detail.empty())
+    // The panel's words name its Get; the command line's name the command.
+    const bool answered = taught.ok() && !taught.detail.empty();
+    report.json.Add("result", answered ? JsonString(status::kTaughtCommandLine) : "null");
+    if (answered && !options.get)
         Note(status::kTaughtCommandLine);
     if (!report.outcome.ok() || !options.get) {
         report.json.Add("parameters", "null");

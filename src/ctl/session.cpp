@@ -209,6 +209,11 @@ std::string LastStatus() {
 }
 
 void Note(const std::string &text) {
+    if (!session.quiet)
+        Warn(text);
+}
+
+void Warn(const std::string &text) {
     std::fprintf(stderr, "rmx7ctl: %s\n", text.c_str());
 }
 

@@ -48,8 +48,9 @@ void Pause(double seconds);
 
 // The text the status line shows last.
 std::string LastStatus();
-// Something the user must know whatever else is left out, "rmx7ctl: <text>" on standard
-// error (also with --quiet).
+// What a step did beside its status texts, "rmx7ctl: <text>" on standard error, left out
+// with --quiet as they are; a warning (what is sent differs from what was asked) also then.
 void Note(const std::string &text);
+void Warn(const std::string &text);
 
 } // namespace ctl
