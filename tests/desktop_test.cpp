@@ -31,9 +31,15 @@ static fs::path FreshDir(const std::string &name) {
     return dir;
 }
 
-static std::string Chosen(int writable) {
+static std::string Chosen(const char *program, int writable, const char *documents) {
     char dir[kPathSize] = {};
-    ChooseProjectDir("/opt/rmx7", writable, dir);
+    ChooseProjectDir(program, writable, documents, dir);
+    return dir;
+}
+
+static std::string Documents() {
+    char dir[kPathSize] = {};
+    GetDocumentsDir(dir);
     return dir;
 }
 
@@ -44,15 +50,34 @@ static int AnswerDialog(const char *, int, char *path) {
     return dialogResult;
 }
 
-TEST(ProjectDir, AWritableProgramFolderStaysElseItIsRmx7InTheDocumentsFolder) {
+TEST(ProjectDir, AWritableProgramFolderOutsideTheSystemStaysElseItIsRmx7InTheDocuments) {
+    const struct {
+        const char *program;
+        int writable;
+        const char *documents, *chosen;
+    } cases[] = {
+        {"/usr/bin", 1, "/root/Documents", "/root/Documents/RMX7"}, // installed, run as root
+        {"/usr/local/bin", 1, "/root/Documents", "/root/Documents/RMX7"},
+        {"/opt/rmx7/bin", 1, "/home/op/Documents", "/home/op/Documents/RMX7"},
+        {"/etc/", 1, "/root/Documents", "/root/Documents/RMX7"},
+        {"/sbin", 1, "/root/Documents", "/root/Documents/RMX7"},
+        {"/lib64/rmx7", 1, "/root/Documents", "/root/Documents/RMX7"},
+        {"/usr/bin", 0, "/home/op/Documents", "/home/op/Documents/RMX7"},
+        {"/usr2/rmx7", 1, "/root/Documents", "/usr2/rmx7"}, // by whole folder names
+        {"/home/op/rmx7/build/bin", 1, "/home/op/Documents", "/home/op/rmx7/build/bin"},
+        {"/home/op/rmx7/build/bin", 0, "/home/op/Documents", "/home/op/Documents/RMX7"},
+        {"/root/rmx7", 1, "/root/Documents", "/root/rmx7"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Chosen(c.program, c.writable, c.documents), c.chosen) << c.program;
+
     const fs::path home = FreshDir("rmx7-home");
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
-    EXPECT_EQ(Chosen(1), "/opt/rmx7");
-    EXPECT_EQ(Chosen(0), (home / "Documents/RMX7").string());
+    EXPECT_EQ(Documents(), (home / "Documents").string());
     fs::create_directories(home / "config");
     std::ofstream(home / "config/user-dirs.dirs") << "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n";
-    EXPECT_EQ(Chosen(0), (home / "Papers/RMX7").string());
+    EXPECT_EQ(Documents(), (home / "Papers").string());
 
     const fs::path program = FreshDir("rmx7-program");
     fs::permissions(program, fs::perms::owner_read | fs::perms::owner_exec);
