@@ -80,13 +80,16 @@ const char *UsageText() {
            "                       DEVICE may be a remote line: tcp://HOST:PORT (raw) or\n"
            "                       rfc2217://HOST:PORT (the program sets the line)\n"
            "  --simulate[=100|0]   serve COM1 by the built-in controller simulator, board\n"
-           "                       variant 100 (default) or 0\n"
+           "                       variant 100 (default) or 0; not with a device for COM1\n"
            "  --trace FILE         write every port write and read and every status text to\n"
            "                       FILE, one line each ('-' for standard error)\n"
            "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
            "                       window, without the panel and the port\n"
            "  --help               show this text and exit\n"
-           "  --version            show the version and exit\n";
+           "  --version            show the version and exit\n"
+           "\n"
+           "Exit codes: 0 normal end, 1 --view refused its file, 2 wrong command line, 255\n"
+           "no display or no panel file. The parameters' table and the files: man rmx7scope.\n";
 }
 
 bool ParseSharedOption(int argc, char **argv, int &i, Options &options) {

@@ -1,5 +1,6 @@
 // Everyday desktop use: the project folder of an installed program, the marks of values
-// not sent yet, and the threshold lines of a NORM capture.
+// not sent yet, the threshold lines of a NORM capture, and each parameter's description in
+// the manual pages and the tooltips.
 #include "support/fake_controller.h"
 #include "support/panel_fixture.h"
 
@@ -14,12 +15,14 @@
 #include "ui.h"
 
 #include <QApplication>
+#include <QSpinBox>
 #include <QWidget>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -181,4 +184,61 @@ TEST_F(Desktop, ANormCaptureDrawsAndExportsTheControllersSwitchingLevels) {
     controller.silent[com232::kCmdLive] = true;
     Commit(app::CC_BTNData);
     EXPECT_EQ(exports::LastCapture()->upper[0], 610) << "without a live reply the levels stay";
+}
+
+// The rows of the parameters' table of a manual page, fields split.
+static std::vector<std::vector<std::string>> TableRows(const char *page) {
+    std::ifstream file(std::string(RMX7_MAN_DIR) + "/" + page);
+    std::vector<std::vector<std::string>> rows;
+    bool inTable = false;
+    for (std::string line; std::getline(file, line);) {
+        if (line == ".TE")
+            inTable = false;
+        if (inTable) {
+            std::vector<std::string> fields;
+            std::istringstream row(line);
+            for (std::string field; std::getline(row, field, ';');)
+                fields.push_back(field);
+            rows.push_back(fields);
+        }
+        inTable = inTable || line == "_"; // the rule below the heading
+    }
+    return rows;
+}
+
+TEST_F(PanelTest, BothManualPagesAndTheTooltipsDescribeEachParameterAsThePanelFileHasIt) {
+    const auto rows = TableRows("rmx7scope.1");
+    EXPECT_EQ(TableRows("rmx7ctl.1"), rows) << "one table, in both pages";
+    ASSERT_EQ(rows.size(), 12u);
+    const QWidgetList widgets = QApplication::allWidgets();
+    for (std::size_t word = 0; word < rows.size(); ++word) {
+        const std::vector<std::string> &row = rows[word];
+        ASSERT_EQ(row.size(), 5u);
+        const std::string label = row[0], name = row[1], range = row[3];
+        if (word == 11) {
+            EXPECT_EQ(name + " " + row[2] + " " + range, "para12\\-16 11\\-15 0");
+            break;
+        }
+        EXPECT_EQ(name, com232::kParameterNames[word]);
+        EXPECT_EQ(row[2], std::to_string(word));
+        const auto found = std::find_if(widgets.begin(), widgets.end(), [&](QWidget *w) {
+            return w->objectName().toStdString() == name;
+        });
+        if (label == "(none)") {
+            EXPECT_EQ(found, widgets.end()) << name;
+            continue;
+        }
+        ASSERT_NE(found, widgets.end()) << name;
+        const auto *control = qobject_cast<const QSpinBox *>(*found);
+        ASSERT_NE(control, nullptr);
+        const std::string minimum = std::to_string(control->minimum());
+        const std::string maximum = std::to_string(control->maximum());
+        EXPECT_EQ(label, control->accessibleName().toStdString()) << "the panel's label";
+        EXPECT_EQ(range, minimum + "\\-" + maximum) << name;
+        const std::string tip = ToolTip(control->property("ctrlId").toInt());
+        EXPECT_NE(tip.find("Word " + std::to_string(word) + " of the parameter set, rmx7ctl name " +
+                           name + ", " + minimum + " to " + maximum + "."),
+                  std::string::npos)
+            << tip;
+    }
 }
