@@ -120,9 +120,10 @@ Outcome TeachReference() {
     if (SendPanelSet(kCmdTeach))
         gui::ShowStatus(status::kLineOk);
     const WaitOutcome wait = WaitForReply(kCommandWait, Timer());
-    // A time-out judged at exactly its time still counts as taught; only an answer shows that
-    // the controller's reference may now differ from the panel's.
-    if (wait.replied())
+    // A time-out judged at exactly its time still counts as taught. Only an answer shows that
+    // the controller's reference may now differ from the panel's, also one in the last sleep
+    // that came too late for the text.
+    if (ReplyWaiting())
         gui::MarkTaught(true);
     if (wait.elapsed <= kTeachTimeout)
         return Explained(

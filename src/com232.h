@@ -89,6 +89,8 @@ extern const char *const kParameterNames[PNUM];
 // --- Values ---
 // Word i (0 to PNUM - 1) of a parameter set, in frame order, and the set of sixteen words.
 std::uint16_t ParameterWord(const Parameters &params, int i);
+// The word of a parameter variable in a frame.
+int WordOfParameter(std::uint16_t Parameters::*variable);
 Words WordsOf(const Parameters &params);
 Parameters ParametersOf(const Words &words);
 LiveReply DecodeLiveReply(const Words &words);

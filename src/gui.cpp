@@ -41,7 +41,6 @@ struct Vars {
     std::uint16_t valREF          = 0;
     Origin origin                 = Origin::NotRead;
     std::string loadedFrom; // the file of Origin::File
-    bool taught = false;
 };
 
 Vars vars;
@@ -56,24 +55,22 @@ const std::array<std::uint16_t, com232::kCurveSize> kXArray = [] {
     return x;
 }();
 
-// The ten parameters with a control, in the order they are read and written, with their
-// word in a frame.
+// The ten parameters with a control, in the order they are read and written.
 struct PanelParameter {
     int control;
     std::uint16_t com232::Parameters::*variable;
-    int word;
 };
 constexpr PanelParameter kPanelParameters[] = {
-    {ui::power, &com232::Parameters::power, 0},
-    {ui::reference, &com232::Parameters::reference, 1},
-    {ui::hysteresis, &com232::Parameters::hysteresis, 2},
-    {ui::polarity, &com232::Parameters::polarity, 3},
-    {ui::sdelay, &com232::Parameters::sdelay, 10},
-    {ui::hwmode, &com232::Parameters::hwmode, 5},
-    {ui::evalmode, &com232::Parameters::evalmode, 7},
-    {ui::mmtime, &com232::Parameters::mmtime, 8},
-    {ui::mmthd, &com232::Parameters::mmthd, 9},
-    {ui::hold, &com232::Parameters::hold, 4},
+    {ui::power, &com232::Parameters::power},
+    {ui::reference, &com232::Parameters::reference},
+    {ui::hysteresis, &com232::Parameters::hysteresis},
+    {ui::polarity, &com232::Parameters::polarity},
+    {ui::sdelay, &com232::Parameters::sdelay},
+    {ui::hwmode, &com232::Parameters::hwmode},
+    {ui::evalmode, &com232::Parameters::evalmode},
+    {ui::mmtime, &com232::Parameters::mmtime},
+    {ui::mmthd, &com232::Parameters::mmthd},
+    {ui::hold, &com232::Parameters::hold},
 };
 
 // Panel and parameter set agree after every copy between them: each control now remembers
@@ -97,8 +94,9 @@ void ShowParameterTips() {
         int minimum = 0, maximum = 0;
         GetCtrlAttribute(pHandle, p.control, kAttrMinValue, &minimum);
         GetCtrlAttribute(pHandle, p.control, kAttrMaxValue, &maximum);
-        const std::string tip = origin + status::ParameterTip(com232::kParameterNames[p.word],
-                                                              p.word, minimum, maximum);
+        const int word = com232::WordOfParameter(p.variable);
+        const std::string tip =
+            origin + status::ParameterTip(com232::kParameterNames[word], word, minimum, maximum);
         SetCtrlAttribute(pHandle, p.control, kAttrToolTip, tip.c_str());
     }
 }
@@ -258,22 +256,13 @@ void NoteReadFromController() {
     MarkTaught(false);
 }
 
-void NoteLoadedFromFile(const std::string &file) {
-    NoteOrigin(Origin::File, file);
-}
-
 void ShowFetchedParameters() {
     SetPanelValues();
     NoteReadFromController();
 }
 
 void MarkTaught(bool taught) {
-    vars.taught = taught;
     SetCtrlAttribute(pHandle, ui::reference, kAttrNote, taught ? status::kTaught : "");
-}
-
-bool Taught() {
-    return vars.taught;
 }
 
 // --- Parameter file ---
@@ -320,7 +309,7 @@ Outcome ReadParaFromFile() {
         return read.outcome;
     }
     com232::LoadFrameWords(read.words);
-    NoteLoadedFromFile(vars.file_name);
+    NoteOrigin(Origin::File, vars.file_name);
     return read.outcome;
 }
 

@@ -63,16 +63,14 @@ int GraphSource();
 void GetPanelValues();
 void SetPanelValues();
 // Where the values on the panel came from, in the parameter controls' tooltips beside what
-// each control is: not read from a controller (the start), read from it, or loaded from a
-// file. InitVars starts with the first.
+// each control is: not read from a controller (InitVars), loaded from a file (the load), or
+// read from the controller (this, after a Get that was answered).
 void NoteReadFromController();
-void NoteLoadedFromFile(const std::string &file);
 // The set after a good parameter fetch, on the panel and noted as read (the link's sink).
 void ShowFetchedParameters();
 // The Reference control's mark of a teach that the controller answered: the reference
 // there may differ from the panel's until the next Get, fetch or Send clears it.
 void MarkTaught(bool taught);
-bool Taught();
 
 // --- Parameter file ---
 // A file is taken only when it holds exactly sixteen whole numbers from 0 to 65535. One that
