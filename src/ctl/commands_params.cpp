@@ -40,12 +40,13 @@ int TargetOf(const std::string &memory) {
 }
 
 // The panel's own rules for a parameter file, before anything goes on the line. A file of
-// words 11 to 15 that are not 0 is taken, and the user told what Send makes of them.
-Outcome CheckParameterFile(const std::string &path) {
+// words 11 to 15 that are not 0 is taken; one about to be sent, the user is told what Send
+// makes of them.
+Outcome CheckParameterFile(const std::string &path, bool sending) {
     const gui::ParameterFileRead read = gui::ReadParameterFile(path);
     if (!read.outcome.ok())
         return {kExitFile, read.outcome.detail + " - refused, nothing sent"};
-    if (!read.zeroedWords.empty())
+    if (sending && !read.zeroedWords.empty())
         Warn(path + ": " + read.zeroedWords);
     return {};
 }
@@ -201,7 +202,7 @@ void RunSend(const Options &options, Report &report) {
     if (report.outcome.ok() && !file.empty())
         report.outcome = CheckNotASetting(file);
     if (report.outcome.ok() && !file.empty())
-        report.outcome = CheckParameterFile(file);
+        report.outcome = CheckParameterFile(file, true);
     if (report.outcome.ok())
         report.outcome = PortSetUp(options.com);
     if (report.outcome.ok() && !file.empty())
@@ -245,7 +246,7 @@ void RunSend(const Options &options, Report &report) {
 void RunDiff(const Options &options, Report &report) {
     const std::string file = options.operands.empty() ? "" : options.operands[0];
     if (!file.empty())
-        report.outcome = CheckParameterFile(file);
+        report.outcome = CheckParameterFile(file, false);
     if (report.outcome.ok())
         report.outcome = PortSetUp(options.com);
     if (report.outcome.ok())
