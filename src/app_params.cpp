@@ -123,11 +123,12 @@ Outcome TeachReference() {
     // A time-out judged at exactly its time still counts as taught. Only an answer shows that
     // the controller's reference may now differ from the panel's, also one in the last sleep
     // that came too late for the text.
-    if (ReplyWaiting())
+    const bool answered = ReplyWaiting();
+    if (answered)
         gui::MarkTaught(true);
     if (wait.elapsed <= kTeachTimeout)
         return Explained(
-            Shown(Result::Ok, status::kTeachActivated, wait.replied() ? status::kTaught : ""));
+            Shown(Result::Ok, status::kTeachActivated, answered ? status::kTaught : ""));
     return Explained(Shown(Result::NoReply, status::kNoCommandReply, NoAnswerDetail(wait.elapsed)));
 }
 

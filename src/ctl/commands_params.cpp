@@ -297,8 +297,9 @@ void RunTeach(const Options &options, Report &report) {
         return;
     const status::Outcome taught = ClickTeach();
     report.outcome               = OutcomeOf(taught);
-    // The panel's words name its Get; the command line's name the command.
-    const bool answered = taught.ok() && !taught.detail.empty();
+    // Only an answer tells that the controller taught itself a reference, perhaps another
+    // one than the panel's; the command line's words name the command that reads it.
+    const bool answered = com232::ReplyWaiting();
     report.json.Add("result", answered ? JsonString(status::kTaughtCommandLine) : "null");
     if (answered && !options.get)
         Note(status::kTaughtCommandLine);
