@@ -1,10 +1,16 @@
 // rmx7sim: the simulated controller on a pseudo-terminal, for running the program without
 // the device. Prints the pty path first, serves until SIGINT or SIGTERM.
+#include "program.h"
 #include "pty_host.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,7 +25,7 @@ constexpr int kExitBadOptions = 2;
 constexpr const char *kUsage =
     "usage: rmx7sim [--variant 100|0] [--no-pacing] [--latency MS[:JITTER]] [--drop P]\n"
     "               [--truncate P] [--garbage P] [--silent] [--eeprom FILE] [--ack-writes]\n"
-    "               [--seed N] [--log FILE] [--help]\n"
+    "               [--seed N] [--log FILE] [--help] [--version]\n"
     "Serves a simulated RMX7 controller on a pseudo-terminal and prints its path.\n"
     "  --variant 100|0        board variant (default 100)\n"
     "  --no-pacing            write replies at once instead of at 19200 baud\n"
@@ -31,12 +37,17 @@ constexpr const char *kUsage =
     "  --eeprom FILE          keep the EEPROM parameter set in FILE across runs\n"
     "  --ack-writes           answer the RAM and EEPROM writes with a frame\n"
     "  --seed N               seed of the signal noise and of the faults (default 1)\n"
-    "  --log FILE             write every exchange's line times to FILE on exit\n";
+    "  --log FILE             write every exchange's line times to FILE on exit\n"
+    "  --help                 show this text and exit\n"
+    "  --version              show the version and exit\n"
+    "Exit codes: 0 stopped by a signal, 1 no pseudo-terminal, or the EEPROM file or the log\n"
+    "cannot be written, 2 wrong command line.\n";
 
 struct Options {
     sim::HostOptions host;
     std::string logPath;
-    bool help = false;
+    bool help    = false;
+    bool version = false;
     std::string error;
 };
 
@@ -122,6 +133,8 @@ Options ParseCommandLine(int argc, char **argv) {
         const std::string_view arg = argv[i];
         if (arg == "--help")
             options.help = true;
+        else if (arg == "--version")
+            options.version = true;
         else if (arg == "--no-pacing")
             options.host.pacing = false;
         else if (arg == "--silent")
@@ -139,6 +152,18 @@ Options ParseCommandLine(int argc, char **argv) {
     }
     options.host.logExchanges = !options.logPath.empty();
     return options;
+}
+
+// Why the EEPROM cannot be kept in path, or nothing: the model writes a file beside it and
+// renames that over it, so its folder must take new files.
+std::optional<std::string> EepromProblem(const std::string &path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        return std::string("it is a folder");
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0)
+        return std::string(std::strerror(errno));
+    return std::nullopt;
 }
 
 bool WriteLog(const std::string &path, const std::vector<sim::Exchange> &log) {
@@ -162,6 +187,18 @@ int main(int argc, char **argv) {
     if (options.help) {
         std::fputs(kUsage, stdout);
         return kExitOk;
+    }
+    if (options.version) {
+        std::printf("rmx7sim (%s) %s\n", program::kName, program::kVersion);
+        return kExitOk;
+    }
+    // Refused now rather than losing every EEPROM write of the run without a word.
+    if (!options.host.eepromPath.empty()) {
+        if (const std::optional<std::string> problem = EepromProblem(options.host.eepromPath)) {
+            std::fprintf(stderr, "rmx7sim: cannot keep the EEPROM in %s: %s\n",
+                         options.host.eepromPath.c_str(), problem->c_str());
+            return kExitFailure;
+        }
     }
 
     // Blocked before the host thread starts, so only sigwait below ever takes them.

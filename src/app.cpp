@@ -81,13 +81,17 @@ const char *UsageText() {
            "                       DEVICE may be a remote line: tcp://HOST:PORT (raw) or\n"
            "                       rfc2217://HOST:PORT (the program sets the line)\n"
            "  --simulate[=100|0]   serve COM1 by the built-in controller simulator, board\n"
-           "                       variant 100 (default) or 0\n"
-           "  --trace FILE         write every port write and read and every status text to\n"
-           "                       FILE, one line each ('-' for standard error)\n"
+           "                       variant 100 (default) or 0; not with a device for COM1\n"
+           "  --trace FILE         write every port write and read, every status text and\n"
+           "                       what it leaves out to FILE, one line each ('-' for\n"
+           "                       standard error)\n"
            "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
            "                       window, without the panel and the port\n"
            "  --help               show this text and exit\n"
-           "  --version            show the version and exit\n";
+           "  --version            show the version and exit\n"
+           "\n"
+           "Exit codes: 0 normal end, 1 --view refused its file, 2 wrong command line, 255\n"
+           "no display or no panel file. The parameters' table and the files: man rmx7scope.\n";
 }
 
 bool ParseSharedOption(int argc, char **argv, int &i, Options &options) {
@@ -98,6 +102,8 @@ bool ParseSharedOption(int argc, char **argv, int &i, Options &options) {
     } else if (arg == "--simulate=0") {
         options.simulate = true;
         options.variant  = 0;
+    } else if (arg.rfind("--simulate=", 0) == 0) {
+        options.error = "--simulate takes the board variant 100 or 0, not '" + arg.substr(11) + "'";
     } else if (arg == "--port" || arg == "--trace") {
         if (i + 1 >= argc) {
             options.error = arg + " needs a value";
@@ -139,7 +145,16 @@ Options ParseCommandLine(int argc, char **argv) {
     if (options.error.empty() && !options.view.empty() &&
         (options.simulate || !options.ports.empty()))
         options.error = "--view shows a file and opens no port: no --port or --simulate with it";
+    if (options.error.empty())
+        options.error = CheckSharedOptions(options);
     return options;
+}
+
+std::string CheckSharedOptions(const Options &options) {
+    if (options.simulate && options.ports.count(kStartPort))
+        return "--simulate serves COM1 by the built-in simulator, and a device was given for "
+               "COM1 too: give one of them";
+    return {};
 }
 
 int LoadMainPanel() {
@@ -148,7 +163,7 @@ int LoadMainPanel() {
     if (panel > 0) {
         gui::SetPanel(panel);
         TraceSetStatusControl(panel, ui::TXTStatus);
-        com232::InstallSinks({gui::ShowStatus, gui::ExplainStatus, gui::SetPanelValues});
+        com232::InstallSinks({gui::ShowStatus, gui::ExplainStatus, gui::ShowFetchedParameters});
     }
     return panel;
 }
@@ -173,6 +188,11 @@ void RefreshPortRing() {
     int selected = kStartPort;
     GetCtrlVal(gui::Panel(), ui::DropDCom, &selected);
     ListPorts(selected);
+    // A device that went while the program waited: the operator learns it before the next
+    // command runs into its time-out.
+    const std::string lost = GetLostDiagnosis(com232::Port());
+    if (!lost.empty())
+        gui::Explain(lost);
 }
 
 int Main(int argc, char **argv) {

@@ -28,6 +28,9 @@ Options ParseCommandLine(int argc, char **argv);
 // --simulate, --trace), moving i past a value it takes; false when it is none of them. A
 // wrong value goes into options.error.
 bool ParseSharedOption(int argc, char **argv, int &i, Options &options);
+// What the shared options may not say together (--simulate and a device for COM1); the
+// error, or empty.
+std::string CheckSharedOptions(const Options &options);
 const char *UsageText();
 // The whole program: 0 after a normal end, -1 when the display cannot be opened or the
 // panel file cannot be loaded, 2 for a wrong command line; with --view as ViewOnly.
@@ -46,7 +49,8 @@ std::string ViewRecordingFile(const std::string &path, void (*closed)() = nullpt
 int LoadMainPanel();
 // Lists the port table in the COM-port ring, COM1 selected.
 void FillPortRing();
-// Lists it again after a rescan, keeping the selected item.
+// Lists it again after a rescan, keeping the selected item; says in the status line's
+// tooltip when the device of the port in use has gone.
 void RefreshPortRing();
 // Start values of every module, the logo band, the panel's parameter values, the
 // histories.
@@ -69,6 +73,10 @@ void StopRun();
 bool RunGoing();
 // Data: the curve of the graph source, drawn with its threshold and reference lines.
 Outcome CaptureCurve();
+// Each of the above puts its outcome's detail (which file, which port and what to check)
+// into the status line's tooltip and the trace as it ends; a lost port whose device is back
+// is opened again first (com232::ReopenLostPort). This is that last step.
+Outcome Explained(const Outcome &outcome);
 
 // The run loop ends at its next check; nothing else of Stop is done (the panel's close).
 void EndRunAtNextCheck();

@@ -119,12 +119,14 @@ Outcome RunLive() {
     DimForRun(true);
     ShowChosenChart();
 
+    ReopenLostPort();
     FlushBoth();
     if (SendRequest(kCmdLive))
         gui::ShowStatus(status::kLineOk);
     // The window restarts with every request: it measures the silence since the latest.
     double requested = Timer();
     record::RunStarted(requested);
+    gui::Explain(record::Recording() ? status::RecordingTo(record::RecordingPath()) : "");
     live.stop_flag = false;
     ForgetReply();
     gui::FillarrayNORM(ParameterSet().reference, 0);
@@ -136,7 +138,7 @@ Outcome RunLive() {
             break;
         if (wait.end == WaitEnd::TimedOut) {
             gui::ShowStatus(status::kNoReply);
-            outcome        = {Result::NoReply, status::kNoReply};
+            outcome        = {Result::NoReply, status::kNoReply, NoAnswerDetail(wait.elapsed)};
             live.stop_flag = true;
             break;
         }
@@ -159,9 +161,14 @@ Outcome RunLive() {
     ForgetReply();
     FlushBoth();
     SetDimmed(ui::Ctrl22, 0);
+    const bool recorded = record::Recording();
     record::StopRecording();
     DimForRun(false);
-    return outcome;
+    if (recorded) {
+        const std::string written = status::RecordedTo(record::RecordingPath());
+        outcome.detail += (outcome.detail.empty() ? "" : "\n") + written;
+    }
+    return Explained(outcome);
 }
 
 void StopRun() {
@@ -180,6 +187,7 @@ Outcome CaptureCurve() {
     SetVisible(ui::ChartNORM, 0);
     SetVisible(ui::GraphDATA, 1);
 
+    ReopenLostPort();
     // The blocks are longer than a frame: the block read takes them from the queue itself.
     DetachReceiveCallback();
     FlushBoth();
@@ -195,8 +203,10 @@ Outcome CaptureCurve() {
     // One live request brings the reference and the switching levels the curve is drawn
     // against.
     SendFrameWords(kCmdLive);
-    if (!WaitRxFull().replied())
-        outcome = status::FirstFailure(outcome, {Result::NoReply, status::kNoFetchReply});
+    const WaitOutcome closing = WaitRxFull();
+    if (!closing.replied())
+        outcome = status::FirstFailure(
+            outcome, {Result::NoReply, status::kNoFetchReply, NoAnswerDetail(closing.elapsed)});
     // A reply that came in the pass that timed out still counts. Whatever the frame words
     // hold is taken in: the reply, or without one the words last sent; the levels of the
     // last answered capture then stay.
@@ -220,7 +230,7 @@ Outcome CaptureCurve() {
     SetDimmed(ui::Ctrl6, 0);
     FlushOutQ(Port());
     FlushInQ(Port());
-    return outcome;
+    return Explained(outcome);
 }
 
 int CC_BTNRun(int, int, int event, void *, int, int) {
@@ -260,10 +270,15 @@ int CC_CHKRecord(int panel, int control, int event, void *, int, int) {
         return 0;
     int on = 0;
     GetCtrlVal(panel, control, &on);
+    const bool was = record::Recording();
     if (on)
         record::StartRecording();
     else
         record::StopRecording();
+    if (on && record::Recording())
+        gui::Explain(status::RecordingTo(record::RecordingPath()));
+    else if (!on && was)
+        gui::Explain(status::RecordedTo(record::RecordingPath()));
     return 0;
 }
 

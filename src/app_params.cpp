@@ -5,6 +5,7 @@
 #include "gui.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
+#include "platform/serial/serial.h"
 #include "status.h"
 #include "ui.h"
 
@@ -48,63 +49,98 @@ void SelectTarget(int panel, int control, int target, int firstOther, int second
     }
 }
 
-Outcome Shown(Result result, const char *text) {
+Outcome Shown(Result result, const char *text, const std::string &detail = {}) {
     gui::ShowStatus(text);
-    return {result, text};
+    return {result, text, detail};
+}
+
+const char *MemoryName(int target) {
+    return target == EEPROM ? "EEPROM" : "RAM";
 }
 
 } // namespace
+
+Outcome Explained(const Outcome &outcome) {
+    // A cancelled dialog did nothing, and says nothing.
+    if (outcome.result != Result::Cancelled)
+        gui::Explain(outcome.detail);
+    return outcome;
+}
 
 Outcome SendParameters() {
     gui::ShowStatus(status::kTransmit);
     if (Target() == DATFILE) {
         if (gui::SelectParameterFileForSave() <= 0)
             return {Result::Cancelled, {}};
-        return gui::SendParaToFile();
+        return Explained(gui::SendParaToFile());
     }
+    ReopenLostPort();
     gui::GetPanelValues();
     // No reply is awaited; an answer, if any, is taken in by the receive callback.
     if (!SendRequest(Target() == EEPROM ? kCmdWriteEeprom : kCmdWriteRam))
-        return {Result::WriteFailed, "the parameter set could not be written to the port"};
-    return Shown(Result::Ok, status::kTransmitOk);
+        return Explained({Result::WriteFailed, "the parameter set could not be written to the port",
+                          GetLostDiagnosis(Port())});
+    // The controller holds the panel's reference now, not the one it taught.
+    gui::MarkTaught(false);
+    return Explained(
+        Shown(Result::Ok, status::kTransmitOk, status::ParametersSent(MemoryName(Target()))));
 }
 
 Outcome GetParameters() {
     Outcome outcome;
+    bool read = false;
     if (Target() == DATFILE) {
         outcome = gui::ReadParaFromFile();
     } else {
-        const ParameterRead read = ReadParameterWords(Target());
-        if (read.words)
-            SetParameterSet(ParametersOf(*read.words));
-        outcome = read.outcome;
+        ReopenLostPort();
+        const ParameterRead fetched = ReadParameterWords(Target());
+        if (fetched.words) {
+            SetParameterSet(ParametersOf(*fetched.words));
+            read = true;
+        }
+        outcome = fetched.outcome;
     }
     // Also after a time-out or a failed load: the panel shows the set as it stands.
     gui::SetPanelValues();
-    return outcome;
+    if (read)
+        gui::NoteReadFromController();
+    return Explained(outcome);
 }
 
 Outcome TeachReference() {
+    ReopenLostPort();
     if (SendPanelSet(kCmdTeach))
         gui::ShowStatus(status::kLineOk);
     const WaitOutcome wait = WaitForReply(kCommandWait, Timer());
-    // A time-out judged at exactly its time still counts as taught.
+    // A time-out judged at exactly its time still counts as taught. Only an answer shows that
+    // the controller's reference may now differ from the panel's, also one in the last sleep
+    // that came too late for the text.
+    const bool answered = ReplyWaiting();
+    if (answered)
+        gui::MarkTaught(true);
     if (wait.elapsed <= kTeachTimeout)
-        return Shown(Result::Ok, status::kTeachActivated);
-    return Shown(Result::NoReply, status::kNoCommandReply);
+        return Explained(
+            Shown(Result::Ok, status::kTeachActivated, answered ? status::kTaught : ""));
+    return Explained(Shown(Result::NoReply, status::kNoCommandReply, NoAnswerDetail(wait.elapsed)));
 }
 
 Outcome ResetController() {
+    ReopenLostPort();
     if (SendPanelSet(kCmdReset))
         gui::ShowStatus(status::kLineOk);
     const WaitOutcome wait = WaitForReply(kCommandWait, Timer());
     // The fetch has a wait of its own: once the reply came, no time-out text of the reset
     // follows, however long the fetch took.
-    if (wait.replied())
-        return PushGET(RAM);
+    if (wait.replied()) {
+        Outcome fetched = PushGET(RAM);
+        if (fetched.ok())
+            fetched.detail = status::kRamReloaded;
+        return Explained(fetched);
+    }
     if (wait.elapsed > kResetTimeout)
-        return Shown(Result::NoReply, status::kNoCommandReply);
-    return {Result::NoReply, {}};
+        return Explained(
+            Shown(Result::NoReply, status::kNoCommandReply, NoAnswerDetail(wait.elapsed)));
+    return Explained({Result::NoReply, {}, NoAnswerDetail(wait.elapsed)});
 }
 
 int CC_BTNSend(int, int, int event, void *, int, int) {

@@ -3,7 +3,9 @@
 #include "com232.h"
 
 #include "platform/panel/events.h"
+#include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
+#include "platform/trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -67,6 +69,14 @@ void ShowStatus() {
     ShowStatus(vars.szStatus.c_str());
 }
 
+// The status line's tooltip, and a DIAG line of the trace when there is something to say.
+void Explain(const std::string &detail) {
+    if (sinks.explainStatus)
+        sinks.explainStatus(detail.c_str());
+    if (!detail.empty())
+        TraceDiagnosis(detail.c_str());
+}
+
 std::uint16_t WordAt(const unsigned char *bytes, int offset) {
     return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
 }
@@ -95,6 +105,12 @@ void CopyPPtoVars() {
 
 std::uint16_t ParameterWord(const Parameters &params, int i) {
     return params.*kWordVariable[i];
+}
+
+int WordOfParameter(std::uint16_t Parameters::*variable) {
+    return static_cast<int>(
+        std::find(std::begin(kWordVariable), std::end(kWordVariable), variable) -
+        std::begin(kWordVariable));
 }
 
 Words WordsOf(const Parameters &params) {
@@ -251,22 +267,44 @@ void DetachReceiveCallback() {
     InstallComCallback(vars.com, 0, kReplyLength, kSync, nullptr, nullptr);
 }
 
+namespace {
+
+int OpenPort(int port) {
+    return OpenComConfig(port, "", kBaudRate, kParityNone, kDataBits, kStopBits, kQueueSize,
+                         kQueueSize);
+}
+
+// Everything of the set-up that an open port needs before the first request.
+void SetUpOpenPort(int port) {
+    SetComTime(port, kPortTimeout);
+    FlushPort(port);
+    SetCTSMode(port, kNoHandshake);
+    InstallComCallback(port, eventMask, kReplyLength, kSync, RX_Receive_Function, nullptr);
+}
+
+} // namespace
+
+std::string NoAnswerDetail(double waited) {
+    const std::string lost = GetLostDiagnosis(vars.com);
+    return lost.empty() ? status::NoAnswer(vars.com, PortDevice(vars.com), waited) : lost;
+}
+
+bool ReopenLostPort() {
+    if (*GetLostDiagnosis(vars.com) == '\0' || OpenPort(vars.com) < 0)
+        return false;
+    SetUpOpenPort(vars.com);
+    TraceDiagnosis(status::PortReopened(vars.com, PortDevice(vars.com)).c_str());
+    return true;
+}
+
 Outcome InitRS232(int port) {
-    const int opened = OpenComConfig(port, "", kBaudRate, kParityNone, kDataBits, kStopBits,
-                                     kQueueSize, kQueueSize);
-    // The status text only names the failure; the tip says why and what helps, and a good
-    // open takes it away.
-    if (sinks.explainStatus)
-        sinks.explainStatus(GetOpenDiagnosis());
+    const int opened = OpenPort(port);
     Outcome outcome;
     if (opened < 0) {
         SetStatus(OpenErrorText(opened));
-        outcome = {status::Result::PortFailed, vars.szStatus};
+        outcome = {status::Result::PortFailed, vars.szStatus, GetOpenDiagnosis()};
     } else {
-        SetComTime(port, kPortTimeout);
-        FlushPort(port);
-        SetCTSMode(port, kNoHandshake);
-        InstallComCallback(port, eventMask, kReplyLength, kSync, RX_Receive_Function, nullptr);
+        SetUpOpenPort(port);
         const LineCheck check = CheckComLine(port);
         outcome               = check.outcome;
         if (check.line != kLineFailed) {
@@ -281,6 +319,12 @@ Outcome InitRS232(int port) {
     ShowStatus();
     if (outcome.ok())
         outcome.text = vars.szStatus;
+    // The status text only names a failure; the tip says why and what helps, and a good
+    // set-up takes it away. The open's own cause is in the trace already.
+    if (outcome.result == status::Result::PortFailed && sinks.explainStatus)
+        sinks.explainStatus(outcome.detail.c_str());
+    else
+        Explain(outcome.detail);
     return outcome;
 }
 
@@ -288,6 +332,7 @@ LineCheck CheckComLine(int port) {
     CopyVarsToPP();
     FillTxBuf(kCmdEcho, vars.pp.data());
     FlushPort(port);
+    const double start = Timer();
     ComWrt(port, vars.szWriteBuf, kFrameLength);
     // The controller needs the pause to turn the line round; the reply is read directly,
     // since the receive callback only runs from event processing.
@@ -297,13 +342,15 @@ LineCheck CheckComLine(int port) {
     LineCheck check;
     if (received != kReplyLength) {
         SetStatus(status::kNoEcho);
-        check.outcome = {status::Result::NoReply, status::kNoEcho};
+        check.outcome = {status::Result::NoReply, status::kNoEcho,
+                         status::NoAnswer(port, PortDevice(port), Timer() - start)};
     } else {
         const std::uint16_t w0 = WordAt(vars.szReadBuf, 0);
         const std::uint16_t w2 = WordAt(vars.szReadBuf, 4);
         if (w0 != kEchoMarker && w2 != kEchoMarker) {
             SetStatus(status::kBadEcho);
-            check.outcome = {status::Result::BadReply, status::kBadEcho};
+            check.outcome = {status::Result::BadReply, status::kBadEcho,
+                             status::NotTheEcho(port, PortDevice(port))};
         } else {
             SetStatus(status::kEchoOk);
             check.outcome = {status::Result::Ok, status::kEchoOk};
@@ -358,7 +405,8 @@ FirmwareQuery GetVERSIONInfo() {
     FirmwareQuery query{wait.queued, {}};
     if (!wait.replied()) {
         SetStatus(status::kNoFirmware);
-        query.outcome = {status::Result::NoReply, status::kNoFirmware};
+        query.outcome = {status::Result::NoReply, status::kNoFirmware,
+                         NoAnswerDetail(wait.elapsed)};
     }
 
     vars.firmware.clear();
@@ -398,7 +446,8 @@ Outcome PushGET(int target) {
                 sinks.showParameters();
         }
         if (!wait.replied())
-            outcome = {status::Result::NoReply, status::kNoFetchReply};
+            outcome = {status::Result::NoReply, status::kNoFetchReply,
+                       NoAnswerDetail(wait.elapsed)};
     }
     ShowStatus();
     if (outcome.ok())
@@ -412,13 +461,17 @@ ParameterRead ReadParameterWords(int target) {
     FlushBoth();
     if (SendRequest(target == RAM ? kCmdReadRam : kCmdReadEeprom))
         ShowStatus(status::kTransmitOk);
-    if (!WaitForReply(kGetWait, Timer()).replied()) {
+    const WaitOutcome wait = WaitForReply(kGetWait, Timer());
+    if (!wait.replied()) {
         ShowStatus(status::kNoReply);
-        return {std::nullopt, {status::Result::NoReply, status::kNoReply}};
+        return {std::nullopt,
+                {status::Result::NoReply, status::kNoReply, NoAnswerDetail(wait.elapsed)}};
     }
     const Words words = TakeReply();
     ShowStatus(status::kDataTransferOk);
-    return {words, {status::Result::Ok, status::kDataTransferOk}};
+    return {words,
+            {status::Result::Ok, status::kDataTransferOk,
+             status::ParametersRead(target == EEPROM ? "EEPROM" : "RAM")}};
 }
 
 // --- Receive callback and the reply wait ---
@@ -579,7 +632,7 @@ BlockRead ReadData64(int start, int source, int code) {
                 destination[i] = WordAt(vars.szReadBuf, 2 * i);
         read.outcome.text = status::kBlockReceived;
     } else if (!wait.replied()) {
-        read.outcome = {status::Result::NoReply, status::kNoBlock};
+        read.outcome = {status::Result::NoReply, status::kNoBlock, NoAnswerDetail(wait.elapsed)};
     } else {
         read.outcome = {status::Result::BadReply, kBlockWrongLength};
     }

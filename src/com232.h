@@ -66,7 +66,8 @@ struct Parameters {
         mmthd, sdelay, para12, para13, para14, para15, para16;
 };
 
-// The names of the sixteen words, in frame order, as the parameter set calls them.
+// The names of the sixteen words, in frame order, as the parameter set calls them; the
+// command line names the words by them.
 constexpr const char *kParameterNames[PNUM] = {
     "power",  "reference", "hysteresis", "polarity", "hold",   "hwmode", "average", "evalmode",
     "mmtime", "mmthd",     "sdelay",     "para12",   "para13", "para14", "para15",  "para16",
@@ -92,6 +93,8 @@ struct DataCurves {
 // --- Values ---
 // Word i (0 to PNUM - 1) of a parameter set, in frame order, and the set of sixteen words.
 std::uint16_t ParameterWord(const Parameters &params, int i);
+// The word of a parameter variable in a frame.
+int WordOfParameter(std::uint16_t Parameters::*variable);
 Words WordsOf(const Parameters &params);
 Parameters ParametersOf(const Words &words);
 LiveReply DecodeLiveReply(const Words &words);
@@ -146,8 +149,17 @@ bool SendFrameWords(int code);
 // --- Port set-up and line check ---
 const char *OpenErrorText(int result);
 // Opens and checks the port, fetches the parameter set from RAM and reads the firmware;
-// the first step that failed, or Ok with the last text shown.
+// the first step that failed, or Ok with the last text shown. The status line's tooltip
+// (and the trace, as a DIAG line) gets the failure's detail, or nothing after a good set-up.
 Outcome InitRS232(int port);
+// A port whose line was lost (device unplugged, connection closed) and whose device is
+// back: opens it again as the set-up does, without the set-up's exchanges, so that the
+// command about to run sends exactly its own requests on a line that is there again. Says
+// so in the trace; true when it reopened. A port not lost, or not back, is left alone.
+bool ReopenLostPort();
+// Why no answer came after waited seconds: the port's line was lost, or nothing answered
+// on it; the port and its device and what to check, for an outcome's detail.
+std::string NoAnswerDetail(double waited);
 struct LineCheck {
     int line = kLineFailed; // kLineFailed, kLineBoard100 or kLineBoard0
     Outcome outcome;

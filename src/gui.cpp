@@ -7,9 +7,12 @@
 #include "platform/files/textfile.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
+#include "platform/trace.h"
 #include "ui.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 namespace gui {
 
@@ -25,6 +28,11 @@ constexpr double kAxisXMin = 1.0, kAxisXMax = 128.0, kAxisYMin = 0.0, kAxisYMax 
 constexpr const char *kParameterFileName = "RMX7para.dat";
 constexpr const char *kParameterFilter   = "*.dat";
 constexpr const char *kParameterTitle    = "K-VEX-RMX7 Parameter File";
+constexpr unsigned int kLargestWord      = 0xFFFF;
+constexpr int kFirstZeroedWord           = 11; // words 11 to 15 go out as 0 after a panel read
+
+// Where the values on the panel came from.
+enum class Origin { NotRead, Controller, File };
 
 constexpr const char *kRawYName  = "RAW-values / [ADC-units]";
 constexpr const char *kNormYName = "NORM=RAW / [ADC-units]";
@@ -36,6 +44,8 @@ struct Vars {
     double arrayRAW[kRawValues]   = {};
     double arrayNORM[kNormValues] = {};
     std::uint16_t valREF          = 0;
+    Origin origin                 = Origin::NotRead;
+    std::string loadedFrom; // the file of Origin::File
 };
 
 Vars vars;
@@ -78,15 +88,61 @@ void NoteExchangedValues(const com232::Parameters &params) {
         SetCtrlAttribute(pHandle, p.control, kAttrSentValue, params.*p.variable);
 }
 
-const char *FileErrorText(int result) {
-    switch (result) {
-    case kFileErrTooFew:
-        return status::kFileTooFew;
-    case kFileErrNotNumber:
-        return status::kFileNotNumber;
-    default:
-        return status::kFileUnreadable;
+// Each control's tooltip: where its value came from, then what it is. The range is the
+// control's own, as the panel file gives it.
+void ShowParameterTips() {
+    std::string origin;
+    if (vars.origin == Origin::NotRead)
+        origin = std::string(status::kPanelDefaults) + "\n";
+    else if (vars.origin == Origin::File)
+        origin = status::LoadedNotRead(vars.loadedFrom) + "\n";
+    for (const PanelParameter &p : kPanelParameters) {
+        int minimum = 0, maximum = 0;
+        GetCtrlAttribute(pHandle, p.control, kAttrMinValue, &minimum);
+        GetCtrlAttribute(pHandle, p.control, kAttrMaxValue, &maximum);
+        const int word = com232::WordOfParameter(p.variable);
+        const std::string tip =
+            origin + status::ParameterTip(com232::kParameterNames[word], word, minimum, maximum);
+        SetCtrlAttribute(pHandle, p.control, kAttrToolTip, tip.c_str());
     }
+}
+
+void NoteOrigin(Origin origin, const std::string &file = {}) {
+    vars.origin     = origin;
+    vars.loadedFrom = file;
+    ShowParameterTips();
+}
+
+// The status text of a refused parameter file, and the file, line and reason beside it.
+Outcome FileRefused(const std::string &file, const ArrayFileFault &fault) {
+    switch (fault.code) {
+    case kFileErrTooFew:
+        return {status::Result::FileFailed, status::kFileTooFew,
+                status::FileTooFew(file, fault.values)};
+    case kFileErrTooMany:
+        return {status::Result::FileFailed, status::kFileTooMany,
+                status::FileTooMany(file, fault.line, fault.token)};
+    case kFileErrNotNumber:
+        return {status::Result::FileFailed, status::kFileNotNumber,
+                status::FileNotWholeNumber(file, fault.line, fault.token)};
+    case kFileErrTooLarge:
+        return {status::Result::FileFailed, status::kFileAbove65535,
+                status::FileAbove65535(file, fault.line, fault.token)};
+    default:
+        return {status::Result::FileFailed, status::kFileUnreadable,
+                status::FileCannotBeRead(file, std::strerror(fault.systemError))};
+    }
+}
+
+// Words 11 to 15 of a file that Send would not transmit as they are: what to tell, or "".
+std::string ZeroedWordsNote(const com232::Words &words) {
+    std::string values;
+    bool any = false;
+    for (int i = kFirstZeroedWord; i < PNUM; ++i) {
+        values += (values.empty() ? "" : " ") + std::to_string(words[i]);
+        any = any || words[i] != 0;
+    }
+    return any ? status::LoadedWordsSentAsZero(values) : std::string();
 }
 
 int FileSelect(int button) {
@@ -155,6 +211,8 @@ int MakeProjectDir() {
 
 void InitVars() {
     vars = Vars{};
+    ShowParameterTips();
+    MarkTaught(false);
 }
 
 void ShowStatus(const char *text) {
@@ -163,6 +221,12 @@ void ShowStatus(const char *text) {
 
 void ExplainStatus(const char *text) {
     SetCtrlAttribute(pHandle, ui::TXTStatus, kAttrToolTip, text);
+}
+
+void Explain(const std::string &detail) {
+    ExplainStatus(detail.c_str());
+    if (!detail.empty())
+        TraceDiagnosis(detail.c_str());
 }
 
 int GraphSource() {
@@ -210,6 +274,20 @@ PanelWord PanelWordOf(int word) {
     return shown;
 }
 
+void NoteReadFromController() {
+    NoteOrigin(Origin::Controller);
+    MarkTaught(false);
+}
+
+void ShowFetchedParameters() {
+    SetPanelValues();
+    NoteReadFromController();
+}
+
+void MarkTaught(bool taught) {
+    SetCtrlAttribute(pHandle, ui::reference, kAttrNote, taught ? status::kTaught : "");
+}
+
 // --- Parameter file ---
 
 Outcome SendParaToFile() {
@@ -217,29 +295,47 @@ Outcome SendParaToFile() {
     const com232::Words words = com232::CopyVarsToPP();
     unsigned int values[PNUM];
     std::copy(words.begin(), words.end(), values);
-    if (ArrayToFile(vars.file_name.c_str(), values, PNUM, kFieldWidth) != 0) {
+    ArrayFileFault fault;
+    if (ArrayToFile(vars.file_name.c_str(), values, PNUM, kFieldWidth, &fault) != 0) {
         ShowStatus(status::kFileNotWritten);
-        return {status::Result::FileFailed, status::kFileNotWritten};
+        std::error_code error;
+        const bool kept = std::filesystem::exists(vars.file_name, error);
+        return {
+            status::Result::FileFailed, status::kFileNotWritten,
+            status::FileCannotBeWritten(vars.file_name, std::strerror(fault.systemError), kept)};
     }
     vars.fileWords = words;
-    return {};
+    return {status::Result::Ok, {}, status::ParametersSaved(vars.file_name)};
+}
+
+ParameterFileRead ReadParameterFile(const std::string &path) {
+    unsigned int values[PNUM];
+    ArrayFileFault fault;
+    ParameterFileRead read;
+    if (FileToArray(path.c_str(), values, PNUM, kLargestWord, &fault) != PNUM) {
+        read.outcome = FileRefused(path, fault);
+        return read;
+    }
+    for (int i = 0; i < PNUM; ++i)
+        read.words[i] = static_cast<std::uint16_t>(values[i]);
+    read.zeroedWords = ZeroedWordsNote(read.words);
+    read.outcome.detail =
+        status::ParametersLoaded(path) + (read.zeroedWords.empty() ? "" : ". " + read.zeroedWords);
+    return read;
 }
 
 Outcome ReadParaFromFile() {
     if (FileSelect(kButtonLoad) <= 0)
         return {status::Result::Cancelled, {}};
-    unsigned int values[PNUM];
-    const int result = FileToArray(vars.file_name.c_str(), values, PNUM);
-    if (result != PNUM) {
-        ShowStatus(FileErrorText(result));
-        return {status::Result::FileFailed, FileErrorText(result)};
+    const ParameterFileRead read = ReadParameterFile(vars.file_name);
+    if (!read.outcome.ok()) {
+        ShowStatus(read.outcome.text.c_str());
+        return read.outcome;
     }
-    com232::Words words{};
-    for (int i = 0; i < PNUM; ++i)
-        words[i] = static_cast<std::uint16_t>(values[i]);
-    com232::LoadFrameWords(words);
-    vars.fileWords = words;
-    return {};
+    com232::LoadFrameWords(read.words);
+    vars.fileWords = read.words;
+    NoteOrigin(Origin::File, vars.file_name);
+    return read.outcome;
 }
 
 int SelectParameterFileForSave() {

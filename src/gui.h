@@ -52,6 +52,9 @@ void InitVars();
 // Writes a text to the status line; its tooltip says why, "" none.
 void ShowStatus(const char *text);
 void ExplainStatus(const char *text);
+// The same tooltip, also written to the trace as a DIAG line when there is one: what the
+// last action did or why it failed, beside its status text.
+void Explain(const std::string &detail);
 // The value of the graph-source switch: kSourceRaw or kSourceNorm.
 int GraphSource();
 
@@ -60,6 +63,15 @@ int GraphSource();
 // it comes back when the operator types a value other than the set's.
 void GetPanelValues();
 void SetPanelValues();
+// Where the values on the panel came from, in the parameter controls' tooltips beside what
+// each control is: not read from a controller (InitVars), loaded from a file (the load), or
+// read from the controller (this, after a Get that was answered).
+void NoteReadFromController();
+// The set after a good parameter fetch, on the panel and noted as read (the link's sink).
+void ShowFetchedParameters();
+// The Reference control's mark of a teach that the controller answered: the reference
+// there may differ from the panel's until the next Get, fetch or Send clears it.
+void MarkTaught(bool taught);
 
 // The panel's side of word `word` of the set: whether a control shows it, the value the
 // control shows, whether it is marked as not sent, and its label.
@@ -72,12 +84,21 @@ struct PanelWord {
 PanelWord PanelWordOf(int word);
 
 // --- Parameter file ---
-// A file that cannot be written or read leaves the file and the parameter set as they
-// were and says why on the status line (FileFailed); a cancelled dialog does nothing.
+// A file is taken only when it holds exactly sixteen whole numbers from 0 to 65535. One that
+// cannot be written or read, or is refused, leaves the file and the parameter set as they
+// were and says why on the status line, with the file, line and reason as the outcome's
+// detail (FileFailed); a cancelled dialog does nothing. Ok says which file, as its detail.
 // The save dialog; > 0 when a file was chosen.
 int SelectParameterFileForSave();
 Outcome SendParaToFile();
 Outcome ReadParaFromFile();
+// Reads and checks a parameter file without touching the set: the load's rules and texts.
+struct ParameterFileRead {
+    Outcome outcome;
+    com232::Words words{};
+    std::string zeroedWords; // words 11 to 15 not 0, which Send transmits as 0: what to tell
+};
+ParameterFileRead ReadParameterFile(const std::string &path);
 // The parameter file chosen last.
 const std::string &ParameterFile();
 // The words last saved to or loaded from that file in this session; none before.

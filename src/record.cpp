@@ -31,6 +31,26 @@ struct Vars {
 Vars vars;
 
 constexpr int kMaxSameSecond = 100; // names tried when runs start within one second
+constexpr int kTipSize       = 512;
+
+// The Record box's tooltip from the panel file, and the panel it was read from: the file
+// of the recording is added below it.
+struct RecordTip {
+    int panel = 0;
+    std::string own;
+};
+RecordTip recordTip;
+
+void ShowRecordTip(const std::string &line) {
+    const int panel = gui::Panel();
+    if (recordTip.panel != panel) {
+        char own[kTipSize] = {};
+        GetCtrlAttribute(panel, ui::CHKRecord, kAttrToolTip, own, sizeof own);
+        recordTip = {panel, own};
+    }
+    const std::string tip = recordTip.own + (line.empty() ? "" : "\n" + line);
+    SetCtrlAttribute(panel, ui::CHKRecord, kAttrToolTip, tip.c_str());
+}
 
 // Ends the recording after a failed write, saying why.
 void Abandon(const char *what, int error) {
@@ -39,6 +59,7 @@ void Abandon(const char *what, int error) {
     vars.active = false;
     vars.pending.clear();
     SetCtrlVal(gui::Panel(), ui::CHKRecord, 0);
+    ShowRecordTip({});
     gui::ShowStatus(text.c_str());
 }
 
@@ -119,6 +140,7 @@ void StartRecording() {
         return;
     }
     vars.active = true;
+    ShowRecordTip(status::RecordingTo(vars.path));
 }
 
 std::string ColumnLine() {
@@ -145,6 +167,9 @@ void StopRecording() {
     if (!vars.active)
         return;
     WritePending();
+    // A write that failed has ended the recording and said so.
+    if (vars.active)
+        ShowRecordTip(status::RecordedTo(vars.path));
     vars.active = false;
 }
 

@@ -1,6 +1,8 @@
 // The status texts that name a file or a reason.
 #include "status.h"
 
+#include <cstdio>
+
 namespace status {
 
 std::string CannotRecord(const char *what, const std::string &file, const char *reason) {
@@ -37,6 +39,112 @@ std::string ReportSaved(const std::string &file) {
 
 std::string ReportNotSaved(const std::string &file) {
     return "Report not saved - cannot write " + file + "!";
+}
+
+namespace {
+
+std::string AtLine(const std::string &file, int line) {
+    return file + ": line " + std::to_string(line) + ": ";
+}
+
+std::string Quoted(const std::string &token) {
+    return "'" + token + "'";
+}
+
+} // namespace
+
+std::string FileCannotBeRead(const std::string &file, const char *reason) {
+    return file + " cannot be read: " + reason;
+}
+
+std::string FileTooFew(const std::string &file, int values) {
+    return file + ": fewer than 16 values, the file ends after " + std::to_string(values);
+}
+
+std::string FileTooMany(const std::string &file, int line, const std::string &token) {
+    return AtLine(file, line) + "a 17th value " + Quoted(token) + ", more than the 16 of a set";
+}
+
+std::string FileNotWholeNumber(const std::string &file, int line, const std::string &token) {
+    return AtLine(file, line) + Quoted(token) + " is not a whole number from 0 to 65535";
+}
+
+std::string FileAbove65535(const std::string &file, int line, const std::string &token) {
+    return AtLine(file, line) + Quoted(token) + " is above 65535, the largest value of a word";
+}
+
+std::string FileCannotBeWritten(const std::string &file, const char *reason, bool kept) {
+    return file + " cannot be written: " + reason +
+           (kept ? "; the older file of that name is kept" : "");
+}
+
+std::string ParametersSaved(const std::string &file) {
+    return "Parameters saved to " + file;
+}
+
+std::string ParametersLoaded(const std::string &file) {
+    return "Parameters loaded from " + file;
+}
+
+std::string LoadedWordsSentAsZero(const std::string &values) {
+    return "Words 11 to 15 (para12 to para16) of the file hold " + values +
+           "; Send transmits them as 0.";
+}
+
+std::string ParametersRead(const char *memory) {
+    return std::string("Parameters read from the controller's ") + memory;
+}
+
+std::string ParametersSent(const char *memory) {
+    return std::string("Parameters sent to the controller's ") + memory;
+}
+
+std::string RecordingTo(const std::string &file) {
+    return "Recording to " + file;
+}
+
+std::string RecordedTo(const std::string &file) {
+    return "Recorded to " + file;
+}
+
+namespace {
+
+std::string PortName(int port, const std::string &device) {
+    return "COM" + std::to_string(port) + (device.empty() ? "" : " (" + device + ")");
+}
+
+} // namespace
+
+std::string NoAnswer(int port, const std::string &device, double seconds) {
+    char waited[32];
+    std::snprintf(waited, sizeof waited, "%.1f s", seconds);
+    const std::string com = "COM" + std::to_string(port);
+    return "No answer on " + PortName(port, device) + " within " + waited +
+           ". Check that the controller is switched on, that its cable is plugged in at both "
+           "ends, and that " +
+           com + " is the port it is on; --simulate tries the program without hardware.";
+}
+
+std::string PortReopened(int port, const std::string &device) {
+    return PortName(port, device) +
+           " is back: opened again for the next command, without the start-up's exchanges.";
+}
+
+std::string NotTheEcho(int port, const std::string &device) {
+    return "An answer came on " + PortName(port, device) +
+           ", but not the controller's echo: another device may be on this port, or a "
+           "controller of another kind.";
+}
+
+std::string LoadedNotRead(const std::string &file) {
+    return "Loaded from " + file + ", not read from a controller.";
+}
+
+std::string ParameterTip(const char *name, int word, int minimum, int maximum) {
+    return "Word " + std::to_string(word) + " of the parameter set, rmx7ctl name " + name + ", " +
+           std::to_string(minimum) + " to " + std::to_string(maximum) +
+           ". Send, Teach and Reset carry the value shown here; what the controller does with "
+           "it is the controller's.";
 }
 
 } // namespace status

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace status {
 
@@ -47,6 +48,9 @@ constexpr const char *kNoCommandReply = "Timeout RS-232!!";
 constexpr const char *kFileTooFew = "Parameter file holds fewer than 16 values - nothing loaded!";
 constexpr const char *kFileNotNumber =
     "Parameter file holds a value that is not a number - nothing loaded!";
+constexpr const char *kFileTooMany = "Parameter file holds more than 16 values - nothing loaded!";
+constexpr const char *kFileAbove65535 =
+    "Parameter file holds a value above 65535 - nothing loaded!";
 constexpr const char *kFileUnreadable = "Parameter file not readable - nothing loaded!";
 constexpr const char *kFileNotWritten = "Parameter file could not be written - old file kept!";
 
@@ -74,6 +78,46 @@ std::string RecordingNotShown(const std::string &why);
 // "Report saved: <file>", "Report not saved - cannot write <file>!"
 std::string ReportSaved(const std::string &file);
 std::string ReportNotSaved(const std::string &file);
+// --- Beside the status line ---
+// What its text does not say: which file, which line, which port, what to check. These go
+// to the status line's tooltip and the trace's DIAG lines, to rmx7ctl's standard error and
+// its --json results, never onto the status line itself.
+
+// A parameter file refused: "<file>: line 7: '-5' is not a whole number from 0 to 65535".
+std::string FileCannotBeRead(const std::string &file, const char *reason);
+std::string FileTooFew(const std::string &file, int values);
+std::string FileTooMany(const std::string &file, int line, const std::string &token);
+std::string FileNotWholeNumber(const std::string &file, int line, const std::string &token);
+std::string FileAbove65535(const std::string &file, int line, const std::string &token);
+// kept: an older file of that name stands and stays as it was.
+std::string FileCannotBeWritten(const std::string &file, const char *reason, bool kept);
+// "Parameters saved to <file>", "Parameters loaded from <file>"
+std::string ParametersSaved(const std::string &file);
+std::string ParametersLoaded(const std::string &file);
+// Words 11 to 15 of a loaded file that are not all 0: "Words 11 to 15 (para12 to para16) of
+// the file hold 7 0 0 0 0; Send transmits them as 0."
+std::string LoadedWordsSentAsZero(const std::string &values);
+// "Parameters read from the controller's RAM", "... sent to the controller's EEPROM".
+std::string ParametersRead(const char *memory);
+std::string ParametersSent(const char *memory);
+constexpr const char *kTaught = "The reference was taught on the controller; Get reads it.";
+constexpr const char *kTaughtCommandLine =
+    "The reference was taught on the controller; rmx7ctl get ram (or teach --get) reads it.";
+constexpr const char *kRamReloaded = "RAM reloaded from EEPROM";
+// "Recording to <file>", "Recorded to <file>"
+std::string RecordingTo(const std::string &file);
+std::string RecordedTo(const std::string &file);
+// No answer within the wait: the port and its device, the time waited, what to check.
+std::string NoAnswer(int port, const std::string &device, double seconds);
+// A port whose line was lost, opened again once its device was back.
+std::string PortReopened(int port, const std::string &device);
+// An answer that is not the controller's echo.
+std::string NotTheEcho(int port, const std::string &device);
+// The parameter controls' tooltips: where the values came from, and what each control is.
+constexpr const char *kPanelDefaults = "Not read from a controller yet: the panel file's default "
+                                       "or a value typed here. Get reads the controller's.";
+std::string LoadedNotRead(const std::string &file);
+std::string ParameterTip(const char *name, int word, int minimum, int maximum);
 
 // --- Results ---
 enum class Result {
@@ -89,8 +133,13 @@ enum class Result {
 // How an operation ended, beside the text it showed for it (or, for a failure the status
 // line has no text for, the words that say what went wrong).
 struct Outcome {
+    Outcome() = default;
+    Outcome(Result how, std::string shown, std::string why = {})
+        : result(how), text(std::move(shown)), detail(std::move(why)) {}
+
     Result result = Result::Ok;
     std::string text;
+    std::string detail; // what the text does not say (above); "" none
     bool ok() const { return result == Result::Ok; }
 };
 

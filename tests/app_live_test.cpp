@@ -203,6 +203,9 @@ TEST_F(LiveView, RecordingWritesTheHeaderThenOneRowPerReplyInSecondsSinceRun) {
         EXPECT_EQ(std::stoi(last[column]), Value(indicator)) << "column " << column;
     EXPECT_EQ(last[3] + last[8] + last[9], "4505101") << "adcCHB, refval, instate";
     EXPECT_FALSE(record::Recording());
+    const std::string tip = ToolTip();
+    EXPECT_EQ(tip.substr(tip.find('\n') + 1), "Recorded to " + record::RecordingPath())
+        << "below why the run ended: " << tip;
 }
 
 TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {

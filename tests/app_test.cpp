@@ -13,6 +13,7 @@
 #include "ui.h"
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <unistd.h>
 
@@ -35,14 +36,7 @@ std::vector<int> Commands(const std::vector<Bytes> &requests) {
 
 } // namespace
 
-class StartUp : public ControllerTest {
-  protected:
-    std::string ToolTip() const {
-        char text[512] = {};
-        GetCtrlAttribute(panel, ui::TXTStatus, kAttrToolTip, text, sizeof text);
-        return text;
-    }
-};
+using StartUp = ControllerTest;
 
 TEST_F(StartUp, TheEchoFetchAndFirmwareRunInOrderAndTellTheBoardVariant) {
     InitRS232(1);
@@ -94,9 +88,21 @@ TEST_F(StartUp, WithoutAControllerOnlyTheEchoRunsAndTimesOut) {
     EXPECT_EQ(Commands(peer.Requests()), (std::vector<int>{5}));
     EXPECT_EQ(StatusTexts().back(), "Timeout < 36 Bytes");
     EXPECT_EQ(Value(ui::power), 777);
+    const std::string tip = ToolTip();
+    EXPECT_EQ(tip.substr(0, tip.find(" within ")), "No answer on COM1 (" + peer.path() + ")");
+    EXPECT_NE(tip.find("switched on, that its cable is plugged in at both ends, and that COM1 "
+                       "is the port it is on; --simulate tries"),
+              std::string::npos)
+        << tip;
+    EXPECT_EQ(Trace("DIAG").back(), tip);
+    const std::string notRead = "Not read from a controller yet: the panel file's default or a "
+                                "value typed here. Get reads the controller's.\nWord 4 of the "
+                                "parameter set, rmx7ctl name hold, 0 to 65535.";
+    EXPECT_EQ(ToolTip(ui::hold).substr(0, notRead.size()), notRead);
     controller.silent = {{kCmdFirmware, true}};
     InitRS232(1);
     EXPECT_EQ(StatusLine(), "Error reading firmware-info!") << "no firmware reply";
+    EXPECT_EQ(ToolTip(ui::hold).substr(0, 7), "Word 4 ") << "the fetch read the controller's";
 }
 
 TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndCauseAndLeaveTheProgramUsable) {
@@ -227,6 +233,37 @@ TEST_F(ParameterCommands, TargetButtonsAreOneChoiceWithRamAsFallback) {
     }
 }
 
+TEST_F(ParameterCommands, AnAnsweredTeachMarksTheReferenceUntilTheNextGetFetchOrSend) {
+    const std::string taught = "The reference was taught on the controller; Get reads it.";
+    const auto note          = [this] {
+        char text[256] = {};
+        GetCtrlAttribute(panel, ui::reference, kAttrNote, text, sizeof text);
+        return std::string(text);
+    };
+    controller.silent[kCmdTeach] = true;
+    Raise(app::CC_ButtonTeach);
+    EXPECT_EQ(note(), "") << "no answer, no mark";
+    controller.silent.clear();
+    const struct {
+        const char *step;
+        std::function<void()> clears;
+    } steps[] = {
+        {"Get", [this] { Raise(app::CC_BTNGet); }},
+        {"fetch", [] { InitRS232(1); }},
+        {"Send", [this] { Raise(app::CC_BTNSend, kEventLeftClick); }},
+    };
+    for (const auto &s : steps) {
+        const std::size_t before = peer.Requests().size();
+        Raise(app::CC_ButtonTeach);
+        EXPECT_EQ(note(), taught);
+        EXPECT_EQ(ToolTip(ui::reference).substr(0, taught.size()), taught);
+        EXPECT_EQ(peer.Requests().size(), before + 1) << "the mark adds nothing on the line";
+        EXPECT_EQ(Value(ui::reference), 300) << "nor on the panel";
+        s.clears();
+        EXPECT_EQ(note(), "") << s.step;
+    }
+}
+
 TEST_F(ParameterCommands, TeachAndResetReportTheReplyOrTheirTimeout) {
     Raise(app::CC_ButtonTeach, kEventLeftClick);
     EXPECT_EQ(StatusLine(), "Teach new Reference-Value ...");
@@ -244,6 +281,7 @@ TEST_F(ParameterCommands, TeachAndResetReportTheReplyOrTheirTimeout) {
     EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{10, 2}));
     EXPECT_EQ(Value(ui::power), 123);
     EXPECT_NE(StatusLine(), "Timeout RS-232!!");
+    EXPECT_EQ(ToolTip(), "RAM reloaded from EEPROM");
     controller.silent[kCmdReset] = true;
     Raise(app::CC_ButtonReset);
     EXPECT_EQ(StatusLine(), "Timeout RS-232!!");
@@ -297,38 +335,34 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
                                   "25\n   55\n    4\n    0\n    0\n    0\n    0\n    0\n");
     EXPECT_EQ(ReadFile(other), "old\n") << "written beside and renamed over, not in place";
     std::remove(other.c_str());
+    EXPECT_EQ(ToolTip(), "Parameters saved to " + stubPath) << "the status line stays";
+    EXPECT_EQ(Trace("DIAG").back(), ToolTip());
     SetCtrlVal(panel, ui::power, 1);
     SetParameter(&Parameters::average, 0);
     Raise(app::CC_BTNGet);
     EXPECT_EQ(Value(ui::power), 65535);
     EXPECT_EQ(ParameterSet().average, 3);
+    EXPECT_EQ(ToolTip(), "Parameters loaded from " + stubPath);
+    EXPECT_EQ(ToolTip(ui::power).substr(0, 12 + stubPath.size()), "Loaded from " + stubPath);
 }
 
-TEST_F(ParameterFile, BadFilesLeaveTheSetAndSayWhy) {
-    const std::string notNumber =
-        "Parameter file holds a value that is not a number - nothing loaded!";
-    const struct {
-        const char *content; // null: no file
-        std::string status;
-    } cases[] = {
-        {"1 2 3\n", "Parameter file holds fewer than 16 values - nothing loaded!"},
-        {"1 2 3 4 5 6 x 8 9 10 11 12 13 14 15 16\n", notNumber},
-        {"1 2 3 4 5 6 -7 8 9 10 11 12 13 14 15 16\n", notNumber},
-        {nullptr, "Parameter file not readable - nothing loaded!"},
-    };
-    for (const auto &c : cases) {
-        std::remove(stubPath.c_str());
-        if (c.content)
-            std::ofstream(stubPath) << c.content;
-        Raise(app::CC_BTNGet);
-        EXPECT_EQ(StatusLine(), c.status);
-        EXPECT_EQ(ParameterSet().power, 640);
-        EXPECT_EQ(Value(ui::power), 640);
-    }
-    std::ofstream(stubPath) << "1\n2\n3\n4\n5\n6\n4\n8\n9\n10\n11\n12\n13\n14\n15\n65537\n";
+TEST_F(ParameterFile, AnUnreadableFileSaysWhyAndWords11To15AreLoadedButSentAsZero) {
+    std::remove(stubPath.c_str());
+    Raise(app::CC_BTNGet);
+    EXPECT_EQ(StatusLine(), "Parameter file not readable - nothing loaded!");
+    EXPECT_EQ(ToolTip(), stubPath + " cannot be read: No such file or directory");
+    EXPECT_EQ(Trace("DIAG").back(), ToolTip());
+    EXPECT_EQ(Value(ui::power), 640);
+    std::ofstream(stubPath) << "1\n2\n3\n4\n5\n6\n4\n8\n9\n10\n11\n7\n0\n0\n0\n65535\n";
     Raise(app::CC_BTNGet);
     EXPECT_EQ(ParameterSet().average, 4) << "a word without a control is loaded too";
-    EXPECT_EQ(ParameterSet().para16, 1) << "a value above 65535 keeps its low 16 bits";
+    EXPECT_EQ(ParameterSet().para16, 65535);
+    EXPECT_EQ(ToolTip(), "Parameters loaded from " + stubPath +
+                             ". Words 11 to 15 (para12 to para16) of the file hold 7 0 0 0 "
+                             "65535; Send transmits them as 0.");
+    Select(app::CC_RBTRam, ui::RBTRam, 1);
+    Raise(app::CC_BTNSend, kEventLeftClick);
+    EXPECT_EQ(LastRequest(), MakeFrame(kCmdWriteRam, {1, 2, 3, 4, 5, 6, 4, 8, 9, 10, 11}));
 }
 
 TEST_F(ParameterFile, AnUnwritableOrCancelledSaveWritesNothing) {

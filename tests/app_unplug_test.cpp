@@ -65,3 +65,42 @@ TEST_F(ControllerTest, APulledLineEndsEachWaitWithItsTimeoutAndTheDeviceBackAtIt
     }
     std::filesystem::remove(device);
 }
+
+TEST_F(ControllerTest, ALineLostInARunSaysSoAndTheNextRunReopensItOnceItIsBack) {
+    const std::string device = ::testing::TempDir() + "rmx7-back-" + std::to_string(getpid());
+    const auto pointAt       = [&](const ScriptedPeer &line) {
+        std::filesystem::create_symlink(line.path(), device + ".next");
+        std::filesystem::rename(device + ".next", device);
+    };
+    auto line = std::make_unique<ScriptedPeer>();
+    line->SetResponder(controller.Responder());
+    pointAt(*line);
+    PortTableAdd(1, device);
+    InitRS232(1);
+    std::thread pull([&] {
+        line->WaitForRequests(line->Requests().size() + 3, 5.0);
+        line->Close();
+    });
+    {
+        EventHook guard(nullptr, 10, [this] { Stop(); });
+        Raise(app::CC_BTNRun);
+    }
+    pull.join();
+    EXPECT_EQ(StatusLine(), "Timeout RS232-Line!");
+    EXPECT_EQ(ToolTip(), "COM1 (" + device +
+                             ") is gone: its device was unplugged or switched off, or its "
+                             "connection closed. Once it is back, the next command opens it "
+                             "again; it can also be picked again in the ring.");
+    app::RefreshPortRing();
+    EXPECT_EQ(Trace("DIAG").back(), ToolTip()) << "also while the program waits";
+
+    ScriptedPeer back;
+    back.SetResponder(controller.Responder());
+    pointAt(back);
+    RunFor(controller.liveReplies + 3);
+    EXPECT_EQ(StatusLine(), "Line Ok!") << "Run again, without a pick in the ring";
+    ASSERT_FALSE(back.Requests().empty());
+    EXPECT_EQ(back.Requests().front()[3], kCmdLive) << "the reopen adds no request of its own";
+    EXPECT_NE(Trace("DIAG").back().find("is back: opened again"), std::string::npos);
+    std::filesystem::remove(device);
+}

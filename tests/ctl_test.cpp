@@ -37,11 +37,12 @@ std::string ReadAll(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// Runs ./rmx7ctl with COM1 on device.
+// Runs ./rmx7ctl with COM1 on device, when one is given.
 ToolResult RunTool(const std::string &device, const std::string &args) {
-    const std::string out = testing::TempDir() + "ctl-out-" + std::to_string(getpid());
-    const int status      = std::system(
-             ("./rmx7ctl --port 1=" + device + " " + args + " >" + out + " 2>" + out + ".err").c_str());
+    const std::string out  = testing::TempDir() + "ctl-out-" + std::to_string(getpid());
+    const std::string port = device.empty() ? "" : "--port 1=" + device + " ";
+    const int status =
+        std::system(("./rmx7ctl " + port + args + " >" + out + " 2>" + out + ".err").c_str());
     return {WEXITSTATUS(status), ReadAll(out), ReadAll(out + ".err")};
 }
 
@@ -157,25 +158,76 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {"/dev/rmx7-no-such-device", "info", 3, "No serial port found"},
         {silent.path(), "info", 4, "Timeout < 36 Bytes"},
         {noMarker.path(), "info", 4, "read error - not sync byte 0xAA!"},
-        {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 words"},
+        {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 word"},
         {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
+        {toolPeer.path(), "get ram -o /rmx7-no-such-folder/x.dat", 6,
+         "x.dat cannot be written: No such file or directory\n"},
         {toolPeer.path(), "get flash", 2, "ram or eeprom"},
+        {toolPeer.path(), "send ram power=600", 2, "write --set power=600"},
+        {toolPeer.path(), "send ram --set powr=1", 2, "the names are power, reference,"},
+        {toolPeer.path(), "send ram --set power=500.7", 2, "a whole number from 0 to 65535"},
+        {"", "--simulate=50 info", 2, "board variant 100 or 0, not '50'"},
+        {"", "--simulate --device /dev/ttyS0 info", 2, "give one of them"},
     };
     for (const auto &c : cases) {
         const std::size_t before = toolPeer.Requests().size();
         const ToolResult result  = RunTool(c.device, c.args);
         EXPECT_EQ(result.code, c.code) << c.args << ": " << result.err;
         EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
-        if (c.code == 6 || c.code == 2) {
+        if (c.code == 4) {
+            EXPECT_EQ(result.err.find(c.says), result.err.rfind(c.says)) << "once: " << result.err;
+        }
+        if (c.code == 2 || (c.code == 6 && c.args.rfind("send", 0) == 0)) {
             EXPECT_EQ(toolPeer.Requests().size(), before) << "nothing goes on the line";
         }
     }
 }
 
+TEST_F(Ctl, AParameterFileOfOtherThanSixteenWholeNumbersUpTo65535IsRefusedBeforeTheLine) {
+    const std::string lines = "1\n2\n3\n4\n5\n6\n";
+    const std::string rest  = "8\n9\n10\n0\n0\n0\n0\n0\n";
+    const std::string number =
+        "Parameter file holds a value that is not a number - nothing loaded!";
+    const struct {
+        std::string content, status, says;
+    } cases[] = {
+        {"1 2 3\n", "Parameter file holds fewer than 16 values - nothing loaded!",
+         ": fewer than 16 values, the file ends after 3"},
+        {lines + "7\n" + rest + "0 17\n",
+         "Parameter file holds more than 16 values - nothing loaded!",
+         ": line 16: a 17th value '17', more than the 16 of a set"},
+        {lines + "-5\n" + rest, number, ": line 7: '-5' is not a whole number from 0 to 65535"},
+        {lines + "500.7\n" + rest, number,
+         ": line 7: '500.7' is not a whole number from 0 to 65535"},
+        {lines + "70000\n" + rest, "Parameter file holds a value above 65535 - nothing loaded!",
+         ": line 7: '70000' is above 65535, the largest value of a word"},
+        {lines + "seven\n" + rest, number,
+         ": line 7: 'seven' is not a whole number from 0 to 65535"},
+    };
+    SetFileSelectResponder(AnswerWithFile);
+    com232::InitRS232(1);
+    for (const auto &c : cases) {
+        std::ofstream(filePath) << c.content;
+        const std::size_t panelSent = peer.Requests().size(), toolSent = toolPeer.Requests().size();
+        Press(app::CC_BTNGet, app::CC_RBTFile);
+        EXPECT_EQ(StatusLine(), c.status);
+        EXPECT_EQ(ToolTip(), filePath + c.says) << "the file, the line and the reason";
+        EXPECT_EQ(com232::ParameterSet().hwmode, 1) << "the set as it was: " << c.says;
+        Press(app::CC_BTNSend, app::CC_RBTEeprom);
+        ASSERT_TRUE(peer.WaitForRequests(panelSent + 1, 2.0));
+        EXPECT_EQ(FrameWord(peer.Requests().back(), 5), 1) << "the set sent is the one before";
+        const ToolResult tool = RunTool(toolPeer.path(), "send ram " + filePath);
+        EXPECT_EQ(tool.code, 6) << tool.err;
+        EXPECT_EQ(tool.err, "rmx7ctl: " + filePath + c.says + " - refused, nothing sent\n");
+        EXPECT_EQ(toolPeer.Requests().size(), toolSent) << "the tool sends nothing at all";
+    }
+    SetFileSelectResponder(nullptr);
+}
+
 TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     toolController.eeprom[2] = 99;
     ToolResult result        = RunTool(toolPeer.path(), "--json --quiet diff");
-    EXPECT_EQ(result.err, "rmx7ctl: 1 words differ\n");
+    EXPECT_EQ(result.err, "rmx7ctl: 1 word differs\n");
     QJsonObject diff = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(diff["command"].toString(), "diff");
     EXPECT_EQ(diff["exit_code"].toInt(), 5);
@@ -185,6 +237,18 @@ TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     EXPECT_EQ(which + " " + QString::number(word["eeprom"].toInt()), "hysteresis 12 99");
     EXPECT_TRUE(word["file"].isNull());
     EXPECT_EQ(diff["ram"].toObject()["power"].toInt(), 640);
+
+    const std::string saved = filePath + ".saved";
+    result                  = RunTool(toolPeer.path(), "--json --quiet get ram -o " + saved);
+    const QJsonObject get = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(get["result"].toString().toStdString(), "Parameters saved to " + saved)
+        << "not the status line's Transmit...";
+    std::remove(saved.c_str());
+    result = RunTool(toolPeer.path(), "--json get flash");
+    const QJsonObject usage =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    EXPECT_EQ(usage["exit_code"].toInt(), 2);
+    EXPECT_EQ(usage["error"].toString(), "get wants ram or eeprom, not 'flash'");
 
     result = RunTool(toolPeer.path(), "--json live --count 4");
     const QJsonObject live =

@@ -7,6 +7,8 @@
 #include "platform/panel/panel.h"
 #include "ui.h"
 
+#include <filesystem>
+
 namespace ctl {
 
 namespace {
@@ -37,26 +39,25 @@ int TargetOf(const std::string &memory) {
     return memory == "eeprom" ? com232::EEPROM : com232::RAM;
 }
 
-const char *FileProblem(int result) {
-    switch (result) {
-    case kFileErrTooFew:
-        return "holds fewer than 16 values - refused, nothing sent";
-    case kFileErrNotNumber:
-        return "holds a value that is not a number - refused, nothing sent";
-    case kFileErrWrite:
-        return "cannot be written (an older file of that name is kept)";
-    default:
-        return "cannot be read";
-    }
+// The panel's own rules for a parameter file, before anything goes on the line. A file of
+// words 11 to 15 that are not 0 is taken; one about to be sent, the user is told what Send
+// makes of them.
+Outcome CheckParameterFile(const std::string &path, bool sending) {
+    const gui::ParameterFileRead read = gui::ReadParameterFile(path);
+    if (!read.outcome.ok())
+        return {kExitFile, read.outcome.detail + " - refused, nothing sent"};
+    if (sending && !read.zeroedWords.empty())
+        Warn(path + ": " + read.zeroedWords);
+    return {};
 }
 
-// The panel's own rules for a parameter file, before anything goes on the line.
-Outcome CheckParameterFile(const std::string &path) {
-    unsigned int words[PNUM];
-    const int result = FileToArray(path.c_str(), words, PNUM);
-    if (result == PNUM)
+// An operand meant as --set: "power=600" that is no file.
+Outcome CheckNotASetting(const std::string &operand) {
+    std::error_code error;
+    if (operand.find('=') == std::string::npos || std::filesystem::exists(operand, error))
         return {};
-    return {kExitFile, path + " " + FileProblem(result)};
+    return {kExitUsage,
+            "'" + operand + "' is no parameter file; to set a value, write --set " + operand};
 }
 
 // The target button and Get.
@@ -65,25 +66,31 @@ Outcome GetFrom(int target) {
     return OutcomeOf(ClickGet());
 }
 
-// The File button and Get, the load dialog answered with path. The file passed the check
-// before; one that changed since says its problem now.
+// The File button and Get, the load dialog answered with path.
 Outcome LoadFile(const std::string &path) {
     ChooseTarget(com232::DATFILE);
     AnswerDialogsWith(path);
-    if (ClickGet().ok())
-        return {};
-    const Outcome checked = CheckParameterFile(path);
-    return checked.ok() ? Outcome{kExitFile, path + " " + FileProblem(kFileErrCannotOpen)}
-                        : checked;
+    return OutcomeOf(ClickGet());
 }
 
 // The File button and Send, the save dialog answered with path.
-Outcome SaveFile(const std::string &path) {
+status::Outcome SaveFile(const std::string &path) {
     ChooseTarget(com232::DATFILE);
     AnswerDialogsWith(path);
-    if (ClickSend().ok())
-        return {};
-    return {kExitFile, path + " " + FileProblem(kFileErrWrite)};
+    return ClickSend();
+}
+
+std::string NameList() {
+    std::string names;
+    for (int word = 0; word < PNUM; ++word)
+        if (kWordControl[word] != 0 || word == kAverageWord)
+            names += (names.empty() ? "" : ", ") + std::string(kWordNames[word]);
+    return names;
+}
+
+// "1 word", "3 words"
+std::string CountOfWords(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " word" : " words");
 }
 
 Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting> &settings) {
@@ -94,9 +101,11 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
         if (equals == std::string::npos)
             return {kExitUsage, "--set wants NAME=VALUE, not '" + set + "'"};
         if (word < 0)
-            return {kExitUsage, "no parameter is called '" + name + "'"};
+            return {kExitUsage,
+                    "no parameter is called '" + name + "'; the names are " + NameList()};
         if (kWordControl[word] == 0 && word != kAverageWord)
-            return {kExitUsage, name + " has no control: the panel's Send always sends it as 0"};
+            return {kExitUsage, name + " cannot be set: send transmits words 11 to 15 (para12 to "
+                                       "para16) as 0"};
         const std::string text = set.substr(equals + 1);
         std::size_t used       = 0;
         long value             = -1;
@@ -105,8 +114,10 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
         } catch (const std::exception &) {
             used = 0;
         }
-        if (used != text.size() || text.empty() || value < 0 || value > 0xFFFF)
-            return {kExitUsage, name + " wants a value from 0 to 65535, not '" + text + "'"};
+        // Digits only: a sign or a point is not taken, as in a parameter file.
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+            used != text.size() || value > 0xFFFF)
+            return {kExitUsage, name + " wants a whole number from 0 to 65535, not '" + text + "'"};
         settings.push_back({word, static_cast<std::uint16_t>(value)});
     }
     return {};
@@ -122,12 +133,15 @@ Outcome ApplySettings(const std::vector<Setting> &settings) {
             com232::SetParameterSet(params);
             continue;
         }
-        SetCtrlVal(gui::Panel(), kWordControl[s.word], s.value);
-        int shown = -1;
-        GetCtrlVal(gui::Panel(), kWordControl[s.word], &shown);
-        if (shown != s.value)
-            return {kExitUsage, std::string("the panel's control of ") + kWordNames[s.word] +
-                                    " does not take " + std::to_string(s.value)};
+        const int control = kWordControl[s.word];
+        int minimum = 0, maximum = 0xFFFF;
+        GetCtrlAttribute(gui::Panel(), control, kAttrMinValue, &minimum);
+        GetCtrlAttribute(gui::Panel(), control, kAttrMaxValue, &maximum);
+        if (s.value < minimum || s.value > maximum)
+            return {kExitUsage, std::string(kWordNames[s.word]) + " takes " +
+                                    std::to_string(minimum) + " to " + std::to_string(maximum) +
+                                    ", not " + std::to_string(s.value)};
+        SetCtrlVal(gui::Panel(), control, s.value);
     }
     return {};
 }
@@ -165,10 +179,17 @@ void RunGet(const Options &options, Report &report) {
     const Words words = CurrentWords();
     report.json.Add("parameters", JsonWords(words));
     report.json.Add("file", options.output.empty() ? "null" : JsonString(options.output));
-    if (options.output.empty())
+    if (options.output.empty()) {
         report.text = WordTable(words);
-    else
-        report.outcome = SaveFile(options.output);
+        report.json.Add("result", JsonString(status::ParametersRead(
+                                      options.operands[0] == "eeprom" ? "EEPROM" : "RAM")));
+        return;
+    }
+    const status::Outcome saved = SaveFile(options.output);
+    report.outcome              = OutcomeOf(saved);
+    report.json.Add("result", JsonString(saved.detail));
+    if (saved.ok())
+        Note(saved.detail);
 }
 
 void RunSend(const Options &options, Report &report) {
@@ -179,7 +200,9 @@ void RunSend(const Options &options, Report &report) {
     report.outcome         = ParseSettings(options.sets, settings);
     const std::string file = options.operands.size() > 1 ? options.operands[1] : "";
     if (report.outcome.ok() && !file.empty())
-        report.outcome = CheckParameterFile(file);
+        report.outcome = CheckNotASetting(file);
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = CheckParameterFile(file, true);
     if (report.outcome.ok())
         report.outcome = PortSetUp(options.com);
     if (report.outcome.ok() && !file.empty())
@@ -190,7 +213,9 @@ void RunSend(const Options &options, Report &report) {
         return;
 
     ChooseTarget(target);
-    report.outcome = OutcomeOf(ClickSend());
+    const status::Outcome sending = ClickSend();
+    report.outcome                = OutcomeOf(sending);
+    report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
     if (!report.outcome.ok())
         return;
     const Words sent = com232::FrameWords();
@@ -214,14 +239,14 @@ void RunSend(const Options &options, Report &report) {
     report.json.Add("read", JsonWords(read));
     report.json.Add("differences", JsonArray(differences));
     if (!differences.empty())
-        report.outcome = {kExitDiffers, "the set read back differs in " +
-                                            std::to_string(differences.size()) + " words"};
+        report.outcome = {kExitDiffers,
+                          "the set read back differs in " + CountOfWords(differences.size())};
 }
 
 void RunDiff(const Options &options, Report &report) {
     const std::string file = options.operands.empty() ? "" : options.operands[0];
     if (!file.empty())
-        report.outcome = CheckParameterFile(file);
+        report.outcome = CheckParameterFile(file, false);
     if (report.outcome.ok())
         report.outcome = PortSetUp(options.com);
     if (report.outcome.ok())
@@ -254,29 +279,49 @@ void RunDiff(const Options &options, Report &report) {
         report.text = (file.empty() ? "word name        ram eeprom\n"
                                     : "word name        ram eeprom  file\n") +
                       rows;
+    else
+        report.text = file.empty() ? "RAM and EEPROM agree in all 16 words\n"
+                                   : "RAM, EEPROM and " + file + " agree in all 16 words\n";
     report.json.Add("ram", JsonWords(ram));
     report.json.Add("eeprom", JsonWords(eeprom));
     report.json.Add("file", file.empty() ? "null" : JsonWords(loaded));
     report.json.Add("differences", JsonArray(differences));
     if (!differences.empty())
-        report.outcome = {kExitDiffers, std::to_string(differences.size()) + " words differ"};
+        report.outcome = {kExitDiffers, CountOfWords(differences.size()) +
+                                            (differences.size() == 1 ? " differs" : " differ")};
 }
 
 void RunTeach(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
-    report.outcome = OutcomeOf(ClickTeach());
-    report.json.Add("result", JsonString(LastStatus()));
+    const status::Outcome taught = ClickTeach();
+    report.outcome               = OutcomeOf(taught);
+    // Only an answer tells that the controller taught itself a reference, perhaps another
+    // one than the panel's; the command line's words name the command that reads it.
+    const bool answered = com232::ReplyWaiting();
+    report.json.Add("result", answered ? JsonString(status::kTaughtCommandLine) : "null");
+    if (answered && !options.get)
+        Note(status::kTaughtCommandLine);
+    if (!report.outcome.ok() || !options.get) {
+        report.json.Add("parameters", "null");
+        return;
+    }
+    report.outcome    = GetFrom(com232::RAM);
+    const Words words = CurrentWords();
+    report.json.Add("parameters", report.outcome.ok() ? JsonWords(words) : "null");
+    if (report.outcome.ok())
+        report.text = WordTable(words);
 }
 
 void RunReset(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
-    report.outcome    = OutcomeOf(ClickReset());
-    const Words words = CurrentWords();
-    report.json.Add("result", JsonString(LastStatus()));
+    const status::Outcome reset = ClickReset();
+    report.outcome              = OutcomeOf(reset);
+    const Words words           = CurrentWords();
+    report.json.Add("result", reset.ok() ? JsonString(reset.detail) : "null");
     report.json.Add("parameters", JsonWords(words));
     if (report.outcome.ok())
         report.text = WordTable(words);

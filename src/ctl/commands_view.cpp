@@ -12,8 +12,12 @@
 #include "record.h"
 #include "ui.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
+#include <unistd.h>
 
 namespace ctl {
 
@@ -71,23 +75,29 @@ std::string ColumnsJson() {
     return JsonArray(columns);
 }
 
-bool EndsWith(const std::string &text, const char *end) {
-    const std::string tail = end;
-    return text.size() > tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+// Why the folder of path takes no new file, in the system's words; "" when it would.
+std::string FolderProblem(const std::string &path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0)
+        return {};
+    return std::strerror(errno);
 }
 
 Outcome WriteCurve(const std::string &path, const std::string &csv) {
-    int result = 0;
-    if (EndsWith(path, ".png"))
-        result = SavePlotImage(gui::Panel(), ui::GraphDATA, path.c_str(), kImagePng);
-    else if (EndsWith(path, ".pdf"))
-        result = SavePlotImage(gui::Panel(), ui::GraphDATA, path.c_str(), kImagePdf);
-    else
-        result = ReplaceTextFile(path.c_str(), csv);
-    if (result != 0)
-        return {kExitFile, path + " cannot be written"};
-    return {};
+    std::string why;
+    if (HasExtension(path, ".png") || HasExtension(path, ".pdf")) {
+        const int format = HasExtension(path, ".png") ? kImagePng : kImagePdf;
+        // The picture writer only says that it failed; the folder is almost always why.
+        if (SavePlotImage(gui::Panel(), ui::GraphDATA, path.c_str(), format) == 0)
+            return {};
+        why = FolderProblem(path);
+    } else {
+        const int result = ReplaceTextFile(path.c_str(), csv);
+        if (result == 0)
+            return {};
+        why = std::strerror(-result);
+    }
+    return {kExitFile, path + " cannot be written" + (why.empty() ? "" : ": " + why)};
 }
 
 } // namespace

@@ -27,8 +27,24 @@ constexpr Entry kRunners[] = {
     {"capture", RunCapture}, {"report", RunReport},
 };
 
-int UsageError(const std::string &error) {
+// Asked for anywhere on the command line, also where it could not be read to the end.
+bool JsonAsked(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--json")
+            return true;
+    return false;
+}
+
+int UsageError(const std::string &error, const Options &options, bool json) {
     std::fprintf(stderr, "rmx7ctl: %s\nTry 'rmx7ctl --help'.\n", error.c_str());
+    if (json) {
+        JsonObject object;
+        object.Add("command", options.command.empty() ? "null" : JsonString(options.command));
+        object.Add("exit_code", std::to_string(kExitUsage));
+        object.Add("status", "null");
+        object.Add("error", JsonString(error));
+        std::printf("%s\n", object.Text().c_str());
+    }
     return kExitUsage;
 }
 
@@ -68,8 +84,9 @@ int Main(int argc, char **argv) {
     // A reader that goes away shows as a failed write, which ends a live run cleanly.
     std::signal(SIGPIPE, SIG_IGN);
     const Options options = ParseOptions(argc, argv);
+    const bool json       = JsonAsked(argc, argv);
     if (!options.error.empty())
-        return UsageError(options.error);
+        return UsageError(options.error, options, json);
     if (options.shared.version) {
         std::printf("rmx7ctl (%s) %s\n", program::kName, program::kVersion);
         return kExitOk;
@@ -80,11 +97,11 @@ int Main(int argc, char **argv) {
         return kExitOk;
     }
     if (options.command.empty())
-        return UsageError("no command given");
+        return UsageError("no command given", options, json);
     if (!command)
-        return UsageError("no command is called '" + options.command + "'");
+        return UsageError("no command is called '" + options.command + "'", options, json);
     if (const std::string error = CheckCommandLine(*command, options); !error.empty())
-        return UsageError(error);
+        return UsageError(error, options, json);
 
     Report report;
     if (const std::string error = StartPanel(options); !error.empty()) {

@@ -1,6 +1,8 @@
 // Parsing of the command line, the table of commands and their help texts.
 #include "options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 
@@ -39,8 +41,10 @@ const Command kCommands[] = {
      "Panel steps: the RAM button and Get, the EEPROM button and Get, and with FILE the\n"
      "File button and Get answering the load dialog with FILE. Lists every word that\n"
      "differs between them, by name.\n"},
-    {"teach", "teach", 0, 0, kNeedsLine,
-     "Panel step: Teach, with its wait of 1.5 s for the controller's answer.\n"},
+    {"teach", "teach [--get]", 0, 0, kNeedsLine | kTakesGet,
+     "Panel step: Teach, with its wait of 1.5 s for the controller's answer. The reference the\n"
+     "controller taught itself is not read back: --get then presses Get on RAM and prints\n"
+     "the set, the taught reference with it.\n"},
     {"reset", "reset", 0, 0, kNeedsLine,
      "Panel step: Reset, with its wait of 1.5 s and the parameter fetch from RAM that\n"
      "follows an answer; prints the fetched set.\n"},
@@ -107,6 +111,8 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.quiet = true;
     } else if (arg == "--verify") {
         options.verify = true;
+    } else if (arg == "--get") {
+        options.get = true;
     } else if (app::ParseSharedOption(argc, argv, i, options.shared)) {
         error = options.shared.error;
     } else if (TakeValue(argc, argv, i, "--com", value, error)) {
@@ -142,17 +148,25 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
     }
 }
 
-bool EndsWith(const std::string &text, const std::string &end) {
-    return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 } // namespace
 
 Options ParseOptions(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc && options.error.empty(); ++i)
         ParseOne(argc, argv, i, options);
+    if (options.error.empty())
+        options.error = app::CheckSharedOptions(options.shared);
     return options;
+}
+
+bool HasExtension(const std::string &path, const std::string &extension) {
+    if (path.size() <= extension.size())
+        return false;
+    const std::string end = path.substr(path.size() - extension.size());
+    return std::equal(end.begin(), end.end(), extension.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
 }
 
 const Command *FindCommand(const std::string &name) {
@@ -170,7 +184,7 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
     const auto refuses = [&](unsigned what) { return (command.accepts & what) == 0; };
     if ((!options.output.empty() && refuses(kTakesOutput)) ||
         (!options.sets.empty() && refuses(kTakesSet)) ||
-        (options.verify && refuses(kTakesVerify)) ||
+        (options.verify && refuses(kTakesVerify)) || (options.get && refuses(kTakesGet)) ||
         ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)) ||
         ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty()) &&
          refuses(kTakesReport)))
@@ -185,12 +199,12 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         if (options.operands[0] != "raw" && options.operands[0] != "norm")
             return "capture wants raw or norm, not '" + options.operands[0] + "'";
         const std::string &out = options.output;
-        if (!out.empty() && !EndsWith(out, ".csv") && !EndsWith(out, ".png") &&
-            !EndsWith(out, ".pdf"))
+        if (!out.empty() && !HasExtension(out, ".csv") && !HasExtension(out, ".png") &&
+            !HasExtension(out, ".pdf"))
             return "capture -o wants a file name ending in .csv, .png or .pdf";
     }
     if (name == "report") {
-        if (!EndsWith(options.output, ".pdf"))
+        if (!HasExtension(options.output, ".pdf"))
             return "report wants -o FILE.pdf";
         if (!options.capture.empty() && options.capture != "raw" && options.capture != "norm")
             return "report --capture wants raw or norm, not '" + options.capture + "'";
@@ -210,16 +224,27 @@ std::string UsageText() {
             "                       address) as COM N; repeatable\n"
             "  --com N              the COM number to use (1 by default)\n"
             "  --device DEVICE      short for --port 1=DEVICE\n"
-            "  --simulate[=100|0]   serve COM1 by the built-in controller simulator\n"
-            "  --trace FILE         write every port write and read and every status text to\n"
-            "                       FILE ('-' for standard error)\n"
-            "  --json               print the result as one JSON object\n"
-            "  --quiet              leave out the status texts on standard error\n"
-            "  --help               show this text, or with a command that command's help\n"
+            "  --simulate[=100|0]   serve COM1 by the built-in controller simulator, board\n"
+            "                       variant 100 (default) or 0; not with --device or --port 1=\n"
+            "  --trace FILE         write every port write and read, every status text and\n"
+            "                       what it leaves out to FILE ('-' for standard error)\n"
+            "  --json               print the result as one JSON object, also for a wrong\n"
+            "                       command line\n"
+            "  -q, --quiet          leave out the status texts on standard error\n"
+            "  -h, --help           show this text, or with a command that command's help\n"
             "  --version            show the version and exit\n\n"
+            "Command options:\n"
+            "  -o, --output FILE    get: save the set as a parameter file; capture: write the\n"
+            "                       curve as CSV, or as .png or .pdf of the graph\n"
+            "  --set NAME=VALUE     send: a parameter's value, 0 to 65535; repeatable\n"
+            "  --verify             send: read the set back and compare\n"
+            "  --get                teach: then read the set from RAM and print it\n"
+            "  --count N, --seconds S   live: stop after N rows or S seconds\n\n"
             "Data goes to standard output; status texts and diagnostics to standard error.\n"
-            "Exit codes: 0 success, 2 usage, 3 the port cannot be opened, 4 no controller or a\n"
-            "time-out, 5 --verify or diff found differences, 6 a file cannot be read or written.\n";
+            "Exit codes: 0 success, 1 the tool could not start (panel file missing), 2 wrong\n"
+            "command line, 3 the port cannot be opened, 4 no controller or a time-out, 5 --verify\n"
+            "or diff found differences, 6 a file cannot be read or written.\n"
+            "See rmx7ctl COMMAND --help, and man rmx7ctl for the parameters' table.\n";
     return text;
 }
 

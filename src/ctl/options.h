@@ -25,6 +25,7 @@ enum Accepts : unsigned {
     kTakesCount  = 1u << 3, // --count N, --seconds S
     kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
     kTakesReport = 1u << 5, // --capture raw|norm, --note TEXT, --operator NAME
+    kTakesGet    = 1u << 6, // --get: Get from RAM after the command
 };
 
 struct Options {
@@ -36,6 +37,7 @@ struct Options {
     std::vector<std::string> operands;
     std::vector<std::string> sets; // NAME=VALUE, in the order given
     bool verify = false;
+    bool get    = false; // teach --get
     std::string output;
     long count     = -1; // rows of live; -1 none
     double seconds = -1; // seconds of live; -1 none
@@ -59,6 +61,9 @@ Options ParseOptions(int argc, char **argv);
 const Command *FindCommand(const std::string &name);
 // Checks the operands and options against what the command accepts; the error, or empty.
 std::string CheckCommandLine(const Command &command, const Options &options);
+
+// True when path ends in extension (".png"), in any case.
+bool HasExtension(const std::string &path, const std::string &extension);
 
 std::string UsageText();
 std::string CommandHelp(const Command &command);

@@ -6,11 +6,6 @@
 
 namespace ctl {
 
-const char *const kWordNames[com232::PNUM] = {
-    "power",  "reference", "hysteresis", "polarity", "hold",   "hwmode", "average", "evalmode",
-    "mmtime", "mmthd",     "sdelay",     "para12",   "para13", "para14", "para15",  "para16",
-};
-
 int WordOfName(const std::string &name) {
     for (int i = 0; i < com232::PNUM; ++i)
         if (name == kWordNames[i])

@@ -14,7 +14,7 @@ namespace ctl {
 using Words = com232::Words;
 
 // The parameter variables' names, word 0 to 15.
-extern const char *const kWordNames[com232::PNUM];
+constexpr const char *const *kWordNames = com232::kParameterNames;
 // The word of a name; -1 when there is none.
 int WordOfName(const std::string &name);
 

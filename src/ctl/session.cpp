@@ -32,9 +32,12 @@ struct SessionState {
 
 SessionState session;
 
+// The panel writes some texts twice in a row (a step's own, then the set-up's end): a reader
+// of standard error sees each once.
 void OnStatus(const char *text) {
-    session.lastStatus = text;
-    if (!session.quiet)
+    const bool repeated = session.lastStatus == text;
+    session.lastStatus  = text;
+    if (!session.quiet && !repeated)
         std::fprintf(stderr, "%s\n", text);
 }
 
@@ -103,6 +106,8 @@ std::string StartPanel(const Options &options) {
     GetProjectDir(projectDir);
     gui::SetProjectDir(projectDir);
     app::InitVars();
+    // The diagnoses of a port speak of the options, not of the panel's ring.
+    SetDiagnosisForProgram(1);
     TraceSetStatusListener(OnStatus);
     SetFileSelectResponder(AnswerDialog);
     return {};
@@ -141,7 +146,7 @@ int ExitCodeOf(status::Result result) {
 Outcome OutcomeOf(const status::Outcome &outcome) {
     if (outcome.ok())
         return {};
-    return {ExitCodeOf(outcome.result), outcome.text};
+    return {ExitCodeOf(outcome.result), outcome.detail.empty() ? outcome.text : outcome.detail};
 }
 
 Outcome PortSetUp(int com) {
@@ -201,6 +206,15 @@ void Pause(double seconds) {
 
 std::string LastStatus() {
     return session.lastStatus;
+}
+
+void Note(const std::string &text) {
+    if (!session.quiet)
+        Warn(text);
+}
+
+void Warn(const std::string &text) {
+    std::fprintf(stderr, "rmx7ctl: %s\n", text.c_str());
 }
 
 } // namespace ctl

@@ -18,7 +18,8 @@ struct Outcome {
     bool ok() const { return exitCode == kExitOk; }
 };
 
-// The exit code of a result, and a step's result as the command line reports it.
+// The exit code of a result, and a step's result as the command line reports it: its
+// detail (the port, the file and line, what to check), else its text.
 int ExitCodeOf(status::Result result);
 Outcome OutcomeOf(const status::Outcome &outcome);
 
@@ -47,5 +48,9 @@ void Pause(double seconds);
 
 // The text the status line shows last.
 std::string LastStatus();
+// What a step did beside its status texts, "rmx7ctl: <text>" on standard error, left out
+// with --quiet as they are; a warning (what is sent differs from what was asked) also then.
+void Note(const std::string &text);
+void Warn(const std::string &text);
 
 } // namespace ctl

@@ -4,7 +4,9 @@
 #include "com232.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
+#include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
+#include "platform/trace.h"
 
 #include <algorithm>
 #include <deque>
@@ -74,6 +76,13 @@ int ComWrt(int, const unsigned char *, int count) {
 const char *GetOpenDiagnosis() {
     return "";
 }
+const char *GetLostDiagnosis(int) {
+    return "";
+}
+std::string PortDevice(int) {
+    return {};
+}
+void TraceDiagnosis(const char *) {}
 double Timer() {
     return line.now;
 }

@@ -71,6 +71,12 @@ std::string PanelTest::StatusLine() const {
     return text;
 }
 
+std::string PanelTest::ToolTip(int control) const {
+    char text[1024] = {};
+    GetCtrlAttribute(panel, control, kAttrToolTip, text, sizeof text);
+    return text;
+}
+
 int PanelTest::Attribute(int control, int attribute) const {
     int value = -1;
     if (attribute == 0)

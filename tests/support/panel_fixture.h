@@ -39,6 +39,8 @@ class PanelTest : public ::testing::Test {
     std::vector<std::string> Trace(const std::string &kind) const;
     std::vector<std::string> StatusTexts() const { return Trace("STATUS"); }
     std::string StatusLine() const;
+    // A control's tooltip, the status line's by default, lines joined by newlines.
+    std::string ToolTip(int control = 48) const;
     int Value(int control) const { return Attribute(control, 0); }
     std::vector<int> Values(std::initializer_list<int> controls) const {
         return Attributes(0, controls);

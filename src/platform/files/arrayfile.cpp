@@ -4,10 +4,47 @@
 #include "textfile.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <vector>
+
+namespace {
+
+// A token longer than this is shown cut, so that a message stays one line.
+constexpr std::size_t kShownTokenLength = 24;
+
+int Refuse(ArrayFileFault *fault, int code, int line, int values, const std::string &token) {
+    if (fault) {
+        *fault = ArrayFileFault{code, line, values, token, 0};
+        if (fault->token.size() > kShownTokenLength)
+            fault->token = fault->token.substr(0, kShownTokenLength) + "...";
+    }
+    return code;
+}
+
+bool IsSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// A token of digits only: its value, or maximum + 1 for any larger one.
+unsigned long long WholeNumber(const std::string &token, unsigned int maximum) {
+    unsigned long long value = 0;
+    for (const char c : token) {
+        value = value * 10u + static_cast<unsigned>(c - '0');
+        if (value > maximum)
+            return static_cast<unsigned long long>(maximum) + 1;
+    }
+    return value;
+}
+
+bool AllDigits(const std::string &token) {
+    for (const char c : token)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+} // namespace
 
 std::string FormatArrayText(const unsigned int *values, int count, int fieldWidth) {
     std::string text;
@@ -19,45 +56,58 @@ std::string FormatArrayText(const unsigned int *values, int count, int fieldWidt
     return text;
 }
 
-int ParseArrayText(const std::string &text, unsigned int *values, int count) {
-    std::istringstream in(text);
-    std::string token;
-    int read = 0;
-    unsigned int parsed[256];
-    if (count > static_cast<int>(sizeof parsed / sizeof parsed[0]))
-        return kFileErrTooFew;
-    while (read < count && in >> token) {
-        unsigned int value = 0;
-        for (char c : token) {
-            if (!std::isdigit(static_cast<unsigned char>(c)))
-                return kFileErrNotNumber;
-            // Wraps modulo 2^32, so the low bits of an over-long number survive.
-            value = value * 10u + static_cast<unsigned int>(c - '0');
+int ParseArrayText(const std::string &text, unsigned int *values, int count, unsigned int maximum,
+                   ArrayFileFault *fault) {
+    if (count < 0)
+        return Refuse(fault, kFileErrTooFew, 0, 0, {});
+    std::vector<unsigned int> parsed;
+    int line          = 1;
+    std::size_t where = 0;
+    while (where < text.size()) {
+        if (IsSpace(text[where])) {
+            line += text[where] == '\n';
+            ++where;
+            continue;
         }
-        parsed[read++] = value;
+        const std::size_t start = where;
+        while (where < text.size() && !IsSpace(text[where]))
+            ++where;
+        const std::string token = text.substr(start, where - start);
+        const int read          = static_cast<int>(parsed.size());
+        if (read == count)
+            return Refuse(fault, kFileErrTooMany, line, read, token);
+        if (!AllDigits(token))
+            return Refuse(fault, kFileErrNotNumber, line, read, token);
+        const unsigned long long value = WholeNumber(token, maximum);
+        if (value > maximum)
+            return Refuse(fault, kFileErrTooLarge, line, read, token);
+        parsed.push_back(static_cast<unsigned int>(value));
     }
-    if (read < count)
-        return kFileErrTooFew;
+    if (static_cast<int>(parsed.size()) < count)
+        return Refuse(fault, kFileErrTooFew, line, static_cast<int>(parsed.size()), {});
     for (int i = 0; i < count; ++i)
-        values[i] = parsed[i];
+        values[i] = parsed[static_cast<std::size_t>(i)];
     return count;
 }
 
-int ArrayToFile(const char *path, const unsigned int *values, int count, int fieldWidth) {
-    return ReplaceTextFile(path, FormatArrayText(values, count, fieldWidth)) == 0 ? 0
-                                                                                  : kFileErrWrite;
+int ArrayToFile(const char *path, const unsigned int *values, int count, int fieldWidth,
+                ArrayFileFault *fault) {
+    const int result = ReplaceTextFile(path, FormatArrayText(values, count, fieldWidth));
+    if (result == 0)
+        return 0;
+    if (fault)
+        *fault = ArrayFileFault{kFileErrWrite, 0, 0, {}, -result};
+    return kFileErrWrite;
 }
 
-int FileToArray(const char *path, unsigned int *values, int count) {
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
+int FileToArray(const char *path, unsigned int *values, int count, unsigned int maximum,
+                ArrayFileFault *fault) {
+    std::string text;
+    const int result = ReadTextFile(path, text);
+    if (result != 0) {
+        if (fault)
+            *fault = ArrayFileFault{kFileErrCannotOpen, 0, 0, {}, -result};
         return kFileErrCannotOpen;
-    std::ifstream file(path);
-    if (!file)
-        return kFileErrCannotOpen;
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad())
-        return kFileErrCannotOpen;
-    return ParseArrayText(text.str(), values, count);
+    }
+    return ParseArrayText(text, values, count, maximum, fault);
 }

@@ -75,6 +75,26 @@ int ReplaceTextFile(const char *path, const std::string &text) {
     return result;
 }
 
+int ReadTextFile(const char *path, std::string &text, std::size_t limit) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    text.clear();
+    char block[4096];
+    for (;;) {
+        const ssize_t n = read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return CloseKeepingError(fd, -errno);
+        if (n == 0)
+            return CloseKeepingError(fd, 0);
+        if (text.size() + static_cast<std::size_t>(n) > limit)
+            return CloseKeepingError(fd, -EFBIG);
+        text.append(block, static_cast<std::size_t>(n));
+    }
+}
+
 int MakeFolder(const char *path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);

@@ -3,6 +3,7 @@
 // Results: 0 on success, else the negated errno of the failing call.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Creates path holding text; fails with -EEXIST when the file is there already.
@@ -14,6 +15,9 @@ int AppendTextFile(const char *path, const std::string &text);
 // Writes the file atomically: the text goes to path + ".part", which is then renamed over
 // path, so a failed write leaves an older file whole.
 int ReplaceTextFile(const char *path, const std::string &text);
+// Reads the whole file into text, refusing one of more than limit bytes (-EFBIG); a folder
+// gives -EISDIR.
+int ReadTextFile(const char *path, std::string &text, std::size_t limit = 1 << 20);
 // Makes the folder path and every folder above it that is missing; 0 also when it
 // stands already.
 int MakeFolder(const char *path);

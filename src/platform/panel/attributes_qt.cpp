@@ -4,6 +4,7 @@
 #include "widgets/sent_mark.h"
 #include "widgets/strip_chart.h"
 #include "widgets/timer_control.h"
+#include "widgets/tooltip.h"
 #include "widgets/xy_graph.h"
 
 #include <QApplication>
@@ -13,19 +14,6 @@
 #include <cstring>
 
 namespace {
-
-// Rich text in a cell of a fixed width: Qt then wraps a long text to lines of a
-// comfortable length, where plain text would make one wide line and a bare paragraph a
-// narrow column.
-constexpr int kToolTipWidth = 420;
-
-QString ToolTipOf(const QString &text) {
-    if (text.isEmpty())
-        return QString();
-    return QString("<table width=\"%1\"><tr><td>%2</td></tr></table>")
-        .arg(kToolTipWidth)
-        .arg(text.toHtmlEscaped());
-}
 
 QPoint PanelPosition(const QWidget *widget) {
     const QWidget *window = widget->window();
@@ -215,6 +203,9 @@ bool GetAttribute(const QWidget *widget, int attribute, int &value) {
         return SentMark::ReadSentValue(widget, value);
     case kAttrNotSent:
         return SentMark::ReadMarked(widget, value);
+    case kAttrMinValue:
+    case kAttrMaxValue:
+        return SentMark::ReadRange(widget, attribute == kAttrMinValue, value);
     default:
         return GetKindAttribute(widget, attribute, value);
     }
@@ -249,7 +240,18 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char *text) {
     if (!text)
         return platform::kErrBadArgument;
     if (attribute == kAttrToolTip) {
-        found.widget->setToolTip(ToolTipOf(QString::fromUtf8(text)));
+        // A numeric control's marks add their lines to the tooltip it is given.
+        if (SentMark *mark = SentMark::Of(found.widget))
+            mark->SetToolTip(QString::fromUtf8(text));
+        else
+            found.widget->setToolTip(platform::ToolTipHtml(QString::fromUtf8(text)));
+        return 0;
+    }
+    if (attribute == kAttrNote) {
+        SentMark *mark = SentMark::Of(found.widget);
+        if (!mark)
+            return platform::kErrWrongKind;
+        mark->SetNote(QString::fromUtf8(text));
         return 0;
     }
     if (attribute == kAttrYName) {
@@ -298,10 +300,18 @@ int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size
         platform::CopyText(text, size, found.widget->accessibleName());
         return 0;
     }
+    if (attribute == kAttrNote) {
+        QString note;
+        if (!SentMark::ReadNote(found.widget, note))
+            return platform::kErrWrongKind;
+        platform::CopyText(text, size, note);
+        return 0;
+    }
     if (attribute != kAttrToolTip)
         return platform::kErrWrongKind;
-    platform::CopyText(
-        text, size,
-        QTextDocumentFragment::fromHtml(found.widget->toolTip()).toPlainText().trimmed());
+    QString plain =
+        QTextDocumentFragment::fromHtml(found.widget->toolTip()).toPlainText().trimmed();
+    plain.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    platform::CopyText(text, size, plain);
     return 0;
 }

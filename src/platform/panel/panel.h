@@ -46,7 +46,14 @@ constexpr int kAttrSentValue = 2001;
 constexpr int kAttrNotSent   = 2002; // read only: 1 while the control is marked as not sent
 // Read only, text: the label the operator reads for the control, its accessible name
 // ("Power", "Hold time"), which the panel file gives every control.
-constexpr int kAttrLabel = 2003;
+constexpr int kAttrLabel = 2006;
+// Numeric controls: a note on the value, text; "" none. While there is one, a mark of its own
+// (a dot in the bottom left corner) is drawn over the control, the note leads its tooltip and
+// ends its accessible description. Independent of the not-sent mark.
+constexpr int kAttrNote = 2003;
+// Numeric controls, read only: the smallest and the largest value the control takes.
+constexpr int kAttrMinValue = 2004;
+constexpr int kAttrMaxValue = 2005;
 
 constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";
@@ -124,7 +131,8 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char *text);
 int GetCtrlAttribute(int panel, int control, int attribute, int *value);
-// Text attributes (kAttrToolTip, kAttrLabel); text receives at most size - 1 characters.
+// Text attributes (kAttrToolTip, kAttrNote, kAttrLabel); text receives at most size - 1
+// characters. A tooltip of several lines (joined by newlines when set) reads back the same way.
 int GetCtrlAttribute(int panel, int control, int attribute, char *text, int size);
 
 // --- Plots (plots_qt.cpp) ---

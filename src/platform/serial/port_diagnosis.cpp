@@ -33,6 +33,19 @@ struct LockFile {
     std::string program; // Qt's lock files name it; empty for the others
 };
 
+bool forCommandLine = false;
+
+// What helps, in the words of the program the user works with.
+const char *PickAnother() {
+    return forCommandLine ? "choose another with --com N or --device DEVICE (rmx7ctl ports lists "
+                            "them)"
+                          : "pick another port";
+}
+
+const char *PickAgain() {
+    return forCommandLine ? "then run the command again" : "then pick the port again in the ring";
+}
+
 std::string Quoted(const std::string &text) {
     return "\"" + text + "\"";
 }
@@ -173,7 +186,7 @@ std::string LockedByEndedPrograms(const std::string &device, const Directories &
         return {};
     const std::string them = count == 1 ? "it" : "them";
     return device + " is locked by " + locks + ". The system does not let this program remove " +
-           them + ": remove " + them + " with sudo rm" + files + ", then pick the port again.";
+           them + ": remove " + them + " with sudo rm" + files + ", " + PickAgain() + ".";
 }
 
 std::string Busy(const std::string &device, const Directories &lockDirectories) {
@@ -182,12 +195,12 @@ std::string Busy(const std::string &device, const Directories &lockDirectories) 
         std::string names;
         for (const std::string &holder : holders)
             names += (names.empty() ? "" : ", ") + holder;
-        return device + " is in use by " + names + ". Close it there, or pick another port.";
+        return device + " is in use by " + names + ". Close it there, or " + PickAnother() + ".";
     }
     if (std::string stale = LockedByEndedPrograms(device, lockDirectories); !stale.empty())
         return stale;
-    return device + " is in use by another program (the system does not say which). Close it "
-                    "there, or pick another port.";
+    return device + " is in use by another program (the system does not say which). Close it " +
+           "there, or " + PickAnother() + ".";
 }
 
 } // namespace
@@ -207,18 +220,36 @@ std::vector<std::string> DeviceHolders(const std::string &device,
     return names;
 }
 
+void SetDiagnosisForCommandLine(bool commandLine) {
+    forCommandLine = commandLine;
+}
+
+std::string DiagnoseLostLine(int portNo, const std::string &device) {
+    const std::string port =
+        "COM" + std::to_string(portNo) + (device.empty() ? "" : " (" + device + ")");
+    return port + " is gone: its device was unplugged or switched off, or its connection closed. " +
+           (forCommandLine ? "Run the command again once it is back."
+                           : "Once it is back, the next command opens it again; it can also be "
+                             "picked again in the ring.");
+}
+
 std::string DiagnoseOpenFailure(int errorNumber, const std::string &device,
                                 const Directories &lockDirectories) {
     if (device.empty())
-        return "This COM number has no device. Pick a port in the ring, or map one with "
-               "--port N=DEVICE.";
+        return forCommandLine ? "This COM number has no device. Give one with --device DEVICE or "
+                                "--port N=DEVICE, or choose another with --com N (rmx7ctl ports "
+                                "lists them)."
+                              : "This COM number has no device. Pick a port in the ring, or map "
+                                "one with --port N=DEVICE.";
     switch (errorNumber) {
     case ENOENT:
     case ENOTDIR:
     case ENODEV:
     case ENXIO:
-        return device + " is gone: the device does not exist (any more), as when an adapter is "
-                        "unplugged. Plug it in again, then pick the port again in the ring.";
+        return device +
+               " is gone: the device does not exist (any more), as when an adapter is "
+               "unplugged. Plug it in again, " +
+               PickAgain() + ".";
     case EACCES:
     case EPERM:
         return PermissionDenied(device);
@@ -226,8 +257,11 @@ std::string DiagnoseOpenFailure(int errorNumber, const std::string &device,
     case EWOULDBLOCK:
         return Busy(device, lockDirectories);
     case ENOTTY:
-        return device + " is not a serial device. Pick a serial port (/dev/ttyS*, "
-                        "/dev/ttyUSB*, /dev/ttyACM*) or map one with --port N=DEVICE.";
+        return device + " is not a serial device. " +
+               (forCommandLine ? "Give a serial device (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) "
+                                 "with --device DEVICE or --port N=DEVICE."
+                               : "Pick a serial port (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) or "
+                                 "map one with --port N=DEVICE.");
     case EINVAL:
         return device + " refuses the line settings asked for: it may not be a serial port "
                         "that can run them.";

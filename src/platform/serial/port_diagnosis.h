@@ -10,6 +10,10 @@
 // the second line).
 inline const std::vector<std::string> kSystemLockDirectories = {"/run/lock", "/var/lock"};
 
+// The diagnoses advise the operator of the panel (pick a port in the COM-port ring), or the
+// user of a command line (give the port with its options); the panel's by default.
+void SetDiagnosisForCommandLine(bool commandLine);
+
 // errorNumber is the errno of the step that failed (EACCES, EBUSY, ENOENT, ENOTTY, ...);
 // device is the path that was opened, empty when the COM number has no device. Looks at
 // the device's owner and mode, and for a busy device at who holds it: the processes that
@@ -18,6 +22,10 @@ inline const std::vector<std::string> kSystemLockDirectories = {"/run/lock", "/v
 std::string
 DiagnoseOpenFailure(int errorNumber, const std::string &device,
                     const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
+
+// The line of COM portNo, on device, was lost while it was open: the device was unplugged
+// or switched off, or the connection closed.
+std::string DiagnoseLostLine(int portNo, const std::string &device);
 
 // The processes that hold device, "name (pid N)": the other processes that have it open,
 // and whoever a lock file in lockDirectories names while it runs, this process as "this

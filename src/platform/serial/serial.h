@@ -27,6 +27,13 @@ int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity,
 // Why the last OpenComConfig failed, in plain words with the remedy (also written to the
 // trace as a DIAG line); empty after one that succeeded.
 const char *GetOpenDiagnosis();
+// Why the port was closed under its user: its line was lost while it was open (device
+// unplugged or switched off, connection closed), in plain words with what helps; empty
+// when it was not, and again once the port is opened or closed.
+const char *GetLostDiagnosis(int portNo);
+// The diagnoses advise the panel's operator (0, the default: pick a port in the COM-port
+// ring) or the user of a command line (1: give the port with the options).
+void SetDiagnosisForProgram(int commandLine);
 // Closes the port; harmless on a port that never opened. 0, or kComErrPortNotOpen.
 int CloseCom(int portNo);
 // Read and write time-out of later ComRd and ComWrt calls, in seconds.

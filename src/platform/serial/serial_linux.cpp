@@ -50,6 +50,7 @@ struct Port {
     // Tells this port from a later one of the same number that a queued event outlived.
     std::uint64_t id = 0;
     int number       = 0;
+    std::string device;
     std::unique_ptr<SerialLine> serial;
     double timeoutSeconds = kDefaultTimeoutSeconds;
     ReceiveCallback callback;
@@ -62,6 +63,8 @@ struct SerialState {
     std::map<int, std::unique_ptr<Port>> ports;
     std::uint64_t nextId = 1;
     std::string openDiagnosis; // of the last open, empty when it succeeded
+    // Ports closed because their line was lost, with why, until opened or closed again.
+    std::map<int, std::string> lost;
 };
 
 SerialState opened;
@@ -79,6 +82,7 @@ Port *UsablePort(int number) {
     if (it == opened.ports.end())
         return nullptr;
     if (it->second->vanished) {
+        opened.lost[number] = DiagnoseLostLine(number, it->second->device);
         opened.ports.erase(it);
         return nullptr;
     }
@@ -185,6 +189,7 @@ OpenFailure OpenDevice(int portNo, const std::string &device, const LineSettings
     auto port    = std::make_unique<Port>();
     port->id     = opened.nextId++;
     port->number = portNo;
+    port->device = device;
     port->serial = std::move(line);
     ConnectSignals(*port);
     opened.ports[portNo] = std::move(port);
@@ -200,6 +205,10 @@ int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity,
                   int stopBits,
                   // The kernel's queues serve; Linux has no size to set for them.
                   [[maybe_unused]] int inputQueueSize, [[maybe_unused]] int outputQueueSize) {
+    // A port whose line was lost stays so until it opens again.
+    DiscardIfVanished(portNo);
+    const auto lost           = opened.lost.find(portNo);
+    const std::string wasLost = lost == opened.lost.end() ? std::string() : lost->second;
     CloseCom(portNo);
     opened.openDiagnosis.clear();
     const std::string device =
@@ -209,9 +218,11 @@ int OpenComConfig(int portNo, const char *deviceName, long baudRate, int parity,
                        : OpenDevice(portNo, device, {baudRate, parity, dataBits, stopBits});
     if (failure.code) {
         opened.openDiagnosis = failure.diagnosis.empty()
-                                  ? DiagnoseOpenFailure(failure.errorNumber, device)
-                                  : failure.diagnosis;
+                                   ? DiagnoseOpenFailure(failure.errorNumber, device)
+                                   : failure.diagnosis;
         TraceDiagnosis(opened.openDiagnosis.c_str());
+        if (!wasLost.empty())
+            opened.lost[portNo] = wasLost;
     }
     return failure.code;
 }
@@ -221,10 +232,22 @@ const char *GetOpenDiagnosis() {
 }
 
 int CloseCom(int portNo) {
-    if (!UsablePort(portNo))
+    const bool usable = UsablePort(portNo) != nullptr;
+    opened.lost.erase(portNo);
+    if (!usable)
         return kComErrPortNotOpen;
     opened.ports.erase(portNo);
     return 0;
+}
+
+const char *GetLostDiagnosis(int portNo) {
+    DiscardIfVanished(portNo);
+    const auto it = opened.lost.find(portNo);
+    return it == opened.lost.end() ? "" : it->second.c_str();
+}
+
+void SetDiagnosisForProgram(int commandLine) {
+    SetDiagnosisForCommandLine(commandLine != 0);
 }
 
 int SetComTime(int portNo, double timeoutSeconds) {

@@ -1,22 +1,29 @@
-// The not-sent mark over a numeric control.
+// The not-sent mark and the note mark over a numeric control.
 #include "sent_mark.h"
+
+#include "tooltip.h"
 
 #include <QEvent>
 #include <QPainter>
 #include <QSpinBox>
+#include <QTextDocumentFragment>
 
 namespace {
 
 // Dark enough to stand out from the light frame of a spin box also in grey-scale.
 const QColor kMarkColor(0xA0, 0x40, 0x00);
+// The note's dot: a blue apart from the not-sent mark's brown, so that both read at once.
+const QColor kNoteColor(0x10, 0x50, 0xC0);
 constexpr int kFrameWidth = 2;
 constexpr int kFlagSize   = 12; // the sides of the triangle in the top left corner
+constexpr int kDotSize    = 8;  // the diameter of the note's dot in the bottom left corner
 
 } // namespace
 
 SentMark::SentMark(QSpinBox *control)
     : QWidget(control), control_(control), description_(control->accessibleDescription()),
-      toolTip_(control->toolTip()), sent_(control->value()) {
+      toolTip_(QTextDocumentFragment::fromHtml(control->toolTip()).toPlainText()),
+      sent_(control->value()) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
     hide();
@@ -55,25 +62,65 @@ bool SentMark::ReadMarked(const QWidget *control, int &marked) {
     return true;
 }
 
+bool SentMark::ReadNote(const QWidget *control, QString &note) {
+    auto *spin = qobject_cast<const QSpinBox *>(control);
+    if (!spin)
+        return false;
+    const SentMark *mark = Find(spin);
+    note                 = mark ? mark->note_ : QString();
+    return true;
+}
+
+bool SentMark::ReadRange(const QWidget *control, bool minimum, int &value) {
+    auto *spin = qobject_cast<const QSpinBox *>(control);
+    if (!spin)
+        return false;
+    value = minimum ? spin->minimum() : spin->maximum();
+    return true;
+}
+
 void SentMark::SetSentValue(int value) {
     sent_ = value;
     Check();
 }
 
+void SentMark::SetNote(const QString &note) {
+    note_ = note;
+    Check();
+}
+
+void SentMark::SetToolTip(const QString &toolTip) {
+    toolTip_ = toolTip;
+    Check();
+}
+
 void SentMark::Check() {
-    marked_ = control_->value() != sent_;
-    const QString description =
-        marked_ ? description_ + QStringLiteral(" (not sent)") : description_;
+    marked_             = control_->value() != sent_;
+    QString description = description_;
+    if (marked_)
+        description += QStringLiteral(" (not sent)");
+    if (!note_.isEmpty())
+        description += QStringLiteral(" (") + note_ + QStringLiteral(")");
     // A screen reader is told of every change of the description, so only real ones.
     if (control_->accessibleDescription() != description)
         control_->setAccessibleDescription(description);
-    control_->setToolTip(marked_ ? tr("Not sent yet - last sent or read: %1").arg(sent_)
-                                 : toolTip_);
-    if (marked_) {
+    QStringList lines;
+    if (marked_)
+        lines << tr("Not sent yet - last sent or read: %1").arg(sent_);
+    if (!note_.isEmpty())
+        lines << note_;
+    if (!toolTip_.isEmpty())
+        lines << toolTip_;
+    const QString toolTip = platform::ToolTipHtml(lines.join(QLatin1Char('\n')));
+    if (control_->toolTip() != toolTip)
+        control_->setToolTip(toolTip);
+    const bool shown = marked_ || !note_.isEmpty();
+    if (shown) {
         setGeometry(control_->rect());
         raise();
     }
-    setVisible(marked_);
+    setVisible(shown);
+    update();
 }
 
 bool SentMark::eventFilter(QObject *watched, QEvent *event) {
@@ -84,13 +131,21 @@ bool SentMark::eventFilter(QObject *watched, QEvent *event) {
 
 void SentMark::paintEvent(QPaintEvent *) {
     QPainter painter(this);
-    painter.setPen(QPen(kMarkColor, kFrameWidth));
-    painter.setBrush(Qt::NoBrush);
-    const int half = kFrameWidth / 2;
-    painter.drawRect(rect().adjusted(half, half, -half, -half));
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(kMarkColor);
-    const QPoint flag[] = {{0, 0}, {kFlagSize, 0}, {0, kFlagSize}};
-    painter.drawPolygon(flag, 3);
+    if (marked_) {
+        painter.setPen(QPen(kMarkColor, kFrameWidth));
+        painter.setBrush(Qt::NoBrush);
+        const int half = kFrameWidth / 2;
+        painter.drawRect(rect().adjusted(half, half, -half, -half));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(kMarkColor);
+        const QPoint flag[] = {{0, 0}, {kFlagSize, 0}, {0, kFlagSize}};
+        painter.drawPolygon(flag, 3);
+    }
+    if (!note_.isEmpty()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(kNoteColor);
+        painter.drawEllipse(
+            QRect(kFrameWidth + 1, height() - kDotSize - kFrameWidth - 1, kDotSize, kDotSize));
+    }
 }

@@ -1,9 +1,17 @@
-// The mark of a value not sent yet. A numeric control is told the value last exchanged
-// for it (sent to or read from the controller or a file); while it shows another value a
-// thick frame with a flag in its corner is drawn over it, its tooltip names the value
-// last exchanged and its accessible description ends in " (not sent)". The mark is an
-// overlay, so the control keeps its size and nothing on the panel moves. It is checked
-// only when the control's value changes or a new exchanged value is given.
+// The marks of a numeric control, drawn over it as an overlay so that the control keeps its
+// size and nothing on the panel moves.
+//
+// Not sent: the control is told the value last exchanged for it (sent to or read from the
+// controller or a file); while it shows another value a thick frame with a flag in its top
+// left corner is drawn, its tooltip names the value last exchanged and its accessible
+// description ends in " (not sent)". It is checked only when the control's value changes or
+// a new exchanged value is given.
+//
+// A note: a text on the value (the reference taught on the controller, say) shows as a dot in
+// the bottom left corner, leads the tooltip and ends the accessible description, until it is
+// taken away.
+//
+// The tooltip given to the control stays below the marks' lines.
 #pragma once
 
 #include <QString>
@@ -20,8 +28,14 @@ class SentMark : public QWidget {
     // A control never given a sent value counts as sent. False for another kind.
     static bool ReadSentValue(const QWidget *control, int &value);
     static bool ReadMarked(const QWidget *control, int &marked);
+    static bool ReadNote(const QWidget *control, QString &note);
+    // The smallest (minimum) or largest value the control takes.
+    static bool ReadRange(const QWidget *control, bool minimum, int &value);
 
     void SetSentValue(int value);
+    void SetNote(const QString &note);
+    // The control's own tooltip, plain text, below the marks' lines.
+    void SetToolTip(const QString &toolTip);
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -33,8 +47,9 @@ class SentMark : public QWidget {
     void Check();
 
     QSpinBox *control_;
-    QString description_; // the control's own accessible description and tooltip
-    QString toolTip_;
+    QString description_; // the control's own accessible description
+    QString toolTip_;     // and its own tooltip, plain text
+    QString note_;
     int sent_    = 0;
     bool marked_ = false;
 };
