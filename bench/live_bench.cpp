@@ -55,8 +55,8 @@ constexpr double kSliceSeconds = 2.0;
 // for as long as the shorter one.
 constexpr double kPeerQuietSeconds = 0.1;
 constexpr double kSliceGapSeconds  = 0.05;
-constexpr int kReports          = 5;
-constexpr double kReportLimitMs = 1500;
+constexpr int kReports             = 5;
+constexpr double kReportLimitMs    = 1500;
 
 double Percentile(std::vector<double> values, double p) {
     if (values.empty())
