@@ -22,9 +22,9 @@ struct Entry {
 };
 
 constexpr Entry kRunners[] = {
-    {"ports", RunPorts},     {"info", RunInfo},     {"get", RunGet},     {"send", RunSend},
-    {"diff", RunDiff},       {"teach", RunTeach},   {"reset", RunReset}, {"live", RunLive},
-    {"capture", RunCapture}, {"report", RunReport},
+    {"ports", RunPorts},     {"info", RunInfo},     {"get", RunGet},         {"send", RunSend},
+    {"diff", RunDiff},       {"teach", RunTeach},   {"reset", RunReset},     {"live", RunLive},
+    {"capture", RunCapture}, {"report", RunReport}, {"publish", RunPublish},
 };
 
 int UsageError(const std::string &error) {

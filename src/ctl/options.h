@@ -25,10 +25,12 @@ enum Accepts : unsigned {
     kTakesCount  = 1u << 3, // --count N, --seconds S
     kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
     kTakesReport = 1u << 5, // --capture raw|norm, --note TEXT, --operator NAME
+    kTakesFormat = 1u << 6, // --format csv|jsonl|influx, --name NAME
+    kPublishes   = 1u << 7, // the publisher's options and --config
 };
 
 struct Options {
-    app::Options shared; // --port, --simulate, --trace, --help, --version
+    app::Options shared; // --port, --simulate, --trace, the publisher's, --help, --version
     int com    = 1;
     bool json  = false;
     bool quiet = false;
@@ -42,7 +44,8 @@ struct Options {
     std::string capture; // report: raw or norm; empty none
     std::string note;
     std::string operatorName;
-    std::string error; // not empty: the command line is wrong
+    std::string format; // live: csv, jsonl or influx; empty: csv
+    std::string error;  // not empty: the command line is wrong
 };
 
 struct Command {

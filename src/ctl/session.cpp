@@ -203,4 +203,8 @@ std::string LastStatus() {
     return session.lastStatus;
 }
 
+void SetQuiet(bool quiet) {
+    session.quiet = quiet;
+}
+
 } // namespace ctl

@@ -47,5 +47,7 @@ void Pause(double seconds);
 
 // The text the status line shows last.
 std::string LastStatus();
+// Leaves the status texts out of standard error, or lets them in again.
+void SetQuiet(bool quiet);
 
 } // namespace ctl
