@@ -3,6 +3,7 @@
 
 #include "gui.h"
 #include "platform/mqtt/mqtt_text.h"
+#include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/text.h"
@@ -114,8 +115,10 @@ struct Vars {
     Settings settings;
     std::string broker; // the address as given, for the texts
     std::string name, liveTopic, infoTopic, statusTopic;
-    std::string status;            // what the status topic should hold; empty: nothing known yet
-    std::optional<Info> info;      // the info published last
+    std::string status;               // what the status topic should hold; empty: nothing known yet
+    std::optional<Info> info;         // the info published last
+    std::vector<std::string> pending; // live messages for the next event processing
+    bool posted               = false;
     long long replies         = 0; // since Start
     long long unpublished     = 0; // replies due that were dropped
     long long toldUnpublished = 0;
@@ -169,6 +172,18 @@ void RefreshInfo() {
         return;
     vars.info = CurrentInfo(UnixNow());
     PublishRetained(vars.infoTopic, InfoJson(*vars.info));
+}
+
+// The live messages of the replies taken since the last event processing. The run loop
+// writes its next request before it processes events again, so the send, and the broker
+// and subscribers it wakes, never stand between a reply and the next request.
+void SendPending(void *) {
+    vars.posted = false;
+    for (const std::string &payload : vars.pending)
+        if (!vars.client || vars.client->Publish(vars.liveTopic, payload, vars.settings.qos,
+                                                 false) != mqtt::kMqttOk)
+            ++vars.unpublished;
+    vars.pending.clear();
 }
 
 // On every connection the retained topics go out again: the broker may have lost them.
@@ -391,6 +406,7 @@ bool Start(const Settings &settings, int port, std::string &error) {
 void Stop() {
     if (!vars.client)
         return;
+    SendPending(nullptr);
     vars.client->Stop(vars.statusTopic, kOffline, true, kStopTimeoutMs);
     vars.client.reset();
     ShowBrokerState();
@@ -432,9 +448,9 @@ void PublishReply(const com232::LiveReply &reply, double) {
     SetStatus(kOnline);
     if ((seq - 1) % vars.settings.every != 0)
         return;
-    if (vars.client->Publish(vars.liveTopic, LiveJson(reply, UnixNow(), seq), vars.settings.qos,
-                             false) != mqtt::kMqttOk)
-        ++vars.unpublished;
+    vars.pending.push_back(LiveJson(reply, UnixNow(), seq));
+    if (!vars.posted)
+        vars.posted = PostDeferredCall(SendPending, nullptr) == 0;
 }
 
 long long Replies() {

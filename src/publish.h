@@ -5,7 +5,8 @@
 //
 // The payloads are pure functions over values. The connection is one mqtt::Client, driven
 // by the event loop: a publish hands the message to the socket and returns, so a broker
-// that is slow or away costs messages, dropped and counted, never a wait on the line.
+// that is slow or away costs messages, dropped and counted, never a wait on the line; a
+// reply's message goes out after the request that follows the reply.
 // Nothing is subscribed to: nothing that comes over the network reaches the controller.
 #pragma once
 
@@ -104,7 +105,8 @@ void TellBrokerChanges(void (*tell)(const char *text));
 // How a start-up or a run ended: online (with the info, when it changed) once the
 // controller answered, no-controller with the status text of a failure.
 void NoteOutcome(const status::Outcome &outcome);
-// The live listener: the reply counted, and published when it is one of every Nth.
+// The live listener: the reply counted and, when it is one of every Nth, published at the
+// next event processing: in the run, right after the next request went out.
 void PublishReply(const com232::LiveReply &reply, double now);
 long long Replies();     // since Start
 long long Unpublished(); // replies due that were dropped: no broker, or too many not out
