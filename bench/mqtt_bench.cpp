@@ -8,9 +8,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include <ctime>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -32,6 +35,7 @@ constexpr double kOutageSeconds = 5.0;
 constexpr double kAfterSeconds  = 3.0; // of the outage window after the broker is back
 constexpr double kWaitSeconds   = 30.0;
 constexpr const char *kTopic    = "rmx7/bench/live";
+constexpr int kFrameLength      = 36;
 
 double Now() {
     timespec now{};
@@ -126,6 +130,39 @@ struct Broker {
     }
 };
 
+// A bare peer on a paced simulator of its own: a live request, its reply, the next request
+// at once, no program at all. Its rate over the line's limit in the same seconds as the
+// publisher's is what this machine let a line give meanwhile.
+double PeerRatio(const std::string &pty, double seconds) {
+    const int fd = open(pty.c_str(), O_RDWR | O_NOCTTY);
+    termios raw{};
+    if (fd < 0 || tcgetattr(fd, &raw) != 0)
+        return 0;
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    const unsigned char request[kFrameLength] = {0x00, 0x55, 0x00, kLiveCommand};
+    int replies                               = 0;
+    double first = -1, last = 0;
+    for (const double end = Now() + seconds; Now() < end;) {
+        const double sent = Now();
+        int got           = 0;
+        if (write(fd, request, kFrameLength) != kFrameLength)
+            break;
+        for (pollfd wait{fd, POLLIN, 0}; got < kFrameLength && poll(&wait, 1, 2000) == 1;) {
+            unsigned char bytes[kFrameLength];
+            const ssize_t n = read(fd, bytes, kFrameLength - got);
+            got += n > 0 ? static_cast<int>(n) : 0;
+        }
+        if (got < kFrameLength)
+            break;
+        first = first < 0 ? sent : first;
+        last  = Now();
+        ++replies;
+    }
+    close(fd);
+    return last > first ? replies / (last - first) / kLiveLimitHz : 0;
+}
+
 // Live replies per second over the line's limit, from the first reply's request to the last
 // reply within [from, to] on the simulator's clock.
 double LiveRatio(const std::vector<Exchange> &log, double from, double to) {
@@ -178,7 +215,11 @@ int main(int argc, char **argv) {
     bool ran = sub.Pump(kWaitSeconds, [&] { return !sub.live.empty(); });
     sub.Pump(kSettleSeconds);
 
-    // The steady run: rate, latency, the publisher's CPU and wake-ups.
+    // The steady run: rate, latency, the publisher's CPU and wake-ups, and a bare peer on a
+    // simulator of its own meanwhile.
+    Simulator floorSim = StartSimulator(simBinary, {}, "");
+    double floorRatio  = 0;
+    std::thread peer([&] { floorRatio = PeerRatio(floorSim.pty, seconds); });
     const std::size_t steadyFrom = sub.live.size();
     const double cpuBefore       = ProcessCpuSeconds(publisher);
     const long switchesBefore    = VoluntarySwitches(publisher, publisher);
@@ -189,6 +230,8 @@ int main(int argc, char **argv) {
     const double wakeups =
         (VoluntarySwitches(publisher, publisher) - switchesBefore) / steadySeconds;
     const std::vector<Receipt> steady(sub.live.begin() + steadyFrom, sub.live.end());
+    peer.join();
+    StopProcess(floorSim.pid);
 
     // The outage: the broker stopped for 5 s and started again on the same port.
     const double outageStart = Now();
@@ -226,6 +269,8 @@ int main(int argc, char **argv) {
             ? (steady.size() - 1) / (steady.back().at - steady.front().at) / kLiveLimitHz
             : 0;
     const double outageRatio = LiveRatio(log, outageStart, outageEnd);
+    const double delivered =
+        steady.size() > 1 ? steady.size() / double(steady.back().seq - steady.front().seq + 1) : 0;
 
     struct Figure {
         const char *key;
@@ -233,6 +278,8 @@ int main(int argc, char **argv) {
         const char *goal;
     } figures[] = {
         {"mqtt_rate_ratio", rate, ">= 0.99 of 26.67 /s"},
+        {"mqtt_line_floor_ratio", floorRatio, "report: a bare peer meanwhile"},
+        {"mqtt_delivered_fraction", delivered, "report: messages of the replies made"},
         {"mqtt_latency_p50_ms", Percentile(latencies, 0.5), "report"},
         {"mqtt_latency_p99_ms", Percentile(latencies, 0.99), "<= 2 ms"},
         {"publish_cpu_fraction", cpuFraction, "<= 0.03 of one core"},
