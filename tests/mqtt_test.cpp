@@ -214,6 +214,7 @@ class Mqtt : public ControllerTest {
         broker = std::make_unique<Broker>(folder);
     }
     void TearDown() override {
+        publish::Stop();
         broker.reset();
         std::filesystem::remove_all(folder);
         ControllerTest::TearDown();
