@@ -28,8 +28,8 @@ struct Options {
 
 Options ParseCommandLine(int argc, char **argv);
 // Takes argv[i] when it is an option every program of the project shares (--port,
-// --simulate, --trace, the publisher's), moving i past a value it takes; false when it is none of them. A
-// wrong value goes into options.error.
+// --simulate, --trace, the publisher's), moving i past a value it takes; false when it is
+// none of them. A wrong value goes into options.error.
 bool ParseSharedOption(int argc, char **argv, int &i, Options &options);
 // Reads the publisher's config and options into options.publisher; the config's device
 // becomes COM1's unless the command line gave COM1 one. A wrong setting goes into
