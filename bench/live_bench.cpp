@@ -315,33 +315,6 @@ LiveSeries EveryOther(const std::vector<Slice> &slices, std::size_t from) {
 constexpr double kIdleSeconds   = 10.0;
 constexpr double kSettleSeconds = 1.0; // after start-up, before the idle figure is taken
 
-// Voluntary context switches of one thread so far: each is a sleep that an event ended.
-long VoluntarySwitches(pid_t pid, pid_t tid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/status");
-    const std::string key = "voluntary_ctxt_switches:";
-    for (std::string line; std::getline(in, line);)
-        if (line.compare(0, key.size(), key) == 0)
-            return std::atol(line.c_str() + key.size());
-    return 0;
-}
-
-// CPU seconds of every thread of a process so far, from the scheduler's account.
-double ProcessCpuSeconds(pid_t pid) {
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR *dir                = opendir(tasks.c_str());
-    if (!dir)
-        return 0;
-    double nanoseconds = 0;
-    while (const dirent *entry = readdir(dir)) {
-        std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
-        double onCpu = 0;
-        if (entry->d_name[0] != '.' && in >> onCpu)
-            nanoseconds += onCpu;
-    }
-    closedir(dir);
-    return nanoseconds * 1e-9;
-}
-
 struct DisplayServer {
     pid_t pid = -1;
     std::string display;

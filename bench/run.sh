@@ -8,6 +8,9 @@ mkdir -p "$build/bench"
 # The command-line tool; its figures go to <build>/bench/ctl.json.
 "$build/bin/rmx7ctlbench" "$build/bin/rmx7sim" "$build/bin/rmx7ctl" "$build/bench/ctl.json"
 
+# The plant link: rmx7ctl publish to a mosquitto on the loopback; its own file.
+"$build/bin/rmx7mqttbench" "$build/bin/rmx7sim" "$build/bin/rmx7ctl" "$build/bench/mqtt.json"
+
 # The recording viewer: a generated one-hour recording opened and panned; its own file.
 "$build/bin/rmx7viewbench" "$build/bin/rmx7sim" "$build/bench/view.json"
 

@@ -1,6 +1,9 @@
-// rmx7sim in a process of its own for the benchmark programs, and its exchange log.
+// rmx7sim in a process of its own for the benchmark programs, and its exchange log; what a
+// process costs.
 #include "sim_process.h"
 
+#include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <signal.h>
 #include <sys/wait.h>
@@ -67,4 +70,29 @@ double RepliesPerSecond(const std::vector<Exchange> &log, int code) {
         last = e.replyLast;
     }
     return last > first ? replies / (last - first) : 0;
+}
+
+long VoluntarySwitches(pid_t pid, pid_t tid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/status");
+    const std::string key = "voluntary_ctxt_switches:";
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, key.size(), key) == 0)
+            return std::atol(line.c_str() + key.size());
+    return 0;
+}
+
+double ProcessCpuSeconds(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR *dir                = opendir(tasks.c_str());
+    if (!dir)
+        return 0;
+    double nanoseconds = 0;
+    while (const dirent *entry = readdir(dir)) {
+        std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
+        double onCpu = 0;
+        if (entry->d_name[0] != '.' && in >> onCpu)
+            nanoseconds += onCpu;
+    }
+    closedir(dir);
+    return nanoseconds * 1e-9;
 }

@@ -1,4 +1,5 @@
-// rmx7sim in a process of its own for the benchmark programs, and its exchange log.
+// rmx7sim in a process of its own for the benchmark programs, and its exchange log; what a
+// process costs.
 #pragma once
 
 #include <string>
@@ -28,3 +29,8 @@ std::vector<Exchange> ReadLog(const std::string &path);
 // Replies to requests of that command per second, from the first such request to the
 // last such reply; 0 when there were none.
 double RepliesPerSecond(const std::vector<Exchange> &log, int code);
+
+// Voluntary context switches of one thread so far: each is a sleep that an event ended.
+long VoluntarySwitches(pid_t pid, pid_t tid);
+// CPU seconds of every thread of a process so far, from the scheduler's account.
+double ProcessCpuSeconds(pid_t pid);

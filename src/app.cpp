@@ -87,6 +87,10 @@ const char *UsageText() {
            "                       standard error)\n"
            "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
            "                       window, without the panel and the port\n"
+           "  --broker mqtt[s]://HOST[:PORT]  publish every live reply of a run to this MQTT\n"
+           "                       broker, as rmx7ctl publish does, with its options --name,\n"
+           "                       --topic, --every, --qos, --client-id, --username,\n"
+           "                       --password-file, --cafile, --cert, --key, or --config FILE\n"
            "  --help               show this text and exit\n"
            "  --version            show the version and exit\n"
            "\n"
@@ -119,10 +123,18 @@ bool ParseSharedOption(int argc, char **argv, int &i, Options &options) {
                 "--port wants N=DEVICE with N from 1 to 255, not '" + arg.substr(7) + "'";
     } else if (arg.rfind("--trace=", 0) == 0) {
         options.trace = arg.substr(8);
-    } else {
+    } else if (!publish::TakeOption(argc, argv, i, options.publishing, options.error)) {
         return false;
     }
     return true;
+}
+
+void FinishSharedOptions(Options &options) {
+    if (!options.error.empty() ||
+        !publish::ReadSettings(options.publishing, options.publisher, options.error))
+        return;
+    if (!options.publisher.device.empty() && !options.simulate && !options.ports.contains(1))
+        options.ports[1] = options.publisher.device;
 }
 
 Options ParseCommandLine(int argc, char **argv) {
@@ -142,9 +154,11 @@ Options ParseCommandLine(int argc, char **argv) {
         else if (!ParseSharedOption(argc, argv, i, options))
             options.error = "unknown option '" + arg + "'";
     }
+    FinishSharedOptions(options);
     if (options.error.empty() && !options.view.empty() &&
-        (options.simulate || !options.ports.empty()))
-        options.error = "--view shows a file and opens no port: no --port or --simulate with it";
+        (options.simulate || !options.ports.empty() || !options.publisher.broker.empty()))
+        options.error = "--view shows a file and opens no port: no --port, --simulate or "
+                        "--broker with it";
     if (options.error.empty())
         options.error = CheckSharedOptions(options);
     return options;
@@ -244,8 +258,25 @@ int Main(int argc, char **argv) {
     FillPortRing();
     WatchPortRing(panel, ui::DropDCom, RefreshPortRing);
     InitVars();
-    com232::InitRS232(com232::Port());
+    if (!options.publisher.broker.empty()) {
+        std::string error;
+        if (!publish::Start(options.publisher, kStartPort, error)) {
+            std::fprintf(stderr, "rmx7scope: %s\n", error.c_str());
+            DiscardPanel(panel);
+            if (simulator)
+                simulator->Stop();
+            TraceClose();
+            StopEngine();
+            return 2;
+        }
+        if (const std::string warning = publish::PasswordWarning(options.publisher);
+            !warning.empty())
+            std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
+        AddLiveListener(publish::PublishReply);
+    }
+    publish::NoteOutcome(com232::InitRS232(com232::Port()));
     RunPanel();
+    publish::Stop();
     CloseCom(com232::Port());
     CloseViewers();
     DiscardPanel(panel);
@@ -300,7 +331,7 @@ int CC_DropDCom(int panel, int control, int event, void *, int, int) {
         GetCtrlVal(panel, control, &port);
         com232::SelectPort(port);
         gui::ShowStatus(status::kInitComPort);
-        com232::InitRS232(port);
+        publish::NoteOutcome(com232::InitRS232(port));
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "com232.h"
+#include "publish.h"
 #include "status.h"
 
 #include <map>
@@ -16,8 +17,10 @@ struct Options {
     std::map<int, std::string> ports; // --port N=DEVICE
     bool simulate = false;
     int variant   = 100;
-    std::string trace; // --trace FILE, "-" for stderr
-    std::string view;  // --view FILE: only the viewer, on that recording
+    std::string trace;           // --trace FILE, "-" for stderr
+    std::string view;            // --view FILE: only the viewer, on that recording
+    publish::Given publishing;   // the publisher's options and --config, as given
+    publish::Settings publisher; // what they come to (FinishSharedOptions)
     bool help    = false;
     bool version = false;
     std::string error; // not empty: the command line is wrong
@@ -25,12 +28,16 @@ struct Options {
 
 Options ParseCommandLine(int argc, char **argv);
 // Takes argv[i] when it is an option every program of the project shares (--port,
-// --simulate, --trace), moving i past a value it takes; false when it is none of them. A
-// wrong value goes into options.error.
+// --simulate, --trace, the publisher's), moving i past a value it takes; false when it is
+// none of them. A wrong value goes into options.error.
 bool ParseSharedOption(int argc, char **argv, int &i, Options &options);
 // What the shared options may not say together (--simulate and a device for COM1); the
 // error, or empty.
 std::string CheckSharedOptions(const Options &options);
+// Reads the publisher's config and options into options.publisher; the config's device
+// becomes COM1's unless the command line gave COM1 one. A wrong setting goes into
+// options.error.
+void FinishSharedOptions(Options &options);
 const char *UsageText();
 // The whole program: 0 after a normal end, -1 when the display cannot be opened or the
 // panel file cannot be loaded, 2 for a wrong command line; with --view as ViewOnly.

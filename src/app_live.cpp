@@ -8,6 +8,7 @@
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
+#include "publish.h"
 #include "record.h"
 #include "report.h"
 #include "ui.h"
@@ -235,7 +236,7 @@ Outcome CaptureCurve() {
 
 int CC_BTNRun(int, int, int event, void *, int, int) {
     if (event == kEventCommit)
-        RunLive();
+        publish::NoteOutcome(RunLive());
     return 0;
 }
 

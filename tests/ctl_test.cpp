@@ -258,6 +258,18 @@ TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     ASSERT_EQ(live["rows"].toArray().size(), 4);
     EXPECT_EQ(live["rows"].toArray()[3].toArray()[2].toInt(), toolController.live[1]);
     EXPECT_TRUE(live["error"].isNull());
+
+    // The collectors' formats: the live topic's object, and InfluxDB line protocol.
+    result                   = RunTool(toolPeer.path(), "--quiet live --count 2 --format jsonl");
+    const std::string time   = R"(\{"time":\d{10}\.\d{3},"seq":)";
+    const std::string values = R"(,"valNORM":400,"adcCHA":500,"adcCHB":450,"Amax":800,"Amin":100,)"
+                               R"("UPval":520,"LOval":480,"refval":510,"instate":1\}\n)";
+    EXPECT_TRUE(std::regex_match(result.out, std::regex(time + "1" + values + time + "2" + values)))
+        << result.out;
+    result = RunTool(toolPeer.path(), "--quiet live --count 2 --format influx --name line7");
+    const std::string influx = "rmx7,line=line7 valNORM=400i,adcCHA=500i,adcCHB=450i,Amax=800i,"
+                               "Amin=100i,UPval=520i,LOval=480i,refval=510i,instate=1i \\d{19}\n";
+    EXPECT_TRUE(std::regex_match(result.out, std::regex("(" + influx + "){2}"))) << result.out;
 }
 
 TEST_F(Ctl, LiveEndsCleanlyWhenTheReaderCloses) {

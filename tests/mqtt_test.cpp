@@ -1,13 +1,20 @@
-// The plant link's groundwork: its texts (broker addresses, topic-safe names, line-protocol
-// escaping), the settings file, and the MQTT client against Debian's mosquitto on the
-// loopback: delivery in order, retained messages, the last will, TLS and logins, the
-// bound on messages not yet out, and a broker that is down at start or goes away.
+// The plant link: its texts (broker addresses, topic-safe names, line-protocol escaping), the
+// payloads and settings of the publisher, the MQTT client against Debian's mosquitto on the
+// loopback (delivery in order, retained messages, TLS and logins, the bound on messages not
+// yet out, a broker that is down at start or goes away), and the publisher itself: the panel
+// during a run, and `rmx7ctl publish` against a controller peer, its last will when killed.
+#include "app.h"
 #include "platform/files/settings_file.h"
 #include "platform/mqtt/mqtt.h"
 #include "platform/mqtt/mqtt_text.h"
+#include "platform/panel/panel.h"
+#include "publish.h"
 #include "support/broker.h"
+#include "support/panel_fixture.h"
+#include "ui.h"
 
-#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -15,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <unistd.h>
 
 using mqtt::State;
@@ -83,6 +91,67 @@ TEST(PlantTexts, LineProtocolEscapesEachPartSoInfluxReadsTheTextBack) {
         EXPECT_EQ(mqtt::InfluxEscape(c.part, c.text), c.escaped) << c.text;
 }
 
+TEST(PlantTexts, PayloadsCarryTheValuesByTheirColumnNames) {
+    const com232::LiveReply reply{65535, 400, 450, 800, 100, 520, 480, 510, 3};
+    publish::Info info;
+    info.firmware = "FW \"1\"\x01", info.com = 2, info.device = "rfc2217://cabinet-pc:4001";
+    info.ram = com232::kDefaultParameters, info.time = 1733580000.1234;
+    const std::pair<std::string, std::string> cases[] = {
+        {publish::LiveJson(reply, 1733580000.1236, 42),
+         R"({"time":1733580000.124,"seq":42,"valNORM":65535,"adcCHA":400,"adcCHB":450,)"
+         R"("Amax":800,"Amin":100,"UPval":520,"LOval":480,"refval":510,"instate":3})"},
+        {publish::InfluxLine("cabinet pc,4001", reply, 1733580000123456789),
+         R"(rmx7,line=cabinet\ pc\,4001 valNORM=65535i,adcCHA=400i,adcCHB=450i,Amax=800i,)"
+         R"(Amin=100i,UPval=520i,LOval=480i,refval=510i,instate=3i 1733580000123456789)"},
+        {publish::InfoJson(info),
+         R"({"program":"K-VEX-RMX7-PIRA-Scope","version":"V2.0","firmware":"FW \"1\"\u0001",)"
+         R"("board":0,"port":"COM2","device":"rfc2217://cabinet-pc:4001","ram":{"power":500,)"
+         R"("reference":512,"hysteresis":10,"polarity":1,"hold":100,"hwmode":1,"average":0,)"
+         R"("evalmode":0,"mmtime":20,"mmthd":50,"sdelay":1,"para12":0,"para13":0,"para14":0,)"
+         R"("para15":0,"para16":0},"unit":"ADC units","time":1733580000.123})"},
+        {publish::NoController(status::kNoEcho), "no-controller: Timeout < 36 Bytes"},
+    };
+    for (const auto &[made, expected] : cases)
+        EXPECT_EQ(made, expected);
+}
+
+TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
+    const std::string config = testing::TempDir() + "rmx7-publish-" + std::to_string(getpid());
+    const std::string secret = config + ".secret";
+    std::ofstream(secret) << "s3cret\n";
+    const auto parse = [&](const std::string &text, std::vector<std::string> args) {
+        std::ofstream(config) << text;
+        args.insert(args.begin(), "rmx7scope");
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        return app::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    };
+    app::Options options = parse("device = /dev/ttyUSB3\nbroker = mqtt://plant\nevery = 5\n",
+                                 {"--config", config, "--every=2", "--topic", "hall3/rmx7",
+                                  "--username", "line7", "--password-file", secret});
+    const publish::Settings &read = options.publisher;
+    EXPECT_EQ(options.error, "");
+    EXPECT_EQ(options.ports[1] + " " + read.broker + " " + read.prefix + " " + read.password,
+              "/dev/ttyUSB3 mqtt://plant hall3/rmx7 s3cret");
+    EXPECT_EQ(read.every, 2);
+    EXPECT_TRUE(Has(publish::PasswordWarning(read), "unencrypted to the broker at plant"));
+    const std::pair<std::vector<std::string>, std::string> wrong[] = {
+        {{"--config", config, "--qos", "2"}, "--qos wants 0 or 1, not '2'"},
+        {{"--config", config, "--name", "a/b"}, "--name is one level of a topic"},
+        {{"--config", config, "--topic", "rmx7/#"}, "--topic takes levels joined by '/'"},
+        {{"--password=s3cret"}, "no password on the command line"},
+        {{"--every", "2"}, "need a broker"},
+        {{"--broker", "mqtt://plant", "--password-file", secret}, "needs a user name"},
+    };
+    for (const auto &[args, error] : wrong)
+        EXPECT_TRUE(Has(parse("broker = mqtt://plant\n", args).error, error)) << error;
+    EXPECT_EQ(parse("broker = mqtt://plant\nevery = 0\n", {"--config", config}).error,
+              config + ", line 2: every wants a whole number above 0, not '0'");
+    std::remove(config.c_str());
+    std::remove(secret.c_str());
+}
+
 TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
     const std::pair<const char *, const char *> cases[] = {
         // text, "key=value@line ..." or error
@@ -134,17 +203,21 @@ TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
     }
 }
 
-class Mqtt : public ::testing::Test {
+// A broker of the test's own, and COM1 answered by a controller peer.
+class Mqtt : public ControllerTest {
   protected:
     void SetUp() override {
+        ControllerTest::SetUp();
         std::string name = testing::TempDir() + "rmx7-mqtt-XXXXXX";
         ASSERT_NE(mkdtemp(name.data()), nullptr);
         folder = name;
         broker = std::make_unique<Broker>(folder);
     }
     void TearDown() override {
+        publish::Stop();
         broker.reset();
         std::filesystem::remove_all(folder);
+        ControllerTest::TearDown();
     }
     mqtt::Settings Local() const {
         mqtt::Settings settings;
@@ -195,20 +268,6 @@ TEST_F(Mqtt, MessagesArriveInOrderRetainedOnesStayAndStopLeavesTheFinalWord) {
     ASSERT_TRUE(retained.WaitFor(2));
     EXPECT_EQ(retained.Messages(),
               (std::vector<std::string>{"rmx7/line7/info {}", "rmx7/line7/status offline"}));
-}
-
-TEST_F(Mqtt, TheLastWillShowsWhenThePublisherIsKilled) {
-    ASSERT_TRUE(broker->Start());
-    QProcess peer;
-    peer.start(QCoreApplication::applicationDirPath() + "/rmx7_mqtt_will_peer",
-               {QString::number(broker->Port()), "rmx7/line7/status", "offline"});
-    ASSERT_TRUE(WaitUntil([&] { return peer.readAllStandardOutput().contains("connected"); }));
-    Subscriber status(broker->Port(), "rmx7/line7/status");
-    ASSERT_TRUE(status.WaitFor(1));
-    peer.kill();
-    ASSERT_TRUE(status.WaitFor(2));
-    EXPECT_EQ(status.Messages(),
-              (std::vector<std::string>{"rmx7/line7/status online", "rmx7/line7/status offline"}));
 }
 
 TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
@@ -287,4 +346,117 @@ TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) 
                       mqtt::kMqttErrNotConnected);
         EXPECT_EQ(client.Dropped(), dropped + 10);
     }
+}
+
+TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {
+    const auto label = [&] {
+        char text[64] = {};
+        GetCtrlVal(panel, ui::TXTBroker, text, sizeof text);
+        return std::string(text);
+    };
+    EXPECT_EQ(label(), "Broker: off");
+    ASSERT_TRUE(broker->Start());
+    Subscriber live(broker->Port(), "rmx7/panel/live");
+    publish::Settings settings;
+    settings.broker = "mqtt://127.0.0.1:" + std::to_string(broker->Port());
+    settings.name   = "panel";
+    ASSERT_TRUE(publish::Start(settings, 1, error)) << error;
+    EXPECT_EQ(label(), "Broker: connecting");
+    ASSERT_TRUE(WaitUntil([&] { return label() == "Broker: connected"; }));
+    OpenLink();
+    app::AddLiveListener(publish::PublishReply);
+    RunFor(20);
+    app::RemoveLiveListener(publish::PublishReply);
+    const long long shown = publish::Replies(); // the last reply sent may have come too late
+    ASSERT_GE(shown, 19);
+    ASSERT_TRUE(live.WaitFor(shown));
+    EXPECT_EQ(live.Messages().size(), static_cast<std::size_t>(shown));
+    EXPECT_TRUE(Has(live.Messages().back(), "\"seq\":" + std::to_string(shown) + ","));
+    publish::Stop();
+    EXPECT_EQ(label(), "Broker: off");
+}
+
+// rmx7ctl publish from a config, with a login, against a peer whose every live reply differs:
+// each value as the peer sent it, in order, every reply numbered; the broker stopped and
+// started again while the line goes on; offline as the last will when it is killed, and as
+// its last word when it is told to end.
+TEST_F(Mqtt, PublishSendsEveryReplyAsSentAndSurvivesTheBrokerAndEndsOffline) {
+    std::mutex lock;
+    std::vector<sim::Words> sent;
+    peer.SetResponder([&](const Bytes &request) {
+        if (sim::FrameCommand(request) != com232::kCmdLive)
+            return controller.Responder()(request);
+        std::lock_guard<std::mutex> held(lock);
+        sim::Words words{};
+        for (int i = 0; i < 9; ++i)
+            words[i] = static_cast<std::uint16_t>(16 * sent.size() + i);
+        sent.push_back(words);
+        return PeerReply{MakeFrame(com232::kCmdLive, std::vector(words.begin(), words.end()))};
+    });
+    const auto replies = [&] {
+        std::lock_guard<std::mutex> held(lock);
+        return sent.size();
+    };
+    // The live messages: numbered without a gap, each with the values of the reply its number
+    // names; the first number.
+    const auto check = [&](const std::vector<std::string> &messages, long long &seq) {
+        const char *names[] = {"valNORM", "adcCHA", "adcCHB", "Amax",   "Amin",
+                               "UPval",   "LOval",  "refval", "instate"};
+        long long first     = 0;
+        for (const std::string &message : messages) {
+            if (!message.starts_with("rmx7/line7/live "))
+                continue;
+            const QJsonObject values = QJsonDocument::fromJson(message.substr(16).c_str()).object();
+            const long long now      = values["seq"].toInteger();
+            EXPECT_TRUE(first == 0 || now == seq + 1) << seq << " then " << now;
+            seq   = now;
+            first = first == 0 ? now : first;
+            std::lock_guard<std::mutex> held(lock);
+            for (int i = 0; i < 9; ++i)
+                EXPECT_EQ(values[names[i]].toInt(), sent.at(seq - 1)[i]) << names[i] << seq;
+        }
+        return first;
+    };
+    const std::string config = folder + "/line7.conf";
+    ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + folder + "/passwords line7 s3cret").c_str()),
+              0);
+    std::ofstream(folder + "/password") << "s3cret\n";
+    std::ofstream(config) << "device = " << peer.path()
+                          << "\nbroker = mqtt://127.0.0.1:" << broker->Port()
+                          << "\nname = line7\nusername = line7\n"
+                          << "password-file = " << folder << "/password\n";
+    const Broker::Options logins{"", "", "", folder + "/passwords"};
+    ASSERT_TRUE(broker->Start(logins));
+    const std::vector<std::string> user = {"-u", "line7", "-P", "s3cret"};
+    auto all = std::make_unique<Subscriber>(broker->Port(), "rmx7/line7/#", user);
+    QProcess tool;
+    tool.start("./rmx7ctl", {"--quiet", "publish", "--config", QString::fromStdString(config)});
+    ASSERT_TRUE(all->WaitFor(32));
+    EXPECT_TRUE(all->Messages()[0].starts_with("rmx7/line7/info {\"program\""));
+    EXPECT_EQ(all->Messages()[1], "rmx7/line7/status online");
+    long long seq = 0;
+    EXPECT_EQ(check(all->Messages(), seq), 1);
+
+    broker->Stop();
+    const std::size_t before = replies();
+    EXPECT_TRUE(WaitUntil([&] { return replies() >= before + 30; })) << "the line goes on";
+    ASSERT_TRUE(broker->Start(logins));
+    all = std::make_unique<Subscriber>(broker->Port(), "rmx7/line7/#", user);
+    ASSERT_TRUE(WaitUntil([&] { return all->Messages().size() >= 20; }));
+    const long long away = seq;
+    EXPECT_GT(check(all->Messages(), seq) - away, 30) << "replies made while away are dropped";
+    Subscriber status(broker->Port(), "rmx7/line7/status", user);
+    ASSERT_TRUE(status.WaitFor(1));
+    EXPECT_EQ(status.Messages()[0], "rmx7/line7/status online");
+
+    tool.kill();
+    ASSERT_TRUE(status.WaitFor(2));
+    EXPECT_EQ(status.Messages()[1], "rmx7/line7/status offline");
+    tool.waitForFinished();
+    tool.start("./rmx7ctl", {"--quiet", "publish", "--config", QString::fromStdString(config)});
+    ASSERT_TRUE(status.WaitFor(3));
+    tool.terminate();
+    ASSERT_TRUE(status.WaitFor(4));
+    EXPECT_EQ(status.Messages()[3], "rmx7/line7/status offline");
+    EXPECT_TRUE(tool.waitForFinished() && tool.exitCode() == 0) << tool.exitCode();
 }

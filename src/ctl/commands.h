@@ -32,6 +32,9 @@ void RunPorts(const Options &options, Report &report);
 void RunLive(const Options &options, Report &report);
 void RunCapture(const Options &options, Report &report);
 
+// --- The plant link ---
+void RunPublish(const Options &options, Report &report);
+
 // --- The commissioning report ---
 void RunReport(const Options &options, Report &result);
 

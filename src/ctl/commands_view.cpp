@@ -9,6 +9,7 @@
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
+#include "publish.h"
 #include "record.h"
 #include "ui.h"
 
@@ -24,9 +25,11 @@ namespace ctl {
 namespace {
 
 struct LiveState {
-    long count          = -1;
-    double seconds      = -1;
-    bool json           = false;
+    long count     = -1;
+    double seconds = -1;
+    bool json      = false;
+    std::string format;   // csv, jsonl or influx
+    std::string lineName; // the tag of influx
     long rows           = 0;
     bool stopped        = false;
     std::string endedBy = "timeout";
@@ -51,8 +54,15 @@ void OnInterrupt() {
 void OnReply(const com232::LiveReply &reply, double now) {
     if (live.stopped)
         return;
-    const std::string row  = record::Row(reply, now - record::RunStart());
-    const std::string text = live.json ? (live.rows > 0 ? ", " : "") + JsonRow(row) : row;
+    std::string text;
+    if (live.format == "jsonl") {
+        text = publish::LiveJson(reply, publish::UnixNow(), live.rows + 1) + "\n";
+    } else if (live.format == "influx") {
+        text = publish::InfluxLine(live.lineName, reply, publish::UnixNanoseconds()) + "\n";
+    } else {
+        const std::string row = record::Row(reply, now - record::RunStart());
+        text                  = live.json ? (live.rows > 0 ? ", " : "") + JsonRow(row) : row;
+    }
     if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
         StopRun("pipe");
         return;
@@ -126,16 +136,18 @@ void RunLive(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
-    live         = LiveState{};
-    live.count   = options.count;
-    live.seconds = options.seconds;
-    live.json    = options.json;
+    live          = LiveState{};
+    live.count    = options.count;
+    live.seconds  = options.seconds;
+    live.json     = options.json;
+    live.format   = options.format.empty() ? "csv" : options.format;
+    live.lineName = publish::LineName(options.shared.publisher, options.com);
     if (options.json) {
         JsonObject head = JsonHead(options);
         head.Add("columns", ColumnsJson());
         std::fputs(("{" + head.Members() + ", \"rows\": [").c_str(), stdout);
         report.streamed = true;
-    } else {
+    } else if (live.format == "csv") {
         std::fputs((record::CommentHeader() + record::ColumnLine()).c_str(), stdout);
     }
     std::fflush(stdout);

@@ -22,9 +22,9 @@ struct Entry {
 };
 
 constexpr Entry kRunners[] = {
-    {"ports", RunPorts},     {"info", RunInfo},     {"get", RunGet},     {"send", RunSend},
-    {"diff", RunDiff},       {"teach", RunTeach},   {"reset", RunReset}, {"live", RunLive},
-    {"capture", RunCapture}, {"report", RunReport},
+    {"ports", RunPorts},     {"info", RunInfo},     {"get", RunGet},         {"send", RunSend},
+    {"diff", RunDiff},       {"teach", RunTeach},   {"reset", RunReset},     {"live", RunLive},
+    {"capture", RunCapture}, {"report", RunReport}, {"publish", RunPublish},
 };
 
 // Asked for anywhere on the command line, also where it could not be read to the end.

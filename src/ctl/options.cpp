@@ -48,11 +48,16 @@ const Command kCommands[] = {
     {"reset", "reset", 0, 0, kNeedsLine,
      "Panel step: Reset, with its wait of 1.5 s and the parameter fetch from RAM that\n"
      "follows an answer; prints the fetched set.\n"},
-    {"live", "live [--count N | --seconds S]", 0, 0, kNeedsLine | kTakesCount,
+    {"live", "live [--count N | --seconds S] [--format csv|jsonl|influx] [--name NAME]", 0, 0,
+     kNeedsLine | kTakesCount | kTakesFormat,
      "Panel steps: Run, then Stop after N replies, after S seconds, on Ctrl+C or when\n"
      "standard output is closed. Each reply becomes one CSV row on standard output, with\n"
      "the comment lines and columns of a recording, flushed row by row. Without --count\n"
-     "and --seconds it runs until stopped.\n"},
+     "and --seconds it runs until stopped.\n"
+     "--format jsonl writes each reply as the JSON object of the publisher's live topic, one\n"
+     "a line; --format influx as InfluxDB line protocol (measurement rmx7, the tag line\n"
+     "with the line's name, --name or taken from the port, the nine values as integer\n"
+     "fields, the time in nanoseconds), for Telegraf's exec input and similar collectors.\n"},
     {"capture", "capture raw|norm [-o FILE]", 1, 1, kNeedsLine | kTakesOutput,
      "Panel steps: the graph source RAW or NORM, then Data. Prints the curve of 128 points\n"
      "as CSV, as Save curve writes it; -o FILE writes the CSV to FILE, or with a name\n"
@@ -67,6 +72,30 @@ const Command kCommands[] = {
      "sets word by word with their differences marked, the fingerprint of the EEPROM set\n"
      "(SHA-256 of its 32 frame bytes), the data curve (without --capture a note that there\n"
      "is none), the note and lines for the signatures. Prints the file and the fingerprint.\n"},
+    {"publish", "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... | --config FILE", 0,
+     0, kPublishes,
+     "Runs the panel's start-up on the port, then Run for as long as it runs, and publishes\n"
+     "every live reply to the MQTT broker: PREFIX/NAME/live, one JSON object a reply with\n"
+     "its Unix time, a sequence number counting every reply and the nine values;\n"
+     "PREFIX/NAME/info, retained: the program, firmware, board variant, port, the RAM set,\n"
+     "the unit and when they were taken; PREFIX/NAME/status, retained: online,\n"
+     "'no-controller: TEXT' or offline, the broker's last will. A broker that is away\n"
+     "costs the line nothing: replies are counted and dropped, and it is tried again every\n"
+     "second for 10 s, then up to 30 s apart. A controller that stops answering puts\n"
+     "no-controller on status, and the start-up is tried every 5 s until it answers.\n"
+     "Ctrl+C or SIGTERM publishes offline and ends it with 0: only a wrong command line\n"
+     "or config ends it otherwise.\n"
+     "  --broker mqtt[s]://HOST[:PORT]  the broker; mqtts for TLS (ports 1883, 8883)\n"
+     "  --name NAME          the line's name in topics (default: from the port)\n"
+     "  --topic PREFIX       the topics' first levels (default rmx7)\n"
+     "  --every N            publish every Nth reply (default 1)\n"
+     "  --qos 0|1            (default 0)\n"
+     "  --client-id ID       (default: a new random id for each connection)\n"
+     "  --username NAME      with the password from --password-file FILE or from the\n"
+     "                       environment variable RMX7_MQTT_PASSWORD, never the command line\n"
+     "  --cafile FILE        the CA of the broker's certificate (default: the system's)\n"
+     "  --cert FILE --key FILE  a client certificate and its key\n"
+     "  --config FILE        the same settings as 'key = value' lines, and device = DEVICE\n"},
 };
 
 bool ParseLong(const std::string &text, long &value) {
@@ -133,6 +162,10 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.note = value;
     } else if (TakeValue(argc, argv, i, "--operator", value, error)) {
         options.operatorName = value;
+    } else if (TakeValue(argc, argv, i, "--format", value, error)) {
+        options.format = value;
+        if (error.empty() && value != "csv" && value != "jsonl" && value != "influx")
+            error = "--format wants csv, jsonl or influx, not '" + value + "'";
     } else if (TakeValue(argc, argv, i, "--count", value, error)) {
         if (error.empty() && (!ParseLong(value, options.count) || options.count < 1))
             error = "--count wants a number of rows above 0, not '" + value + "'";
@@ -148,12 +181,25 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
     }
 }
 
+// Publisher options given, but for the --name that live takes too.
+bool PublisherOptions(const Options &options) {
+    const publish::Given &given = options.shared.publishing;
+    return !given.config.empty() ||
+           std::any_of(given.settings.begin(), given.settings.end(), [&](const Setting &s) {
+               return s.key != "name" || options.command != "live";
+           });
+}
+
 } // namespace
 
 Options ParseOptions(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc && options.error.empty(); ++i)
         ParseOne(argc, argv, i, options);
+    if (options.error.empty()) {
+        app::FinishSharedOptions(options.shared);
+        options.error = options.shared.error;
+    }
     if (options.error.empty())
         options.error = app::CheckSharedOptions(options.shared);
     return options;
@@ -187,10 +233,16 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         (options.verify && refuses(kTakesVerify)) || (options.get && refuses(kTakesGet)) ||
         ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)) ||
         ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty()) &&
-         refuses(kTakesReport)))
+         refuses(kTakesReport)) ||
+        (!options.format.empty() && refuses(kTakesFormat)) ||
+        (PublisherOptions(options) && refuses(kPublishes)))
         return name + " takes no such option; usage: rmx7ctl " + command.synopsis;
     if (options.count > 0 && options.seconds > 0)
         return "live takes --count or --seconds, not both";
+    if (options.json && (options.format == "jsonl" || options.format == "influx"))
+        return "live --format " + options.format + " writes its own lines: no --json with it";
+    if (name == "publish" && options.shared.publisher.broker.empty())
+        return "publish needs a broker: --broker mqtt://HOST[:PORT], or broker = in --config";
     if (name == "get" || name == "send") {
         if (options.operands[0] != "ram" && options.operands[0] != "eeprom")
             return name + " wants ram or eeprom, not '" + options.operands[0] + "'";

@@ -26,10 +26,12 @@ enum Accepts : unsigned {
     kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
     kTakesReport = 1u << 5, // --capture raw|norm, --note TEXT, --operator NAME
     kTakesGet    = 1u << 6, // --get: Get from RAM after the command
+    kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
+    kPublishes   = 1u << 8, // the publisher's options and --config
 };
 
 struct Options {
-    app::Options shared; // --port, --simulate, --trace, --help, --version
+    app::Options shared; // --port, --simulate, --trace, the publisher's, --help, --version
     int com    = 1;
     bool json  = false;
     bool quiet = false;
@@ -44,7 +46,8 @@ struct Options {
     std::string capture; // report: raw or norm; empty none
     std::string note;
     std::string operatorName;
-    std::string error; // not empty: the command line is wrong
+    std::string format; // live: csv, jsonl or influx; empty: csv
+    std::string error;  // not empty: the command line is wrong
 };
 
 struct Command {

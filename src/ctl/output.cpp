@@ -28,46 +28,6 @@ std::string JsonObject::Text() const {
     return "{" + Members() + "}";
 }
 
-namespace {
-
-bool IsUtf8(const std::string &text) {
-    int following = 0;
-    for (const unsigned char c : text) {
-        if (following > 0) {
-            if ((c & 0xC0) != 0x80)
-                return false;
-            --following;
-        } else if (c >= 0x80) {
-            following = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 ? 1 : -1;
-            if (following < 0 || c > 0xF4)
-                return false;
-        }
-    }
-    return following == 0;
-}
-
-} // namespace
-
-std::string JsonString(const std::string &text) {
-    // A controller's text is bytes that need not be UTF-8: then each byte stays one
-    // character, so that a stray byte never makes the object unreadable.
-    const bool utf8  = IsUtf8(text);
-    std::string json = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += static_cast<char>(c);
-        } else if (c < 0x20 || (c >= 0x80 && !utf8)) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            json += escape;
-        } else {
-            json += static_cast<char>(c);
-        }
-    }
-    return json + "\"";
-}
-
 std::string JsonArray(const std::vector<std::string> &elements) {
     std::string text;
     for (const std::string &element : elements)

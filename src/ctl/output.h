@@ -2,6 +2,7 @@
 #pragma once
 
 #include "com232.h"
+#include "platform/text.h" // JsonString
 
 #include <array>
 #include <cstdint>
@@ -30,7 +31,6 @@ class JsonObject {
     std::vector<std::pair<std::string, std::string>> members_;
 };
 
-std::string JsonString(const std::string &text);
 std::string JsonArray(const std::vector<std::string> &elements);
 // {"power": 500, ...}
 std::string JsonWords(const Words &words);

@@ -217,4 +217,8 @@ void Warn(const std::string &text) {
     std::fprintf(stderr, "rmx7ctl: %s\n", text.c_str());
 }
 
+void SetQuiet(bool quiet) {
+    session.quiet = quiet;
+}
+
 } // namespace ctl

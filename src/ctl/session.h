@@ -52,5 +52,7 @@ std::string LastStatus();
 // with --quiet as they are; a warning (what is sent differs from what was asked) also then.
 void Note(const std::string &text);
 void Warn(const std::string &text);
+// Leaves the status texts out of standard error, or lets them in again.
+void SetQuiet(bool quiet);
 
 } // namespace ctl

@@ -1,6 +1,8 @@
-// Bounded text copy into the fixed text buffers that the program and the platform share.
+// Texts that the program and the platform share: the bounded copy into fixed text buffers,
+// and text quoted as a JSON string.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // Paths cross the services in buffers of this size.
@@ -9,3 +11,7 @@ constexpr int kPathSize = 260;
 // Copies text into destination, a buffer of size bytes: at most size - 1 bytes and a
 // terminator. Nothing is written when size is 0 or less.
 void CopyText(char *destination, int size, std::string_view text);
+
+// text as a JSON string, quotes included. Text that is not UTF-8 (a controller's bytes)
+// keeps each byte as one character, escaped, so a stray byte never spoils the document.
+std::string JsonString(std::string_view text);

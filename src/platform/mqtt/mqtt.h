@@ -40,10 +40,13 @@ constexpr int kMqttErrRefused      = -4; // Publish: not a topic or payload MQTT
 // so a broker that is slow or stalled costs a bounded amount of memory and never a wait.
 constexpr int kMaxOutstanding = 100;
 
-// Back-off between connection attempts: 1 s after the first failure, doubling up to 30 s,
-// and 1 s again once a connection was made.
-constexpr int kFirstRetryMs = 1000;
-constexpr int kLastRetryMs  = 30000;
+// Back-off between connection attempts: 1 s while the broker has been away for less than
+// kSteadyRetryMs (since the start or the loss of a connection), so values flow again within
+// a second of a broker restarted or failed over; then doubling from 2 s up to 30 s, so a
+// broker away for long is not pressed by every line at once.
+constexpr int kFirstRetryMs  = 1000;
+constexpr int kSteadyRetryMs = 10000;
+constexpr int kLastRetryMs   = 30000;
 
 enum class State {
     Off,        // not started, or stopped

@@ -112,8 +112,9 @@ struct Client::Impl {
     State state = State::Off;
     std::string lastError;
     std::function<void(State, const std::string &)> callback;
-    std::vector<State> changes; // made during one event, reported at its end
-    int retryMs = kFirstRetryMs;
+    std::vector<State> changes;      // made during one event, reported at its end
+    Clock::time_point awaySince;     // the start, or the loss of the last connection
+    int retryMs = 2 * kFirstRetryMs; // the next back-off once the steady retries are over
 
     std::set<int> outstanding; // message ids handed to the connection and not yet out
     long long published = 0, dropped = 0;
@@ -331,7 +332,7 @@ void Client::Impl::AfterStep(int stepErrno) {
     const bool wasConnected = state == State::Connected;
     if (accepted) {
         accepted = false;
-        retryMs  = kFirstRetryMs;
+        retryMs  = 2 * kFirstRetryMs;
         lastError.clear();
         Change(State::Connected);
     }
@@ -408,12 +409,18 @@ void Client::Impl::Fail(const std::string &reason) {
     }
     dropped += static_cast<long long>(outstanding.size());
     outstanding.clear();
+    if (state == State::Connected)
+        awaySince = Clock::now();
     if (state != State::Connecting || reason != lastError) {
         lastError = reason;
         Change(State::Connecting);
     }
-    retry.start(retryMs);
-    retryMs = std::min(2 * retryMs, kLastRetryMs);
+    if (Clock::now() - awaySince < std::chrono::milliseconds(kSteadyRetryMs)) {
+        retry.start(kFirstRetryMs);
+    } else {
+        retry.start(retryMs);
+        retryMs = std::min(2 * retryMs, kLastRetryMs);
+    }
 }
 
 void Client::Impl::End() {
@@ -450,8 +457,9 @@ int Client::Start(const Settings &settings, std::string &error) {
     std::signal(SIGPIPE, SIG_IGN);
     d.published = d.dropped = 0;
     d.lastError.clear();
-    d.retryMs = kFirstRetryMs;
-    d.state   = State::Connecting;
+    d.retryMs   = 2 * kFirstRetryMs;
+    d.awaySince = Clock::now();
+    d.state     = State::Connecting;
     d.housekeeping.start();
     d.Attempt();
     return kMqttOk;

@@ -13,6 +13,12 @@ void Delay(double seconds);
 // for each time-out to come within 20 ms of its time. Returns 0.
 int ProcessSystemEvents();
 
+// Calls callback(data) once from event processing, the next time events are processed
+// after what runs now: work that must not stand between a reply and the next request goes
+// there from the run loop, and runs in the wait for that request's reply. 0, or -1 before
+// the engine started.
+int PostDeferredCall(void (*callback)(void *data), void *data);
+
 // Calls handler from event processing when the process gets SIGINT, SIGTERM or SIGHUP,
 // instead of ending it, so that a loop can stop the way its Stop button would. A second
 // signal of the same kind ends the process as usual. nullptr gives the signals back

@@ -88,6 +88,15 @@ int ProcessSystemEvents() {
     return 0;
 }
 
+int PostDeferredCall(void (*callback)(void *data), void *data) {
+    QCoreApplication *application = QCoreApplication::instance();
+    if (!application)
+        return -1;
+    QMetaObject::invokeMethod(
+        application, [callback, data] { callback(data); }, Qt::QueuedConnection);
+    return 0;
+}
+
 bool platform::ProcessingSystemEvents() {
     return processingDepth > 0;
 }
