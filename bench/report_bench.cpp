@@ -4,7 +4,7 @@
 // path for it is given (an example to look at).
 #include "platform/panel/panel.h"
 #include "platform/report/fingerprint.h"
-#include "platform/report/report.h"
+#include "platform/report/pdf_report.h"
 
 #include <algorithm>
 #include <chrono>

@@ -6,7 +6,7 @@
 #include "gui.h"
 #include "platform/panel/dialogs.h"
 #include "platform/report/fingerprint.h"
-#include "platform/report/report.h"
+#include "platform/report/pdf_report.h"
 #include "platform/serial/ports.h"
 #include "program.h"
 #include "record.h"

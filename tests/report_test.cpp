@@ -1,7 +1,7 @@
 // The commissioning report as a reader of the file finds it (poppler's tools), and the
 // fingerprint of a parameter set against sha256sum.
 #include "platform/report/fingerprint.h"
-#include "platform/report/report.h"
+#include "platform/report/pdf_report.h"
 
 #include <gtest/gtest.h>
 

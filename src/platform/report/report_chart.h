@@ -2,7 +2,7 @@
 // of the report's text document, laid out like a character of the given size.
 #pragma once
 
-#include "report.h"
+#include "pdf_report.h"
 
 #include <QObject>
 #include <QSizeF>

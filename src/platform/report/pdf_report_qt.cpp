@@ -2,7 +2,7 @@
 // A4 pages, the data curve as a vector object inside it, the foot of each page painted
 // beside it, all through Qt's PDF writer in its PDF/A-1b mode into memory; then the
 // author, then the file written whole.
-#include "report.h"
+#include "pdf_report.h"
 
 #include "files/textfile.h"
 #include "pdf_author.h"
