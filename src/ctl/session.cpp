@@ -152,11 +152,13 @@ Outcome OutcomeOf(const status::Outcome &outcome) {
 Outcome PortSetUp(int com) {
     com232::SelectPort(com);
     const status::Outcome outcome = com232::InitRS232(com);
+    // The status text is on standard error already; the diagnosis says why in full.
     if (outcome.result == status::Result::PortFailed) {
-        const std::string device = PortDevice(com);
+        const std::string device    = PortDevice(com);
+        const std::string diagnosis = GetOpenDiagnosis();
         return {kExitPort, "cannot open COM" + std::to_string(com) +
-                               (device.empty() ? "" : " (" + device + ")") + ": " + outcome.text +
-                               "\n" + GetOpenDiagnosis()};
+                               (device.empty() ? "" : " (" + device + ")") +
+                               (diagnosis.empty() ? ": " + outcome.text : "\n" + diagnosis)};
     }
     return OutcomeOf(outcome);
 }
