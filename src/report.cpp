@@ -145,18 +145,18 @@ ReportCapture Capture() {
     return capture;
 }
 
-std::string Fingerprint(const com232::Words &words) {
-    std::uint16_t set[kFingerprintWords];
-    std::copy(words.begin(), words.end(), set);
-    return ParameterFingerprint(set);
-}
-
 Outcome Shown(Result result, const std::string &text) {
     gui::ShowStatus(text.c_str());
     return {result, text};
 }
 
 } // namespace
+
+std::string Fingerprint(const com232::Words &words) {
+    std::uint16_t set[kFingerprintWords];
+    std::copy(words.begin(), words.end(), set);
+    return ParameterFingerprint(set);
+}
 
 Made MakeReport(const Request &request) {
     Made made;

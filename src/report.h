@@ -34,6 +34,10 @@ struct Made {
 // cannot be written with "Report not saved - ..." (FileFailed); else "Report saved: ...".
 Made MakeReport(const Request &request);
 
+// The fingerprint of a set of sixteen words, as the report prints it: a later report,
+// rmx7ctl diff and a parameter file's set compare by it.
+std::string Fingerprint(const com232::Words &words);
+
 // The Report button: asks where (RMX7report-<stamp>.pdf in the project folder by default),
 // then makes the report from the panel. Cancelled when the dialog was.
 Outcome ReportFromPanel();

@@ -315,6 +315,8 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     const QJsonObject json =
         QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(json["fingerprint"].toString().toStdString(), fingerprint);
+    const std::string diff = RunTool(toolPeer.path(), "diff").out;
+    EXPECT_NE(diff.find("fingerprint eeprom " + fingerprint + "\n"), std::string::npos) << diff;
 
     std::system(("pdftotext -layout " + pdf + " " + pdf + ".txt").c_str());
     const std::string text = ReadAll(pdf + ".txt");

@@ -5,6 +5,7 @@
 #include "gui.h"
 #include "platform/files/arrayfile.h"
 #include "platform/panel/panel.h"
+#include "report.h"
 #include "ui.h"
 
 #include <filesystem>
@@ -282,9 +283,28 @@ void RunDiff(const Options &options, Report &report) {
     else
         report.text = file.empty() ? "RAM and EEPROM agree in all 16 words\n"
                                    : "RAM, EEPROM and " + file + " agree in all 16 words\n";
+    // A report prints the EEPROM set's fingerprint; these say which set that was.
+    struct NamedSet {
+        const char *name;
+        const Words *words;
+    };
+    std::vector<NamedSet> sets = {{"ram", &ram}, {"eeprom", &eeprom}};
+    if (!file.empty())
+        sets.push_back({"file", &loaded});
+    JsonObject fingerprints;
+    for (const NamedSet &set : sets) {
+        const std::string fingerprint = report::Fingerprint(*set.words);
+        fingerprints.Add(set.name, JsonString(fingerprint));
+        char line[96];
+        std::snprintf(line, sizeof line, "fingerprint %-6s %s\n", set.name, fingerprint.c_str());
+        report.text += line;
+    }
+    if (file.empty())
+        fingerprints.Add("file", "null");
     report.json.Add("ram", JsonWords(ram));
     report.json.Add("eeprom", JsonWords(eeprom));
     report.json.Add("file", file.empty() ? "null" : JsonWords(loaded));
+    report.json.Add("fingerprints", fingerprints.Text());
     report.json.Add("differences", JsonArray(differences));
     if (!differences.empty())
         report.outcome = {kExitDiffers, CountOfWords(differences.size()) +

@@ -40,7 +40,7 @@ const Command kCommands[] = {
     {"diff", "diff [FILE]", 0, 1, kNeedsLine,
      "Panel steps: the RAM button and Get, the EEPROM button and Get, and with FILE the\n"
      "File button and Get answering the load dialog with FILE. Lists every word that\n"
-     "differs between them, by name.\n"},
+     "differs between them, by name, then each set's fingerprint as a report prints it.\n"},
     {"teach", "teach [--get]", 0, 0, kNeedsLine | kTakesGet,
      "Panel step: Teach, with its wait of 1.5 s for the controller's answer. The reference the\n"
      "controller taught itself is not read back: --get then presses Get on RAM and prints\n"
