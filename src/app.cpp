@@ -192,6 +192,16 @@ void ListPorts(int selected) {
     SetCtrlVal(panel, ui::DropDCom, selected);
 }
 
+// What the start made, undone in reverse: the panel, the simulator, the trace, the engine.
+void EndSession(int panel, sim::PtyHost *simulator) {
+    if (panel > 0)
+        DiscardPanel(panel);
+    if (simulator)
+        simulator->Stop();
+    TraceClose();
+    StopEngine();
+}
+
 } // namespace
 
 void FillPortRing() {
@@ -248,7 +258,7 @@ int Main(int argc, char **argv) {
 
     if (LoadMainPanel() < 0) {
         std::fprintf(stderr, "rmx7scope: cannot load the panel file %s\n", ui::kPanelFile);
-        StopEngine();
+        EndSession(0, simulator.get());
         return -1;
     }
     const int panel            = gui::Panel();
@@ -262,11 +272,7 @@ int Main(int argc, char **argv) {
         std::string error;
         if (!publish::Start(options.publisher, kStartPort, error)) {
             std::fprintf(stderr, "rmx7scope: %s\n", error.c_str());
-            DiscardPanel(panel);
-            if (simulator)
-                simulator->Stop();
-            TraceClose();
-            StopEngine();
+            EndSession(panel, simulator.get());
             return 2;
         }
         if (const std::string warning = publish::PasswordWarning(options.publisher);
@@ -279,11 +285,7 @@ int Main(int argc, char **argv) {
     publish::Stop();
     CloseCom(com232::Port());
     CloseViewers();
-    DiscardPanel(panel);
-    if (simulator)
-        simulator->Stop();
-    TraceClose();
-    StopEngine();
+    EndSession(panel, simulator.get());
     return 0;
 }
 
