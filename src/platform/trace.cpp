@@ -18,7 +18,7 @@ struct TraceState {
     std::FILE *out = nullptr;
     bool ownsFile  = false;
     std::optional<std::pair<int, int>> statusControl; // (panel, control)
-    StatusListener statusListener = nullptr;
+    StatusListener statusListener;
 };
 
 TraceState trace;
@@ -74,8 +74,8 @@ void TraceBytes(const char *direction, const unsigned char *bytes, int count) {
     WriteLine(direction + HexBytes(bytes, count));
 }
 
-void TraceStatus(const char *text) {
-    if (trace.statusListener)
+void TraceStatus(const char *text, bool tell) {
+    if (tell && trace.statusListener)
         trace.statusListener(text);
     if (trace.out)
         WriteLine(std::string("STATUS ") + text);
@@ -91,7 +91,7 @@ void TraceSetStatusControl(int panel, int control) {
 }
 
 void TraceSetStatusListener(StatusListener listener) {
-    trace.statusListener = listener;
+    trace.statusListener = std::move(listener);
 }
 
 bool TraceIsStatusControl(int panel, int control) {

@@ -11,18 +11,21 @@
 // open that failed.
 #pragma once
 
+#include <functional>
+
 // Starts tracing to path ("-" for stderr). False when the file cannot be opened.
 bool TraceOpen(const char *path);
 void TraceClose();
 bool TraceEnabled();
 // direction is "TX" or "RX".
 void TraceBytes(const char *direction, const unsigned char *bytes, int count);
-void TraceStatus(const char *text);
+// tell false: the trace only, not the listener below.
+void TraceStatus(const char *text, bool tell = true);
 void TraceDiagnosis(const char *text);
 // Texts written to this control by SetCtrlVal are traced as STATUS lines.
 void TraceSetStatusControl(int panel, int control);
 // Also hands every text written to that control to listener, traced or not (nullptr:
 // none). A program whose panel is never shown reads its status line this way.
-using StatusListener = void (*)(const char *text);
+using StatusListener = std::function<void(const char *text)>;
 void TraceSetStatusListener(StatusListener listener);
 bool TraceIsStatusControl(int panel, int control);

@@ -101,6 +101,8 @@ void RegisterCallbacks(const CallbackEntry *table, int count);
 // beside the program. The panel handle (> 0), or negative when the file is missing,
 // unreadable or names an unknown callback.
 int LoadPanel(int parentPanel, const char *fileName, int panelResource);
+// What every callback of the panel gets as its callback data from now on (nullptr at load).
+int SetPanelCallbackData(int panel, void *callbackData);
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 // Calls callbacks until QuitUserInterface; returns once the callbacks that were
