@@ -91,18 +91,19 @@ int ViewOnly(const std::string &path, int argc, char **argv) {
     return opened == 0 ? 0 : 1;
 }
 
-int CC_BTNViewRecording(int, int, int event, void *, int, int) {
+int CC_BTNViewRecording(int, int, int event, void *callbackData, int, int) {
     if (event != kEventCommit)
         return 0;
+    gui::Panel &panel    = static_cast<Program *>(callbackData)->Panel();
     char path[kPathSize] = {};
-    if (FileSelectPopup(gui::ProjectDir().c_str(), "", "*.csv", "View recording", kButtonLoad, 0, 1,
-                        1, 0, path) <= 0)
+    if (FileSelectPopup(panel.ProjectDir().c_str(), "", "*.csv", "View recording", kButtonLoad, 0,
+                        1, 1, 0, path) <= 0)
         return 0;
     const std::string error = ViewRecordingFile(path);
-    gui::ShowStatus((error.empty()
-                         ? status::RecordingShown(std::filesystem::path(path).filename().string())
-                         : status::RecordingNotShown(error))
-                        .c_str());
+    panel.ShowStatus((error.empty()
+                          ? status::RecordingShown(std::filesystem::path(path).filename().string())
+                          : status::RecordingNotShown(error))
+                         .c_str());
     return 0;
 }
 

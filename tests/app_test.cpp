@@ -21,12 +21,6 @@ using namespace com232;
 
 namespace {
 
-void SetParameter(std::uint16_t Parameters::*word, std::uint16_t value) {
-    Parameters params = ParameterSet();
-    params.*word      = value;
-    SetParameterSet(params);
-}
-
 std::vector<int> Commands(const std::vector<Bytes> &requests) {
     std::vector<int> codes;
     for (const Bytes &r : requests)
@@ -124,10 +118,10 @@ TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
     other.firmware = "second board";
     second.SetResponder(other.Responder());
     PortTableAdd(3, "/dev/rmx7-third");
-    app::FillPortRing();
+    program().FillPortRing();
     SetCtrlVal(panel, ui::DropDCom, 3);
     PortTableUpdate({DeviceInfo{second.path(), "", "", "", ""}});
-    app::RefreshPortRing();
+    program().RefreshPortRing();
     EXPECT_EQ(Value(ui::DropDCom), 3) << "a rescan keeps the selection";
     InitRS232(1);
     SetCtrlVal(panel, ui::DropDCom, 2);
@@ -140,7 +134,8 @@ TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
     const std::vector<std::string> texts = StatusTexts();
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Init COM-Port ..."), texts.end());
     second.Send(MakeFrame(kCmdLive, {77}));
-    EXPECT_TRUE(PumpUntil([] { return ReplyWaiting(); }, 2.0)) << "receive callback on COM2";
+    EXPECT_TRUE(PumpUntil([this] { return FrameWords()[0] == 77; }, 2.0))
+        << "receive callback on COM2";
     EXPECT_EQ(FrameWords()[0], 77);
     CloseCom(2);
 }
@@ -149,11 +144,13 @@ TEST_F(StartUp, ClosingThePanelDuringAWaitEndsTheWaitAndTheEventLoop) {
     InitRS232(1);
     controller.silent[kCmdReadRam] = true;
     QObject scope;
-    QTimer::singleShot(0, &scope, [this] { Raise(app::CC_BTNGet); });
-    QTimer::singleShot(300, &scope, [this] { app::CC_PANEL(panel, kEventClose, nullptr, 0, 0); });
+    QTimer::singleShot(0, &scope,
+                       [this] { app::CC_BTNGet(panel, 0, kEventCommit, &program(), 0, 0); });
+    QTimer::singleShot(300, &scope,
+                       [this] { app::CC_PANEL(panel, kEventClose, &program(), 0, 0); });
     EventHook guard(nullptr, 10, [] { QuitUserInterface(0); });
     RunUserInterface();
-    EXPECT_FALSE(app::RunGoing());
+    EXPECT_FALSE(program().RunGoing());
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!") << "the wait ran to its end";
     EXPECT_LT(GetInQLen(1), 0) << "the close closed the port";
 }
@@ -249,7 +246,7 @@ TEST_F(ParameterCommands, AnAnsweredTeachMarksTheReferenceUntilTheNextGetFetchOr
         std::function<void()> clears;
     } steps[] = {
         {"Get", [this] { Raise(app::CC_BTNGet); }},
-        {"fetch", [] { InitRS232(1); }},
+        {"fetch", [this] { InitRS232(1); }},
         {"Send", [this] { Raise(app::CC_BTNSend, kEventLeftClick); }},
     };
     for (const auto &s : steps) {

@@ -52,12 +52,6 @@ int AnswerWithFile(const char *, int, char *pathName) {
     return kSelectExisting;
 }
 
-void StopAfterThree(const com232::LiveReply &, double) {
-    static int rows = 0;
-    if (++rows % 3 == 0)
-        app::CC_BTNStop(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
-}
-
 } // namespace
 
 class Ctl : public PanelTest {
@@ -75,55 +69,69 @@ class Ctl : public PanelTest {
         std::remove(filePath.c_str());
         PanelTest::TearDown();
     }
-    // A click on button, after one on the radio button, whose control id is the table's.
-    static void Press(CtrlCallbackPtr button, CtrlCallbackPtr radio = nullptr) {
-        const int panel = gui::Panel(), id = radio == app::CC_RBTFile ? ui::RBTFile : ui::RBTEeprom;
+    // A click on button, after one on the radio button, whose control id is the table's; the
+    // job it queues runs to its end.
+    static void Press(app::Program &program, CtrlCallbackPtr button,
+                      CtrlCallbackPtr radio = nullptr) {
+        const int panel = program.PanelHandle();
+        const int id    = radio == app::CC_RBTFile ? ui::RBTFile : ui::RBTEeprom;
         if (radio && SetCtrlVal(panel, id, 1) == 0)
-            radio(panel, id, kEventValueChanged, nullptr, 0, 0);
-        button(panel, 0, kEventLeftClick, nullptr, 0, 0);
-        button(panel, 0, kEventCommit, nullptr, 0, 0);
+            radio(panel, id, kEventValueChanged, &program, 0, 0);
+        button(panel, 0, kEventLeftClick, &program, 0, 0);
+        button(panel, 0, kEventCommit, &program, 0, 0);
+        PumpUntil([&program] { return program.Line().Idle(); }, 30);
     }
 };
 
 TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
-    const std::vector<std::pair<std::string, std::function<void(ScriptedPeer &)>>> cases = {
-        {"info", [](ScriptedPeer &) {}},
-        {"get eeprom", [](ScriptedPeer &) { Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
+    using Steps = std::function<void(app::Program &, ScriptedPeer &)>;
+    const std::vector<std::pair<std::string, Steps>> cases = {
+        {"info", [](app::Program &, ScriptedPeer &) {}},
+        {"get eeprom",
+         [](app::Program &p, ScriptedPeer &) { Press(p, app::CC_BTNGet, app::CC_RBTEeprom); }},
         {"send ram --set power=777 --set average=9",
-         [](ScriptedPeer &) {
-             SetCtrlVal(gui::Panel(), ui::power, 777);
-             com232::Parameters params = com232::ParameterSet();
+         [](app::Program &p, ScriptedPeer &) {
+             SetCtrlVal(p.PanelHandle(), ui::power, 777);
+             com232::Parameters params = p.Line().ParameterSet();
              params.average            = 9;
-             com232::SetParameterSet(params);
-             Press(app::CC_BTNSend);
+             p.Line().SetParameterSet(params);
+             Press(p, app::CC_BTNSend);
          }},
         {"send eeprom " + filePath + " --verify",
-         [](ScriptedPeer &line) {
-             Press(app::CC_BTNGet, app::CC_RBTFile);
-             Press(app::CC_BTNSend, app::CC_RBTEeprom);
+         [](app::Program &p, ScriptedPeer &line) {
+             Press(p, app::CC_BTNGet, app::CC_RBTFile);
+             Press(p, app::CC_BTNSend, app::CC_RBTEeprom);
              line.WaitForRequests(4, 2.0); // the operator's pause: Get flushes what is not out
-             Press(app::CC_BTNGet);
+             Press(p, app::CC_BTNGet);
          }},
         {"diff",
-         [](ScriptedPeer &) { Press(app::CC_BTNGet), Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
-        {"teach", [](ScriptedPeer &) { Press(app::CC_ButtonTeach); }},
-        {"reset", [](ScriptedPeer &) { Press(app::CC_ButtonReset); }},
+         [](app::Program &p, ScriptedPeer &) {
+             Press(p, app::CC_BTNGet), Press(p, app::CC_BTNGet, app::CC_RBTEeprom);
+         }},
+        {"teach", [](app::Program &p, ScriptedPeer &) { Press(p, app::CC_ButtonTeach); }},
+        {"reset", [](app::Program &p, ScriptedPeer &) { Press(p, app::CC_ButtonReset); }},
         {"capture raw",
-         [](ScriptedPeer &) {
-             SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceRaw);
-             Press(app::CC_BTNData);
+         [](app::Program &p, ScriptedPeer &) {
+             SetCtrlVal(p.PanelHandle(), ui::RNGGraphSource, kSourceRaw);
+             Press(p, app::CC_BTNData);
          }},
         {"report --capture norm -o " + filePath + ".pdf",
-         [](ScriptedPeer &) {
-             SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
-             Press(app::CC_BTNData);
-             Press(app::CC_BTNGet), Press(app::CC_BTNGet, app::CC_RBTEeprom);
+         [](app::Program &p, ScriptedPeer &) {
+             SetCtrlVal(p.PanelHandle(), ui::RNGGraphSource, kSourceNorm);
+             Press(p, app::CC_BTNData);
+             Press(p, app::CC_BTNGet), Press(p, app::CC_BTNGet, app::CC_RBTEeprom);
          }},
         {"live --count 3",
-         [](ScriptedPeer &) {
-             app::AddLiveListener(StopAfterThree);
-             Press(app::CC_BTNRun);
-             app::RemoveLiveListener(StopAfterThree);
+         [](app::Program &p, ScriptedPeer &) {
+             int rows = 0;
+             com232::LiveListener stopAfterThree;
+             stopAfterThree.reply = [&](const com232::LiveReply &, double) {
+                 if (++rows % 3 == 0)
+                     app::CC_BTNStop(p.PanelHandle(), 0, kEventCommit, &p, 0, 0);
+             };
+             const int id = p.Line().AddLiveListener(std::move(stopAfterThree));
+             Press(p, app::CC_BTNRun);
+             p.Line().RemoveLiveListener(id);
          }},
     };
     SetFileSelectResponder(AnswerWithFile);
@@ -132,17 +140,19 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
         panelLine.SetResponder(panelController.Responder());
         toolLine.SetResponder(toolController.Responder());
         PortTableAdd(1, panelLine.path());
-        const int fresh = app::LoadMainPanel(); // the panel file's values, as the tool starts
-        app::InitVars();
-        com232::InitRS232(1);
-        panelSteps(panelLine);
-        CloseCom(1);
-        DiscardPanel(fresh);
+        {
+            const int fresh = app::LoadMainPanel(); // the panel file's values, as the tool starts
+            app::Program steps(fresh, testing::TempDir(), 1);
+            steps.InitVars();
+            FinishOn(steps.Line(), steps.Line().InitRS232(1));
+            panelSteps(steps, panelLine);
+            CloseCom(1);
+            DiscardPanel(fresh);
+        }
         RunTool(toolLine.path(), args);
         EXPECT_EQ(toolLine.Requests(), panelLine.Requests()) << args;
     }
     SetFileSelectResponder(nullptr);
-    gui::SetPanel(panel);
     TraceSetStatusControl(panel, ui::TXTStatus);
 }
 
@@ -205,15 +215,15 @@ TEST_F(Ctl, AParameterFileOfOtherThanSixteenWholeNumbersUpTo65535IsRefusedBefore
          ": line 7: 'seven' is not a whole number from 0 to 65535"},
     };
     SetFileSelectResponder(AnswerWithFile);
-    com232::InitRS232(1);
+    InitRS232(1);
     for (const auto &c : cases) {
         std::ofstream(filePath) << c.content;
         const std::size_t panelSent = peer.Requests().size(), toolSent = toolPeer.Requests().size();
-        Press(app::CC_BTNGet, app::CC_RBTFile);
+        Press(program(), app::CC_BTNGet, app::CC_RBTFile);
         EXPECT_EQ(StatusLine(), c.status);
         EXPECT_EQ(ToolTip(), filePath + c.says) << "the file, the line and the reason";
-        EXPECT_EQ(com232::ParameterSet().hwmode, 1) << "the set as it was: " << c.says;
-        Press(app::CC_BTNSend, app::CC_RBTEeprom);
+        EXPECT_EQ(ParameterSet().hwmode, 1) << "the set as it was: " << c.says;
+        Press(program(), app::CC_BTNSend, app::CC_RBTEeprom);
         ASSERT_TRUE(peer.WaitForRequests(panelSent + 1, 2.0));
         EXPECT_EQ(FrameWord(peer.Requests().back(), 5), 1) << "the set sent is the one before";
         const ToolResult tool = RunTool(toolPeer.path(), "send ram " + filePath);
@@ -336,7 +346,7 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
         std::remove(file.c_str());
 
     FakeController quiet;
-    quiet.silent[com232::kCmdReadEeprom] = true;
+    quiet.silent[kCmdReadEeprom] = true;
     ScriptedPeer line;
     line.SetResponder(quiet.Responder());
     result = RunTool(line.path(), "report -o " + pdf);

@@ -214,7 +214,7 @@ class Mqtt : public ControllerTest {
         broker = std::make_unique<Broker>(folder);
     }
     void TearDown() override {
-        publish::Stop();
+        program().StopPublishing();
         broker.reset();
         std::filesystem::remove_all(folder);
         ControllerTest::TearDown();
@@ -360,19 +360,17 @@ TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {
     publish::Settings settings;
     settings.broker = "mqtt://127.0.0.1:" + std::to_string(broker->Port());
     settings.name   = "panel";
-    ASSERT_TRUE(publish::Start(settings, 1, error)) << error;
+    ASSERT_TRUE(program().StartPublishing(settings, error)) << error;
     EXPECT_EQ(label(), "Broker: connecting");
     ASSERT_TRUE(WaitUntil([&] { return label() == "Broker: connected"; }));
     OpenLink();
-    app::AddLiveListener(publish::PublishReply);
     RunFor(20);
-    app::RemoveLiveListener(publish::PublishReply);
-    const long long shown = publish::Replies(); // the last reply sent may have come too late
+    const long long shown = program().Publisher()->Replies(); // the last may have come too late
     ASSERT_GE(shown, 19);
     ASSERT_TRUE(live.WaitFor(shown));
     EXPECT_EQ(live.Messages().size(), static_cast<std::size_t>(shown));
     EXPECT_TRUE(Has(live.Messages().back(), "\"seq\":" + std::to_string(shown) + ","));
-    publish::Stop();
+    program().StopPublishing();
     EXPECT_EQ(label(), "Broker: off");
 }
 
@@ -384,14 +382,14 @@ TEST_F(Mqtt, PublishSendsEveryReplyAsSentAndSurvivesTheBrokerAndEndsOffline) {
     std::mutex lock;
     std::vector<sim::Words> sent;
     peer.SetResponder([&](const Bytes &request) {
-        if (sim::FrameCommand(request) != com232::kCmdLive)
+        if (sim::FrameCommand(request) != kCmdLive)
             return controller.Responder()(request);
         std::lock_guard<std::mutex> held(lock);
         sim::Words words{};
         for (int i = 0; i < 9; ++i)
             words[i] = static_cast<std::uint16_t>(16 * sent.size() + i);
         sent.push_back(words);
-        return PeerReply{MakeFrame(com232::kCmdLive, std::vector(words.begin(), words.end()))};
+        return PeerReply{MakeFrame(kCmdLive, std::vector(words.begin(), words.end()))};
     });
     const auto replies = [&] {
         std::lock_guard<std::mutex> held(lock);

@@ -135,12 +135,12 @@ class Remote : public PanelTest {
         close(fd);
         return static_cast<std::size_t>(waiting);
     }
-    void Commit(int (*callback)(int, int, int, void *, int, int), int event = kEventCommit) {
-        callback(panel, ui::DropDCom, event, nullptr, 0, 0);
+    void Commit(Callback callback, int event = kEventCommit) {
+        Raise(callback, event, ui::DropDCom);
     }
     void Pick(const std::string &address) {
         PortTableAdd(2, address);
-        app::FillPortRing();
+        program().FillPortRing();
         SetCtrlVal(panel, ui::DropDCom, 2);
         Commit(app::CC_DropDCom);
         EXPECT_EQ(StatusLine(), kFirmware) << GetOpenDiagnosis();
@@ -169,18 +169,16 @@ class Remote : public PanelTest {
 // answers to the line settings, so a good open through ser2net also proves them.
 TEST_F(Remote, EachKindStartsGetsSendsRunsAndCapturesThroughSer2net) {
     for (const std::string &address : {raw, rfc2217}) {
-        com232::Parameters params = com232::ParameterSet();
-        params.power              = 65535; // the echo carries it there and back
-        com232::SetParameterSet(params);
+        SetParameter(&com232::Parameters::power, 65535); // the echo carries it there and back
         Pick(address);
         EXPECT_NE(PortTable()[1].label.find("COM2  " + address), std::string::npos);
         Commit(app::CC_BTNGet);
         EXPECT_EQ(StatusLine(), "Data Transfer Ok!");
         RunForThreeReplies([&] { Commit(app::CC_BTNStop); }, "Line Ok!");
-        SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceRaw);
-        com232::seam::FillCurves(0, 0);
+        SetCtrlVal(panel, ui::RNGGraphSource, kSourceRaw);
+        line().FillCurves(0, 0);
         Commit(app::CC_BTNData);
-        const com232::DataCurves &curves = com232::Curves();
+        const com232::DataCurves &curves = Curves();
         EXPECT_GT(*std::max_element(curves.a.begin(), curves.a.begin() + 128), 0);
         Commit(app::CC_BTNSend, kEventLeftClick); // last: a flush soon after would purge it
         EXPECT_EQ(StatusLine(), "Transmit Ok!");
@@ -233,7 +231,7 @@ TEST_F(PanelTest, RemoteOpenFailuresGiveTheTableTextAndSayWhy) {
     };
     for (const auto &c : cases) {
         PortTableAdd(1, c.address);
-        com232::InitRS232(1);
+        InitRS232(1);
         EXPECT_EQ(StatusLine(), c.status) << c.address;
         char tip[512] = {};
         GetCtrlAttribute(panel, ui::TXTStatus, kAttrToolTip, tip, sizeof tip);

@@ -16,26 +16,26 @@
 
 static std::string chosen; // the file the dialog answers with
 
-static void PressViewRecording(int panel, const std::string &path) {
+static void PressViewRecording(app::Program &program, const std::string &path) {
     chosen = path;
     SetFileSelectResponder([](const char *, int, char *answer) {
         std::snprintf(answer, kPathSize, "%s", chosen.c_str());
         return kSelectExisting;
     });
-    app::CC_BTNViewRecording(panel, 0, kEventCommit, nullptr, 0, 0);
+    app::CC_BTNViewRecording(program.PanelHandle(), 0, kEventCommit, &program, 0, 0);
 }
 
 TEST_F(PanelTest, TheViewerReadsBackEveryCommentAndRowTheRecorderWrote) {
-    gui::SetProjectDir(testing::TempDir());
-    record::StartRecording();
+    record::Recorder &recorder = program().Recorder();
+    recorder.StartRecording();
     for (std::uint16_t i = 0; i < 2; ++i) {
         com232::LiveReply v;
         v.valNORM = 65535 - i, v.adcCHA = 1 + i, v.adcCHB = 2 + i, v.Amax = 3 + i, v.Amin = 4 + i;
         v.UPval = 5 + i, v.LOval = 6 + i, v.refval = 7 + i, v.instate = 8 + i;
-        record::AppendReply(v, record::RunStart() + 0.25 * i);
+        recorder.AppendReply(v, recorder.RunStart() + 0.25 * i);
     }
-    record::StopRecording();
-    const std::string path = record::RecordingPath();
+    recorder.StopRecording();
+    const std::string path = recorder.RecordingPath();
     recording::Recording read;
     std::string error;
     ASSERT_TRUE(recording::LoadRecording(path, read, error)) << error;
@@ -45,7 +45,7 @@ TEST_F(PanelTest, TheViewerReadsBackEveryCommentAndRowTheRecorderWrote) {
     for (int i = 0; i < 2; ++i)
         for (int c = 0; c < recording::kColumnCount; ++c) // valNORM zero-extended, not -1
             EXPECT_EQ(read.columns[c][i], c == 0 ? 0.25 * i : c == 1 ? 65535 - i : c - 1 + i) << c;
-    PressViewRecording(panel, path);
+    PressViewRecording(program(), path);
     EXPECT_EQ(StatusLine().rfind("Recording shown: RMX7live-", 0), 0u) << StatusLine();
     EXPECT_EQ(OpenViewerCount(), 1);
     CloseViewers();
@@ -74,7 +74,7 @@ TEST_F(PanelTest, AFileThatIsNotARecordingIsRefusedWithItsLineAndNothingShown) {
         const std::string path = dir + c.name;
         if (c.text)
             std::ofstream(path) << c.text;
-        PressViewRecording(panel, path);
+        PressViewRecording(program(), path);
         EXPECT_EQ(StatusLine(), std::string("Recording not shown - ") + c.error);
         EXPECT_EQ(OpenViewerCount(), 0) << c.name;
         std::filesystem::remove(path);

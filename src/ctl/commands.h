@@ -1,6 +1,7 @@
 // The commands of rmx7ctl, each the panel steps its help names.
 #pragma once
 
+#include "job.h"
 #include "options.h"
 #include "output.h"
 #include "session.h"
@@ -19,23 +20,28 @@ struct Report {
 // The members every JSON result begins with: command, port, device.
 JsonObject JsonHead(const Options &options);
 
+// Each command either is one job of the panel's line (a LineCommand, run with
+// Session::Run), or serves lines of its own without the panel (ports, live, publish).
+using LineCommand  = job::Task<void> (*)(Session &, const Options &, Report &);
+using PlainCommand = void (*)(Session &, const Options &, Report &);
+
 // --- Parameter commands ---
-void RunInfo(const Options &options, Report &report);
-void RunGet(const Options &options, Report &report);
-void RunSend(const Options &options, Report &report);
-void RunDiff(const Options &options, Report &report);
-void RunTeach(const Options &options, Report &report);
-void RunReset(const Options &options, Report &report);
+job::Task<void> RunInfo(Session &session, const Options &options, Report &report);
+job::Task<void> RunGet(Session &session, const Options &options, Report &report);
+job::Task<void> RunSend(Session &session, const Options &options, Report &report);
+job::Task<void> RunDiff(Session &session, const Options &options, Report &report);
+job::Task<void> RunTeach(Session &session, const Options &options, Report &report);
+job::Task<void> RunReset(Session &session, const Options &options, Report &report);
 
 // --- Ports, live values, data curve ---
-void RunPorts(const Options &options, Report &report);
-void RunLive(const Options &options, Report &report);
-void RunCapture(const Options &options, Report &report);
+void RunPorts(Session &session, const Options &options, Report &report);
+void RunLive(Session &session, const Options &options, Report &report);
+job::Task<void> RunCapture(Session &session, const Options &options, Report &report);
 
 // --- The plant link ---
-void RunPublish(const Options &options, Report &report);
+void RunPublish(Session &session, const Options &options, Report &report);
 
 // --- The commissioning report ---
-void RunReport(const Options &options, Report &result);
+job::Task<void> RunReport(Session &session, const Options &options, Report &result);
 
 } // namespace ctl

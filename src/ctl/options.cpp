@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <utility>
 
 namespace ctl {
 
@@ -48,8 +49,10 @@ const Command kCommands[] = {
     {"reset", "reset", 0, 0, kNeedsLine,
      "Panel step: Reset, with its wait of 1.5 s and the parameter fetch from RAM that\n"
      "follows an answer; prints the fetched set.\n"},
-    {"live", "live [--count N | --seconds S] [--format csv|jsonl|influx] [--name NAME]", 0, 0,
-     kNeedsLine | kTakesCount | kTakesFormat,
+    {"live",
+     "live [--count N | --seconds S] [--format csv|jsonl|influx] [--name NAME] "
+     "[--line NAME=DEVICE]...",
+     0, 0, kNeedsLine | kTakesCount | kTakesFormat | kTakesLines,
      "Panel steps: Run, then Stop after N replies, after S seconds, on Ctrl+C or when\n"
      "standard output is closed. Each reply becomes one CSV row on standard output, with\n"
      "the comment lines and columns of a recording, flushed row by row. Without --count\n"
@@ -57,7 +60,11 @@ const Command kCommands[] = {
      "--format jsonl writes each reply as the JSON object of the publisher's live topic, one\n"
      "a line; --format influx as InfluxDB line protocol (measurement rmx7, the tag line\n"
      "with the line's name, --name or taken from the port, the nine values as integer\n"
-     "fields, the time in nanoseconds), for Telegraf's exec input and similar collectors.\n"},
+     "fields, the time in nanoseconds), for Telegraf's exec input and similar collectors.\n"
+     "--line NAME=DEVICE (repeatable) runs several lines side by side in this process, each\n"
+     "at its own line's pace: one stream with the line's name in each row (a first column\n"
+     "line in CSV, a field in JSONL, the tag in Influx), the CSV's time in seconds since\n"
+     "live began; --count counts each line's rows. DEVICE is anything --device takes.\n"},
     {"capture", "capture raw|norm [-o FILE]", 1, 1, kNeedsLine | kTakesOutput,
      "Panel steps: the graph source RAW or NORM, then Data. Prints the curve of 128 points\n"
      "as CSV, as Save curve writes it; -o FILE writes the CSV to FILE, or with a name\n"
@@ -72,8 +79,10 @@ const Command kCommands[] = {
      "sets word by word with their differences marked, the fingerprint of the EEPROM set\n"
      "(SHA-256 of its 32 frame bytes), the data curve (without --capture a note that there\n"
      "is none), the note and lines for the signatures. Prints the file and the fingerprint.\n"},
-    {"publish", "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... | --config FILE", 0,
-     0, kPublishes,
+    {"publish",
+     "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... [--line NAME=DEVICE]... | "
+     "--config FILE",
+     0, 0, kPublishes | kTakesLines,
      "Runs the panel's start-up on the port, then Run for as long as it runs, and publishes\n"
      "every live reply to the MQTT broker: PREFIX/NAME/live, one JSON object a reply with\n"
      "its Unix time, a sequence number counting every reply and the nine values;\n"
@@ -95,7 +104,10 @@ const Command kCommands[] = {
      "                       environment variable RMX7_MQTT_PASSWORD, never the command line\n"
      "  --cafile FILE        the CA of the broker's certificate (default: the system's)\n"
      "  --cert FILE --key FILE  a client certificate and its key\n"
-     "  --config FILE        the same settings as 'key = value' lines, and device = DEVICE\n"},
+     "  --config FILE        the same settings as 'key = value' lines, and device = DEVICE\n"
+     "  --line NAME=DEVICE   serve several lines from this process, each with its own\n"
+     "                       connection, topics, status and last will (repeatable; in a\n"
+     "                       config as line = NAME=DEVICE lines)\n"},
 };
 
 bool ParseLong(const std::string &text, long &value) {
@@ -151,6 +163,11 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.com = static_cast<int>(number);
     } else if (TakeValue(argc, argv, i, "--device", value, error)) {
         options.shared.ports[1] = value;
+    } else if (TakeValue(argc, argv, i, "--line", value, error)) {
+        std::pair<std::string, std::string> line;
+        if (error.empty())
+            error = publish::ParseLine(value, line);
+        options.lines.push_back(std::move(line));
     } else if (TakeValue(argc, argv, i, "--set", value, error)) {
         options.sets.push_back(value);
     } else if (TakeValue(argc, argv, i, "--output", value, error) ||
@@ -235,8 +252,12 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty()) &&
          refuses(kTakesReport)) ||
         (!options.format.empty() && refuses(kTakesFormat)) ||
+        (!options.lines.empty() && refuses(kTakesLines)) ||
         (PublisherOptions(options) && refuses(kPublishes)))
         return name + " takes no such option; usage: rmx7ctl " + command.synopsis;
+    if (!options.lines.empty() &&
+        (!options.shared.ports.empty() || options.shared.simulate || options.com != 1))
+        return "--line names each line's device: no --device, --port, --com or --simulate with it";
     if (options.count > 0 && options.seconds > 0)
         return "live takes --count or --seconds, not both";
     if (options.json && (options.format == "jsonl" || options.format == "influx"))

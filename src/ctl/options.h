@@ -4,6 +4,7 @@
 #include "app.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ctl {
@@ -28,6 +29,7 @@ enum Accepts : unsigned {
     kTakesGet    = 1u << 6, // --get: Get from RAM after the command
     kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
     kPublishes   = 1u << 8, // the publisher's options and --config
+    kTakesLines  = 1u << 9, // --line NAME=DEVICE: several lines side by side
 };
 
 struct Options {
@@ -47,7 +49,9 @@ struct Options {
     std::string note;
     std::string operatorName;
     std::string format; // live: csv, jsonl or influx; empty: csv
-    std::string error;  // not empty: the command line is wrong
+    // --line NAME=DEVICE, in the order given: the lines run side by side in this process.
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::string error; // not empty: the command line is wrong
 };
 
 struct Command {
