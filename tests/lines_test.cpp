@@ -91,8 +91,9 @@ TEST_F(PanelTest, TwoLinesRunSideBySideEachWithItsOwnSetTextsAndTimeOuts) {
     ASSERT_TRUE(PumpUntil([&] { return a.line->Idle(); }, 5));
     EXPECT_TRUE(runA.ok()) << "Stop ends a run well";
     for (const Bytes &request : secondPeer.Requests()) {
-        if (request[3] == kCmdLive)
+        if (request[3] == kCmdLive) {
             EXPECT_EQ(FrameWord(request, 0), 777) << "each line's requests carry its own set";
+        }
     }
     CloseCom(2);
     CloseCom(3);
