@@ -1,8 +1,9 @@
 // What serves a plant, without a broker: the audit trail in its SQLite file (records of
 // every origin, the chain's check against edits made behind the program's back, a file
-// that cannot be written), and the approved set's file.
+// that cannot be written), the approved set's file, and the check of the agent's requests.
 #include "plant/approved_set.h"
 #include "plant/audit.h"
+#include "plant/requests.h"
 #include "platform/json/json.h"
 #include "platform/report/fingerprint.h"
 
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -228,4 +230,88 @@ TEST(ApprovedSet, ReadsBackWhatWasWrittenAndRefusesADamagedFile) {
     }
     EXPECT_EQ(plant::DefaultStateDir("/var/lib/rmx7/line7:/var/lib/other", "data", "line7"),
               "/var/lib/rmx7/line7");
+}
+
+TEST(Requests, EachVerbTakesItsOwnMembersAndTheRightToRunIt) {
+    using plant::Commands;
+    using plant::ResultCode;
+    struct Case {
+        std::string verb, payload;
+        Commands commands;
+        ResultCode code;
+        std::string error; // a part of it
+    };
+    const std::string oversized = "{\"note\": \"" + std::string(4090, 'x') + "\"}";
+    const Case cases[]          = {
+                 {"info", "", Commands::Read, ResultCode::Ok, ""},
+                 {"get", "{\"memory\": \"eeprom\", \"operator\": \"J\"}", Commands::Read, ResultCode::Ok,
+                  ""},
+                 {"report", "{\"capture\": \"norm\", \"note\": \"n\"}", Commands::Read, ResultCode::Ok, ""},
+                 {"send", "{\"memory\": \"ram\", \"set\": {\"power\": 600, \"average\": 2}}",
+                  Commands::Write, ResultCode::Ok, ""},
+                 {"send", "{\"memory\": \"eeprom\", \"words\": [1,2,3,4,5,6,7,8,9,10,11,0,0,0,0,65535]}",
+                  Commands::Write, ResultCode::Ok, ""},
+                 {"get", "{\"memory\": \"ram\"", Commands::Read, ResultCode::Malformed, "not JSON"},
+                 {"get", "[\"ram\"]", Commands::Read, ResultCode::Malformed, "a JSON object"},
+                 {"report", oversized, Commands::Read, ResultCode::Malformed, "4096"},
+                 {"get", "{}", Commands::Read, ResultCode::Malformed, "\"memory\" is"},
+                 {"get", "{\"memory\": \"flash\"}", Commands::Read, ResultCode::Malformed, "\"memory\" is"},
+                 {"get", "{\"memory\": \"ram\", \"colour\": 1}", Commands::Read, ResultCode::Malformed,
+                  "\"colour\" is not a member of get"},
+                 {"info", "{\"memory\": \"ram\"}", Commands::Read, ResultCode::Malformed, "\"memory\""},
+                 {"send", "{\"memory\": \"ram\", \"set\": {\"power\": 70000}}", Commands::Write,
+                  ResultCode::Malformed, "0 to 65535"},
+                 {"send", "{\"memory\": \"ram\", \"set\": {\"power\": 1.5}}", Commands::Write,
+                  ResultCode::Malformed, "0 to 65535"},
+                 {"send", "{\"memory\": \"ram\", \"set\": {\"para12\": 1}}", Commands::Write,
+                  ResultCode::Malformed, "cannot be set"},
+                 {"send", "{\"memory\": \"ram\", \"set\": {\"speed\": 1}}", Commands::Write,
+                  ResultCode::Malformed, "no parameter is called 'speed'"},
+                 {"send", "{\"memory\": \"ram\", \"words\": [1,2,3]}", Commands::Write,
+                  ResultCode::Malformed, "sixteen"},
+                 {"send", "{\"memory\": \"ram\", \"set\": {}, \"words\": []}", Commands::Write,
+                  ResultCode::Malformed, "one of them"},
+                 {"get", "{\"memory\": \"ram\", \"id\": {}}", Commands::Read, ResultCode::Malformed,
+                  "\"id\""},
+                 {"get", "{\"memory\": \"ram\", \"reply_to\": \"a/+/b\"}", Commands::Read,
+                  ResultCode::Malformed, "reply_to"},
+                 {"flash", "{}", Commands::Write, ResultCode::UnknownVerb, "no command is called 'flash'"},
+                 {"send", "{\"memory\": \"ram\", \"set\": {\"power\": 1}}", Commands::Read,
+                  ResultCode::Refused, "read commands only"},
+                 {"store", "{}", Commands::Read, ResultCode::Refused, "read commands only"},
+                 {"info", "{}", Commands::Off, ResultCode::Refused, "no commands"},
+    };
+    for (const Case &c : cases) {
+        const plant::Checked checked = plant::CheckRequest(c.verb, c.payload, c.commands);
+        const ResultCode code        = checked.ok() ? ResultCode::Ok : checked.refusal->code;
+        EXPECT_EQ(plant::ResultCodeName(code), plant::ResultCodeName(c.code)) << c.payload;
+        if (!checked.ok()) {
+            EXPECT_NE(checked.refusal->error.find(c.error), std::string::npos)
+                << c.payload << ": " << checked.refusal->error;
+        }
+    }
+    const plant::Checked send = plant::CheckRequest(
+        "send", "{\"memory\": \"ram\", \"set\": {\"power\": 600, \"average\": 2}}",
+        Commands::Write);
+    std::vector<std::pair<int, std::uint16_t>> settings = send.request.settings;
+    std::sort(settings.begin(), settings.end());
+    EXPECT_EQ(settings, (std::vector<std::pair<int, std::uint16_t>>{{0, 600}, {6, 2}}));
+}
+
+TEST(Requests, ARefusalReachesItsSenderWithItsIdAndExitCode2) {
+    const plant::Checked checked = plant::CheckRequest(
+        "flash", "{\"id\": 17, \"reply_to\": \"engineer/7/reply\"}", plant::Commands::Write);
+    EXPECT_EQ(checked.request.replyTo, "engineer/7/reply");
+    json::Value response;
+    std::string error;
+    ASSERT_TRUE(json::Parse(plant::RefusalResponse(checked, "line7"), response, error)) << error;
+    EXPECT_EQ(response.Find("command")->text, "flash");
+    EXPECT_EQ(response.Find("line")->text, "line7");
+    EXPECT_EQ(response.Find("id")->number, 17);
+    EXPECT_EQ(response.Find("exit_code")->number, 2);
+    EXPECT_EQ(response.Find("result_code")->text, "UnknownVerb");
+    EXPECT_TRUE(response.Find("status")->IsNull());
+    EXPECT_EQ(
+        plant::CheckRequest("info", "{\"id\": \"a\\\"b\"}", plant::Commands::Read).request.idJson,
+        "\"a\\\"b\"");
 }
