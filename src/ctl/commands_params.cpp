@@ -156,6 +156,55 @@ std::string JsonDifference(int word, const std::vector<std::pair<const char *, i
     return object.Text();
 }
 
+struct Sent {
+    status::Outcome sending;
+    Words words; // what the request carried
+};
+
+// Send, its pause, and with --verify the Get that reads the set back and compares it.
+Sent SendAndVerify(const Options &options, int target, Report &report) {
+    ChooseTarget(target);
+    const status::Outcome sending = ClickSend();
+    const Words sent              = com232::FrameWords();
+    report.outcome                = OutcomeOf(sending);
+    report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
+    if (!report.outcome.ok())
+        return {sending, sent};
+    report.json.Add("sent", JsonWords(sent));
+    report.text = WordTable(sent);
+    Pause(kSettleSeconds);
+    if (!options.verify)
+        return {sending, sent};
+    report.outcome = GetFrom(target);
+    if (!report.outcome.ok())
+        return {sending, sent};
+    const Words read = CurrentWords();
+    std::vector<std::string> differences;
+    for (int i = 0; i < PNUM; ++i) {
+        if (read[i] == sent[i])
+            continue;
+        differences.push_back(JsonDifference(i, {{"sent", sent[i]}, {"read", read[i]}}));
+        report.text += "differs " + std::to_string(i) + " " + kWordNames[i] + " sent " +
+                       std::to_string(sent[i]) + " read " + std::to_string(read[i]) + "\n";
+    }
+    report.json.Add("read", JsonWords(read));
+    report.json.Add("differences", JsonArray(differences));
+    if (!differences.empty())
+        report.outcome = {kExitDiffers,
+                          "the set read back differs in " + CountOfWords(differences.size())};
+    return {sending, sent};
+}
+
+// How a send ended, for its audit record: the send's own failure, else what --verify found.
+plant::ResultCode ResultOfSend(const status::Outcome &sending, const Outcome &outcome) {
+    if (!sending.ok())
+        return plant::ResultCodeOf(sending.result);
+    if (outcome.exitCode == kExitDiffers)
+        return plant::ResultCode::Differs;
+    // The Get of --verify can only go unanswered.
+    return outcome.ok() ? plant::ResultCode::Ok : plant::ResultCode::NoReply;
+}
+
 } // namespace
 
 void RunInfo(const Options &options, Report &report) {
@@ -206,6 +255,7 @@ void RunSend(const Options &options, Report &report) {
         report.outcome = CheckParameterFile(file, true);
     if (report.outcome.ok())
         report.outcome = PortSetUp(options.com);
+    const Words ram = CurrentWords(); // the controller's RAM, which the set-up fetched
     if (report.outcome.ok() && !file.empty())
         report.outcome = LoadFile(file);
     if (report.outcome.ok())
@@ -213,35 +263,10 @@ void RunSend(const Options &options, Report &report) {
     if (!report.outcome.ok())
         return;
 
-    ChooseTarget(target);
-    const status::Outcome sending = ClickSend();
-    report.outcome                = OutcomeOf(sending);
-    report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
-    if (!report.outcome.ok())
-        return;
-    const Words sent = com232::FrameWords();
-    report.json.Add("sent", JsonWords(sent));
-    report.text = WordTable(sent);
-    Pause(kSettleSeconds);
-    if (!options.verify)
-        return;
-    report.outcome = GetFrom(target);
-    if (!report.outcome.ok())
-        return;
-    const Words read = CurrentWords();
-    std::vector<std::string> differences;
-    for (int i = 0; i < PNUM; ++i) {
-        if (read[i] == sent[i])
-            continue;
-        differences.push_back(JsonDifference(i, {{"sent", sent[i]}, {"read", read[i]}}));
-        report.text += "differs " + std::to_string(i) + " " + kWordNames[i] + " sent " +
-                       std::to_string(sent[i]) + " read " + std::to_string(read[i]) + "\n";
-    }
-    report.json.Add("read", JsonWords(read));
-    report.json.Add("differences", JsonArray(differences));
-    if (!differences.empty())
-        report.outcome = {kExitDiffers,
-                          "the set read back differs in " + CountOfWords(differences.size())};
+    const Sent sent = SendAndVerify(options, target, report);
+    RecordWrite(options, {"send", options.operands[0].c_str(), sent.words,
+                          target == com232::RAM ? std::optional<Words>(ram) : std::nullopt,
+                          ResultOfSend(sent.sending, report.outcome)});
 }
 
 void RunDiff(const Options &options, Report &report) {
@@ -315,8 +340,11 @@ void RunTeach(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
+    // Teach carries the set as it stands: the RAM set the set-up fetched.
+    const Words ram              = CurrentWords();
     const status::Outcome taught = ClickTeach();
     report.outcome               = OutcomeOf(taught);
+    RecordWrite(options, {"teach", "ram", ram, ram, plant::ResultCodeOf(taught.result)});
     // Only an answer tells that the controller taught itself a reference, perhaps another
     // one than the panel's; the command line's words name the command that reads it.
     const bool answered = com232::ReplyWaiting();
@@ -338,9 +366,11 @@ void RunReset(const Options &options, Report &report) {
     report.outcome = PortSetUp(options.com);
     if (!report.outcome.ok())
         return;
+    const Words ram             = CurrentWords();
     const status::Outcome reset = ClickReset();
     report.outcome              = OutcomeOf(reset);
-    const Words words           = CurrentWords();
+    RecordWrite(options, {"reset", "ram", ram, ram, plant::ResultCodeOf(reset.result)});
+    const Words words = CurrentWords();
     report.json.Add("result", reset.ok() ? JsonString(reset.detail) : "null");
     report.json.Add("parameters", JsonWords(words));
     if (report.outcome.ok())

@@ -24,7 +24,7 @@ struct Entry {
 constexpr Entry kRunners[] = {
     {"ports", RunPorts},     {"info", RunInfo},     {"get", RunGet},         {"send", RunSend},
     {"diff", RunDiff},       {"teach", RunTeach},   {"reset", RunReset},     {"live", RunLive},
-    {"capture", RunCapture}, {"report", RunReport}, {"publish", RunPublish},
+    {"capture", RunCapture}, {"report", RunReport}, {"publish", RunPublish}, {"audit", RunAudit},
 };
 
 // Asked for anywhere on the command line, also where it could not be read to the end.

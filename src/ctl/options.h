@@ -14,7 +14,7 @@ constexpr int kExitFailure = 1; // the tool itself could not start (no panel fil
 constexpr int kExitUsage   = 2;
 constexpr int kExitPort    = 3; // the port cannot be opened
 constexpr int kExitLine    = 4; // no controller, or a time-out
-constexpr int kExitDiffers = 5; // --verify or diff found differences
+constexpr int kExitDiffers = 5; // --verify or diff found differences, a broken audit chain
 constexpr int kExitFile    = 6; // a file that cannot be read or written
 
 // What a command accepts besides its operands.
@@ -28,6 +28,7 @@ enum Accepts : unsigned {
     kTakesGet    = 1u << 6, // --get: Get from RAM after the command
     kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
     kPublishes   = 1u << 8, // the publisher's options and --config
+    kTakesAudit  = 1u << 9, // --state DIR, --line NAME, --since DATE, --csv, --check
 };
 
 struct Options {
@@ -47,6 +48,11 @@ struct Options {
     std::string note;
     std::string operatorName;
     std::string format; // live: csv, jsonl or influx; empty: csv
+    std::string state;  // audit: the state directory; empty: the data folder
+    std::string line;   // audit: the records of this line only
+    std::string since;  // audit: the records from this date on, as typed
+    bool csv   = false; // audit
+    bool check = false; // audit
     std::string error;  // not empty: the command line is wrong
 };
 

@@ -13,7 +13,7 @@
 // and its own, taken over its canonical text, the one before's hash included. A record
 // edited afterwards no longer matches its hash; one removed leaves a gap in the numbers and
 // a hash that names a record no longer there. The newest records can be cut off unseen by
-// the chain alone: the plant's historian keeps a copy of each as it is published.
+// the chain alone: only a copy kept elsewhere shows that.
 #pragma once
 
 #include "platform/audit/audit_db.h"
