@@ -1,9 +1,11 @@
 // What serves a plant, without a broker: the audit trail in its SQLite file (records of
 // every origin, the chain's check against edits made behind the program's back, a file
-// that cannot be written), the approved set's file, and the check of the agent's requests.
+// that cannot be written, the dates that choose records), the approved set's file, and the
+// check of the agent's requests.
 #include "plant/approved_set.h"
 #include "plant/audit.h"
 #include "plant/requests.h"
+#include "plant/utc_time.h"
 #include "platform/json/json.h"
 #include "platform/report/fingerprint.h"
 
@@ -184,6 +186,40 @@ TEST(AuditTrail, AFileThatCannotBeWrittenIsSaidOnceAndItsRecordsFollowWhenItCan)
     std::string error;
     ASSERT_TRUE(audit::CheckChain(file, verdict, error));
     EXPECT_TRUE(verdict.intact);
+
+    // Another program's database is not taken for a trail, nor written into.
+    const fs::path other = file.parent_path() / "notes.db";
+    Tamper(other, "CREATE TABLE notes (text TEXT)");
+    const audit::AppendResult refused = audit::Trail(other).Append(Sample(audit::Origin::Panel, 4));
+    EXPECT_FALSE(refused.written);
+    EXPECT_NE(refused.notice.find("another program's database"), std::string::npos);
+}
+
+TEST(AuditTrail, SinceIsLocalTimeUnlessItNamesItsZone) {
+    setenv("TZ", "CET-1", 1); // an hour east of UTC, all year
+    tzset();
+    const std::pair<const char *, const char *> dates[] = {
+        {"2026-03-04", "2026-03-03T23:00:00.000Z"},
+        {"2026-03-04T10:15", "2026-03-04T09:15:00.000Z"},
+        {"2026-03-04 10:15:30.250Z", "2026-03-04T10:15:30.250Z"},
+        {"2026-03-04T10:15-02:30", "2026-03-04T12:45:00.000Z"},
+        {"2028-02-29", "2028-02-28T23:00:00.000Z"},
+    };
+    for (const auto &[typed, utc] : dates) {
+        std::int64_t ms = 0;
+        std::string error;
+        ASSERT_TRUE(plant::ParseDate(typed, ms, error)) << typed << ": " << error;
+        EXPECT_EQ(plant::IsoUtc(ms), utc) << typed;
+        EXPECT_TRUE(plant::ParseIsoUtc(utc, ms) && plant::IsoUtc(ms) == utc);
+    }
+    for (const char *wrong : {"2026-02-29", "2026-13-01", "2026-03-04T24:00", "2026-3-4",
+                              "2026-03-04T10:15+1", "yesterday"}) {
+        std::int64_t ms = 0;
+        std::string error;
+        EXPECT_FALSE(plant::ParseDate(wrong, ms, error)) << wrong;
+    }
+    unsetenv("TZ");
+    tzset();
 }
 
 TEST(ApprovedSet, ReadsBackWhatWasWrittenAndRefusesADamagedFile) {
