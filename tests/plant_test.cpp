@@ -165,6 +165,8 @@ TEST(AuditTrail, AFileThatCannotBeWrittenIsSaidOnceAndItsRecordsFollowWhenItCan)
     fs::remove(file);
     const audit::AppendResult caughtUp = trail.Flush();
     EXPECT_TRUE(caughtUp.written);
+    ASSERT_EQ(caughtUp.records.size(), 2u); // each with its place in the chain, to publish
+    EXPECT_EQ(caughtUp.records[1].substr(0, 9), "{\"seq\":2,");
     EXPECT_NE(caughtUp.notice.find("2 records that waited"), std::string::npos);
 
     // Another program holds the write lock: the append gives up after its short wait.

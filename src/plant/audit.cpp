@@ -265,8 +265,8 @@ AppendResult Trail::Append(const Record &record) {
 }
 
 AppendResult Trail::Flush() {
+    AppendResult result;
     std::string error;
-    std::size_t written = 0;
     while (!waiting_.empty()) {
         auditdb::AuditRow row = waiting_.front();
         if ((!db_.IsOpen() && !db_.Open(path_, auditdb::AuditDatabase::Mode::Append, error)) ||
@@ -276,15 +276,14 @@ AppendResult Trail::Flush() {
             break;
         }
         waiting_.pop_front();
-        ++written;
+        result.records.push_back(Json(row));
     }
-    AppendResult result;
     result.written = waiting_.empty();
     result.waiting = waiting_.size();
     if (!waiting_.empty() && !failing_)
         result.notice = status::AuditNotWritten(error);
     else if (waiting_.empty() && failing_)
-        result.notice = status::AuditWrittenAgain(path_, written);
+        result.notice = status::AuditWrittenAgain(path_, result.records.size());
     failing_ = !waiting_.empty();
     return result;
 }

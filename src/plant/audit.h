@@ -23,6 +23,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace audit {
 
@@ -107,8 +108,10 @@ bool CheckChain(const std::string &path, ChainVerdict &verdict, std::string &err
 struct AppendResult {
     bool written        = false; // this record, and every one before it, is in the database
     std::size_t waiting = 0;     // records kept in memory, not written yet
-    std::string notice;          // said once when the database cannot be written, once when it
-                                 // can be again; empty otherwise
+    // Each record this call wrote, in order, as Json gives it: what a caller publishes.
+    std::vector<std::string> records;
+    std::string notice; // said once when the database cannot be written, once when it
+                        // can be again; empty otherwise
 };
 
 // The trail in one database file. An append that cannot be written keeps its record in
