@@ -16,3 +16,6 @@ mkdir -p "$build/bench"
 
 # The commissioning report's writer; its own file, and an example report to look at.
 "$build/bin/rmx7reportbench" "$build/bench/report.json" "$build/bench/report-example.pdf"
+
+# The audit trail's append; its own file.
+"$build/bin/rmx7auditbench" "$build/bench/audit.json"

@@ -1,11 +1,14 @@
 // rmx7ctl as a script meets it: for each command the same requests as the panel's steps,
-// the exit code of each failure class, the JSON result, and the live and capture output.
+// the exit code of each failure class, the JSON result, the live and capture output, and
+// the audit trail printed and checked.
 #include "support/fake_controller.h"
 #include "support/panel_fixture.h"
 
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
+#include "plant/approved_set.h"
+#include "plant/audit.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
@@ -17,8 +20,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -353,4 +359,75 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     EXPECT_EQ(result.code, 4);
     EXPECT_NE(result.err.find("Timeout RS232-Line!"), std::string::npos) << result.err;
     EXPECT_FALSE(std::ifstream(pdf).good()) << "no report without both sets";
+}
+
+TEST_F(Ctl, AuditPrintsTheTrailOfAStateDirectoryAndCheckNamesTheFirstBadRecord) {
+    const std::string state = testing::TempDir() + "ctl-state-" + std::to_string(getpid());
+    std::filesystem::remove_all(state);
+    audit::Trail trail(state + "/" + plant::kAuditFile);
+    for (const char *line : {"line7", "line8", "line7"}) {
+        audit::Record record = audit::MakeRecord(audit::Origin::PlantCommand, "send", "ram");
+        record.line          = line;
+        record.result        = "Ok";
+        ASSERT_TRUE(trail.Append(record).written);
+    }
+    ToolResult result = RunTool("", "--json audit --state " + state + " --line line7");
+    ASSERT_EQ(result.code, 0) << result.err;
+    const QJsonObject json =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    ASSERT_EQ(json["records"].toArray().size(), 2) << result.out;
+    EXPECT_EQ(json["records"].toArray()[1].toObject()["seq"].toInt(), 3);
+    EXPECT_EQ(json["records"].toArray()[1].toObject()["hash"].toString().size(), 64);
+    result = RunTool("", "audit --csv --since 2000-01-01 --state " + state);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 4) << result.out;
+    EXPECT_EQ(RunTool("", "audit --since 2999-01-01T00:00Z --state " + state).out, "");
+    result = RunTool("", "audit --check --state " + state);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.out, "intact: 3 records\n");
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tamper");
+        db.setDatabaseName(QString::fromStdString(state + "/" + plant::kAuditFile));
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec("UPDATE audit SET target = 'eeprom' WHERE seq = 2"));
+    }
+    QSqlDatabase::removeDatabase("tamper");
+    result = RunTool("", "audit --check --state " + state);
+    EXPECT_EQ(result.code, 5);
+    EXPECT_EQ(result.out, "broken at record 2\n");
+    EXPECT_NE(result.err.find("record 2 was changed after it was written"), std::string::npos);
+
+    EXPECT_EQ(RunTool("", "audit --state " + state + "/none").code, 6);
+    EXPECT_EQ(RunTool("", "audit --since yesterday").code, 2);
+    EXPECT_EQ(RunTool("", "audit --check --line line7").code, 2);
+    std::filesystem::remove_all(state);
+}
+
+TEST_F(Ctl, EachWriteAppendsItsRecordToTheDataFoldersTrail) {
+    toolController.silent[kCmdReset] = true;
+    for (const char *write : {"send ram --set power=777", "teach", "reset"})
+        RunTool(toolPeer.path(), std::string("--quiet ") + write);
+    const ToolResult result = RunTool("", "--json audit");
+    ASSERT_EQ(result.code, 0) << result.err;
+    const QJsonArray records = QJsonDocument::fromJson(QByteArray::fromStdString(result.out))
+                                   .object()["records"]
+                                   .toArray();
+    ASSERT_GE(records.size(), 3);
+    // The controller keeps what send wrote: teach and reset carry it, and replace it.
+    const struct {
+        const char *verb, *result;
+        int power, replaced;
+    } expected[] = {
+        {"send", "Ok", 777, 640}, {"teach", "Ok", 777, 777}, {"reset", "NoReply", 777, 777}};
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject record = records[records.size() - 3 + i].toObject();
+        EXPECT_EQ(record["origin"].toString(), "command-line");
+        EXPECT_EQ(record["verb"].toString(), expected[i].verb);
+        EXPECT_EQ(record["target"].toString(), "ram");
+        EXPECT_EQ(record["result"].toString(), expected[i].result);
+        EXPECT_EQ(record["words"].toArray()[0].toInt(), expected[i].power);
+        EXPECT_EQ(record["replaced"].toArray()[0].toInt(), expected[i].replaced);
+        EXPECT_EQ(record["firmware"].toString().toStdString(), toolController.firmware);
+    }
+    EXPECT_EQ(records.last().toObject()["exit_code"].toInt(), 4);
 }

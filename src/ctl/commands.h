@@ -4,8 +4,10 @@
 #include "job.h"
 #include "options.h"
 #include "output.h"
+#include "plant/requests.h"
 #include "session.h"
 
+#include <optional>
 #include <string>
 
 namespace ctl {
@@ -40,6 +42,20 @@ job::Task<void> RunCapture(Session &session, const Options &options, Report &rep
 
 // --- The plant link ---
 void RunPublish(Session &session, const Options &options, Report &report);
+
+// --- The audit trail ---
+void RunAudit(Session &session, const Options &options, Report &report);
+// A write this run made to the controller, as its audit record tells it.
+struct Write {
+    const char *verb;              // send, teach, reset
+    const char *target;            // ram or eeprom
+    Words words;                   // what the request carried
+    std::optional<Words> replaced; // the words they replaced, where the run had read them
+    plant::ResultCode result;      // how the command ended
+};
+// Appends the record of write to the data folder's audit trail, after the write's
+// exchanges. A trail that cannot be written is said on standard error, with the record.
+void RecordWrite(Session &session, const Options &options, const Write &write);
 
 // --- The commissioning report ---
 job::Task<void> RunReport(Session &session, const Options &options, Report &result);

@@ -157,6 +157,56 @@ std::string JsonDifference(int word, const std::vector<std::pair<const char *, i
     return object.Text();
 }
 
+struct Sent {
+    status::Outcome sending;
+    Words words; // what the request carried
+};
+
+// Send, its pause, and with --verify the Get that reads the set back and compares it.
+job::Task<Sent> SendAndVerify(Session &session, const Options &options, com232::Target target,
+                              Report &report) {
+    session.ChooseTarget(target);
+    const status::Outcome sending = co_await session.ClickSend();
+    const Words sent              = session.Line().FrameWords();
+    report.outcome                = OutcomeOf(sending);
+    report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
+    if (!report.outcome.ok())
+        co_return Sent{sending, sent};
+    report.json.Add("sent", JsonWords(sent));
+    report.text = WordTable(sent);
+    co_await session.Pause(kSettleSeconds);
+    if (!options.verify)
+        co_return Sent{sending, sent};
+    report.outcome = co_await GetFrom(session, target);
+    if (!report.outcome.ok())
+        co_return Sent{sending, sent};
+    const Words read = CurrentWords(session);
+    std::vector<std::string> differences;
+    for (int i = 0; i < PNUM; ++i) {
+        if (read[i] == sent[i])
+            continue;
+        differences.push_back(JsonDifference(i, {{"sent", sent[i]}, {"read", read[i]}}));
+        report.text += "differs " + std::to_string(i) + " " + kWordNames[i] + " sent " +
+                       std::to_string(sent[i]) + " read " + std::to_string(read[i]) + "\n";
+    }
+    report.json.Add("read", JsonWords(read));
+    report.json.Add("differences", JsonArray(differences));
+    if (!differences.empty())
+        report.outcome = {kExitDiffers,
+                          "the set read back differs in " + CountOfWords(differences.size())};
+    co_return Sent{sending, sent};
+}
+
+// How a send ended, for its audit record: the send's own failure, else what --verify found.
+plant::ResultCode ResultOfSend(const status::Outcome &sending, const Outcome &outcome) {
+    if (!sending.ok())
+        return plant::ResultCodeOf(sending.result);
+    if (outcome.exitCode == kExitDiffers)
+        return plant::ResultCode::Differs;
+    // The Get of --verify can only go unanswered.
+    return outcome.ok() ? plant::ResultCode::Ok : plant::ResultCode::NoReply;
+}
+
 } // namespace
 
 job::Task<void> RunInfo(Session &session, const Options &options, Report &report) {
@@ -208,6 +258,7 @@ job::Task<void> RunSend(Session &session, const Options &options, Report &report
         report.outcome = CheckParameterFile(file, true);
     if (report.outcome.ok())
         report.outcome = co_await session.PortSetUp(options.com);
+    const Words ram = CurrentWords(session); // the controller's RAM, which the set-up fetched
     if (report.outcome.ok() && !file.empty())
         report.outcome = co_await LoadFile(session, file);
     if (report.outcome.ok())
@@ -215,35 +266,11 @@ job::Task<void> RunSend(Session &session, const Options &options, Report &report
     if (!report.outcome.ok())
         co_return;
 
-    session.ChooseTarget(target);
-    const status::Outcome sending = co_await session.ClickSend();
-    report.outcome                = OutcomeOf(sending);
-    report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
-    if (!report.outcome.ok())
-        co_return;
-    const Words sent = session.Line().FrameWords();
-    report.json.Add("sent", JsonWords(sent));
-    report.text = WordTable(sent);
-    co_await session.Pause(kSettleSeconds);
-    if (!options.verify)
-        co_return;
-    report.outcome = co_await GetFrom(session, target);
-    if (!report.outcome.ok())
-        co_return;
-    const Words read = CurrentWords(session);
-    std::vector<std::string> differences;
-    for (int i = 0; i < PNUM; ++i) {
-        if (read[i] == sent[i])
-            continue;
-        differences.push_back(JsonDifference(i, {{"sent", sent[i]}, {"read", read[i]}}));
-        report.text += "differs " + std::to_string(i) + " " + kWordNames[i] + " sent " +
-                       std::to_string(sent[i]) + " read " + std::to_string(read[i]) + "\n";
-    }
-    report.json.Add("read", JsonWords(read));
-    report.json.Add("differences", JsonArray(differences));
-    if (!differences.empty())
-        report.outcome = {kExitDiffers,
-                          "the set read back differs in " + CountOfWords(differences.size())};
+    const Sent sent = co_await SendAndVerify(session, options, target, report);
+    RecordWrite(session, options,
+                {"send", options.operands[0].c_str(), sent.words,
+                 target == com232::Target::RAM ? std::optional<Words>(ram) : std::nullopt,
+                 ResultOfSend(sent.sending, report.outcome)});
 }
 
 job::Task<void> RunDiff(Session &session, const Options &options, Report &report) {
@@ -317,8 +344,11 @@ job::Task<void> RunTeach(Session &session, const Options &options, Report &repor
     report.outcome = co_await session.PortSetUp(options.com);
     if (!report.outcome.ok())
         co_return;
+    // Teach carries the set as it stands: the RAM set the set-up fetched.
+    const Words ram              = CurrentWords(session);
     const status::Outcome taught = co_await session.ClickTeach();
     report.outcome               = OutcomeOf(taught);
+    RecordWrite(session, options, {"teach", "ram", ram, ram, plant::ResultCodeOf(taught.result)});
     // Only an answer tells that the controller taught itself a reference, perhaps another
     // one than the panel's; the command line's words name the command that reads it.
     const bool answered = session.Program().TeachAnswered();
@@ -340,9 +370,11 @@ job::Task<void> RunReset(Session &session, const Options &options, Report &repor
     report.outcome = co_await session.PortSetUp(options.com);
     if (!report.outcome.ok())
         co_return;
+    const Words ram             = CurrentWords(session);
     const status::Outcome reset = co_await session.ClickReset();
     report.outcome              = OutcomeOf(reset);
-    const Words words           = CurrentWords(session);
+    RecordWrite(session, options, {"reset", "ram", ram, ram, plant::ResultCodeOf(reset.result)});
+    const Words words = CurrentWords(session);
     report.json.Add("result", reset.ok() ? JsonString(reset.detail) : "null");
     report.json.Add("parameters", JsonWords(words));
     if (report.outcome.ok())

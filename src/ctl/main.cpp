@@ -28,7 +28,7 @@ constexpr Entry kRunners[] = {
     {"diff", RunDiff, nullptr},       {"teach", RunTeach, nullptr},
     {"reset", RunReset, nullptr},     {"live", nullptr, RunLive},
     {"capture", RunCapture, nullptr}, {"report", RunReport, nullptr},
-    {"publish", nullptr, RunPublish},
+    {"publish", nullptr, RunPublish}, {"audit", nullptr, RunAudit},
 };
 
 // Asked for anywhere on the command line, also where it could not be read to the end.

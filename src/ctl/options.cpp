@@ -1,6 +1,8 @@
 // Parsing of the command line, the table of commands and their help texts.
 #include "options.h"
 
+#include "plant/utc_time.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -108,6 +110,22 @@ const Command kCommands[] = {
      "  --line NAME=DEVICE   serve several lines from this process, each with its own\n"
      "                       connection, topics, status and last will (repeatable; in a\n"
      "                       config as line = NAME=DEVICE lines)\n"},
+    {"audit", "audit [--state DIR] [--line NAME] [--since DATE] [--json|--csv] [--check]", 0, 0,
+     kTakesAudit,
+     "Prints the audit trail, oldest record first: a record for each write to a controller's\n"
+     "RAM or EEPROM (send, teach and reset append theirs). Each record holds the time\n"
+     "(UTC), the line, port, device and firmware, the account and the operator, the origin\n"
+     "(panel, command-line, plant-command, parameter-server), the verb and memory, the\n"
+     "words written and their fingerprint, the words they replaced where known, the result\n"
+     "and its exit code, and the hashes that chain it to the record before. Opens no port.\n"
+     "  --state DIR    the trail in a line's state directory (default: the data folder's,\n"
+     "                 which send, teach and reset write)\n"
+     "  --line NAME    only the records of that line\n"
+     "  --since DATE   only records from DATE on: YYYY-MM-DD[THH:MM[:SS]], local time\n"
+     "                 unless it ends in Z or +HH:MM\n"
+     "  --csv          as CSV with a header line; --json as one object with every field\n"
+     "  --check        walks the whole chain instead: exit code 5, naming the first bad\n"
+     "                 record, when a record was changed or removed afterwards\n"},
 };
 
 bool ParseLong(const std::string &text, long &value) {
@@ -154,6 +172,10 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.verify = true;
     } else if (arg == "--get") {
         options.get = true;
+    } else if (arg == "--csv") {
+        options.csv = true;
+    } else if (arg == "--check") {
+        options.check = true;
     } else if (app::ParseSharedOption(argc, argv, i, options.shared)) {
         error = options.shared.error;
     } else if (TakeValue(argc, argv, i, "--com", value, error)) {
@@ -164,15 +186,16 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
     } else if (TakeValue(argc, argv, i, "--device", value, error)) {
         options.shared.ports[1] = value;
     } else if (TakeValue(argc, argv, i, "--line", value, error)) {
-        std::pair<std::string, std::string> line;
-        if (error.empty())
-            error = publish::ParseLine(value, line);
-        options.lines.push_back(std::move(line));
+        options.lineArguments.push_back(value);
     } else if (TakeValue(argc, argv, i, "--set", value, error)) {
         options.sets.push_back(value);
     } else if (TakeValue(argc, argv, i, "--output", value, error) ||
                TakeValue(argc, argv, i, "-o", value, error)) {
         options.output = value;
+    } else if (TakeValue(argc, argv, i, "--state", value, error)) {
+        options.state = value;
+    } else if (TakeValue(argc, argv, i, "--since", value, error)) {
+        options.since = value;
     } else if (TakeValue(argc, argv, i, "--capture", value, error)) {
         options.capture = value;
     } else if (TakeValue(argc, argv, i, "--note", value, error)) {
@@ -207,12 +230,36 @@ bool PublisherOptions(const Options &options) {
            });
 }
 
+std::string CheckAuditLine(const Options &options) {
+    std::int64_t since = 0;
+    std::string error;
+    if (options.csv && options.json)
+        return "audit prints --json or --csv, not both";
+    if (options.check && (options.csv || !options.line.empty() || !options.since.empty()))
+        return "audit --check walks the whole chain: no --csv, --line or --since with it";
+    if (!options.since.empty() && !plant::ParseDate(options.since, since, error))
+        return "--since: " + error;
+    return {};
+}
+
 } // namespace
 
 Options ParseOptions(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc && options.error.empty(); ++i)
         ParseOne(argc, argv, i, options);
+    // audit names one line to show; live and publish name the lines they serve.
+    for (const std::string &value : options.lineArguments) {
+        if (!options.error.empty())
+            break;
+        if (options.command == "audit") {
+            options.line = value;
+            continue;
+        }
+        std::pair<std::string, std::string> line;
+        options.error = publish::ParseLine(value, line);
+        options.lines.push_back(std::move(line));
+    }
     if (options.error.empty()) {
         app::FinishSharedOptions(options.shared);
         options.error = options.shared.error;
@@ -253,7 +300,10 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
          refuses(kTakesReport)) ||
         (!options.format.empty() && refuses(kTakesFormat)) ||
         (!options.lines.empty() && refuses(kTakesLines)) ||
-        (PublisherOptions(options) && refuses(kPublishes)))
+        (PublisherOptions(options) && refuses(kPublishes)) ||
+        ((!options.state.empty() || !options.line.empty() || !options.since.empty() ||
+          options.csv || options.check) &&
+         refuses(kTakesAudit)))
         return name + " takes no such option; usage: rmx7ctl " + command.synopsis;
     if (!options.lines.empty() &&
         (!options.shared.ports.empty() || options.shared.simulate || options.com != 1))
@@ -282,6 +332,8 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         if (!options.capture.empty() && options.capture != "raw" && options.capture != "norm")
             return "report --capture wants raw or norm, not '" + options.capture + "'";
     }
+    if (name == "audit")
+        return CheckAuditLine(options);
     return {};
 }
 
@@ -312,11 +364,14 @@ std::string UsageText() {
             "  --set NAME=VALUE     send: a parameter's value, 0 to 65535; repeatable\n"
             "  --verify             send: read the set back and compare\n"
             "  --get                teach: then read the set from RAM and print it\n"
-            "  --count N, --seconds S   live: stop after N rows or S seconds\n\n"
+            "  --count N, --seconds S   live: stop after N rows or S seconds\n"
+            "  --state DIR, --line NAME, --since DATE, --csv, --check   audit: which trail,\n"
+            "                       which records, how; --check walks the chain\n\n"
             "Data goes to standard output; status texts and diagnostics to standard error.\n"
             "Exit codes: 0 success, 1 the tool could not start (panel file missing), 2 wrong\n"
             "command line, 3 the port cannot be opened, 4 no controller or a time-out, 5 --verify\n"
-            "or diff found differences, 6 a file cannot be read or written.\n"
+            "or diff found differences, or audit --check a broken chain, 6 a file cannot be read\n"
+            "or written.\n"
             "See rmx7ctl COMMAND --help, and man rmx7ctl for the parameters' table.\n";
     return text;
 }
