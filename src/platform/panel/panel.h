@@ -153,5 +153,6 @@ int DisplayImageFile(int panel, int control, const char *fileName);
 constexpr int kImagePng = 0;
 constexpr int kImagePdf = 1;
 // Writes what a strip chart or an x-y graph shows, at its size on screen, as a PNG or PDF
-// file. The picture goes to path + ".part", which is then renamed over path.
+// file, whole or not at all (as ReplaceTextFile writes). A file that cannot be written
+// gives a negative result with errno set to the cause.
 int SavePlotImage(int panel, int control, const char *path, int format);
