@@ -29,6 +29,6 @@ int ReadTextFile(const char *path, std::string &text, std::size_t limit = 1 << 2
 // stands already.
 int MakeFolder(const char *path);
 // Makes writes beyond the file-size limit fail with EFBIG instead of ending the process
-// with SIGXFSZ. The writers above do it themselves; a writer of its own (the trace) calls it
-// before its first write.
+// with SIGXFSZ. The writers above do it themselves; the engine's start and a writer of its
+// own (the trace) call it before anything is written.
 void TreatFileSizeLimitAsError();

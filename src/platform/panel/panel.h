@@ -91,7 +91,8 @@ struct CallbackEntry {
 };
 
 // --- Engine and panels (engine_qt.cpp, panel_loader.cpp, panel_table_qt.cpp) ---
-// Starts the engine (the Qt application). 0 when the display cannot be opened.
+// Starts the engine (the Qt application). 0 when the display cannot be opened. From here
+// on a write beyond the file-size limit fails with EFBIG (TreatFileSizeLimitAsError).
 int StartEngine(int argc, char **argv);
 // Ends the engine; every panel must have been discarded.
 void StopEngine();
