@@ -32,6 +32,9 @@ ViewerContent ContentOf(Recording recorded, const std::string &path) {
     const std::string name = std::filesystem::path(path).filename().string();
     content.title          = name + " - recording viewer";
     content.notes          = std::move(recorded.comments);
+    if (recorded.moreComments > 0)
+        content.notes.push_back("... " + std::to_string(recorded.moreComments) +
+                                " more comment lines, not shown");
     char summary[160];
     std::snprintf(summary, sizeof summary, "file %s, %zu rows from %.3f s to %.3f s", name.c_str(),
                   recorded.Rows(), recorded.columns[kTime].front(), recorded.columns[kTime].back());

@@ -117,6 +117,27 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
     return {};
 }
 
+// The systemd credential of the password, as the service's unit passes it.
+constexpr const char *kPasswordCredential = "mqtt-password";
+
+// The password of a login: from its file, else the service's credential, else the
+// environment's.
+bool ReadPassword(Settings &read, const std::string &environment, std::string &error) {
+    if (!read.passwordFile.empty() && read.username.empty()) {
+        error = "a password file needs a user name: --username NAME";
+        return false;
+    }
+    if (!read.passwordFile.empty())
+        return ReadSecretFile(read.passwordFile, read.password, error);
+    if (read.username.empty())
+        return true;
+    const std::string credential = CredentialFile(kPasswordCredential);
+    if (!credential.empty())
+        return ReadSecretFile(credential, read.password, error);
+    read.password = environment;
+    return true;
+}
+
 } // namespace
 
 // --- Settings ---
@@ -152,6 +173,8 @@ bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error)
 }
 
 bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
+    // Taken first, whatever follows, so that no process started later inherits it.
+    const std::string environment = TakeFromEnvironment(kPasswordVariable);
     std::vector<Setting> all;
     if (!given.config.empty() &&
         !ReadSettingsFile(given.config, mqtt::kPublishConfigKeys, all, error))
@@ -173,15 +196,14 @@ bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
         error = "the publisher's settings need a broker: --broker mqtt://HOST[:PORT]";
         return false;
     }
-    if (!read.passwordFile.empty() && !ReadSecretFile(read.passwordFile, read.password, error))
+    if (!ReadPassword(read, environment, error))
         return false;
-    const char *environment = std::getenv(kPasswordVariable);
-    if (read.passwordFile.empty() && environment && *environment && !read.username.empty())
-        read.password = environment;
-    if (!read.password.empty() && read.username.empty()) {
-        error = "a password file needs a user name: --username NAME";
+    if (!read.keyFile.empty() && !CheckOwnerOnly(read.keyFile, error)) {
+        error = "the client key " + error;
         return false;
     }
+    if (!read.password.empty() || !read.keyFile.empty())
+        KeepSecretsOutOfDumps();
     settings = std::move(read);
     return true;
 }

@@ -37,7 +37,8 @@ struct Settings {
     int every          = 1; // replies 1, 1 + every, 1 + 2 every, ... are published
     int qos            = 0;
     std::string clientId, username, passwordFile, caFile, certFile, keyFile;
-    std::string password; // from passwordFile, else RMX7_MQTT_PASSWORD; never shown
+    std::string password; // from passwordFile, else the credential mqtt-password, else
+                          // RMX7_MQTT_PASSWORD; never shown
     // The config's lines, "line = NAME=DEVICE" each, in their order: one process serves them
     // side by side.
     std::vector<std::pair<std::string, std::string>> lines;
@@ -59,7 +60,10 @@ struct Given {
 // password asked for on the command line, goes into error.
 bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error);
 // The config file's settings, then the command line's over them, each checked, and the
-// password read; false with error naming the file and line, or the option.
+// password read: from the password file, else the systemd credential "mqtt-password", else
+// RMX7_MQTT_PASSWORD, which leaves the environment either way. A password file or client key
+// that group or others may read is refused; a process that holds either is no longer
+// dumpable. False with error naming the file and line, or the option.
 bool ReadSettings(const Given &given, Settings &settings, std::string &error);
 // Why the password would cross the network readable (no TLS, a host not the loopback), or
 // empty.

@@ -1,5 +1,6 @@
 // Run, Stop, chart switching, the data curve capture, the recording of a run and the
 // export of a capture, against a controller stand-in on a pty.
+#include "support/limits.h"
 #include "support/panel_fixture.h"
 
 #include "app.h"
@@ -11,6 +12,7 @@
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
 #include "record.h"
+#include "recording_file.h"
 #include "ui.h"
 
 #include <QApplication>
@@ -234,6 +236,21 @@ TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
     EXPECT_EQ(Dimmed(ui::BTNSaveChart), 0);
     EXPECT_EQ(Dimmed(ui::BTNViewRecording), 0);
     EXPECT_EQ(Dimmed(ui::BTNReport), 0);
+
+    // A file-size limit (ulimit -f) ends the recording with its reason, not the program;
+    // the rows that did not fit are cut back, so that the file holds whole lines.
+    record::Recorder &recorder = program().Recorder();
+    {
+        const ProcessLimit small(RLIMIT_FSIZE, 1024);
+        recorder.StartRecording();
+        for (int row = 0; row < 100; ++row)
+            recorder.AppendReply(LiveReply{}, recorder.RunStart() + row);
+        recorder.StopRecording();
+    }
+    const std::string name = fs::path(recorder.RecordingPath()).filename().string();
+    EXPECT_EQ(StatusLine(), "Recording stopped - cannot write " + name + ": File too large!");
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_EQ(Lines(recorder.RecordingPath()).back(), std::string(recording::kHeader));
 }
 
 TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfWholeAndTheChartItsPng) {

@@ -12,6 +12,7 @@
 #include "pty_host.h"
 #include "ui.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -323,6 +324,10 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     std::ofstream(stubPath) << "old\n";
     const std::string other = stubPath + ".link"; // the old file under a second name
     ASSERT_EQ(link(stubPath.c_str(), other.c_str()), 0);
+    // Another account plants the old temporary's name as a link to a file of the user's.
+    const std::string mine = stubPath + ".mine", planted = stubPath + ".part";
+    std::ofstream(mine) << "mine\n";
+    ASSERT_EQ(symlink(mine.c_str(), planted.c_str()), 0);
     const std::size_t requests = peer.Requests().size();
     SetCtrlVal(panel, ui::power, 65535);
     SetParameter(&Parameters::para13, 5);
@@ -331,7 +336,10 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     EXPECT_EQ(ReadFile(stubPath), "65535\n  300\n   12\n    0\n   90\n    1\n    3\n    1\n   "
                                   "25\n   55\n    4\n    0\n    0\n    0\n    0\n    0\n");
     EXPECT_EQ(ReadFile(other), "old\n") << "written beside and renamed over, not in place";
-    std::remove(other.c_str());
+    EXPECT_EQ(ReadFile(mine), "mine\n") << "the planted link is not followed";
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(stubPath)));
+    for (const std::string &file : {other, mine, planted})
+        std::remove(file.c_str());
     EXPECT_EQ(ToolTip(), "Parameters saved to " + stubPath) << "the status line stays";
     EXPECT_EQ(Trace("DIAG").back(), ToolTip());
     SetCtrlVal(panel, ui::power, 1);

@@ -43,12 +43,13 @@ std::string ReadAll(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// Runs ./rmx7ctl with COM1 on device, when one is given.
-ToolResult RunTool(const std::string &device, const std::string &args) {
+// Runs ./rmx7ctl with COM1 on device, when one is given, after the shell command before.
+ToolResult RunTool(const std::string &device, const std::string &args,
+                   const std::string &before = "") {
     const std::string out  = testing::TempDir() + "ctl-out-" + std::to_string(getpid());
     const std::string port = device.empty() ? "" : "--port 1=" + device + " ";
-    const int status =
-        std::system(("./rmx7ctl " + port + args + " >" + out + " 2>" + out + ".err").c_str());
+    const int status       = std::system(
+              (before + "./rmx7ctl " + port + args + " >" + out + " 2>" + out + ".err").c_str());
     return {WEXITSTATUS(status), ReadAll(out), ReadAll(out + ".err")};
 }
 
@@ -314,6 +315,16 @@ TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
     const std::string png = filePath + ".png";
     EXPECT_EQ(RunTool(toolPeer.path(), "capture raw -o " + png).code, 0);
     EXPECT_EQ(ReadAll(png).substr(0, 4), "\x89PNG");
+    // Under a file-size limit of a block the picture fails as on a full disk, named.
+    std::ofstream(png) << "old\n";
+    const ToolResult limited = RunTool(toolPeer.path(), "capture raw -o " + png, "ulimit -f 1; ");
+    EXPECT_EQ(limited.code, 6);
+    EXPECT_NE(limited.err.find(png + " cannot be written: File too large"), std::string::npos)
+        << limited.err;
+    EXPECT_EQ(ReadAll(png), "old\n");
+    const std::string name = png.substr(png.rfind('/') + 1);
+    for (const auto &entry : std::filesystem::directory_iterator(testing::TempDir()))
+        EXPECT_NE(entry.path().filename().string().rfind("." + name, 0), 0u) << "a temporary left";
     std::remove(png.c_str());
 }
 

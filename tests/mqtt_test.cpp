@@ -23,14 +23,22 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 using mqtt::State;
+namespace fs = std::filesystem;
 
 namespace {
 
 bool Has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
+}
+
+// A file of the test's own with text and mode.
+void WriteFile(const std::string &path, const std::string &text, fs::perms mode) {
+    std::ofstream(path) << text;
+    fs::permissions(path, mode);
 }
 
 } // namespace
@@ -54,6 +62,12 @@ TEST(PlantTexts, BrokerAddressesAreReadOrRefusedWithTheReason) {
             error = address.host + ":" + std::to_string(address.port) + (address.tls ? " tls" : "");
         EXPECT_TRUE(Has(error, read)) << text << ": " << error;
     }
+    // The password in an address goes nowhere, not even into the refusal.
+    mqtt::BrokerAddress address;
+    std::string error;
+    EXPECT_FALSE(mqtt::ParseBrokerAddress("mqtts://line7:p@ss@broker:8883", address, error));
+    EXPECT_EQ(error, "broker address \"mqtts://...@broker:8883\": no user or password in the "
+                     "address; give them by their options");
     for (const char *host : {"localhost", "127.3.2.1", "::1"})
         EXPECT_TRUE(mqtt::IsLoopbackHost(host)) << host;
     for (const char *host : {"10.0.0.1", "127.0.0.1.example.org"})
@@ -117,8 +131,9 @@ TEST(PlantTexts, PayloadsCarryTheValuesByTheirColumnNames) {
 
 TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
     const std::string config = testing::TempDir() + "rmx7-publish-" + std::to_string(getpid());
-    const std::string secret = config + ".secret";
-    std::ofstream(secret) << "s3cret\n";
+    const std::string secret = config + ".secret", shared = config + ".shared";
+    WriteFile(secret, "s3cret\n", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile(shared, "s3cret\n", fs::perms::owner_all | fs::perms::group_read);
     const auto parse = [&](const std::string &text, std::vector<std::string> args) {
         std::ofstream(config) << text;
         args.insert(args.begin(), "rmx7scope");
@@ -143,13 +158,40 @@ TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
         {{"--password=s3cret"}, "no password on the command line"},
         {{"--every", "2"}, "need a broker"},
         {{"--broker", "mqtt://plant", "--password-file", secret}, "needs a user name"},
+        {{"--broker", "mqtt://plant", "--username", "line7", "--password-file", shared},
+         shared +
+             " has mode 0740: group or others may read it. A secret must be its owner's "
+             "alone: chmod 600 " +
+             shared},
+        {{"--broker", "mqtts://plant", "--cert", secret, "--key", shared},
+         "the client key " + shared + " has mode 0740"},
     };
     for (const auto &[args, error] : wrong)
         EXPECT_TRUE(Has(parse("broker = mqtt://plant\n", args).error, error)) << error;
     EXPECT_EQ(parse("broker = mqtt://plant\nevery = 0\n", {"--config", config}).error,
               config + ", line 2: every wants a whole number above 0, not '0'");
-    std::remove(config.c_str());
-    std::remove(secret.c_str());
+
+    // Without a password file: the service's credential, else the environment, which is
+    // emptied either way; and no core dump of the process holds the password.
+    const std::string credentials = config + ".credentials";
+    fs::create_directory(credentials);
+    WriteFile(credentials + "/mqtt-password", "fr0m-systemd\n", fs::perms::owner_read);
+    const std::string login = "broker = mqtts://plant\nusername = line7\n";
+    for (const bool service : {false, true}) {
+        setenv("RMX7_MQTT_PASSWORD", "fr0m-env", 1);
+        if (service)
+            setenv("CREDENTIALS_DIRECTORY", credentials.c_str(), 1);
+        prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+        EXPECT_EQ(parse(login, {"--config", config}).publisher.password,
+                  service ? "fr0m-systemd" : "fr0m-env");
+        EXPECT_EQ(std::getenv("RMX7_MQTT_PASSWORD"), nullptr) << "taken out of the environment";
+        EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    }
+    unsetenv("CREDENTIALS_DIRECTORY");
+    prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+    fs::remove_all(credentials);
+    for (const std::string &file : {config, secret, shared})
+        std::remove(file.c_str());
 }
 
 TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
@@ -176,11 +218,16 @@ TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
     const std::string example = RMX7_SOURCE_DIR "/packaging/publish.conf";
     EXPECT_TRUE(ReadSettingsFile(example, mqtt::kPublishConfigKeys, settings, error)) << error;
     const std::string secret = testing::TempDir() + "rmx7-secret-" + std::to_string(getpid());
-    std::ofstream(secret) << "s3cret\r\nnot this\n";
+    WriteFile(secret, "s3cret\r\nnot this\n", fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(ReadSecretFile(secret, password, error) && password == "s3cret");
     std::remove(secret.c_str());
     EXPECT_FALSE(ReadSettingsFile(secret, mqtt::kPublishConfigKeys, settings, error));
     EXPECT_EQ(error, secret + ": No such file or directory");
+    // Read up to a bound, never whole: an endless file is refused, and not as a secret either.
+    EXPECT_FALSE(ReadSettingsFile("/dev/zero", mqtt::kPublishConfigKeys, settings, error));
+    EXPECT_EQ(error, "/dev/zero: larger than 64 KiB, more than a settings or secret file holds");
+    EXPECT_FALSE(ReadSecretFile("/dev/zero", password, error));
+    EXPECT_TRUE(Has(error, "/dev/zero has mode 0666: group or others may read it")) << error;
 }
 
 TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
@@ -418,7 +465,7 @@ TEST_F(Mqtt, PublishSendsEveryReplyAsSentAndSurvivesTheBrokerAndEndsOffline) {
     const std::string config = folder + "/line7.conf";
     ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + folder + "/passwords line7 s3cret").c_str()),
               0);
-    std::ofstream(folder + "/password") << "s3cret\n";
+    WriteFile(folder + "/password", "s3cret\n", fs::perms::owner_read);
     std::ofstream(config) << "device = " << peer.path()
                           << "\nbroker = mqtt://127.0.0.1:" << broker->Port()
                           << "\nname = line7\nusername = line7\n"

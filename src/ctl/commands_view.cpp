@@ -19,9 +19,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <sstream>
-#include <unistd.h>
 
 namespace ctl {
 
@@ -210,29 +208,17 @@ class Live {
     double start_ = 0;
 };
 
-// Why the folder of path takes no new file, in the system's words; "" when it would.
-std::string FolderProblem(const std::string &path) {
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0)
-        return {};
-    return std::strerror(errno);
-}
-
 Outcome WriteCurve(int panel, const std::string &path, const std::string &csv) {
-    std::string why;
+    int result = 0;
     if (HasExtension(path, ".png") || HasExtension(path, ".pdf")) {
         const int format = HasExtension(path, ".png") ? kImagePng : kImagePdf;
-        // The picture writer only says that it failed; the folder is almost always why.
-        if (SavePlotImage(panel, ui::GraphDATA, path.c_str(), format) == 0)
-            return {};
-        why = FolderProblem(path);
+        result = SavePlotImage(panel, ui::GraphDATA, path.c_str(), format) == 0 ? 0 : -errno;
     } else {
-        const int result = ReplaceTextFile(path.c_str(), csv);
-        if (result == 0)
-            return {};
-        why = std::strerror(-result);
+        result = ReplaceTextFile(path.c_str(), csv);
     }
-    return {kExitFile, path + " cannot be written" + (why.empty() ? "" : ": " + why)};
+    if (result == 0)
+        return {};
+    return {kExitFile, path + " cannot be written: " + std::strerror(-result)};
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // started, written to a file or to stderr and flushed line by line.
 #include "trace.h"
 
+#include "files/textfile.h"
+
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -48,6 +50,8 @@ std::string HexBytes(const unsigned char *bytes, int count) {
 
 bool TraceOpen(const char *path) {
     TraceClose();
+    // A trace that outgrows the file-size limit stops growing; the program goes on.
+    TreatFileSizeLimitAsError();
     if (std::string(path) == kStandardErrorPath) {
         trace.out = stderr;
         return true;

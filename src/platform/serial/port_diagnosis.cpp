@@ -167,21 +167,29 @@ std::vector<LockFile> LockFiles(const std::string &device, const Directories &di
     return locks;
 }
 
+std::vector<LockFile> EndedLocks(const std::string &device, const Directories &directories) {
+    std::vector<LockFile> ended = LockFiles(device, directories);
+    std::erase_if(ended, [](const LockFile &lock) { return IsRunning(lock.pid); });
+    return ended;
+}
+
+std::string Described(const LockFile &lock) {
+    return lock.path.string() + ", a lock file that " +
+           (lock.program.empty() ? "a program" : lock.program) + " (pid " +
+           std::to_string(lock.pid) + ") left when it ended";
+}
+
 // A program that ended without removing its lock file leaves the device locked for every
 // program that honours the file. Qt's serial port removes such a file itself where the
 // system lets it, so one that is left is another user's.
 std::string LockedByEndedPrograms(const std::string &device, const Directories &directories) {
     std::string locks, files;
-    int count = 0;
-    for (const LockFile &lock : LockFiles(device, directories)) {
-        if (IsRunning(lock.pid))
-            continue;
-        ++count;
-        locks += (locks.empty() ? "" : " and by ") + lock.path.string() + ", a lock file that " +
-                 (lock.program.empty() ? "a program" : lock.program) + " (pid " +
-                 std::to_string(lock.pid) + ") left when it ended";
+    const std::vector<LockFile> ended = EndedLocks(device, directories);
+    for (const LockFile &lock : ended) {
+        locks += (locks.empty() ? "" : " and by ") + Described(lock);
         files += " " + lock.path.string();
     }
+    const std::size_t count = ended.size();
     if (count == 0)
         return {};
     const std::string them = count == 1 ? "it" : "them";
@@ -218,6 +226,14 @@ std::vector<std::string> DeviceHolders(const std::string &device,
     for (pid_t pid : pids)
         names.push_back(ProcessName(pid));
     return names;
+}
+
+std::vector<std::string> StaleLockFiles(const std::string &device,
+                                        const Directories &lockDirectories) {
+    std::vector<std::string> stale;
+    for (const LockFile &lock : EndedLocks(device, lockDirectories))
+        stale.push_back(Described(lock));
+    return stale;
 }
 
 void SetDiagnosisForCommandLine(bool commandLine) {

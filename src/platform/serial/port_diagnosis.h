@@ -34,6 +34,13 @@ std::vector<std::string>
 DeviceHolders(const std::string &device,
               const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
 
+// The lock files of device in lockDirectories whose program has ended, each as "<file>, a
+// lock file that <program> (pid N) left when it ended". Qt's serial port removes such a
+// file at the next open where the system lets it; the open names each one it removed.
+std::vector<std::string>
+StaleLockFiles(const std::string &device,
+               const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
+
 // Why a remote line (tcp://, rfc2217://) would not open.
 enum class RemoteFault {
     BadAddress,       // not of the form SCHEME://HOST:PORT
