@@ -343,13 +343,17 @@ TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsP
     EXPECT_TRUE(answers.back().correlationData.empty() && answers.back().userProperties.empty());
 }
 
+// The broker's certificate, signed by a CA of the test's own, names 127.0.0.1: trusted
+// through that CA's file, refused by the system's store and by another CA's file, and
+// refused under another name for the same address; each refusal names the certificate.
 TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
     const std::string ca = folder + "/ca.crt", other = folder + "/other.crt";
     const std::string key = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
-                            "-nodes -subj /CN=rmx7 -days 2 -keyout ";
+                            "-nodes -days 2 -subj /CN=";
     const std::string make =
-        "cd " + folder + " && (" + key + "ca.key -x509 -out ca.crt && " + key +
-        "other.key -x509 -out other.crt && " + key + "server.key -out server.csr && echo " +
+        "cd " + folder + " && (" + key + "rmx7 -keyout ca.key -x509 -out ca.crt && " + key +
+        "rmx7 -keyout other.key -x509 -out other.crt && " + key +
+        "rmx7-broker -keyout server.key -out server.csr && echo " +
         "subjectAltName=IP:127.0.0.1 >san && openssl x509 -req -in server.csr -CA ca.crt " +
         "-CAkey ca.key -CAcreateserial -days 2 -extfile san -out server.crt && " +
         "mosquitto_passwd -c -b passwords line7 s3cret) >/dev/null 2>&1";
@@ -359,14 +363,20 @@ TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
     Subscriber secured(broker->Port(), "rmx7/#", {"--cafile", ca, "-u", "line7", "-P", "s3cret"});
     ASSERT_TRUE(secured.ready());
 
-    const int closed = FreeLoopbackPort();
+    const int closed        = FreeLoopbackPort();
+    const std::string shown = "showed a certificate for \"CN=rmx7-broker\" (issued by \"CN=rmx7\")";
     const struct {
         std::string host;
         int port;
         std::string caFile, password, refusal; // refusal empty: accepted
     } cases[] = {
         {"127.0.0.1", broker->Port(), ca, "s3cret", ""},
-        {"127.0.0.1", broker->Port(), other, "s3cret", "the CA file " + other + " vouches for"},
+        {"127.0.0.1", broker->Port(), other, "s3cret",
+         shown + " that the CA file " + other + " does not vouch for"},
+        {"127.0.0.1", broker->Port(), "", "s3cret",
+         shown + " that no CA in the system's certificate store vouches for"},
+        // The loopback address written short: where the broker is, not what its certificate names.
+        {"127.1", broker->Port(), ca, "s3cret", shown + " that does not name \"127.1\""},
         {"127.0.0.1", broker->Port(), ca, "guessed", "wrong user name or password"},
         {"127.0.0.1", closed, ca, "s3cret", "refused the connection"},
         {"no-such-host.invalid", broker->Port(), ca, "s3cret", "does not resolve"},
@@ -391,6 +401,13 @@ TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
         EXPECT_TRUE(Has(client.LastError(), c.refusal)) << client.LastError();
         EXPECT_FALSE(Has(client.LastError(), c.password)) << client.LastError();
     }
+    mqtt::Settings mismatched;
+    mismatched.host = "127.0.0.1", mismatched.tls = true;
+    mismatched.certFile = other, mismatched.keyFile = folder + "/ca.key";
+    mqtt::Client client;
+    EXPECT_EQ(client.Start(mismatched, error), mqtt::kMqttErrSettings);
+    EXPECT_EQ(error, "the client key " + mismatched.keyFile +
+                         " does not belong to the certificate " + other);
 }
 
 // The subscription, made before the broker was there, is made again on every connection.

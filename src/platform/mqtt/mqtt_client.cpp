@@ -7,6 +7,7 @@
 #include "mqtt.h"
 
 #include "mqtt_text.h"
+#include "mqtt_tls.h"
 
 #include <QHostInfo>
 #include <QObject>
@@ -50,11 +51,6 @@ void InitLibrary() {
         return true;
     }();
     (void)initialised;
-}
-
-// An encrypted key would have OpenSSL ask on the terminal; no answer makes it fail at once.
-int NoKeyPassword(char *, int, int, void *) {
-    return 0;
 }
 
 bool FileReadable(const std::string &what, const std::string &path, std::string &error) {
@@ -215,7 +211,9 @@ struct Client::Impl {
     bool ended    = false;
     int endCode   = 0;
     int endErrno  = 0;
-    std::string logged; // the library's latest error line in this attempt
+    std::string logged;                    // the library's latest error line in this attempt
+    TlsContext tls;                        // with settings.tls, for every connection of this start
+    CertificateRefusal certificateRefusal; // what the handshake of this attempt refused
     Clock::time_point attemptStart;
 
     Impl() {
@@ -364,12 +362,10 @@ mosquitto *Client::Impl::NewSession(std::string &error) {
         if (rc != MOSQ_ERR_SUCCESS)
             mosquitto_property_free_all(&props);
     }
-    if (rc == MOSQ_ERR_SUCCESS && s.tls) {
-        if (s.caFile.empty())
-            mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        rc = mosquitto_tls_set(m, s.caFile.empty() ? nullptr : s.caFile.c_str(), nullptr,
-                               s.certFile.empty() ? nullptr : s.certFile.c_str(),
-                               s.keyFile.empty() ? nullptr : s.keyFile.c_str(), NoKeyPassword);
+    // The context is complete: the library adds nothing to it.
+    if (rc == MOSQ_ERR_SUCCESS && tls) {
+        mosquitto_int_option(m, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+        rc = mosquitto_void_option(m, MOSQ_OPT_SSL_CTX, tls.get());
     }
     if (rc != MOSQ_ERR_SUCCESS) {
         error = std::string("the MQTT settings are not accepted: ") + mosquitto_strerror(rc);
@@ -383,7 +379,8 @@ mosquitto *Client::Impl::NewSession(std::string &error) {
 // program for as long as the name server takes.
 void Client::Impl::Attempt() {
     logged.clear();
-    lookups = std::make_unique<QObject>();
+    certificateRefusal = {};
+    lookups            = std::make_unique<QObject>();
     QHostInfo::lookupHost(
         QString::fromStdString(settings.host), lookups.get(), [this](const QHostInfo &host) {
             if (host.error() != QHostInfo::NoError || host.addresses().empty())
@@ -547,12 +544,9 @@ std::string Client::Impl::EndReason(bool wasConnected) const {
 
 std::string Client::Impl::TlsReason() const {
     const std::string broker = "the broker at " + Where();
-    if (logged.find("certificate verify failed") != std::string::npos)
-        return broker + " showed a certificate that " +
-               (settings.caFile.empty() ? "no CA of the system"
-                                        : "the CA file " + settings.caFile) +
-               " vouches for, or one that does not name \"" + settings.host +
-               "\" (certificate verify failed)";
+    if (const std::string refused = RefusedCertificate(certificateRefusal, settings, broker);
+        !refused.empty())
+        return refused;
     return "TLS with " + broker + " failed" +
            (logged.empty() ? std::string() : " (" + OpenSslReason(logged) + ")");
 }
@@ -590,7 +584,9 @@ void Client::Impl::End() {
         mosquitto_destroy(session);
         session = nullptr;
     }
+    tls.reset();
     outstanding.clear();
+    arrived.clear();
     changes.clear();
     state = State::Off;
 }
@@ -610,6 +606,8 @@ int Client::Start(const Settings &settings, std::string &error) {
         error = wrong;
         return kMqttErrSettings;
     }
+    if (d.settings.tls && !(d.tls = MakeTlsContext(d.settings, &d.certificateRefusal, error)))
+        return kMqttErrSettings;
     if (!(d.session = d.NewSession(error)))
         return kMqttErrSettings;
     std::signal(SIGPIPE, SIG_IGN);
