@@ -148,6 +148,8 @@ TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
         {{"--config", config, "--qos", "2"}, "--qos wants 0 or 1, not '2'"},
         {{"--config", config, "--name", "a/b"}, "--name is one level of a topic"},
         {{"--config", config, "--topic", "rmx7/#"}, "--topic takes levels joined by '/'"},
+        {{"--config", config, "--topic", "$SYS/rmx7"}, "--topic must not begin with '$'"},
+        {{"--config", config, "--client-id", std::string(70000, 'x')}, "--client-id takes at most"},
         {{"--password=s3cret"}, "no password on the command line"},
         {{"--every", "2"}, "need a broker"},
         {{"--broker", "mqtt://plant", "--password-file", secret}, "needs a user name"},
@@ -192,8 +194,9 @@ TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
 }
 
 TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
-    mqtt::Settings noHost, noKey, noCa;
-    noKey.host = noCa.host = "broker";
+    mqtt::Settings noHost, noKey, noCa, badId;
+    noKey.host = noCa.host = badId.host = "broker";
+    badId.clientId                      = "line\xff";
     noKey.tls = noCa.tls                                  = true;
     noKey.certFile                                        = "client.crt";
     noCa.caFile                                           = "/nonexistent/ca.crt";
@@ -201,6 +204,7 @@ TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
         {noHost, "no broker host"},
         {noKey, "needs its key"},
         {noCa, "the CA file /nonexistent/ca.crt cannot be read"},
+        {badId, "the client id must be UTF-8 text"},
     };
     for (const auto &[settings, reason] : cases) {
         mqtt::Client client;
@@ -443,6 +447,40 @@ TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) 
                       mqtt::kMqttErrNotConnected);
         EXPECT_EQ(client.Dropped(), dropped + 10);
     }
+}
+
+// A publisher and another client of the same client id: the broker throws each out when
+// the other connects (mosquitto 2.0 without a word); the publisher says so once, not at
+// every turn.
+TEST_F(Mqtt, AClientIdThatAnotherClientUsesIsSaidOnceNotAtEveryTurn) {
+    static std::vector<std::string> told;
+    told.clear();
+    publish::TellBrokerChanges([](const char *text) { told.emplace_back(text); });
+    ASSERT_TRUE(broker->Start());
+    publish::Settings settings;
+    settings.broker   = "mqtt://127.0.0.1:" + std::to_string(broker->Port());
+    settings.clientId = "rmx7-line7";
+    ASSERT_TRUE(publish::Start(settings, 1, error)) << error;
+    ASSERT_TRUE(WaitUntil([] { return publish::BrokerState() == State::Connected; }));
+    mqtt::Settings same = Local();
+    same.clientId       = settings.clientId;
+    mqtt::Client other;
+    int connects = 0;
+    std::string reasons;
+    other.OnStateChange([&](State state, const std::string &reason) {
+        connects += state == State::Connected;
+        reasons += reason + "\n";
+    });
+    ASSERT_EQ(other.Start(same, error), mqtt::kMqttOk) << error;
+    // By the fourth the publisher was thrown out three times, twice as the one before.
+    ASSERT_TRUE(WaitUntil([&] { return connects >= 4; }, 20)) << reasons;
+    const std::string said = "another client uses this client id (\"rmx7-line7\")";
+    EXPECT_TRUE(Has(reasons, said)) << reasons;
+    EXPECT_EQ(std::count_if(told.begin(), told.end(),
+                            [&](const std::string &line) { return Has(line, said); }),
+              1)
+        << told.size() << " lines, the last: " << told.back();
+    publish::TellBrokerChanges(nullptr);
 }
 
 TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {

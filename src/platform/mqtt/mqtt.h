@@ -46,10 +46,15 @@ constexpr int kMqttErrRefused      = -4; // Publish: not a topic, payload or pro
 // so a broker that is slow or stalled costs a bounded amount of memory and never a wait.
 constexpr int kMaxOutstanding = 100;
 
+// The longest client id: what a string of MQTT holds.
+constexpr std::size_t kMaxClientIdBytes = 65535;
+
 // Back-off between connection attempts: 1 s while the broker has been away for less than
 // kSteadyRetryMs (since the start or the loss of a connection), so values flow again within
 // a second of a broker restarted or failed over; then doubling from 2 s up to 30 s, so a
-// broker away for long is not pressed by every line at once.
+// broker away for long is not pressed by every line at once. A connection that the broker
+// ends because another client connected with the same client id (MQTT 5 says so) counts as
+// away since the first such end, so two clients of one id back off as from an outage.
 constexpr int kFirstRetryMs  = 1000;
 constexpr int kSteadyRetryMs = 10000;
 constexpr int kLastRetryMs   = 30000;
@@ -70,7 +75,9 @@ struct Settings {
     std::string keyFile;       // its private key (PEM, not encrypted)
     std::string username;      // empty: no login
     std::string password;      // with username; held in memory only, never shown
-    std::string clientId;      // empty: a fresh random id for each connection
+    std::string clientId;      // empty: a fresh random id for each connection; one that
+                               // another client uses too has the broker throw one of
+                               // them out at each connect of the other
     int protocol         = 5;  // 5: MQTT 5 (default); 4: MQTT 3.1.1
     int keepAliveSeconds = 10; // 5 to 65535: the broker publishes the will 1.5 times this
                                // after the client fell silent, a silent broker is noticed

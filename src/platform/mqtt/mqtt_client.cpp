@@ -71,6 +71,11 @@ std::string CheckSettings(const Settings &s) {
         return "the broker port must be from 1 to 65535";
     if (s.qos != 0 && s.qos != 1)
         return "the QoS must be 0 or 1";
+    if (s.clientId.size() > kMaxClientIdBytes ||
+        mosquitto_validate_utf8(s.clientId.data(), static_cast<int>(s.clientId.size())) !=
+            MOSQ_ERR_SUCCESS)
+        return "the client id must be UTF-8 text of at most " + std::to_string(kMaxClientIdBytes) +
+               " bytes, without control characters";
     if (s.protocol != 4 && s.protocol != 5)
         return "the MQTT protocol must be 5 or 4 (3.1.1)";
     if (s.keepAliveSeconds < kMinKeepAlive || s.keepAliveSeconds > kMaxKeepAlive)
@@ -194,9 +199,13 @@ struct Client::Impl {
     State state = State::Off;
     std::string lastError;
     std::function<void(State, const std::string &)> callback;
-    std::vector<State> changes;      // made during one event, reported at its end
-    Clock::time_point awaySince;     // the start, or the loss of the last connection
-    int retryMs = 2 * kFirstRetryMs; // the next back-off once the steady retries are over
+    std::vector<State> changes;                // made during one event, reported at its end
+    Clock::time_point awaySince;               // the start, or the loss of the last connection
+    int retryMs           = 2 * kFirstRetryMs; // the next back-off once the steady retries are over
+    bool takenOver        = false;             // the last connection was ended for another client's
+    bool closedBefore     = false; // the broker closed the last connection without a word
+    int attemptsSinceLoss = 0;     // connection attempts since the last connection ended
+    Clock::time_point connectedAt;
 
     std::set<int> outstanding; // message ids handed to the connection and not yet out
     std::vector<std::pair<std::string, int>> subscriptions; // filter and QoS, in their order
@@ -245,10 +254,12 @@ struct Client::Impl {
     void Step(bool read);
     void Housekeep();
     void AfterStep(int stepErrno);
-    void Fail(const std::string &reason);
+    void Fail(const std::string &reason, bool takeover = false);
     void End();
     std::string EndReason(bool wasConnected) const;
     std::string RefusalReason() const;
+    bool ThrownOut();
+    std::string ThrownOutReason() const;
     std::string TlsReason() const;
 
     void Arm(int socket) {
@@ -416,6 +427,7 @@ void Client::Impl::Connect() {
         return;
     }
     attemptStart = Clock::now();
+    ++attemptsSinceLoss;
     Arm(mosquitto_socket(session));
     // Under TLS a connect the system refused at once still counts as under way.
     AfterStep(cause);
@@ -465,8 +477,8 @@ void Client::Impl::Housekeep() {
 void Client::Impl::AfterStep(int stepErrno) {
     const bool wasConnected = state == State::Connected;
     if (accepted) {
-        accepted = false;
-        retryMs  = 2 * kFirstRetryMs;
+        accepted    = false;
+        connectedAt = Clock::now();
         lastError.clear();
         for (const auto &[filter, qos] : subscriptions)
             SendSubscribe(filter, qos);
@@ -482,10 +494,37 @@ void Client::Impl::AfterStep(int stepErrno) {
     }
     if (ended || mosquitto_socket(session) < 0) {
         Disarm();
-        Fail(EndReason(wasConnected || state == State::Connected));
+        const bool connected = wasConnected || state == State::Connected;
+        const bool thrownOut = connected && ThrownOut();
+        Fail(thrownOut ? ThrownOutReason() : EndReason(connected), thrownOut);
         return;
     }
     SyncWriter();
+}
+
+// Whether the connection that ended was thrown out for another client of the same id. An
+// MQTT 5 broker may say so; others (mosquitto 2.0 among them) just close it, as they do
+// when they shut down. So a connection closed without a word soon after it was taken, at
+// the first attempt after one that ended so too, is taken for one thrown out: a broker that
+// went down would have refused the attempts in between.
+bool Client::Impl::ThrownOut() {
+    if (endCode == MQTT_RC_SESSION_TAKEN_OVER)
+        return true;
+    const bool closed = endCode == MOSQ_ERR_CONN_LOST;
+    const bool again  = closed && closedBefore && attemptsSinceLoss == 1 &&
+                       !settings.clientId.empty() &&
+                       Clock::now() - connectedAt < std::chrono::milliseconds(2 * kLastRetryMs);
+    closedBefore = closed;
+    return again;
+}
+
+std::string Client::Impl::ThrownOutReason() const {
+    const std::string id = " (\"" + settings.clientId + "\")";
+    if (endCode == MQTT_RC_SESSION_TAKEN_OVER)
+        return "the broker at " + Where() + " ended the connection: another client uses this " +
+               "client id" + (settings.clientId.empty() ? std::string() : id);
+    return "the broker at " + Where() + " closes each connection soon after taking it: " +
+           "most likely another client uses this client id" + id;
 }
 
 // The broker's refusal of a connection: MQTT 3.1.1's return codes and MQTT 5's reason codes.
@@ -535,9 +574,10 @@ std::string Client::Impl::EndReason(bool wasConnected) const {
     if (endCode >= MQTT_RC_UNSPECIFIED)
         return "the connection to " + broker + " was ended by the broker (" +
                mosquitto_reason_string(endCode) + ")";
-    const std::string why = endCode == MOSQ_ERR_ERRNO ? std::strerror(endErrno)
-                            : endCode != 0            ? mosquitto_strerror(endCode)
-                                                      : "it was closed";
+    const std::string why = endCode == MOSQ_ERR_ERRNO       ? std::strerror(endErrno)
+                            : endCode == MOSQ_ERR_CONN_LOST ? "the broker closed it"
+                            : endCode != 0                  ? mosquitto_strerror(endCode)
+                                                            : "it was closed";
     return wasConnected ? "the connection to " + broker + " was lost (" + why + ")"
                         : "cannot connect to " + broker + ": " + why;
 }
@@ -553,7 +593,9 @@ std::string Client::Impl::TlsReason() const {
 
 // Ends the attempt or the connection and schedules the next with back-off. A new reason
 // while connecting is reported as well, so the caller can say why it is still connecting.
-void Client::Impl::Fail(const std::string &reason) {
+// Two clients of one id throw each other out in turn: each such loss after the first goes
+// on with the back-off of the first, as an outage does, instead of starting it afresh.
+void Client::Impl::Fail(const std::string &reason, bool takeover) {
     Disarm();
     if (session) {
         mosquitto_destroy(session);
@@ -561,8 +603,14 @@ void Client::Impl::Fail(const std::string &reason) {
     }
     dropped += static_cast<long long>(outstanding.size());
     outstanding.clear();
-    if (state == State::Connected)
-        awaySince = Clock::now();
+    if (state == State::Connected) {
+        if (!(takeover && takenOver)) {
+            awaySince = Clock::now();
+            retryMs   = 2 * kFirstRetryMs;
+        }
+        takenOver         = takeover;
+        attemptsSinceLoss = 0;
+    }
     if (state != State::Connecting || reason != lastError) {
         lastError = reason;
         Change(State::Connecting);
@@ -615,7 +663,9 @@ int Client::Start(const Settings &settings, std::string &error) {
     d.lastError.clear();
     d.retryMs   = 2 * kFirstRetryMs;
     d.awaySince = Clock::now();
-    d.state     = State::Connecting;
+    d.takenOver = d.closedBefore = false;
+    d.attemptsSinceLoss          = 0;
+    d.state                      = State::Connecting;
     d.housekeeping.start();
     d.Attempt();
     return kMqttOk;
