@@ -34,10 +34,11 @@ bool Has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-// One message from mosquitto_pub as an MQTT 3.1.1 client, at QoS 1.
-int Publish311(int port, const std::string &topic, const std::string &payload) {
+// One message from mosquitto_pub as an MQTT 3.1.1 client, at QoS 1: payload, or what the
+// file of that name holds.
+int Publish311(int port, const std::string &topic, const std::string &payload, bool file = false) {
     return std::system(("mosquitto_pub -V mqttv311 -q 1 -h 127.0.0.1 -p " + std::to_string(port) +
-                        " -t '" + topic + "' -m '" + payload + "'")
+                        " -t '" + topic + (file ? "' -f '" : "' -m '") + payload + "'")
                            .c_str());
 }
 
@@ -345,6 +346,15 @@ TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsP
     EXPECT_EQ(answers.back().topic + " " + answers.back().payload, "reply/asker from 3.1.1");
     EXPECT_EQ(answers.size(), 3u);
     EXPECT_TRUE(answers.back().correlationData.empty() && answers.back().userProperties.empty());
+
+    // A message beyond the bound is dropped and counted, never handed on; one at it is not.
+    std::ofstream(folder + "/over") << std::string(mqtt::kMaxMessageInBytes + 1, 'x');
+    std::ofstream(folder + "/at") << std::string(mqtt::kMaxMessageInBytes, 'x');
+    ASSERT_EQ(Publish311(broker->Port(), "reply/asker", folder + "/over", true), 0);
+    ASSERT_EQ(Publish311(broker->Port(), "reply/asker", folder + "/at", true), 0);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 4; }));
+    EXPECT_EQ(answers.back().payload.size(), mqtt::kMaxMessageInBytes);
+    EXPECT_EQ(asker.DroppedIn(), 1);
 }
 
 // The broker's certificate, signed by a CA of the test's own, names 127.0.0.1: trusted

@@ -5,7 +5,7 @@
 //                        the keep-alive, the last will, the QoS
 //   --- Connection ---   Start, Stop, StopSilently; GetState, LastError, OnStateChange
 //   --- Messages out --- Properties; Publish; Published, Dropped
-//   --- Messages in ---  Message; Subscribe, Unsubscribe, OnMessage
+//   --- Messages in ---  Message; Subscribe, Unsubscribe, OnMessage; DroppedIn
 //
 // Thread rule: every call comes from the program thread, and the client has no thread of
 // its own. Its work runs inside event processing (RunUserInterface, ProcessSystemEvents):
@@ -45,6 +45,13 @@ constexpr int kMqttErrRefused      = -4; // Publish: not a topic, payload or pro
 // it, a QoS 1 message until the broker acknowledged it. A publish beyond this is dropped,
 // so a broker that is slow or stalled costs a bounded amount of memory and never a wait.
 constexpr int kMaxOutstanding = 100;
+
+// A message that arrives with more than this in payload and properties together is dropped
+// and counted (DroppedIn), never handed on: no request or command of the plant comes near
+// it. The library reads each packet whole before the client sees it, so a broker's packet
+// still costs its own size while it is read (MQTT allows up to 256 MB; a broker's own
+// maximum packet size bounds that).
+constexpr std::size_t kMaxMessageInBytes = 256 * 1024;
 
 // The longest client id: what a string of MQTT holds.
 constexpr std::size_t kMaxClientIdBytes = 65535;
@@ -168,6 +175,8 @@ class Client {
     // the order they arrive; the callback may publish, subscribe and unsubscribe, but must
     // not start, stop or destroy the client.
     void OnMessage(std::function<void(const Message &message)> callback);
+    // Messages that arrived since Start larger than kMaxMessageInBytes, dropped.
+    long long DroppedIn() const;
 
   private:
     struct Impl;

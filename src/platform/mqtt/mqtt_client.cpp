@@ -180,6 +180,14 @@ void ReadProperties(const mosquitto_property *props, Message &message) {
     }
 }
 
+// A message's payload and properties: what the bound on messages in counts.
+std::size_t BytesOf(const Message &m) {
+    std::size_t bytes = m.payload.size() + m.responseTopic.size() + m.correlationData.size();
+    for (const auto &[name, value] : m.userProperties)
+        bytes += name.size() + value.size();
+    return bytes;
+}
+
 // What OpenSSL said last, without the library's prefix and OpenSSL's error codes.
 std::string OpenSslReason(const std::string &logged) {
     const std::size_t colon = logged.rfind(':');
@@ -211,7 +219,7 @@ struct Client::Impl {
     std::vector<std::pair<std::string, int>> subscriptions; // filter and QoS, in their order
     std::function<void(const Message &)> onMessage;
     std::vector<Message> arrived; // read during one event, handed on at its end
-    long long published = 0, dropped = 0;
+    long long published = 0, dropped = 0, droppedIn = 0;
     bool inPublish = false, doneInPublish = false;
 
     // What the library's callbacks saw during one of its steps.
@@ -324,7 +332,11 @@ struct Client::Impl {
     }
     static void OnArrival(mosquitto *, void *self, const mosquitto_message *in,
                           const mosquitto_property *props) {
-        auto *impl       = static_cast<Impl *>(self);
+        auto *impl = static_cast<Impl *>(self);
+        if (static_cast<std::size_t>(in->payloadlen) > kMaxMessageInBytes) {
+            ++impl->droppedIn;
+            return;
+        }
         Message &message = impl->arrived.emplace_back();
         message.topic    = in->topic;
         message.payload.assign(static_cast<const char *>(in->payload),
@@ -333,6 +345,10 @@ struct Client::Impl {
         message.retained = in->retain;
         if (props)
             ReadProperties(props, message);
+        if (BytesOf(message) > kMaxMessageInBytes) {
+            impl->arrived.pop_back();
+            ++impl->droppedIn;
+        }
     }
     static void OnLog(mosquitto *, void *self, int level, const char *text) {
         if (level == MOSQ_LOG_ERR)
@@ -659,7 +675,7 @@ int Client::Start(const Settings &settings, std::string &error) {
     if (!(d.session = d.NewSession(error)))
         return kMqttErrSettings;
     std::signal(SIGPIPE, SIG_IGN);
-    d.published = d.dropped = 0;
+    d.published = d.dropped = d.droppedIn = 0;
     d.lastError.clear();
     d.retryMs   = 2 * kFirstRetryMs;
     d.awaySince = Clock::now();
@@ -804,6 +820,10 @@ int Client::Unsubscribe(std::string_view filter) {
 
 void Client::OnMessage(std::function<void(const Message &)> callback) {
     impl_->onMessage = std::move(callback);
+}
+
+long long Client::DroppedIn() const {
+    return impl_->droppedIn;
 }
 
 } // namespace mqtt
