@@ -286,16 +286,21 @@ TEST_F(Mqtt, MessagesArriveInOrderRetainedOnesStayAndStopLeavesTheFinalWord) {
 // One client answers requests as a line's agent does, the other asks: the broker's retained
 // copy on subscribing, then live messages, with MQTT 5's response topic, correlation data
 // (bytes, a 0 among them) and user properties carried to the agent and copied into its
-// answer; a publisher on MQTT 3.1.1 reaches the MQTT 5 subscriber.
+// answer; a publisher on MQTT 3.1.1 reaches the MQTT 5 subscriber. The agent processes
+// events while it answers, as a wait for the line does: the next request waits its turn.
 TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsProperties) {
     ASSERT_TRUE(broker->Start());
     mqtt::Client agent, asker;
     std::vector<mqtt::Message> asked, answers;
+    std::vector<std::string> calls;
     agent.OnMessage([&](const mqtt::Message &m) {
+        calls.push_back("in " + m.payload);
         asked.push_back(m);
         const mqtt::Properties reply{"", m.correlationData, m.userProperties};
         EXPECT_EQ(agent.Publish(m.responseTopic, "done " + m.payload, 1, false, reply),
                   mqtt::kMqttOk);
+        EXPECT_TRUE(WaitUntil([&] { return answers.size() > asked.size(); }));
+        calls.push_back("out " + m.payload);
     });
     asker.OnMessage([&](const mqtt::Message &m) { answers.push_back(m); });
     EXPECT_EQ(agent.Subscribe("rmx7/line7/cmd/#", 1), mqtt::kMqttOk); // made once connected
@@ -323,8 +328,11 @@ TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsP
     EXPECT_EQ(
         asker.Publish("rmx7/line7/cmd/get", "ram", 1, false, {"reply/asker", correlation, who}),
         mqtt::kMqttOk);
-    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 2; }));
-    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asker.Publish("rmx7/line7/cmd/get", "eeprom", 1, false, {"reply/asker", "", {}}),
+              mqtt::kMqttOk);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 3; }));
+    EXPECT_EQ(calls, (std::vector<std::string>{"in ram", "out ram", "in eeprom", "out eeprom"}));
+    ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].topic + " " + asked[0].payload, "rmx7/line7/cmd/get ram");
     EXPECT_EQ(asked[0].responseTopic, "reply/asker");
     EXPECT_EQ(asked[0].qos, 1);
@@ -333,18 +341,19 @@ TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsP
     EXPECT_FALSE(answer.retained);
     EXPECT_EQ(answer.correlationData, correlation);
     EXPECT_EQ(answer.userProperties, who);
+    EXPECT_EQ(answers[2].payload, "done eeprom");
     EXPECT_EQ(asker.Publish("rmx7/line7/cmd/get", "ram", 0, false, {"reply/+", "", {}}),
               mqtt::kMqttErrRefused);
 
     // Once unsubscribed, a filter's messages no longer come; those of the others still do,
     // in the order they were published.
     EXPECT_EQ(asker.Unsubscribe("rmx7/+/info"), mqtt::kMqttOk);
-    ASSERT_TRUE(WaitUntil([&] { return asker.Published() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return asker.Published() == 2; }));
     ASSERT_EQ(Publish311(broker->Port(), "rmx7/line7/info", "{}"), 0);
     ASSERT_EQ(Publish311(broker->Port(), "reply/asker", "from 3.1.1"), 0);
-    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 4; }));
     EXPECT_EQ(answers.back().topic + " " + answers.back().payload, "reply/asker from 3.1.1");
-    EXPECT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers.size(), 4u);
     EXPECT_TRUE(answers.back().correlationData.empty() && answers.back().userProperties.empty());
 
     // A message beyond the bound is dropped and counted, never handed on; one at it is not.
@@ -352,7 +361,7 @@ TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsP
     std::ofstream(folder + "/at") << std::string(mqtt::kMaxMessageInBytes, 'x');
     ASSERT_EQ(Publish311(broker->Port(), "reply/asker", folder + "/over", true), 0);
     ASSERT_EQ(Publish311(broker->Port(), "reply/asker", folder + "/at", true), 0);
-    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 5; }));
     EXPECT_EQ(answers.back().payload.size(), mqtt::kMaxMessageInBytes);
     EXPECT_EQ(asker.DroppedIn(), 1);
 }

@@ -219,6 +219,7 @@ struct Client::Impl {
     std::vector<std::pair<std::string, int>> subscriptions; // filter and QoS, in their order
     std::function<void(const Message &)> onMessage;
     std::vector<Message> arrived; // read during one event, handed on at its end
+    bool handingOn      = false;  // a message callback runs
     long long published = 0, dropped = 0, droppedIn = 0;
     bool inPublish = false, doneInPublish = false;
 
@@ -290,6 +291,21 @@ struct Client::Impl {
         state = to;
         changes.push_back(to);
     }
+    // A callback that processes events (a wait for the line) lets more messages arrive:
+    // they join the end of the list that the outer call is handing on, so all go in order,
+    // and each is moved out before its callback, where the list may grow.
+    void HandOn() {
+        if (handingOn)
+            return;
+        handingOn = true;
+        for (std::size_t i = 0; i < arrived.size(); ++i) {
+            const Message message = std::move(arrived[i]);
+            if (onMessage)
+                onMessage(message);
+        }
+        arrived.clear(); // keeps the capacity for the next burst
+        handingOn = false;
+    }
     bool V5() const { return settings.protocol == 5; }
     int SendSubscribe(const std::string &filter, int qos) {
         return V5() ? mosquitto_subscribe_v5(session, nullptr, filter.c_str(), qos, 0, nullptr)
@@ -298,10 +314,7 @@ struct Client::Impl {
     // Last in every event handler: the callbacks may publish and subscribe, which touches
     // nothing here. Messages first: they came before any end of the connection seen with them.
     void Report() {
-        for (const Message &message : arrived)
-            if (onMessage)
-                onMessage(message);
-        arrived.clear(); // keeps the capacity for the next burst
+        HandOn();
         std::vector<State> made;
         made.swap(changes);
         for (State to : made)
