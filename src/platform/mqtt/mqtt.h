@@ -173,7 +173,8 @@ class Client {
     int Unsubscribe(std::string_view filter);
     // Called from event processing for every message that arrives on a subscription, in
     // the order they arrive; the callback may publish, subscribe and unsubscribe, but must
-    // not start, stop or destroy the client.
+    // not start, stop or destroy the client. A callback that processes events is not entered
+    // again: what arrives meanwhile is handed on once it returns.
     void OnMessage(std::function<void(const Message &message)> callback);
     // Messages that arrived since Start larger than kMaxMessageInBytes, dropped.
     long long DroppedIn() const;
