@@ -93,6 +93,9 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
         if (value.find_first_of("+#") != std::string::npos || HasControl(value) ||
             value.front() == '/' || value.back() == '/' || value.find("//") != std::string::npos)
             return "topic takes levels joined by '/', none empty, without '+' or '#'";
+        if (value.front() == '$')
+            return "topic must not begin with '$': such topics are the broker's own, and it "
+                   "drops what others publish there";
         settings.prefix = value;
     } else if (key == "every") {
         if (!ParseWhole(value, settings.every) || settings.every < 1)
@@ -102,6 +105,9 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
             return "qos wants 0 or 1, not '" + value + "'";
         settings.qos = value[0] - '0';
     } else if (key == "client-id") {
+        if (value.size() > mqtt::kMaxClientIdBytes || HasControl(value))
+            return "client-id takes at most " + std::to_string(mqtt::kMaxClientIdBytes) +
+                   " bytes, without control characters";
         settings.clientId = value;
     } else if (key == "username") {
         settings.username = value;
@@ -374,20 +380,32 @@ void Publisher::SendPending(void *publisher) {
 }
 
 // On every connection the retained topics go out again: the broker may have lost them.
+// A broker that ends each connection soon for the same reason (another client with the
+// same client id, thrown out by this one in turn) is told of once, not at every turn: a
+// loss that repeats the one before within twice the longest back-off after connecting is
+// not told, nor the connection that follows it.
 void Publisher::OnBrokerChange(mqtt::State state, const std::string &reason) {
     ShowBrokerState();
+    const auto now = std::chrono::steady_clock::now();
     if (state == mqtt::State::Connected) {
         if (info_)
             PublishRetained(infoTopic_, InfoJson(*info_));
         if (!status_.empty())
             PublishRetained(statusTopic_, status_);
+        connectedAt_ = now;
+        if (quiet_)
+            return;
         const long long missed = unpublished_ - toldUnpublished_;
         toldUnpublished_       = unpublished_;
         Tell("connected to " + settings_.broker + ", publishing under " + settings_.prefix + "/" +
              name_ +
              (missed > 0 ? "; " + std::to_string(missed) + " replies were not published" : ""));
     } else if (state == mqtt::State::Connecting) {
-        Tell(reason + "; trying again");
+        quiet_ = reason == lastLoss_ &&
+                 now - connectedAt_ < std::chrono::milliseconds(2 * mqtt::kLastRetryMs);
+        lastLoss_ = reason;
+        if (!quiet_)
+            Tell(reason + "; trying again");
     }
 }
 

@@ -15,6 +15,7 @@
 #include "platform/mqtt/mqtt.h"
 #include "status.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -163,6 +164,9 @@ class Publisher {
     long long replies_         = 0;    // since Start
     long long unpublished_     = 0;    // replies due that were dropped
     long long toldUnpublished_ = 0;
+    std::string lastLoss_;                              // why the broker was last lost
+    std::chrono::steady_clock::time_point connectedAt_; // the last connection
+    bool quiet_ = false; // the last loss repeated the one before: its reconnection is not told
 };
 
 } // namespace publish
