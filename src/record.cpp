@@ -5,6 +5,7 @@
 #include "platform/files/textfile.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
+#include "platform/text.h"
 #include "program.h"
 #include "recording_file.h"
 #include "status.h"
@@ -90,10 +91,11 @@ void WritePending() {
 
 } // namespace
 
+// The firmware in its printable form: a newline of the controller's would start a row.
 std::string CommentHeader() {
     const int port   = com232::Port();
     std::string text = std::string("# program ") + program::kName + " " + program::kVersion +
-                       "\n# firmware " + com232::Firmware() + "\n# port COM" +
+                       "\n# firmware " + PrintableText(com232::Firmware()) + "\n# port COM" +
                        std::to_string(port) + " " + PortDevice(port) + "\n# parameters";
     for (const std::uint16_t word : com232::WordsOf(com232::ParameterSet()))
         text += " " + std::to_string(word);

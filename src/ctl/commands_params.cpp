@@ -167,7 +167,7 @@ void RunInfo(const Options &options, Report &report) {
     report.json.Add("firmware", JsonString(com232::Firmware()));
     report.json.Add("parameters", JsonWords(words));
     report.text = "variant   " + std::to_string(com232::BoardVariant()) + "\nfirmware  " +
-                  com232::Firmware() + "\n" + WordTable(words);
+                  PrintableText(com232::Firmware()) + "\n" + WordTable(words);
 }
 
 void RunGet(const Options &options, Report &report) {

@@ -6,6 +6,7 @@
 #include "platform/panel/events.h"
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
+#include "platform/text.h"
 #include "publish.h"
 
 #include <cstdio>
@@ -95,7 +96,7 @@ void RunPublish(const Options &options, Report &report) {
         if (outcome.ok() && !state.ending) {
             publish::NoteOutcome(outcome);
             state.failure.clear();
-            Tell((LineOf(com) + ": the controller answers (" + com232::Firmware() +
+            Tell((LineOf(com) + ": the controller answers (" + PrintableText(com232::Firmware()) +
                   "); publishing its live values")
                      .c_str());
             outcome = app::RunLive();

@@ -2,6 +2,8 @@
 // started, written to a file or to stderr and flushed line by line.
 #include "trace.h"
 
+#include "text.h"
+
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -75,15 +77,16 @@ void TraceBytes(const char *direction, const unsigned char *bytes, int count) {
 }
 
 void TraceStatus(const char *text) {
+    const std::string printable = PrintableText(text);
     if (trace.statusListener)
-        trace.statusListener(text);
+        trace.statusListener(printable.c_str());
     if (trace.out)
-        WriteLine(std::string("STATUS ") + text);
+        WriteLine("STATUS " + printable);
 }
 
 void TraceDiagnosis(const char *text) {
     if (trace.out)
-        WriteLine(std::string("DIAG ") + text);
+        WriteLine("DIAG " + PrintableText(text));
 }
 
 void TraceSetStatusControl(int panel, int control) {
