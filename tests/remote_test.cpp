@@ -383,7 +383,9 @@ TEST_F(PanelTest, AHostileServerCostsUnder10MBAndTheMessageNamesIt) {
         {"close mid-frame", false, [&](int c) { Say(c, endless + std::string(2, '\0')); },
          kComErrCannotOpen, 0, " closed the connection while it was set up. Another client"},
         {"50 MB reason", false,
-         [&](int c) { Say(c, "\x1b]0;owned\x07port in use "), Flood(c, data, 50 * kMiB, 20); },
+         [&](int c) {
+             Say(c, "\x1b]0;owned\x07port in use "), Flood(c, data, 50 * kMiB, kFloodSeconds);
+         },
          kComErrCannotOpen, 0,
          " closed the connection while it was set up (it said \"\\x1b]0;owned\\x07port in use " +
              std::string(178, 'A') + "...\")"},
