@@ -3,6 +3,7 @@
 
 #include "platform/files/textfile.h"
 #include "platform/serial/ports.h"
+#include "platform/text.h"
 #include "program.h"
 #include "recording_file.h"
 #include "status.h"
@@ -22,11 +23,12 @@ constexpr int kMaxSameSecond = 100; // names tried when runs start within one se
 
 } // namespace
 
+// The firmware in its printable form: a newline of the controller's would start a row.
 std::string CommentHeader(const com232::Line &line) {
     const int port   = line.Port();
     std::string text = std::string("# program ") + program::kName + " " + program::kVersion +
-                       "\n# firmware " + line.Firmware() + "\n# port COM" + std::to_string(port) +
-                       " " + PortDevice(port) + "\n# parameters";
+                       "\n# firmware " + PrintableText(line.Firmware()) + "\n# port COM" +
+                       std::to_string(port) + " " + PortDevice(port) + "\n# parameters";
     for (const std::uint16_t word : com232::WordsOf(line.ParameterSet()))
         text += " " + std::to_string(word);
     return text + "\n";

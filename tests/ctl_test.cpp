@@ -1,6 +1,7 @@
 // rmx7ctl as a script meets it: for each command the same requests as the panel's steps,
-// the exit code of each failure class, the JSON result, the live and capture output, and
-// the audit trail printed and checked.
+// the exit code of each failure class, the JSON result, the live and capture output, the
+// audit trail printed and checked, and a controller's hostile firmware text wherever it
+// goes out.
 #include "support/fake_controller.h"
 #include "support/panel_fixture.h"
 
@@ -14,6 +15,7 @@
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "platform/trace.h"
+#include "publish.h"
 #include "record.h"
 #include "ui.h"
 
@@ -441,4 +443,64 @@ TEST_F(Ctl, EachWriteAppendsItsRecordToTheDataFoldersTrail) {
         EXPECT_EQ(record["firmware"].toString().toStdString(), toolController.firmware);
     }
     EXPECT_EQ(records.last().toObject()["exit_code"].toInt(), 4);
+}
+
+// A controller's firmware text reaches terminals, the trace, the status line, recordings and
+// the report in its printable form, and every JSON document (rmx7ctl --json, the info topic)
+// as strictly valid UTF-8, whatever bytes the controller sent.
+TEST_F(Ctl, AHostileFirmwareTextIsPrintableOnEveryWayOutAndValidInJson) {
+    const std::string bad = "\xef\xbf\xbd"; // U+FFFD
+    const struct {
+        std::string firmware, printable, json;
+    } cases[] = {
+        {"\x1b]0;owned\x07"
+         "FW 1.0",
+         "\\x1b]0;owned\\x07FW 1.0", "\\u001b]0;owned\\u0007FW 1.0"},
+        {"\x1b[2J\xc2\x9b"
+         "2JFW 1.0",
+         "\\x1b[2J\\xc2\\x9b2JFW 1.0", "\\u001b[2J\\u009b2JFW 1.0"},
+        {"FW 1.0\n0.123 STATUS Line Ok!", "FW 1.0\\x0a0.123 STATUS Line Ok!",
+         "FW 1.0\\u000a0.123 STATUS Line Ok!"},
+        {"FW \xc0\xaf 1.0", "FW \\xc0\\xaf 1.0", "FW " + bad + bad + " 1.0"},
+        {"FW \xed\xa0\x80 1.0", "FW \\xed\\xa0\\x80 1.0", "FW " + bad + bad + bad + " 1.0"},
+        {"FW \xf4\x90\x80\x80 1.0", "FW \\xf4\\x90\\x80\\x80 1.0",
+         "FW " + bad + bad + bad + bad + " 1.0"},
+        {"FW \xff 1.0", "FW \\xff 1.0", "FW " + bad + " 1.0"},
+        {"FW 1.0 \xe2\x80\x93 \xc3\x9cmlaut C:\\x41", "FW 1.0 \xe2\x80\x93 \xc3\x9cmlaut C:\\\\x41",
+         "FW 1.0 \xe2\x80\x93 \xc3\x9cmlaut C:\\\\x41"},
+    };
+    const std::string trace = filePath + ".trace", pdf = filePath + ".pdf";
+    const auto controlFree = [](const std::string &text) {
+        return std::none_of(text.begin(), text.end(),
+                            [](unsigned char c) { return (c < 0x20 && c != '\n') || c == 0x7F; });
+    };
+    for (const auto &c : cases) {
+        toolController.firmware = panelController.firmware = c.firmware;
+        const ToolResult text    = RunTool(toolPeer.path(), "--trace " + trace + " info");
+        const std::string traced = ReadAll(trace);
+        EXPECT_NE(text.out.find("\nfirmware  " + c.printable + "\n"), std::string::npos);
+        EXPECT_NE(text.err.find("\n" + c.printable + "\n"), std::string::npos) << text.err;
+        EXPECT_NE(traced.find(" STATUS " + c.printable + "\n"), std::string::npos) << traced;
+        EXPECT_TRUE(controlFree(text.out) && controlFree(text.err) && controlFree(traced));
+
+        const ToolResult json     = RunTool(toolPeer.path(), "--json info");
+        const QByteArray document = QByteArray::fromStdString(json.out);
+        EXPECT_EQ(QString::fromUtf8(document).toUtf8(), document) << "valid UTF-8";
+        EXPECT_NE(json.out.find("\"firmware\": \"" + c.json + "\""), std::string::npos) << json.out;
+        EXPECT_FALSE(QJsonDocument::fromJson(document).isNull());
+
+        ASSERT_EQ(RunTool(toolPeer.path(), "report -o " + pdf).code, 0);
+        std::system(("pdftotext " + pdf + " " + pdf + ".txt").c_str());
+        EXPECT_NE(ReadAll(pdf + ".txt").find(c.printable), std::string::npos);
+
+        InitRS232(1); // the panel: its status line, the info topic, a recording
+        EXPECT_EQ(StatusLine(), c.printable);
+        EXPECT_NE(publish::InfoJson(publish::CurrentInfo(line(), 0))
+                      .find("\"firmware\":\"" + c.json + "\""),
+                  std::string::npos);
+        EXPECT_NE(record::CommentHeader(line()).find("\n# firmware " + c.printable + "\n# port"),
+                  std::string::npos);
+    }
+    for (const std::string &file : {trace, pdf, pdf + ".txt"})
+        std::remove(file.c_str());
 }

@@ -219,7 +219,7 @@ job::Task<void> RunInfo(Session &session, const Options &options, Report &report
     report.json.Add("firmware", JsonString(line.Firmware()));
     report.json.Add("parameters", JsonWords(words));
     report.text = "variant   " + std::to_string(line.BoardVariant()) + "\nfirmware  " +
-                  line.Firmware() + "\n" + WordTable(words);
+                  PrintableText(line.Firmware()) + "\n" + WordTable(words);
 }
 
 job::Task<void> RunGet(Session &session, const Options &options, Report &report) {

@@ -8,6 +8,7 @@
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
+#include "platform/text.h"
 #include "publish.h"
 
 #include <cstdio>
@@ -137,8 +138,8 @@ class Agents {
             if (outcome.ok() && !ending_) {
                 publisher.NoteOutcome(outcome);
                 agent.failure.clear();
-                Tell(agent.label + LineOf(com) + ": the controller answers (" + line.Firmware() +
-                     "); publishing its live values");
+                Tell(agent.label + LineOf(com) + ": the controller answers (" +
+                     PrintableText(line.Firmware()) + "); publishing its live values");
                 outcome = co_await line.RunLive();
             }
             if (ending_)

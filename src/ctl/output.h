@@ -2,7 +2,7 @@
 #pragma once
 
 #include "com232.h"
-#include "platform/text.h" // JsonString
+#include "platform/text.h" // JsonString, PrintableText
 
 #include <array>
 #include <cstdint>

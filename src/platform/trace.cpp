@@ -3,6 +3,7 @@
 #include "trace.h"
 
 #include "files/textfile.h"
+#include "text.h"
 
 #include <chrono>
 #include <cstdio>
@@ -79,15 +80,16 @@ void TraceBytes(const char *direction, const unsigned char *bytes, int count) {
 }
 
 void TraceStatus(const char *text, bool tell) {
+    const std::string printable = PrintableText(text);
     if (tell && trace.statusListener)
-        trace.statusListener(text);
+        trace.statusListener(printable.c_str());
     if (trace.out)
-        WriteLine(std::string("STATUS ") + text);
+        WriteLine("STATUS " + printable);
 }
 
 void TraceDiagnosis(const char *text) {
     if (trace.out)
-        WriteLine(std::string("DIAG ") + text);
+        WriteLine("DIAG " + PrintableText(text));
 }
 
 void TraceSetStatusControl(int panel, int control) {

@@ -8,7 +8,8 @@
 //
 // TX is written for every write to a port, RX for every read that returned bytes,
 // STATUS for every text written to the status line, DIAG for the cause of every port
-// open that failed.
+// open that failed. Texts go out in their printable form (text.h): a controller's or a
+// server's words can neither forge a line nor act on a terminal that shows the trace.
 #pragma once
 
 #include <functional>
@@ -24,8 +25,9 @@ void TraceStatus(const char *text, bool tell = true);
 void TraceDiagnosis(const char *text);
 // Texts written to this control by SetCtrlVal are traced as STATUS lines.
 void TraceSetStatusControl(int panel, int control);
-// Also hands every text written to that control to listener, traced or not (nullptr:
-// none). A program whose panel is never shown reads its status line this way.
+// Also hands every text written to that control to listener, in its printable form, traced
+// or not (nullptr: none). A program whose panel is never shown reads its status line this
+// way.
 using StatusListener = std::function<void(const char *text)>;
 void TraceSetStatusListener(StatusListener listener);
 bool TraceIsStatusControl(int panel, int control);

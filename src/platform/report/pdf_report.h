@@ -17,7 +17,7 @@
 
 struct ReportHeaderRow {
     std::string label; // "Firmware", "Port", "Operator", ...
-    std::string value;
+    std::string value; // shown in its printable form: a controller's text may hold any byte
 };
 
 // One word of the parameter set. The RAM and EEPROM values are marked where they differ.

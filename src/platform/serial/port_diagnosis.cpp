@@ -240,9 +240,11 @@ void SetDiagnosisForCommandLine(bool commandLine) {
     forCommandLine = commandLine;
 }
 
-std::string DiagnoseLostLine(int portNo, const std::string &device) {
+std::string DiagnoseLostLine(int portNo, const std::string &device, const std::string &cause) {
     const std::string port =
         "COM" + std::to_string(portNo) + (device.empty() ? "" : " (" + device + ")");
+    if (!cause.empty())
+        return port + " is gone: " + cause;
     return port + " is gone: its device was unplugged or switched off, or its connection closed. " +
            (forCommandLine ? "Run the command again once it is back."
                            : "Once it is back, the next command opens it again; it can also be "
@@ -316,6 +318,11 @@ std::string DiagnoseRemoteOpenFailure(RemoteFault fault, const std::string &addr
                std::to_string(port) + ".";
     case RemoteFault::SettingsRefused:
         return where + " refused the line settings asked for: " + detail + ".";
+    case RemoteFault::Overrun:
+        return where + " sent " + detail +
+               ", which no RFC 2217 server does, and was disconnected. Check what serves that "
+               "port; a raw TCP port is written tcp://" +
+               host + ":" + std::to_string(port) + ".";
     }
     return "Cannot open " + address + ".";
 }
