@@ -12,6 +12,7 @@
 #include "publish.h"
 #include "record.h"
 #include "report.h"
+#include "steps.h"
 #include "ui.h"
 
 #include <algorithm>
@@ -23,9 +24,6 @@ namespace {
 using com232::Command;
 using com232::GraphSource;
 using status::Result;
-
-constexpr int kNormBlocks = 2;
-constexpr int kRawBlocks  = 4;
 
 Program &ProgramOf(void *callbackData) {
     return *static_cast<Program *>(callbackData);
@@ -126,53 +124,22 @@ job::Task<Outcome> Program::CaptureCurve() {
     SetVisible(panel, ui::ChartNORM, 0);
     SetVisible(panel, ui::GraphDATA, 1);
 
-    line_.ReopenLostPort();
-    // The blocks are longer than a frame: the block read takes them from the queue itself.
-    line_.DetachReceiveCallback();
-    line_.FlushBoth();
-    // Any value but NORM's fetches the RAW blocks, with the value the switch holds.
-    const GraphSource source = panel_.GraphSourceShown();
-    const int blocks         = source == GraphSource::Norm ? kNormBlocks : kRawBlocks;
-    Outcome outcome;
-    for (int block = 0; block < blocks; ++block) {
-        const com232::BlockRead read =
-            co_await line_.ReadData64(block * com232::kBlockWords, source, Command::DataBlock);
-        outcome = status::FirstFailure(outcome, read.outcome);
+    const GraphSource source       = panel_.GraphSourceShown();
+    const steps::Captured captured = co_await steps::Capture(line_, source);
+    panel_.PlotRAWValues(captured.closing);
+    // Without an answer the levels of the last answered capture stay.
+    if (captured.answered) {
+        upTHR_ = captured.closing.UPval;
+        loTHR_ = captured.closing.LOval;
     }
-    line_.AttachReceiveCallback();
-    line_.FlushBoth();
-
-    // One live request brings the reference and the switching levels the curve is drawn
-    // against.
-    line_.SendFrameWords(Command::Live);
-    const com232::WaitOutcome closing = co_await line_.WaitRxFull();
-    if (!closing.replied())
-        outcome = status::FirstFailure(outcome, {Result::NoReply, status::kNoFetchReply,
-                                                 line_.NoAnswerDetail(closing.elapsed)});
-    // A reply that came in the pass that timed out still counts. Without one the words last
-    // sent are taken in; the levels of the last answered capture then stay.
-    const com232::LiveReply reply = com232::DecodeLiveReply(line_.FrameWords());
-    panel_.PlotRAWValues(reply);
-    if (closing.reply) {
-        upTHR_ = reply.UPval;
-        loTHR_ = reply.LOval;
-    }
-
-    gui::DataCurve curve;
-    curve.source = source;
-    std::copy_n(line_.Curves().a.begin(), gui::kCurvePoints, curve.a.begin());
-    std::copy_n(line_.Curves().b.begin(), gui::kCurvePoints, curve.b.begin());
-    curve.upper.fill(upTHR_);
-    curve.lower.fill(loTHR_);
-    curve.reference.fill(panel_.ReferenceShown());
+    const gui::DataCurve curve =
+        steps::CurveOf(line_, source, upTHR_, loTHR_, panel_.ReferenceShown());
     panel_.PlotDATACurve(curve);
     exports_.NoteCapture(curve, record::CommentHeader(line_));
     SetDimmed(panel, ui::BTNSaveChart, 0);
     SetDimmed(panel, ui::BTNSaveCurve, 0);
     SetDimmed(panel, ui::Ctrl6, 0);
-    FlushOutQ(line_.Port());
-    FlushInQ(line_.Port());
-    co_return Explained(outcome);
+    co_return Explained(captured.outcome);
 }
 
 int CC_BTNRun(int, int, int event, void *callbackData, int, int) {

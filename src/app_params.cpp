@@ -7,6 +7,7 @@
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
 #include "status.h"
+#include "steps.h"
 #include "ui.h"
 
 namespace app {
@@ -15,18 +16,7 @@ namespace {
 
 using com232::Command;
 using com232::Target;
-using com232::WaitOutcome;
-using com232::WaitRule;
 using status::Result;
-
-constexpr double kTeachTimeout = 1.5;
-constexpr double kResetTimeout = 1.5;
-
-// Teach and reset read the clock before they sleep and judge that reading after it, so a
-// reply in the last sleep does not save them.
-constexpr WaitRule kCommandWait{
-    .seconds = kTeachTimeout, .expiresAtBoundary = true, .judgeAfterSleep = true};
-static_assert(kTeachTimeout == kResetTimeout);
 
 Program &ProgramOf(void *callbackData) {
     return *static_cast<Program *>(callbackData);
@@ -59,13 +49,6 @@ Outcome Program::Explained(const Outcome &outcome) {
     return outcome;
 }
 
-// Flushes both queues and writes a request carrying the panel's current values.
-static bool SendPanelSet(Program &program, Command command) {
-    program.Line().FlushBoth();
-    program.Panel().GetPanelValues();
-    return program.Line().SendRequest(command);
-}
-
 job::Task<Outcome> Program::SendParameters() {
     panel_.ShowStatus(status::kTransmit);
     if (line_.GetTarget() == Target::DATFILE) {
@@ -73,19 +56,12 @@ job::Task<Outcome> Program::SendParameters() {
             co_return Outcome{Result::Cancelled, {}};
         co_return Explained(panel_.SendParaToFile());
     }
-    line_.ReopenLostPort();
     panel_.GetPanelValues();
-    // No reply is awaited; an answer, if any, is taken in by the receive callback.
-    if (!line_.SendRequest(line_.GetTarget() == Target::EEPROM ? Command::WriteEeprom
-                                                               : Command::WriteRam))
-        co_return Explained({Result::WriteFailed,
-                             "the parameter set could not be written to the port",
-                             GetLostDiagnosis(line_.Port())});
+    const Outcome sent = steps::Send(line_, line_.GetTarget(), line_.ParameterSet());
     // The controller holds the panel's reference now, not the one it taught.
-    panel_.MarkTaught(false);
-    panel_.ShowStatus(status::kTransmitOk);
-    co_return Explained({Result::Ok, status::kTransmitOk,
-                         status::ParametersSent(com232::MemoryName(line_.GetTarget()))});
+    if (sent.ok())
+        panel_.MarkTaught(false);
+    co_return Explained(sent);
 }
 
 job::Task<Outcome> Program::GetParameters() {
@@ -110,45 +86,17 @@ job::Task<Outcome> Program::GetParameters() {
 }
 
 job::Task<Outcome> Program::TeachReference() {
-    line_.ReopenLostPort();
-    if (SendPanelSet(*this, Command::Teach))
-        panel_.ShowStatus(status::kLineOk);
-    const WaitOutcome wait = co_await line_.WaitForReply(kCommandWait, Timer());
-    // A time-out judged at exactly its time still counts as taught. Only an answer shows that
-    // the controller's reference may now differ from the panel's, also one in the last sleep
-    // that came too late for the text.
-    const bool answered = wait.reply.has_value();
-    teachAnswered_      = answered;
-    if (answered)
+    panel_.GetPanelValues();
+    const steps::Taught taught = co_await steps::Teach(line_);
+    teachAnswered_             = taught.answered;
+    if (taught.answered)
         panel_.MarkTaught(true);
-    if (wait.elapsed <= kTeachTimeout) {
-        panel_.ShowStatus(status::kTeachActivated);
-        co_return Explained({Result::Ok, status::kTeachActivated, answered ? status::kTaught : ""});
-    }
-    panel_.ShowStatus(status::kNoCommandReply);
-    co_return Explained(
-        {Result::NoReply, status::kNoCommandReply, line_.NoAnswerDetail(wait.elapsed)});
+    co_return Explained(taught.outcome);
 }
 
 job::Task<Outcome> Program::ResetController() {
-    line_.ReopenLostPort();
-    if (SendPanelSet(*this, Command::Reset))
-        panel_.ShowStatus(status::kLineOk);
-    const WaitOutcome wait = co_await line_.WaitForReply(kCommandWait, Timer());
-    // The fetch has a wait of its own: once the reply came, no time-out text of the reset
-    // follows, however long the fetch took.
-    if (wait.replied()) {
-        Outcome fetched = co_await line_.PushGET(Target::RAM);
-        if (fetched.ok())
-            fetched.detail = status::kRamReloaded;
-        co_return Explained(fetched);
-    }
-    if (wait.elapsed > kResetTimeout) {
-        panel_.ShowStatus(status::kNoCommandReply);
-        co_return Explained(
-            {Result::NoReply, status::kNoCommandReply, line_.NoAnswerDetail(wait.elapsed)});
-    }
-    co_return Explained({Result::NoReply, {}, line_.NoAnswerDetail(wait.elapsed)});
+    panel_.GetPanelValues();
+    co_return Explained(co_await steps::Reset(line_));
 }
 
 int CC_BTNSend(int, int, int event, void *callbackData, int, int) {

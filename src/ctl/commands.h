@@ -12,6 +12,16 @@
 
 namespace ctl {
 
+using output::AddCsv;
+using output::JsonArray;
+using output::JsonObject;
+using output::JsonRow;
+using output::JsonWords;
+using output::kWordNames;
+using output::WordOfName;
+using output::Words;
+using output::WordTable;
+
 struct Report {
     Outcome outcome;
     JsonObject json;       // the command's own members

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-namespace ctl {
+namespace output {
 
 int WordOfName(const std::string &name) {
     for (int i = 0; i < com232::PNUM; ++i)
@@ -80,4 +80,4 @@ std::string WordTable(const Words &words) {
     return text;
 }
 
-} // namespace ctl
+} // namespace output

@@ -1,4 +1,5 @@
-// What the commands print: parameter sets as tables or JSON, JSON values, CSV as JSON.
+// What a step's result prints as, on the command line and in a plant's responses: parameter
+// sets as tables or JSON, JSON values, CSV as JSON.
 #pragma once
 
 #include "com232.h"
@@ -10,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace ctl {
+namespace output {
 
 using Words = com232::Words;
 
@@ -43,4 +44,4 @@ std::string JsonRow(const std::string &row);
 // " 0  power          500" for each word.
 std::string WordTable(const Words &words);
 
-} // namespace ctl
+} // namespace output
