@@ -7,7 +7,7 @@
 #include "exports.h"
 #include "gui.h"
 #include "job.h"
-#include "publish.h"
+#include "publisher.h"
 #include "record.h"
 #include "status.h"
 

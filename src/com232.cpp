@@ -273,6 +273,7 @@ void Line::InitVars() {
 }
 
 void Line::ShowStatus(const char *text) const {
+    lastShown_ = text;
     if (sinks_.showStatus)
         sinks_.showStatus(text);
 }
@@ -313,6 +314,11 @@ std::uint16_t *Line::BlockDestination(int start) {
 
 void Line::Queue(job::Task<void> job) {
     queue_.push_back(std::move(job));
+    // A job that holds the line in a long wait lets the new one run now.
+    if (takingTurns_ && waiter_.Waiting()) {
+        CancelTimer(timer_);
+        timer_ = StartTimer(0, OnTimer, this);
+    }
     if (serving_)
         return;
     serving_ = true;
@@ -358,6 +364,21 @@ job::Task<void> Line::Pause(double seconds) {
     const WaitRule stoppable{.stoppable = true};
     while (!stoppedInPause_ && Timer() < until)
         co_await Sleep(*this, stoppable, until, nullptr);
+}
+
+job::Task<void> Line::PauseTakingTurns(double seconds) {
+    const double until = Timer() + seconds;
+    stoppedInPause_    = false;
+    const WaitRule stoppable{.stoppable = true};
+    while (!stoppedInPause_ && Timer() < until) {
+        if (!queue_.empty()) {
+            co_await TakeTurn();
+            continue;
+        }
+        takingTurns_ = true;
+        co_await Sleep(*this, stoppable, until, nullptr);
+        takingTurns_ = false;
+    }
 }
 
 // A request whose wait Stop ended is still on the line: its reply, or its time-out, ends

@@ -250,6 +250,8 @@ class Line {
     void LoadFrameWords(const Words &words);
     // The text the status line shows last, as the line put it there.
     const std::string &StatusText() const { return szStatus_; }
+    // The last text the line showed on the status line, whichever step showed it.
+    const std::string &LastShown() const { return lastShown_; }
 
     // --- Jobs ---
     // Queues a job; it starts at once when the line is idle (running until its first wait),
@@ -267,6 +269,10 @@ class Line {
     void EndAfterCurrentJob(std::function<void()> ended);
     // Waits seconds, or until Stop (RequestStop) comes.
     job::Task<void> Pause(double seconds);
+    // Waits seconds, or until Stop, and runs the jobs queued meanwhile at once: the wait of
+    // a job that holds the line for long (an agent between two start-ups), so that the jobs
+    // that come wait for no more than the exchange on the line.
+    job::Task<void> PauseTakingTurns(double seconds);
 
     // --- The run ---
     // Live requests, each answered by the next, every reply to the listeners, until Stop,
@@ -355,6 +361,7 @@ class Line {
     int pcbtype_ = kBoard0;
     std::string firmware_;
     std::string szStatus_ = status::kInitVars;
+    mutable std::string lastShown_;
     Target target_        = Target::RAM;
     Parameters params_    = kDefaultParameters;
     Words frameWords_{};
@@ -377,6 +384,7 @@ class Line {
     bool polling_                    = false; // the wait polls the queue for bytes
     bool stoppable_                  = false; // Stop ends the wait
     bool stoppedInPause_             = false;
+    bool takingTurns_                = false; // a job that comes ends the wait
     // A request whose wait Stop ended: its reply or time-out still ends its exchange.
     double openExchangeUntil_ = -1;
 

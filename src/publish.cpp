@@ -1,6 +1,7 @@
 // The plant link: settings, payloads and the publisher over one MQTT connection.
 #include "publish.h"
 
+#include "platform/json/json.h"
 #include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
 #include "platform/serial/ports.h"
@@ -16,6 +17,8 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <random>
+#include <unistd.h>
 #include <utility>
 
 namespace publish {
@@ -23,14 +26,13 @@ namespace publish {
 namespace {
 
 constexpr int kLiveValues                = 9;
-constexpr std::string_view kOptionKeys[] = {"broker", "name",      "topic",    "every",
-                                            "qos",    "client-id", "username", "password-file",
-                                            "cafile", "cert",      "key"};
-constexpr const char *kPasswordVariable  = "RMX7_MQTT_PASSWORD";
-constexpr const char *kNoController      = "no-controller: ";
-constexpr const char *kMeasurement       = "rmx7";
-constexpr const char *kLineTag           = "line";
-constexpr int kStopTimeoutMs             = 2000;
+constexpr std::string_view kOptionKeys[] = {
+    "broker",        "name",   "topic", "every", "qos",      "client-id",       "username",
+    "password-file", "cafile", "cert",  "key",   "commands", "parameter-server"};
+constexpr const char *kPasswordVariable = "RMX7_MQTT_PASSWORD";
+constexpr const char *kMeasurement      = "rmx7";
+constexpr const char *kLineTag          = "line";
+constexpr int kHostNameSize             = 256;
 
 using Values = std::array<long, kLiveValues>;
 
@@ -119,6 +121,16 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
         settings.certFile = value;
     } else if (key == "key") {
         settings.keyFile = value;
+    } else if (key == "commands") {
+        if (value != "off" && value != "read" && value != "write")
+            return "commands wants off, read or write, not '" + value + "'";
+        settings.commands = value;
+    } else if (key == "parameter-server") {
+        if (value != "off" && value != "backup" && value != "restore")
+            return "parameter-server wants off, backup or restore, not '" + value + "'";
+        settings.parameterServer = value;
+    } else if (key == "state") {
+        settings.state = value;
     }
     return {};
 }
@@ -196,7 +208,8 @@ bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
                                : "--" + wrong;
             return false;
         }
-        needsBroker = needsBroker || (s.key != "name" && s.key != "device" && s.key != "line");
+        needsBroker = needsBroker ||
+                      (s.key != "name" && s.key != "device" && s.key != "line" && s.key != "state");
     }
     if (needsBroker && read.broker.empty()) {
         error = "the publisher's settings need a broker: --broker mqtt://HOST[:PORT]";
@@ -234,6 +247,18 @@ std::string PasswordWarning(const Settings &settings) {
            ", readable on the network: use mqtts:// (TLS)";
 }
 
+std::string CommandsWarning(const Settings &settings) {
+    mqtt::BrokerAddress address;
+    std::string error;
+    if (settings.commands != "write" ||
+        !mqtt::ParseBrokerAddress(settings.broker, address, error) || address.tls ||
+        mqtt::IsLoopbackHost(address.host))
+        return {};
+    return "--commands write without TLS to the broker at " + address.host +
+           ": writes to the controller come over the network unencrypted, from whoever the "
+           "broker lets publish; use mqtts:// and the broker's ACL";
+}
+
 std::string LineName(const Settings &settings, int port) {
     if (!settings.name.empty())
         return settings.name;
@@ -244,6 +269,12 @@ std::string LineName(const Settings &settings, int port) {
 }
 
 // --- Payloads ---
+
+std::string TimeJson(double unixSeconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", unixSeconds);
+    return text;
+}
 
 double UnixNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -279,9 +310,23 @@ std::string InfluxLine(const std::string &line, const com232::LiveReply &reply, 
     return text + " " + std::to_string(unixNs);
 }
 
+Identity NewIdentity() {
+    std::random_device random;
+    const unsigned long long id = (static_cast<unsigned long long>(random()) << 32) ^
+                                  static_cast<unsigned long long>(random());
+    char instance[17];
+    std::snprintf(instance, sizeof instance, "%016llx", id);
+    char host[kHostNameSize] = {};
+    gethostname(host, sizeof host - 1);
+    return {instance, host, static_cast<long>(getpid()), UnixNow()};
+}
+
 bool Info::SameAs(const Info &other) const {
     return board == other.board && firmware == other.firmware && com == other.com &&
-           device == other.device && com232::WordsOf(ram) == com232::WordsOf(other.ram);
+           device == other.device && com232::WordsOf(ram) == com232::WordsOf(other.ram) &&
+           name == other.name && identity.instance == other.identity.instance &&
+           offer.commands == other.offer.commands &&
+           offer.parameterServer == other.offer.parameterServer;
 }
 
 Info CurrentInfo(const com232::Line &line, double unixSeconds) {
@@ -295,208 +340,81 @@ Info CurrentInfo(const com232::Line &line, double unixSeconds) {
     return info;
 }
 
+namespace {
+
+// ,"instance":...,"host":...,"pid":...,"started":...
+std::string IdentityMembers(const Identity &identity) {
+    return ",\"instance\":" + JsonString(identity.instance) +
+           ",\"host\":" + JsonString(identity.host) + ",\"pid\":" + std::to_string(identity.pid) +
+           ",\"started\":" + TimeJson(identity.started);
+}
+
+} // namespace
+
 std::string InfoJson(const Info &info) {
     std::string ram;
     const com232::Words words = com232::WordsOf(info.ram);
     for (int i = 0; i < com232::PNUM; ++i)
         ram += std::string(i == 0 ? "" : ",") + "\"" + com232::kParameterNames[i] +
                "\":" + std::to_string(words[i]);
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", info.time);
     return "{\"program\":" + JsonString(program::kName) +
            ",\"version\":" + JsonString(program::kVersion) +
            ",\"firmware\":" + JsonString(info.firmware) +
            ",\"board\":" + std::to_string(info.board) + ",\"port\":\"COM" +
            std::to_string(info.com) + "\",\"device\":" + JsonString(info.device) + ",\"ram\":{" +
-           ram + "},\"unit\":" + JsonString(kUnit) + ",\"time\":" + time + "}";
+           ram + "},\"unit\":" + JsonString(kUnit) + ",\"time\":" + TimeJson(info.time) +
+           ",\"name\":" + JsonString(info.name) + IdentityMembers(info.identity) +
+           ",\"commands\":" + JsonString(info.offer.commands) +
+           ",\"parameter_server\":" + JsonString(info.offer.parameterServer) + "}";
 }
 
-std::string NoController(const std::string &text) {
-    return kNoController + text;
-}
-
-// --- The publisher ---
-
-Publisher::Publisher(com232::Line &line, Sinks sinks) : line_(line), sinks_(std::move(sinks)) {}
-
-Publisher::~Publisher() {
-    Stop();
-}
-
-void Publisher::Tell(const std::string &text) const {
-    if (sinks_.tell)
-        sinks_.tell(("MQTT: " + text).c_str());
-}
-
-void Publisher::ShowBrokerState() const {
-    if (!sinks_.showBrokerState)
-        return;
-    const mqtt::State state = BrokerState();
-    if (state == mqtt::State::Off)
-        sinks_.showBrokerState("Broker: off", {});
-    else if (state == mqtt::State::Connecting)
-        sinks_.showBrokerState("Broker: connecting", client_->LastError().empty()
-                                                         ? "Connecting to " + settings_.broker
-                                                         : client_->LastError());
-    else
-        sinks_.showBrokerState("Broker: connected", "Publishing to " + settings_.broker +
-                                                        " under " + settings_.prefix + "/" + name_);
-}
-
-void Publisher::PublishRetained(const std::string &topic, const std::string &payload) {
-    client_->Publish(topic, payload, settings_.qos, true);
-}
-
-void Publisher::SetStatus(const std::string &status) {
-    if (status == status_)
-        return;
-    status_ = status;
-    PublishRetained(statusTopic_, status);
-}
-
-// The info again when the controller, its port or its RAM set changed since it was
-// published; cheap enough for every reply, so the device is looked up only at a change.
-void Publisher::RefreshInfo() {
-    if (const std::optional<Info> &known = info_;
-        known && known->board == line_.BoardVariant() && known->firmware == line_.Firmware() &&
-        known->com == line_.Port() &&
-        com232::WordsOf(known->ram) == com232::WordsOf(line_.ParameterSet()))
-        return;
-    info_ = CurrentInfo(line_, UnixNow());
-    PublishRetained(infoTopic_, InfoJson(*info_));
-}
-
-// The live messages of the replies taken since the last event processing. The run writes
-// its next request before it returns to the event loop, so the send, and the broker and
-// subscribers it wakes, never stand between a reply and the next request.
-void Publisher::SendPending(void *publisher) {
-    auto &self      = *static_cast<Publisher *>(publisher);
-    self.sendTimer_ = 0;
-    for (const std::string &payload : self.pending_)
-        if (!self.client_ || self.client_->Publish(self.liveTopic_, payload, self.settings_.qos,
-                                                   false) != mqtt::kMqttOk)
-            ++self.unpublished_;
-    self.pending_.clear();
-}
-
-// On every connection the retained topics go out again: the broker may have lost them.
-// A broker that ends each connection soon for the same reason (another client with the
-// same client id, thrown out by this one in turn) is told of once, not at every turn: a
-// loss that repeats the one before within twice the longest back-off after connecting is
-// not told, nor the connection that follows it.
-void Publisher::OnBrokerChange(mqtt::State state, const std::string &reason) {
-    ShowBrokerState();
-    const auto now = std::chrono::steady_clock::now();
-    if (state == mqtt::State::Connected) {
-        if (info_)
-            PublishRetained(infoTopic_, InfoJson(*info_));
-        if (!status_.empty())
-            PublishRetained(statusTopic_, status_);
-        connectedAt_ = now;
-        if (quiet_)
-            return;
-        const long long missed = unpublished_ - toldUnpublished_;
-        toldUnpublished_       = unpublished_;
-        Tell("connected to " + settings_.broker + ", publishing under " + settings_.prefix + "/" +
-             name_ +
-             (missed > 0 ? "; " + std::to_string(missed) + " replies were not published" : ""));
-    } else if (state == mqtt::State::Connecting) {
-        quiet_ = reason == lastLoss_ &&
-                 now - connectedAt_ < std::chrono::milliseconds(2 * mqtt::kLastRetryMs);
-        lastLoss_ = reason;
-        if (!quiet_)
-            Tell(reason + "; trying again");
+const char *StateName(State state) {
+    switch (state) {
+    case State::Online:
+        return "online";
+    case State::NoController:
+        return "no-controller";
+    case State::Offline:
+        return "offline";
+    case State::Conflict:
+        return "conflict";
     }
+    return "offline";
 }
 
-bool Publisher::Start(const Settings &settings, const std::string &name, std::string &error) {
-    Stop();
-    mqtt::BrokerAddress address;
-    if (!mqtt::ParseBrokerAddress(settings.broker, address, error))
-        return false;
-    settings_ = settings;
-    name_     = name.empty() ? LineName(settings, line_.Port()) : name;
-    status_.clear();
-    info_.reset();
-    pending_.clear();
-    replies_                = 0;
-    unpublished_            = 0;
-    toldUnpublished_        = 0;
-    const std::string topic = settings.prefix + "/" + name_ + "/";
-    liveTopic_              = topic + "live";
-    infoTopic_              = topic + "info";
-    statusTopic_            = topic + "status";
-
-    mqtt::Settings connection;
-    connection.host        = address.host;
-    connection.port        = address.port;
-    connection.tls         = address.tls;
-    connection.caFile      = settings.caFile;
-    connection.certFile    = settings.certFile;
-    connection.keyFile     = settings.keyFile;
-    connection.username    = settings.username;
-    connection.password    = settings.password;
-    connection.clientId    = settings.clientId;
-    connection.willTopic   = statusTopic_;
-    connection.willPayload = kOffline;
-    connection.willRetain  = true;
-    connection.qos         = settings.qos;
-    client_                = std::make_unique<mqtt::Client>();
-    client_->OnStateChange(
-        [this](mqtt::State state, const std::string &reason) { OnBrokerChange(state, reason); });
-    if (client_->Start(connection, error) != mqtt::kMqttOk) {
-        client_.reset();
-        return false;
-    }
-    com232::LiveListener listener;
-    listener.reply = [this](const com232::LiveReply &reply, double) { PublishReply(reply); };
-    listener_      = line_.AddLiveListener(std::move(listener));
-    ShowBrokerState();
-    Tell("connecting to " + settings_.broker + " for " + topic + "live, info and status");
-    return true;
+std::string StatusJson(const Status &status, const Identity &identity, double time) {
+    return "{\"status\":" + JsonString(StateName(status.state)) +
+           ",\"text\":" + JsonString(status.text) + IdentityMembers(identity) +
+           (status.other.empty() ? "" : ",\"other\":" + JsonString(status.other)) +
+           ",\"time\":" + (time < 0 ? std::string("null") : TimeJson(time)) + "}";
 }
 
-void Publisher::Stop() {
-    if (!client_)
-        return;
-    line_.RemoveLiveListener(listener_);
-    CancelTimer(sendTimer_);
-    SendPending(this);
-    client_->Stop(statusTopic_, kOffline, true, kStopTimeoutMs);
-    client_.reset();
-    ShowBrokerState();
-}
-
-mqtt::State Publisher::BrokerState() const {
-    return client_ ? client_->GetState() : mqtt::State::Off;
-}
-
-bool Publisher::BrokerTried() const {
-    return BrokerState() == mqtt::State::Connected || (client_ && !client_->LastError().empty());
-}
-
-void Publisher::NoteOutcome(const status::Outcome &outcome) {
-    if (!client_)
-        return;
-    if (!outcome.ok()) {
-        SetStatus(NoController(outcome.text));
-        return;
-    }
-    RefreshInfo();
-    SetStatus(kOnline);
-}
-
-void Publisher::PublishReply(const com232::LiveReply &reply) {
-    if (!client_)
-        return;
-    const long long seq = ++replies_;
-    RefreshInfo();
-    SetStatus(kOnline);
-    if ((seq - 1) % settings_.every != 0)
-        return;
-    pending_.push_back(LiveJson(reply, UnixNow(), seq));
-    if (sendTimer_ == 0)
-        sendTimer_ = std::max(StartTimer(0, SendPending, this), 0);
+std::optional<HeardStatus> ReadStatus(std::string_view payload) {
+    json::Value value;
+    std::string error;
+    if (!json::Parse(payload, value, error) || !value.IsObject())
+        return std::nullopt;
+    const json::Value *state = value.Find("status"), *instance = value.Find("instance");
+    if (!state || !state->IsString() || !instance || !instance->IsString())
+        return std::nullopt;
+    HeardStatus heard;
+    bool known = false;
+    for (State each : {State::Online, State::NoController, State::Offline, State::Conflict})
+        if (state->text == StateName(each)) {
+            heard.state = each;
+            known       = true;
+        }
+    if (!known)
+        return std::nullopt;
+    heard.identity.instance = instance->text;
+    if (const json::Value *host = value.Find("host"); host && host->IsString())
+        heard.identity.host = host->text;
+    long long whole = 0;
+    if (const json::Value *pid = value.Find("pid"); pid && pid->WholeNumber(1, 1LL << 31, whole))
+        heard.identity.pid = static_cast<long>(whole);
+    if (const json::Value *started = value.Find("started"); started && started->IsNumber())
+        heard.identity.started = started->number;
+    return heard;
 }
 
 } // namespace publish

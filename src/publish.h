@@ -20,12 +20,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace publish {
 
-constexpr const char *kOnline  = "online";
-constexpr const char *kOffline = "offline";
 // The unit of the live values (the state, instate, is a number from 0 to 3).
 constexpr const char *kUnit = "ADC units";
 
@@ -40,6 +39,11 @@ struct Settings {
     std::string clientId, username, passwordFile, caFile, certFile, keyFile;
     std::string password; // from passwordFile, else the credential mqtt-password, else
                           // RMX7_MQTT_PASSWORD; never shown
+    // The line's agent: the commands it takes ("off", "read", "write"), its parameter server
+    // ("off", "backup", "restore") and its state directory (empty: the default).
+    std::string commands        = "off";
+    std::string parameterServer = "off";
+    std::string state;
     // The config's lines, "line = NAME=DEVICE" each, in their order: one process serves them
     // side by side.
     std::vector<std::pair<std::string, std::string>> lines;
@@ -69,6 +73,9 @@ bool ReadSettings(const Given &given, Settings &settings, std::string &error);
 // Why the password would cross the network readable (no TLS, a host not the loopback), or
 // empty.
 std::string PasswordWarning(const Settings &settings);
+// Why anyone on the network could send the line's agent writes (commands write without TLS
+// to a host not the loopback), or empty.
+std::string CommandsWarning(const Settings &settings);
 // The line's name in topics: the settings' name, else taken from COM port: its stable
 // name, device file or remote address, made topic-safe.
 std::string LineName(const Settings &settings, int port);
@@ -77,6 +84,8 @@ std::string LineName(const Settings &settings, int port);
 // Unix time now, in seconds, and in nanoseconds.
 double UnixNow();
 long long UnixNanoseconds();
+// Unix seconds to the millisecond, as every payload gives a time: 1733580000.123
+std::string TimeJson(double unixSeconds);
 // The live topic's message: {"time":1733580000.123,"seq":1,"valNORM":1000,...,"instate":1},
 // the time in Unix seconds to the millisecond, the values by their recording column names;
 // with a line's name first ("line":"line7") where several lines share one stream.
@@ -86,7 +95,25 @@ std::string LiveJson(const com232::LiveReply &reply, double unixSeconds, long lo
 // nine values as integer fields, the time in Unix nanoseconds.
 std::string InfluxLine(const std::string &line, const com232::LiveReply &reply, long long unixNs);
 
-// What the info topic tells of the controller and its line.
+// --- Who publishes ---
+// One publisher of a line's name (an agent, a panel): a random instance id of 16 hex digits,
+// its host, its process and when it started. Info and every status payload carry it, so
+// that two publishers of one name are told apart.
+struct Identity {
+    std::string instance;
+    std::string host;
+    long pid       = 0;
+    double started = 0; // Unix seconds
+};
+Identity NewIdentity();
+// What the line's agent takes, as info tells the plant: commands "off", "read" or
+// "write"; the parameter server "off", "backup" or "restore".
+struct Offer {
+    std::string commands        = "off";
+    std::string parameterServer = "off";
+};
+
+// What the info topic tells of the controller, its line and who publishes it.
 struct Info {
     int board = 0;
     std::string firmware;
@@ -94,6 +121,9 @@ struct Info {
     std::string device;
     com232::Parameters ram{};
     double time = 0; // Unix seconds when it was taken
+    std::string name;
+    Identity identity;
+    Offer offer;
     // Everything but the time is the same.
     bool SameAs(const Info &other) const;
 };
@@ -101,72 +131,25 @@ struct Info {
 // start-up fetched it from RAM (or as it was sent since).
 Info CurrentInfo(const com232::Line &line, double unixSeconds);
 std::string InfoJson(const Info &info);
-// The status while the controller does not answer: "no-controller: <status text>".
-std::string NoController(const std::string &text);
 
-// --- The publisher ---
-// What a publisher tells besides its topics: the broker's state for a label ("Broker:
-// connected", with a tooltip), and each change of the connection in a line of text.
-struct Sinks {
-    std::function<void(const char *label, const std::string &tip)> showBrokerState;
-    std::function<void(const char *text)> tell;
+// The status topic's payload: {"status":"online","text":"","instance":"...","host":"...",
+// "pid":...,"started":...,"time":...}. text: the failure's status text for no-controller,
+// "stopped" for a clean end, "connection lost" in the last will; other: the instance that
+// keeps the name, for a conflict.
+enum class State { Online, NoController, Offline, Conflict };
+struct Status {
+    State state = State::Online;
+    std::string text;
+    std::string other;
 };
-
-// The plant link of one line: its own connection to the broker, so that its last will is
-// its own. A live listener of the line while started.
-class Publisher {
-  public:
-    Publisher(com232::Line &line, Sinks sinks);
-    // Publishes "offline" and disconnects when started.
-    ~Publisher();
-    Publisher(const Publisher &)            = delete;
-    Publisher &operator=(const Publisher &) = delete;
-
-    // Connects in the background to the broker of settings, with "offline" as its last
-    // will, for the line under name (empty: LineName of the line's port). False with error
-    // when a setting is wrong or a file it names cannot be read: nothing is started then.
-    bool Start(const Settings &settings, const std::string &name, std::string &error);
-    // Publishes "offline" and disconnects (waiting 2 s at most); nothing when not started.
-    void Stop();
-    bool Started() const { return client_ != nullptr; }
-    const std::string &Name() const { return name_; }
-    mqtt::State BrokerState() const;
-    // Connected, or an attempt has failed: the first connection attempt is over.
-    bool BrokerTried() const;
-    // How a start-up or a run ended: online (with the info, when it changed) once the
-    // controller answered, no-controller with the status text of a failure.
-    void NoteOutcome(const status::Outcome &outcome);
-    // The listener's part: the reply counted and, when it is one of every Nth, published at
-    // the next event processing: in the run, right after the next request went out.
-    void PublishReply(const com232::LiveReply &reply);
-    long long Replies() const { return replies_; }         // since Start
-    long long Unpublished() const { return unpublished_; } // replies due that were dropped
-
-  private:
-    static void SendPending(void *publisher);
-    void ShowBrokerState() const;
-    void Tell(const std::string &text) const;
-    void PublishRetained(const std::string &topic, const std::string &payload);
-    void SetStatus(const std::string &status);
-    void RefreshInfo();
-    void OnBrokerChange(mqtt::State state, const std::string &reason);
-
-    com232::Line &line_;
-    Sinks sinks_;
-    int listener_ = 0;
-    std::unique_ptr<mqtt::Client> client_;
-    Settings settings_;
-    std::string name_, liveTopic_, infoTopic_, statusTopic_;
-    std::string status_;               // what the status topic should hold; empty: nothing known
-    std::optional<Info> info_;         // the info published last
-    std::vector<std::string> pending_; // live messages for the next event processing
-    int sendTimer_             = 0;    // the send of pending_ is due
-    long long replies_         = 0;    // since Start
-    long long unpublished_     = 0;    // replies due that were dropped
-    long long toldUnpublished_ = 0;
-    std::string lastLoss_;                              // why the broker was last lost
-    std::chrono::steady_clock::time_point connectedAt_; // the last connection
-    bool quiet_ = false; // the last loss repeated the one before: its reconnection is not told
+const char *StateName(State state); // "online", "no-controller", "offline", "conflict"
+// time: Unix seconds of the change; below 0 none (the will, whose time the broker gives).
+std::string StatusJson(const Status &status, const Identity &identity, double time);
+// A status payload heard on the broker; nothing when it is not one.
+struct HeardStatus {
+    State state = State::Offline;
+    Identity identity;
 };
+std::optional<HeardStatus> ReadStatus(std::string_view payload);
 
 } // namespace publish

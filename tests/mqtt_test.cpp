@@ -119,6 +119,9 @@ TEST(PlantTexts, PayloadsCarryTheValuesByTheirColumnNames) {
     publish::Info info;
     info.firmware = "FW \"1\"\x01", info.com = 2, info.device = "rfc2217://cabinet-pc:4001";
     info.ram = com232::kDefaultParameters, info.time = 1733580000.1234;
+    info.name     = "line7";
+    info.identity = {"00ff00ff00ff00ff", "cabinet-pc", 4242, 1733570000.5};
+    info.offer    = {"read", "backup"};
     const std::pair<std::string, std::string> cases[] = {
         {publish::LiveJson(reply, 1733580000.1236, 42),
          R"({"time":1733580000.124,"seq":42,"valNORM":65535,"adcCHA":400,"adcCHB":450,)"
@@ -131,8 +134,13 @@ TEST(PlantTexts, PayloadsCarryTheValuesByTheirColumnNames) {
          R"("board":0,"port":"COM2","device":"rfc2217://cabinet-pc:4001","ram":{"power":500,)"
          R"("reference":512,"hysteresis":10,"polarity":1,"hold":100,"hwmode":1,"average":0,)"
          R"("evalmode":0,"mmtime":20,"mmthd":50,"sdelay":1,"para12":0,"para13":0,"para14":0,)"
-         R"("para15":0,"para16":0},"unit":"ADC units","time":1733580000.123})"},
-        {publish::NoController(status::kNoEcho), "no-controller: Timeout < 36 Bytes"},
+         R"("para15":0,"para16":0},"unit":"ADC units","time":1733580000.123,"name":"line7",)"
+         R"("instance":"00ff00ff00ff00ff","host":"cabinet-pc","pid":4242,"started":1733570000.500,)"
+         R"("commands":"read","parameter_server":"backup"})"},
+        {publish::StatusJson({publish::State::NoController, status::kNoEcho, ""}, info.identity,
+                             1733580000.1234),
+         R"({"status":"no-controller","text":"Timeout < 36 Bytes","instance":"00ff00ff00ff00ff",)"
+         R"("host":"cabinet-pc","pid":4242,"started":1733570000.500,"time":1733580000.123})"},
     };
     for (const auto &[made, expected] : cases)
         EXPECT_EQ(made, expected);
@@ -632,7 +640,7 @@ TEST_F(Mqtt, PublishSendsEveryReplyAsSentAndSurvivesTheBrokerAndEndsOffline) {
     tool.start("./rmx7ctl", {"--quiet", "publish", "--config", QString::fromStdString(config)});
     ASSERT_TRUE(all->WaitFor(32));
     EXPECT_TRUE(all->Messages()[0].starts_with("rmx7/line7/info {\"program\""));
-    EXPECT_EQ(all->Messages()[1], "rmx7/line7/status online");
+    EXPECT_TRUE(all->Messages()[1].starts_with("rmx7/line7/status {\"status\":\"online\""));
     long long seq = 0;
     EXPECT_EQ(check(all->Messages(), seq), 1);
 
@@ -646,16 +654,16 @@ TEST_F(Mqtt, PublishSendsEveryReplyAsSentAndSurvivesTheBrokerAndEndsOffline) {
     EXPECT_GT(check(all->Messages(), seq) - away, 30) << "replies made while away are dropped";
     Subscriber status(broker->Port(), "rmx7/line7/status", user);
     ASSERT_TRUE(status.WaitFor(1));
-    EXPECT_EQ(status.Messages()[0], "rmx7/line7/status online");
+    EXPECT_TRUE(status.Messages()[0].starts_with("rmx7/line7/status {\"status\":\"online\""));
 
     tool.kill();
     ASSERT_TRUE(status.WaitFor(2));
-    EXPECT_EQ(status.Messages()[1], "rmx7/line7/status offline");
+    EXPECT_TRUE(Has(status.Messages()[1], R"("status":"offline","text":"connection lost")"));
     tool.waitForFinished();
     tool.start("./rmx7ctl", {"--quiet", "publish", "--config", QString::fromStdString(config)});
     ASSERT_TRUE(status.WaitFor(3));
     tool.terminate();
     ASSERT_TRUE(status.WaitFor(4));
-    EXPECT_EQ(status.Messages()[3], "rmx7/line7/status offline");
+    EXPECT_TRUE(Has(status.Messages()[3], R"("status":"offline","text":"stopped")"));
     EXPECT_TRUE(tool.waitForFinished() && tool.exitCode() == 0) << tool.exitCode();
 }

@@ -84,7 +84,7 @@ const Command kCommands[] = {
     {"publish",
      "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... [--line NAME=DEVICE]... | "
      "--config FILE",
-     0, 0, kPublishes | kTakesLines,
+     0, 0, kPublishes | kTakesLines | kTakesState,
      "Runs the panel's start-up on the port, then Run for as long as it runs, and publishes\n"
      "every live reply to the MQTT broker: PREFIX/NAME/live, one JSON object a reply with\n"
      "its Unix time, a sequence number counting every reply and the nine values;\n"
@@ -111,7 +111,7 @@ const Command kCommands[] = {
      "                       connection, topics, status and last will (repeatable; in a\n"
      "                       config as line = NAME=DEVICE lines)\n"},
     {"audit", "audit [--state DIR] [--line NAME] [--since DATE] [--json|--csv] [--check]", 0, 0,
-     kTakesAudit,
+     kTakesAudit | kTakesState,
      "Prints the audit trail, oldest record first: a record for each write to a controller's\n"
      "RAM or EEPROM (send, teach and reset append theirs). Each record holds the time\n"
      "(UTC), the line, port, device and firmware, the account and the operator, the origin\n"
@@ -301,8 +301,8 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         (!options.format.empty() && refuses(kTakesFormat)) ||
         (!options.lines.empty() && refuses(kTakesLines)) ||
         (PublisherOptions(options) && refuses(kPublishes)) ||
-        ((!options.state.empty() || !options.line.empty() || !options.since.empty() ||
-          options.csv || options.check) &&
+        (!options.state.empty() && refuses(kTakesState)) ||
+        ((!options.line.empty() || !options.since.empty() || options.csv || options.check) &&
          refuses(kTakesAudit)))
         return name + " takes no such option; usage: rmx7ctl " + command.synopsis;
     if (!options.lines.empty() &&

@@ -30,7 +30,8 @@ enum Accepts : unsigned {
     kTakesFormat = 1u << 7,  // --format csv|jsonl|influx, --name NAME
     kPublishes   = 1u << 8,  // the publisher's options and --config
     kTakesLines  = 1u << 9,  // --line NAME=DEVICE: several lines side by side
-    kTakesAudit  = 1u << 10, // --state DIR, --line NAME, --since DATE, --csv, --check
+    kTakesAudit  = 1u << 10, // --line NAME, --since DATE, --csv, --check
+    kTakesState  = 1u << 11, // --state DIR: a line's state directory
 };
 
 struct Options {
@@ -54,7 +55,7 @@ struct Options {
     std::vector<std::string> lineArguments;
     // --line NAME=DEVICE, in the order given: the lines run side by side in this process.
     std::vector<std::pair<std::string, std::string>> lines;
-    std::string state;  // audit: the state directory; empty: the data folder
+    std::string state;  // audit, diff, publish: the state directory; empty: the default
     std::string line;   // audit: the records of this line only
     std::string since;  // audit: the records from this date on, as typed
     bool csv   = false; // audit

@@ -17,12 +17,6 @@ namespace {
 constexpr const char *kOriginNames[] = {"panel", "command-line", "plant-command",
                                         "parameter-server"};
 
-std::string LoginName() {
-    if (const passwd *user = getpwuid(getuid()))
-        return user->pw_name;
-    return std::to_string(getuid());
-}
-
 std::string WordsJson(const Words &words) {
     std::string text = "[";
     for (std::size_t i = 0; i < words.size(); ++i)
@@ -99,6 +93,12 @@ std::string Blanks(std::string words) {
 
 const char *OriginName(Origin origin) {
     return kOriginNames[static_cast<int>(origin)];
+}
+
+std::string LoginName() {
+    if (const passwd *user = getpwuid(getuid()))
+        return user->pw_name;
+    return std::to_string(getuid());
 }
 
 Record MakeRecord(Origin origin, const std::string &verb, const std::string &target) {

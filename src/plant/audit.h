@@ -51,6 +51,8 @@ struct Record {
     int exitCode = 0;              // as rmx7ctl gives it
 };
 
+// The login running the program, or its user id when it has no name.
+std::string LoginName();
 // A record of now, by the login running the program; the caller fills in the rest.
 Record MakeRecord(Origin origin, const std::string &verb, const std::string &target);
 

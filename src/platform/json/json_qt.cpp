@@ -76,4 +76,10 @@ bool Parse(std::string_view text, Value &value, std::string &error) {
     return true;
 }
 
+std::string EncodeBase64(std::string_view bytes) {
+    return QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()))
+        .toBase64()
+        .toStdString();
+}
+
 } // namespace json
