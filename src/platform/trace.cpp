@@ -86,6 +86,11 @@ void TraceDiagnosis(const char *text) {
         WriteLine(std::string("DIAG ") + text);
 }
 
+void TraceShown(const char *text) {
+    if (trace.out)
+        WriteLine(std::string("SHOWN ") + text);
+}
+
 void TraceSetStatusControl(int panel, int control) {
     trace.statusControl = std::make_pair(panel, control);
 }

@@ -5,10 +5,13 @@
 //   <seconds since start, 3 decimals> RX <bytes>
 //   <seconds since start, 3 decimals> STATUS <text>
 //   <seconds since start, 3 decimals> DIAG <text>
+//   <seconds since start, 3 decimals> SHOWN <text>
 //
 // TX is written for every write to a port, RX for every read that returned bytes,
 // STATUS for every text written to the status line, DIAG for the cause of every port
-// open that failed.
+// open that failed, SHOWN for what a window drew that a check from outside times (the plant
+// window: a row's line, the sequence number and time of the live message it shows, and the
+// Unix time it was drawn).
 #pragma once
 
 // Starts tracing to path ("-" for stderr). False when the file cannot be opened.
@@ -19,6 +22,7 @@ bool TraceEnabled();
 void TraceBytes(const char *direction, const unsigned char *bytes, int count);
 void TraceStatus(const char *text);
 void TraceDiagnosis(const char *text);
+void TraceShown(const char *text);
 // Texts written to this control by SetCtrlVal are traced as STATUS lines.
 void TraceSetStatusControl(int panel, int control);
 // Also hands every text written to that control to listener, traced or not (nullptr:

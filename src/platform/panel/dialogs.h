@@ -24,3 +24,6 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 // bytes). nullptr goes back to the dialog.
 using FileSelectResponder = int (*)(const char *title, int button, char *pathName);
 void SetFileSelectResponder(FileSelectResponder responder);
+// The responder set, or nullptr: the other rooms' dialogs (the plant window's folder) ask
+// it too.
+FileSelectResponder GetFileSelectResponder();

@@ -93,3 +93,7 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 void SetFileSelectResponder(FileSelectResponder responder) {
     fileSelectResponder = responder;
 }
+
+FileSelectResponder GetFileSelectResponder() {
+    return fileSelectResponder;
+}
