@@ -1,8 +1,9 @@
 // The plant link: its texts (broker addresses, topic-safe names, line-protocol escaping), the
 // payloads and settings of the publisher, the MQTT client against Debian's mosquitto on the
-// loopback (delivery in order, retained messages, TLS and logins, the bound on messages not
-// yet out, a broker that is down at start or goes away), and the publisher itself: the panel
-// during a run, and `rmx7ctl publish` against a controller peer, its last will when killed.
+// loopback (delivery in order, retained messages, subscriptions and MQTT 5's request and
+// response properties, TLS and logins, the bound on messages not yet out, a broker that is
+// down at start or goes away), and the publisher itself: the panel during a run, and
+// `rmx7ctl publish` against a controller peer, its last will when killed.
 #include "app.h"
 #include "platform/files/settings_file.h"
 #include "platform/mqtt/mqtt.h"
@@ -31,6 +32,13 @@ namespace {
 
 bool Has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
+}
+
+// One message from mosquitto_pub as an MQTT 3.1.1 client, at QoS 1.
+int Publish311(int port, const std::string &topic, const std::string &payload) {
+    return std::system(("mosquitto_pub -V mqttv311 -q 1 -h 127.0.0.1 -p " + std::to_string(port) +
+                        " -t '" + topic + "' -m '" + payload + "'")
+                           .c_str());
 }
 
 } // namespace
@@ -270,13 +278,82 @@ TEST_F(Mqtt, MessagesArriveInOrderRetainedOnesStayAndStopLeavesTheFinalWord) {
               (std::vector<std::string>{"rmx7/line7/info {}", "rmx7/line7/status offline"}));
 }
 
+// One client answers requests as a line's agent does, the other asks: the broker's retained
+// copy on subscribing, then live messages, with MQTT 5's response topic, correlation data
+// (bytes, a 0 among them) and user properties carried to the agent and copied into its
+// answer; a publisher on MQTT 3.1.1 reaches the MQTT 5 subscriber.
+TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsProperties) {
+    ASSERT_TRUE(broker->Start());
+    mqtt::Client agent, asker;
+    std::vector<mqtt::Message> asked, answers;
+    agent.OnMessage([&](const mqtt::Message &m) {
+        asked.push_back(m);
+        const mqtt::Properties reply{"", m.correlationData, m.userProperties};
+        EXPECT_EQ(agent.Publish(m.responseTopic, "done " + m.payload, 1, false, reply),
+                  mqtt::kMqttOk);
+    });
+    asker.OnMessage([&](const mqtt::Message &m) { answers.push_back(m); });
+    EXPECT_EQ(agent.Subscribe("rmx7/line7/cmd/#", 1), mqtt::kMqttOk); // made once connected
+    ASSERT_EQ(agent.Start(Local(), error), mqtt::kMqttOk) << error;
+    ASSERT_EQ(asker.Start(Local(), error), mqtt::kMqttOk) << error;
+    ASSERT_TRUE(WaitUntil([&] {
+        return agent.GetState() == State::Connected && asker.GetState() == State::Connected;
+    }));
+    for (const std::string &wrong : {std::string(), std::string("rmx7/#/live"),
+                                     std::string("rmx7/line+/cmd"), std::string("a\0b", 3)})
+        EXPECT_EQ(asker.Subscribe(wrong, 0), mqtt::kMqttErrRefused) << wrong;
+    EXPECT_EQ(asker.Subscribe("rmx7/+/info", 2), mqtt::kMqttErrRefused);
+
+    ASSERT_EQ(agent.Publish("rmx7/line7/info", "{\"board\":100}", 1, true), mqtt::kMqttOk);
+    ASSERT_TRUE(WaitUntil([&] { return agent.Published() == 1; }));
+    EXPECT_EQ(asker.Subscribe("rmx7/+/info", 0), mqtt::kMqttOk);
+    EXPECT_EQ(asker.Subscribe("reply/asker", 1), mqtt::kMqttOk);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 1; }));
+    EXPECT_EQ(answers[0].topic + " " + answers[0].payload, "rmx7/line7/info {\"board\":100}");
+    EXPECT_TRUE(answers[0].retained);
+
+    const std::string correlation("\x00\x01id", 4);
+    const std::vector<std::pair<std::string, std::string>> who = {{"operator", "J. Novák"},
+                                                                  {"origin", "bench"}};
+    EXPECT_EQ(
+        asker.Publish("rmx7/line7/cmd/get", "ram", 1, false, {"reply/asker", correlation, who}),
+        mqtt::kMqttOk);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 2; }));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].topic + " " + asked[0].payload, "rmx7/line7/cmd/get ram");
+    EXPECT_EQ(asked[0].responseTopic, "reply/asker");
+    EXPECT_EQ(asked[0].qos, 1);
+    const mqtt::Message &answer = answers[1];
+    EXPECT_EQ(answer.topic + " " + answer.payload, "reply/asker done ram");
+    EXPECT_FALSE(answer.retained);
+    EXPECT_EQ(answer.correlationData, correlation);
+    EXPECT_EQ(answer.userProperties, who);
+    EXPECT_EQ(asker.Publish("rmx7/line7/cmd/get", "ram", 0, false, {"reply/+", "", {}}),
+              mqtt::kMqttErrRefused);
+
+    // Once unsubscribed, a filter's messages no longer come; those of the others still do,
+    // in the order they were published.
+    EXPECT_EQ(asker.Unsubscribe("rmx7/+/info"), mqtt::kMqttOk);
+    ASSERT_TRUE(WaitUntil([&] { return asker.Published() == 1; }));
+    ASSERT_EQ(Publish311(broker->Port(), "rmx7/line7/info", "{}"), 0);
+    ASSERT_EQ(Publish311(broker->Port(), "reply/asker", "from 3.1.1"), 0);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 3; }));
+    EXPECT_EQ(answers.back().topic + " " + answers.back().payload, "reply/asker from 3.1.1");
+    EXPECT_EQ(answers.size(), 3u);
+    EXPECT_TRUE(answers.back().correlationData.empty() && answers.back().userProperties.empty());
+}
+
+// The broker's certificate, signed by a CA of the test's own, names 127.0.0.1: trusted
+// through that CA's file, refused by the system's store and by another CA's file, and
+// refused under another name for the same address; each refusal names the certificate.
 TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
     const std::string ca = folder + "/ca.crt", other = folder + "/other.crt";
     const std::string key = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
-                            "-nodes -subj /CN=rmx7 -days 2 -keyout ";
+                            "-nodes -days 2 -subj /CN=";
     const std::string make =
-        "cd " + folder + " && (" + key + "ca.key -x509 -out ca.crt && " + key +
-        "other.key -x509 -out other.crt && " + key + "server.key -out server.csr && echo " +
+        "cd " + folder + " && (" + key + "rmx7 -keyout ca.key -x509 -out ca.crt && " + key +
+        "rmx7 -keyout other.key -x509 -out other.crt && " + key +
+        "rmx7-broker -keyout server.key -out server.csr && echo " +
         "subjectAltName=IP:127.0.0.1 >san && openssl x509 -req -in server.csr -CA ca.crt " +
         "-CAkey ca.key -CAcreateserial -days 2 -extfile san -out server.crt && " +
         "mosquitto_passwd -c -b passwords line7 s3cret) >/dev/null 2>&1";
@@ -286,14 +363,20 @@ TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
     Subscriber secured(broker->Port(), "rmx7/#", {"--cafile", ca, "-u", "line7", "-P", "s3cret"});
     ASSERT_TRUE(secured.ready());
 
-    const int closed = FreeLoopbackPort();
+    const int closed        = FreeLoopbackPort();
+    const std::string shown = "showed a certificate for \"CN=rmx7-broker\" (issued by \"CN=rmx7\")";
     const struct {
         std::string host;
         int port;
         std::string caFile, password, refusal; // refusal empty: accepted
     } cases[] = {
         {"127.0.0.1", broker->Port(), ca, "s3cret", ""},
-        {"127.0.0.1", broker->Port(), other, "s3cret", "the CA file " + other + " vouches for"},
+        {"127.0.0.1", broker->Port(), other, "s3cret",
+         shown + " that the CA file " + other + " does not vouch for"},
+        {"127.0.0.1", broker->Port(), "", "s3cret",
+         shown + " that no CA in the system's certificate store vouches for"},
+        // The loopback address written short: where the broker is, not what its certificate names.
+        {"127.1", broker->Port(), ca, "s3cret", shown + " that does not name \"127.1\""},
         {"127.0.0.1", broker->Port(), ca, "guessed", "wrong user name or password"},
         {"127.0.0.1", closed, ca, "s3cret", "refused the connection"},
         {"no-such-host.invalid", broker->Port(), ca, "s3cret", "does not resolve"},
@@ -318,8 +401,16 @@ TEST_F(Mqtt, TlsAndLoginsAreCheckedAndEachRefusalSaysWhyWithoutThePassword) {
         EXPECT_TRUE(Has(client.LastError(), c.refusal)) << client.LastError();
         EXPECT_FALSE(Has(client.LastError(), c.password)) << client.LastError();
     }
+    mqtt::Settings mismatched;
+    mismatched.host = "127.0.0.1", mismatched.tls = true;
+    mismatched.certFile = other, mismatched.keyFile = folder + "/ca.key";
+    mqtt::Client client;
+    EXPECT_EQ(client.Start(mismatched, error), mqtt::kMqttErrSettings);
+    EXPECT_EQ(error, "the client key " + mismatched.keyFile +
+                         " does not belong to the certificate " + other);
 }
 
+// The subscription, made before the broker was there, is made again on every connection.
 TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) {
     mqtt::Client client;
     int connects = 0;
@@ -327,6 +418,9 @@ TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) 
         if (state == State::Connected)
             client.Publish("rmx7/line7/status", "online " + std::to_string(++connects), 1, true);
     });
+    std::vector<std::string> commands;
+    client.OnMessage([&](const mqtt::Message &m) { commands.push_back(m.payload); });
+    ASSERT_EQ(client.Subscribe("rmx7/line7/cmd/+", 1), mqtt::kMqttOk);
     ASSERT_EQ(client.Start(Local(), error), mqtt::kMqttOk) << error;
     EXPECT_EQ(client.Publish("rmx7/line7/live", "{}", 0, false), mqtt::kMqttErrNotConnected);
     ASSERT_TRUE(Settled(client));
@@ -338,6 +432,9 @@ TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) 
         Subscriber status(broker->Port(), "rmx7/line7/status", {"--retained-only"});
         ASSERT_TRUE(status.WaitFor(1));
         EXPECT_EQ(status.Messages()[0], "rmx7/line7/status online " + std::to_string(round));
+        ASSERT_EQ(Publish311(broker->Port(), "rmx7/line7/cmd/info", std::to_string(round)), 0);
+        ASSERT_TRUE(WaitUntil([&] { return commands.size() == static_cast<std::size_t>(round); }));
+        EXPECT_EQ(commands.back(), std::to_string(round));
         broker->Stop();
         ASSERT_TRUE(WaitUntil([&] { return client.GetState() == State::Connecting; }));
         const long long dropped = client.Dropped();
