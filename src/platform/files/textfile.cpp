@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -72,6 +73,24 @@ int ReplaceTextFile(const char *path, const std::string &text) {
         result = -errno;
     if (result != 0)
         unlink(temporary.c_str());
+    return result;
+}
+
+int CreateFileWhole(const char *path, const std::string &bytes) {
+    const std::string target(path);
+    const std::size_t slash = target.rfind('/');
+    std::string temporary =
+        (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".rmx7-XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    int result = WriteAll(fd, bytes);
+    if (result == 0 && (fchmod(fd, kFileMode) != 0 || fsync(fd) != 0))
+        result = -errno;
+    result = CloseKeepingError(fd, result);
+    if (result == 0 && link(temporary.c_str(), path) != 0)
+        result = -errno;
+    unlink(temporary.c_str());
     return result;
 }
 

@@ -41,8 +41,9 @@ class ChartFrame : public QWidget {
         QMetaObject::invokeMethod(
             qApp,
             [frame = QPointer<ChartFrame>(this)] {
-                if (frame && frame->closed)
-                    frame->closed();
+                // A copy: the caller may drop the chart, and this function with it.
+                if (const std::function<void()> closed = frame ? frame->closed : nullptr)
+                    closed();
             },
             Qt::QueuedConnection);
     }

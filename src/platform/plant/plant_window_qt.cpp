@@ -68,6 +68,11 @@ double UnixNow() {
         .count();
 }
 
+bool SameCell(const Cell &a, const Cell &b) {
+    return a.text == b.text && a.tip == b.tip && a.accessible == b.accessible &&
+           a.background == b.background;
+}
+
 // The rows in the caller's order; a row's cells are asked for when the view first draws it
 // after a change, and kept until the next change.
 class TableModel : public QAbstractTableModel {
@@ -154,12 +159,25 @@ class TableModel : public QAbstractTableModel {
         endResetModel();
     }
 
-    // The row of key is to be asked for again; its row, or -1.
+    // The row of key is to be asked for again when it is drawn next; its row, or -1.
     int Invalidate(const std::string &key) {
         const int row = RowOf(key);
         if (row >= 0)
             cells_[row].reset();
         return row;
+    }
+
+    // The row of key on screen: its cells asked for now and only the cells that changed
+    // repainted, since a change of a row is mostly its live value.
+    void Refresh(int row) {
+        std::optional<RowCells> &kept = cells_[row];
+        RowCells now                  = fetch_(keys_[row]);
+        for (int column = 0; column < kColumns; ++column)
+            if (!kept || !SameCell(kept->cells[column], now.cells[column]) ||
+                (column == kTrendColumn &&
+                 (kept->trend.values != now.trend.values || kept->trend.leds != now.trend.leds)))
+                emit dataChanged(index(row, column), index(row, column));
+        kept = std::move(now);
     }
 
   private:
@@ -262,8 +280,9 @@ class Frame : public QWidget {
         QMetaObject::invokeMethod(
             qApp,
             [frame = QPointer<Frame>(this)] {
-                if (frame && frame->closed)
-                    frame->closed();
+                // A copy: the caller may drop the window, and this function with it.
+                if (const std::function<void()> closed = frame ? frame->closed : nullptr)
+                    closed();
             },
             Qt::QueuedConnection);
     }
@@ -592,11 +611,13 @@ void PlantWindow::SetOrder(const std::vector<std::string> &keys) {
 
 void PlantWindow::Changed(const std::vector<std::string> &keys) {
     const auto [first, last] = impl_->RowsOnScreen();
+    TableModel &model        = *impl_->model;
     for (const std::string &key : keys) {
-        const int row = impl_->model->Invalidate(key);
+        const int row = model.RowOf(key);
         if (row >= first && row <= last)
-            emit impl_->model->dataChanged(impl_->model->index(row, 0),
-                                           impl_->model->index(row, kColumns - 1));
+            model.Refresh(row);
+        else
+            model.Invalidate(key);
     }
     impl_->actionsStale = true;
 }
