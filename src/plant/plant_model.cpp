@@ -426,7 +426,8 @@ Applied Model::Apply(std::string_view topic, std::string_view payload, double ar
             }
         }
     }
-    applied.orderChanged = leaf != kLive;
+    applied.live         = leaf == kLive;
+    applied.orderChanged = !applied.live;
     if (!read) {
         if (row.ignored++ == 0)
             applied.note = split.line + ": a " + leaf +

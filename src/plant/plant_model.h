@@ -129,6 +129,7 @@ struct Applied {
     std::string line;
     bool added = false, removed = false; // the row appeared, or went with its last topic
     bool statusChanged = false;
+    bool live          = false; // a live value: the row's value, trend and rate changed
     bool orderChanged  = false; // anything but the live values and trend changed
     std::string note;           // worth a line in the log; empty: nothing to tell
 };
