@@ -5,6 +5,7 @@
 #include "exports.h"
 #include "gui.h"
 #include "logo.h"
+#include "plant/plant_seat.h"
 #include "platform/files/project_dir.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
@@ -18,6 +19,7 @@
 #include "record.h"
 #include "ui.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +51,7 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
     {"CC_BTNViewRecording", CC_BTNViewRecording, nullptr},
     {"CC_BTNReport", CC_BTNReport, nullptr},
+    {"CC_BTNPlant", CC_BTNPlant, nullptr},
 };
 
 void CloseFromSignal() {
@@ -66,6 +69,20 @@ bool ParsePortMapping(const std::string &text, Options &options) {
         return false;
     options.ports[static_cast<int>(number)] = text.substr(equals + 1);
     return true;
+}
+
+// What --plant may not come with: a port, the simulator, a recording, another broker.
+std::string CheckPlantOptions(const Options &options) {
+    const auto given = [&](const char *key) {
+        return std::any_of(options.publishing.settings.begin(), options.publishing.settings.end(),
+                           [&](const Setting &s) { return s.key == key; });
+    };
+    if (options.simulate || !options.ports.empty() || !options.view.empty())
+        return "--plant shows the plant and opens no port: no --port, --simulate or --view "
+               "with it";
+    if (given("broker"))
+        return "--plant names the broker: no --broker with it";
+    return {};
 }
 
 } // namespace
@@ -87,6 +104,11 @@ const char *UsageText() {
            "                       standard error)\n"
            "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
            "                       window, without the panel and the port\n"
+           "  --plant mqtt[s]://HOST[:PORT]  show the plant window: every line whose agent\n"
+           "                       publishes to this broker, under --topic (default rmx7),\n"
+           "                       with --username, --password-file, --cafile, --cert,\n"
+           "                       --key, --client-id or --config FILE; without the panel\n"
+           "                       and the port\n"
            "  --broker mqtt[s]://HOST[:PORT]  publish every live reply of a run to this MQTT\n"
            "                       broker, as rmx7ctl publish does, with its options --name,\n"
            "                       --topic, --every, --qos, --client-id, --username,\n"
@@ -151,9 +173,20 @@ Options ParseCommandLine(int argc, char **argv) {
             options.view = arg.substr(7);
         else if (arg == "--view")
             options.error = "--view needs a value";
+        else if (arg == "--plant" && i + 1 < argc)
+            options.plant = argv[++i];
+        else if (arg.rfind("--plant=", 0) == 0)
+            options.plant = arg.substr(8);
+        else if (arg == "--plant")
+            options.error = "--plant needs a broker: --plant mqtt://HOST[:PORT]";
         else if (!ParseSharedOption(argc, argv, i, options))
             options.error = "unknown option '" + arg + "'";
     }
+    if (options.error.empty() && !options.plant.empty())
+        options.error = CheckPlantOptions(options);
+    // The plant window reads the broker --plant names, with the publisher's login and TLS.
+    if (options.error.empty() && !options.plant.empty())
+        options.publishing.settings.push_back({"broker", options.plant, 0});
     FinishSharedOptions(options);
     if (options.error.empty() && !options.view.empty() &&
         (options.simulate || !options.ports.empty() || !options.publisher.broker.empty()))
@@ -235,6 +268,8 @@ int Main(int argc, char **argv) {
     }
     if (!options.view.empty())
         return ViewOnly(options.view, argc, argv);
+    if (!options.plant.empty())
+        return PlantOnly(options, argc, argv);
     if (!StartEngine(argc, argv)) {
         std::fprintf(stderr, "rmx7scope: cannot open the display\n");
         return -1;
@@ -279,12 +314,14 @@ int Main(int argc, char **argv) {
             !warning.empty())
             std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
         AddLiveListener(publish::PublishReply);
+        OfferPlant(options.publisher);
     }
     publish::NoteOutcome(com232::InitRS232(com232::Port()));
     RunPanel();
     publish::Stop();
     CloseCom(com232::Port());
     CloseViewers();
+    plant::CloseWindow();
     EndSession(panel, simulator.get());
     return 0;
 }

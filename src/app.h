@@ -19,6 +19,7 @@ struct Options {
     int variant   = 100;
     std::string trace;           // --trace FILE, "-" for stderr
     std::string view;            // --view FILE: only the viewer, on that recording
+    std::string plant;           // --plant URL: only the plant window, on that broker
     publish::Given publishing;   // the publisher's options and --config, as given
     publish::Settings publisher; // what they come to (FinishSharedOptions)
     bool help    = false;
@@ -49,6 +50,13 @@ int ViewOnly(const std::string &path, int argc, char **argv);
 // Opens a recording in a viewer window; empty, or why it is not shown ("bad.csv: line 7:
 // ..."). closed is called when the operator closes the window.
 std::string ViewRecordingFile(const std::string &path, void (*closed)() = nullptr);
+
+// `--plant URL`: the plant window on that broker and nothing else, until it is closed; 0,
+// 2 when a setting is wrong (the reason on standard error), -1 without a display.
+int PlantOnly(const Options &options, int argc, char **argv);
+// The broker the panel publishes to, for the Plant button: it is operable from now on, its
+// tooltip naming the broker.
+void OfferPlant(const publish::Settings &publisher);
 
 // --- Start-up (also used by the tests) ---
 // Registers the callbacks, loads the main panel and makes it the panel of every module;
@@ -140,5 +148,9 @@ int CC_BTNReport(int panel, int control, int event, void *callbackData, int even
 // Asks for a recording and opens it in a viewer window; the status line says why not.
 int CC_BTNViewRecording(int panel, int control, int event, void *callbackData, int eventData1,
                         int eventData2);
+// Opens the plant window on the broker the panel publishes to; dimmed while it publishes
+// nowhere.
+int CC_BTNPlant(int panel, int control, int event, void *callbackData, int eventData1,
+                int eventData2);
 
 } // namespace app
