@@ -12,6 +12,7 @@
 // ends. It ends after S seconds (default: on SIGTERM or SIGINT) and clears what it retained.
 #include <mosquitto.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -41,6 +42,11 @@ constexpr const char *kOtherFingerprint =
     "0a9b8c7d6e5f4a3b2c1d0e9f8a7b6c5d4e3f2a1b0c9d8e7f6a5b4c3d2e1f0a9b";
 
 volatile std::sig_atomic_t ending = 0;
+std::atomic<int> acknowledged{0}; // QoS 1 messages the broker took
+
+void OnPublish(mosquitto *, void *, int) {
+    ++acknowledged;
+}
 
 void End(int) {
     ending = 1;
@@ -187,6 +193,8 @@ int main(int argc, char **argv) {
     std::signal(SIGINT, End);
     mosquitto_lib_init();
     mosquitto *m = mosquitto_new(nullptr, true, nullptr);
+    if (m)
+        mosquitto_publish_callback_set(m, OnPublish);
     if (!m || mosquitto_connect(m, options.host.c_str(), options.port, 10) != MOSQ_ERR_SUCCESS ||
         mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) {
         std::fprintf(stderr, "rmx7plantload: cannot connect to %s:%d\n", options.host.c_str(),
@@ -226,9 +234,14 @@ int main(int argc, char **argv) {
                 sent.push_back({i, line.seq, now});
         }
     }
+    // The clears are QoS 1: the broker has taken them all before the connection ends.
+    const int before = acknowledged;
     for (const Line &line : lines)
         for (const char *leaf : {"info", "status", "parameters"})
             Publish(m, options.prefix + "/" + line.name + "/" + leaf, "", true);
+    const int clears = 3 * options.lines;
+    for (int wait = 0; acknowledged - before < clears && wait < 200; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     mosquitto_disconnect(m);
     mosquitto_loop_stop(m, false);
     mosquitto_destroy(m);

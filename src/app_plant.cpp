@@ -3,13 +3,13 @@
 #include "app.h"
 
 #include "gui.h"
+#include "plant/plant_link.h"
 #include "plant/plant_seat.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/trace.h"
 #include "ui.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -58,13 +58,7 @@ int CC_BTNPlant(int, int, int event, void *, int, int) {
 }
 
 int PlantOnly(const Options &options, int argc, char **argv) {
-    publish::Settings settings = options.publisher;
-    // A client id is the window's only when the command line gives it; a config's is its
-    // publisher's.
-    const auto &given = options.publishing.settings;
-    if (std::none_of(given.begin(), given.end(),
-                     [](const Setting &s) { return s.key == "client-id"; }))
-        settings = WindowSettings(settings);
+    const publish::Settings settings = plant::ReaderSettings(options.publisher, options.publishing);
     if (!StartEngine(argc, argv)) {
         std::fprintf(stderr, "rmx7scope: cannot open the display\n");
         return -1;

@@ -35,6 +35,11 @@ void RunCapture(const Options &options, Report &report);
 // --- The plant link ---
 void RunPublish(const Options &options, Report &report);
 
+// --- The plant, from its broker alone ---
+// The whole run of `rmx7ctl plant VERB`: its engine without a panel, the output, the exit
+// code (the highest of the lines').
+int RunPlant(const Options &options);
+
 // --- The commissioning report ---
 void RunReport(const Options &options, Report &result);
 

@@ -103,6 +103,9 @@ int Main(int argc, char **argv) {
     if (const std::string error = CheckCommandLine(*command, options); !error.empty())
         return UsageError(error, options, json);
 
+    // The plant is read from its broker: no panel and no port.
+    if (command->accepts & kReadsPlant)
+        return RunPlant(options);
     Report report;
     if (const std::string error = StartPanel(options); !error.empty()) {
         std::fprintf(stderr, "rmx7ctl: %s\n", error.c_str());

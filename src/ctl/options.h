@@ -28,6 +28,7 @@ enum Accepts : unsigned {
     kTakesGet    = 1u << 6, // --get: Get from RAM after the command
     kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
     kPublishes   = 1u << 8, // the publisher's options and --config
+    kReadsPlant  = 1u << 9, // --lines GLOB; the broker alone, no port, no panel
 };
 
 struct Options {
@@ -47,6 +48,7 @@ struct Options {
     std::string note;
     std::string operatorName;
     std::string format; // live: csv, jsonl or influx; empty: csv
+    std::string lines;  // plant: the lines' names, patterns joined by commas; empty: all
     std::string error;  // not empty: the command line is wrong
 };
 

@@ -6,6 +6,7 @@
 #include "platform/panel/events.h"
 #include "status.h"
 
+#include <algorithm>
 #include <pwd.h>
 #include <random>
 #include <unistd.h>
@@ -43,6 +44,13 @@ std::string LoginName() {
     if (const passwd *user = getpwuid(getuid()))
         return user->pw_name;
     return "uid " + std::to_string(getuid());
+}
+
+publish::Settings ReaderSettings(publish::Settings settings, const publish::Given &given) {
+    if (std::none_of(given.settings.begin(), given.settings.end(),
+                     [](const Setting &s) { return s.key == "client-id"; }))
+        settings.clientId.clear();
+    return settings;
 }
 
 Link::Link(Model &model) : model_(model), operator_(LoginName()) {}

@@ -97,5 +97,9 @@ class Link {
 
 // The login name of the user running the program.
 std::string LoginName();
+// The settings a reader of the plant connects with, from the publisher's options as given:
+// the broker, TLS files and login, but a client id only when the command line names one,
+// since a config's is its publisher's and the broker would throw the publisher off.
+publish::Settings ReaderSettings(publish::Settings settings, const publish::Given &given);
 
 } // namespace plant
