@@ -337,6 +337,9 @@ void PlantWindow::Impl::Build() {
     auto *scroll = new QScrollArea(frame);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Tab moves through the controls, and the area scrolls to the one that has the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setAccessibleName(QObject::tr("Plant"));
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
     auto *content = new QWidget;
