@@ -289,7 +289,7 @@ bool PlantRun::Connect() {
         plant::ReaderSettings(options_.shared.publisher, options_.shared.publishing);
     link_.SetOperator(options_.operatorName.empty() ? plant::LoginName() : options_.operatorName);
     link_.SetEvents({{}, [this](const plant::LineResult &result) { Took(result); }, {}});
-    if (!link_.Start(settings, error)) {
+    if (!link_.Start(settings, error, false)) {
         error_    = error;
         exitCode_ = kExitUsage;
         return false;

@@ -59,7 +59,7 @@ Link::~Link() {
     Stop();
 }
 
-bool Link::Start(const publish::Settings &settings, std::string &error) {
+bool Link::Start(const publish::Settings &settings, std::string &error, bool live) {
     Stop();
     mqtt::BrokerAddress address;
     if (!mqtt::ParseBrokerAddress(settings.broker, address, error))
@@ -90,7 +90,8 @@ bool Link::Start(const publish::Settings &settings, std::string &error) {
     // Retained topics first: a line's live values are taken only once it is known.
     for (const std::string_view leaf : {kInfo, kStatus, kParameters, kEvent})
         client_->Subscribe(prefix + "/+/" + std::string(leaf), kRetainedQos);
-    client_->Subscribe(prefix + "/+/" + std::string(kLive), kLiveQos);
+    if (live)
+        client_->Subscribe(prefix + "/+/" + std::string(kLive), kLiveQos);
     client_->Subscribe(responseTopic_, kRetainedQos);
     return true;
 }

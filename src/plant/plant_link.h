@@ -6,7 +6,7 @@
 //   --- Commands ---    Send, Forget; Tick ends what waited too long
 //   --- Events ---      Events: each message taken, each result, each thing worth a log line
 //
-// Subscribed: PREFIX/+/info, status, parameters, event and live, and the connection's own
+// Subscribed: PREFIX/+/info, status, parameters, event (and live), and the connection's own
 // response topic PREFIX/reply/CLIENTID, where the agents answer (MQTT 5 response topic and
 // correlation data) and where the link checks that the broker has sent everything retained.
 #pragma once
@@ -43,9 +43,10 @@ class Link {
 
     // --- Connection ---
     // Connects in the background to the broker of settings (its address, TLS files, login
-    // and client id; the topics under settings.prefix). False with error when a setting is
-    // wrong: nothing is started then.
-    bool Start(const publish::Settings &settings, std::string &error);
+    // and client id; the topics under settings.prefix); live values only when asked for,
+    // since they are most of the traffic. False with error when a setting is wrong: nothing
+    // is started then.
+    bool Start(const publish::Settings &settings, std::string &error, bool live = true);
     void Stop();
     mqtt::State BrokerState() const;
     const std::string &LastError() const;
