@@ -52,7 +52,7 @@ constexpr int kCellPadding = 4;
 const QColor kLedOn(0x00, 0xd0, 0x00);
 const QColor kLedOff(0x30, 0x38, 0x30);
 const QColor kTrendPen(0xff, 0x00, 0x00);
-const int kColumnWidths[kColumns] = {150, 230, 150, 170, 230, 80, 200, 220, 230};
+const int kColumnWidths[kColumns] = {90, 290, 180, 220, 200, 70, 160, 220, 240};
 
 QString Q(const std::string &text) {
     return QString::fromStdString(text);
