@@ -2,11 +2,14 @@
 // table), the requests and their 5 s, and then against mosquitto on the loopback with
 // stand-in agents: rmx7ctl plant as a process of its own, and the plant window driven
 // through its controls as an operator would, a line going offline during an action.
+#include "colours.h"
 #include "plant/plant_model.h"
+#include "plant/plant_report.h"
 #include "plant/plant_requests.h"
 #include "plant/plant_seat.h"
 #include "plant/plant_view.h"
 #include "platform/files/textfile.h"
+#include "platform/report/fingerprint.h"
 #include "support/broker.h"
 #include "support/plant_agent.h"
 
@@ -21,11 +24,15 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTableView>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <unistd.h>
 
 using plant::Action;
 using plant::Model;
@@ -259,6 +266,78 @@ TEST(PlantRequests, AnAnswerEndsItsOwnRequestTheRestEndAfter5sOrWhenTheirLineGoe
     EXPECT_EQ(requests.Waiting(), 0u);
 }
 
+TEST(PlantView, ARowSaysItsStateInWordsBesideItsColourAndThePanelsReference) {
+    const std::string info = R"({"commands":"write","ram":{"power":500,"reference":512,)"
+                             R"("hysteresis":10,"polarity":1,"hold":100,"hwmode":HW,"average":0,)"
+                             R"("evalmode":0,"mmtime":20,"mmthd":50,"sdelay":1,"para12":0,)"
+                             R"("para13":0,"para14":0,"para15":0,"para16":0}})";
+    const struct {
+        std::string status, hwmode;
+        unsigned colour;
+        double reference; // the live chart's: the parameter's at hwmode 0 and 2, else refval
+    } cases[] = {
+        {Status("online", "i1", "1796679100"), "0", colour::kOnlineBack, 512},
+        {Status("no-controller", "i1", "1796679100", "Timeout"), "2", colour::kAttentionBack, 512},
+        {Status("offline", "i1", "1796679100"), "1", colour::kOfflineBack, 7},
+    };
+    for (const auto &c : cases) {
+        std::string withMode = info;
+        withMode.replace(withMode.find("HW"), 2, c.hwmode);
+        Model model = Fed({{"info", withMode}, {"status", c.status}, {"live", Live(1, kNow)}});
+        const plantview::RowCells cells = plant::CellsOf(*model.Find("l1"), kNow);
+        EXPECT_EQ(cells.cells[1].background, c.colour) << cells.cells[1].text;
+        EXPECT_TRUE(Has(cells.cells[1].accessible, "Status: " + cells.cells[1].text));
+        EXPECT_EQ(plant::SampleOf(*model.Find("l1")).valREF, c.reference) << c.hwmode;
+    }
+    Model model = Fed({{"status", cases[0].status}});
+    model.SetResult("l1", {"restore", false, 4, "no answer within 5 s", kNow});
+    for (int i = 0; i < 810; ++i) // 30 s of a line at its limit
+        model.Apply("rmx7/l1/live", Live(i + 1, kNow + i / 27.0), kNow + i / 27.0);
+    const plantview::RowCells cells = plant::CellsOf(*model.Find("l1"), kNow + 30);
+    EXPECT_EQ(cells.cells[8].text, "restore: no answer within 5 s");
+    EXPECT_EQ(cells.cells[8].background, colour::kFailedBack);
+    EXPECT_TRUE(Has(cells.cells[8].accessible, "exit code 4: no controller, or a time-out"));
+    EXPECT_LE(cells.trend.values.size(), 121u) << "no more points than a cell is wide";
+    EXPECT_EQ(cells.trend.leds, 3);
+}
+
+TEST(PlantReports, AReportIsWrittenWholeOnlyWhenItsDigestHoldsAndNeverOverAnotherFile) {
+    const std::string folder = testing::TempDir() + "rmx7-reports-" + std::to_string(getpid());
+    std::filesystem::create_directories(folder);
+    const std::string pdf = "%PDF-1.4\n% a report\n%%EOF\n";
+    const auto answer     = [&](const std::string &base64, const std::string &digest) {
+        return plant::ReadAnswer(R"({"command":"report","exit_code":0,"line":"hall 3",)"
+                                         R"("pdf":")" +
+                                     base64 + R"(","sha256":")" + digest + R"("})");
+    };
+    const std::string good = QByteArray::fromStdString(pdf).toBase64().toStdString();
+    const std::string name = plant::ReportFileName("hall 3", kNow);
+    EXPECT_TRUE(name.starts_with("hall_3-") && name.ends_with(".pdf")) << name;
+    // A link planted where the first report goes is not followed.
+    std::filesystem::create_symlink(folder + "/victim", folder + "/" + name);
+    const struct {
+        std::string base64, digest, made; // made: the file's name, or "" for exit code 6
+    } cases[] = {
+        {good, Sha256Hex(pdf), name.substr(0, name.size() - 4) + "-2.pdf"},
+        {good, Sha256Hex(pdf), name.substr(0, name.size() - 4) + "-3.pdf"},
+        {good, Sha256Hex("another"), ""},
+        {"not base64 at all!", Sha256Hex(pdf), ""},
+    };
+    for (const auto &c : cases) {
+        const plant::SavedReport saved =
+            plant::SaveReport(answer(c.base64, c.digest), folder, kNow);
+        EXPECT_EQ(saved.exitCode, c.made.empty() ? 6 : 0) << saved.error;
+        EXPECT_EQ(std::filesystem::path(saved.path).filename(), c.made);
+    }
+    std::string written;
+    EXPECT_EQ(ReadTextFile((folder + "/" + cases[0].made).c_str(), written), 0);
+    EXPECT_EQ(written, pdf);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/victim"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3)
+        << "nothing half written is left";
+    std::filesystem::remove_all(folder);
+}
+
 // A broker of the test's own and three stand-in agents: line1 and line2 take every command,
 // line2's set differs from its approved set, line3 takes read commands only.
 class PlantOnBroker : public ::testing::Test {
@@ -335,6 +414,47 @@ TEST_F(PlantOnBroker, RmxctlPlantReadsTheLinesAndCommandsExactlyThoseNamed) {
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ExitCodes(Tool({"status"}).second),
               (std::map<std::string, int>{{"line1", 0}, {"line2", 0}}));
+
+    // A line whose agent stays silent is said so after 5 s; the other's answer stands.
+    agents[0] = std::make_unique<StandInAgent>(broker->Port(),
+                                               StandInAgent::Setup{"line1", "write", false, false});
+    ASSERT_TRUE(agents[0]->Start());
+    std::tie(code, status) = Tool({"diff", "--lines", "line*"});
+    EXPECT_EQ(code, 4);
+    EXPECT_EQ(ExitCodes(status), (std::map<std::string, int>{{"line1", 4}, {"line2", 0}}));
+    EXPECT_EQ(status["lines"][0]["error"].toString(), "no answer within 5 s");
+}
+
+// The broker's ACL as the README advises it: an engineer reads the plant and commands it,
+// and a forget the broker does not let through is said so, not taken for done.
+TEST_F(PlantOnBroker, ThroughTheAdvisedAclCommandsGoAndARefusedForgetIsNoSuccess) {
+    const std::string passwords = folder + "/passwords", acl = folder + "/acl";
+    ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + passwords + " agent a-secret && " +
+                           "mosquitto_passwd -b " + passwords + " eng e-secret")
+                              .c_str()),
+              0);
+    std::ofstream(acl) << "user agent\ntopic readwrite rmx7/#\n"
+                       << "user eng\ntopic read rmx7/#\ntopic write rmx7/+/cmd/#\n"
+                       << "pattern readwrite rmx7/reply/%c\n";
+    std::ofstream(folder + "/eng") << "e-secret\n";
+    agents.clear();
+    broker->SetAcl(acl);
+    ASSERT_TRUE(broker->Start({"", "", "", passwords}));
+    for (const char *name : {"line1", "line2"}) {
+        agents.push_back(std::make_unique<StandInAgent>(
+            broker->Port(), StandInAgent::Setup{.name = name}, "agent", "a-secret"));
+        ASSERT_TRUE(agents.back()->Start());
+    }
+    agents[1]->GoOffline();
+    const QStringList login = {"--username", "eng", "--password-file",
+                               QString::fromStdString(folder + "/eng")};
+    auto [code, result]     = Tool(QStringList{"diff", "--lines", "line1"} + login);
+    EXPECT_EQ(code, 0) << QJsonDocument(result).toJson().toStdString();
+    std::tie(code, result) = Tool(QStringList{"forget", "--lines", "line2"} + login);
+    EXPECT_EQ(code, 2);
+    EXPECT_TRUE(result["lines"][0]["error"].toString().contains("the broker kept"));
+    EXPECT_EQ(ExitCodes(Tool(QStringList{"status"} + login).second),
+              (std::map<std::string, int>{{"line1", 0}, {"line2", 4}}));
 }
 
 // The window's controls, found as an operator or a screen reader finds them.
@@ -402,6 +522,20 @@ TEST_F(PlantWindowOnBroker, EveryLineShowsAndARestoreReachesTheTwoSelectedAfterA
     for (int column = 0; column < table->model()->columnCount(); ++column)
         EXPECT_FALSE(
             table->model()->index(0, column).data(Qt::AccessibleTextRole).toString().isEmpty());
+
+    // Every action has its Alt letter and is in the Tab order.
+    for (const char *action : {"Read", "Restore", "Store", "Report", "Live chart", "Forget"}) {
+        EXPECT_TRUE(Button(action)->text().contains('&')) << action;
+        EXPECT_TRUE(Button(action)->focusPolicy() & Qt::TabFocus) << action;
+    }
+    // 1024x600 shows it whole; a smaller window scrolls.
+    auto *area = window->findChild<QScrollArea *>();
+    for (const auto &[size, scrolls] :
+         {std::pair(QSize(1024, 600), false), {QSize(800, 480), true}}) {
+        window->resize(size);
+        QApplication::processEvents();
+        EXPECT_EQ(area->verticalScrollBar()->isVisible(), scrolls) << size.width();
+    }
 
     // Restore is dimmed for line3 alone, whose agent takes read commands only.
     Select({2});

@@ -25,9 +25,11 @@ std::string AnswerOf(const std::string &verb, const std::string &line, int exitC
 
 bool StandInAgent::Start() {
     mqtt::Settings settings;
-    settings.host = "127.0.0.1";
-    settings.port = port_;
-    settings.qos  = 1;
+    settings.host     = "127.0.0.1";
+    settings.port     = port_;
+    settings.qos      = 1;
+    settings.username = username_;
+    settings.password = password_;
     std::string error;
     client_.OnMessage([this](const mqtt::Message &message) { Answer(message); });
     if (client_.Start(settings, error) != mqtt::kMqttOk ||

@@ -18,7 +18,10 @@ class StandInAgent {
         bool answers         = true;    // false: takes commands and says nothing
     };
 
-    StandInAgent(int port, Setup setup) : port_(port), setup_(std::move(setup)) {}
+    // username and password: its login, where the broker wants one.
+    StandInAgent(int port, Setup setup, std::string username = {}, std::string password = {})
+        : port_(port), setup_(std::move(setup)), username_(std::move(username)),
+          password_(std::move(password)) {}
     // Connects, publishes its retained topics and subscribes to its commands; true once the
     // broker has them all (10 s at most).
     bool Start();
@@ -35,6 +38,7 @@ class StandInAgent {
 
     int port_;
     Setup setup_;
+    std::string username_, password_;
     mqtt::Client client_;
     std::vector<std::string> requests_;
     long long seq_ = 0;
