@@ -537,22 +537,33 @@ TEST_F(PlantWindowOnBroker, EveryLineShowsAndARestoreReachesTheTwoSelectedAfterA
         EXPECT_EQ(area->verticalScrollBar()->isVisible(), scrolls) << size.width();
     }
 
+    // A line that comes keeps the operator's selection on the line chosen.
+    Select({1});
+    StandInAgent newcomer(broker->Port(), {"line0"});
+    ASSERT_TRUE(newcomer.Start());
+    ASSERT_TRUE(WaitUntil([&] { return table->model()->rowCount() == 4; }));
+    const QModelIndexList chosen = table->selectionModel()->selectedRows();
+    ASSERT_EQ(chosen.size(), 1);
+    EXPECT_EQ(Cell(chosen[0].row(), 0), "line2");
+    newcomer.GoOffline();
+    ASSERT_TRUE(WaitUntil([&] { return Has(Cell(0, 1), "offline"); }));
+
     // Restore is dimmed for line3 alone, whose agent takes read commands only.
-    Select({2});
+    Select({3});
     ASSERT_TRUE(WaitUntil([&] { return !Button("Restore")->isEnabled(); }));
     EXPECT_TRUE(Button("Restore")->toolTip().contains("line3: its agent takes read commands only"));
-    Select({0, 1});
+    Select({1, 2});
     ASSERT_TRUE(WaitUntil([&] { return Button("Restore")->isEnabled(); }));
     Button("Restore")->click();
     const std::string question = Answer(QMessageBox::Yes);
     EXPECT_TRUE(Has(question, "line1: approved set aaaaaaaaaaaa...")) << question;
     EXPECT_TRUE(Has(question, "line2: approved set") && Has(question, "EEPROM: power 640 -> 500"))
         << question;
-    ASSERT_TRUE(WaitUntil([&] { return Has(Cell(1, 8), "restore: ok"); }));
-    EXPECT_TRUE(Has(Cell(0, 8), "restore: ok (Data Transfer Ok!)"));
+    ASSERT_TRUE(WaitUntil([&] { return Has(Cell(2, 8), "restore: ok"); }));
+    EXPECT_TRUE(Has(Cell(1, 8), "restore: ok (Data Transfer Ok!)"));
     EXPECT_EQ(agents[0]->Requests().size() + agents[1]->Requests().size(), 2u);
     EXPECT_TRUE(agents[2]->Requests().empty());
-    EXPECT_TRUE(WaitUntil([&] { return Cell(1, 6) == "equal"; })) << "its set now equals";
+    EXPECT_TRUE(WaitUntil([&] { return Cell(2, 6) == "equal"; })) << "its set now equals";
     EXPECT_TRUE(Has(Log(), "line2 restore: ok (Data Transfer Ok!) (exit code 0: ok)")) << Log();
 
     // Filtered to the lines that differ: none now; sorted by name downwards.
@@ -561,7 +572,7 @@ TEST_F(PlantWindowOnBroker, EveryLineShowsAndARestoreReachesTheTwoSelectedAfterA
     Control<QComboBox>("Status filter")->setCurrentIndex(0);
     Control<QCheckBox>("Descending")->setChecked(true);
     EXPECT_TRUE(
-        WaitUntil([&] { return table->model()->rowCount() == 3 && Cell(0, 0) == "line3"; }));
+        WaitUntil([&] { return table->model()->rowCount() == 4 && Cell(0, 0) == "line3"; }));
 }
 
 TEST_F(PlantWindowOnBroker, ALineGoingOfflineDuringAnActionIsSaidForThatLineOnly) {

@@ -131,10 +131,10 @@ class TableModel : public QAbstractTableModel {
     }
 
     // The same keys in another order move the rows, and the selection and the current row
-    // with them; other keys are a new table.
-    void SetOrder(const std::vector<std::string> &keys) {
+    // with them; other keys make a new table (true), whose selection the caller restores.
+    bool SetOrder(const std::vector<std::string> &keys) {
         if (keys == keys_)
-            return;
+            return false;
         const bool sameRows = keys.size() == keys_.size() &&
                               std::all_of(keys.begin(), keys.end(),
                                           [&](const std::string &key) { return RowOf(key) >= 0; });
@@ -152,11 +152,12 @@ class TableModel : public QAbstractTableModel {
                 now << this->index(RowOf(before[index.row()]), index.column());
             changePersistentIndexList(old, now);
             emit layoutChanged();
-            return;
+            return false;
         }
         beginResetModel();
         Take(keys, std::move(kept));
         endResetModel();
+        return true;
     }
 
     // The row of key is to be asked for again when it is drawn next; its row, or -1.
@@ -607,9 +608,26 @@ void PlantWindow::Raise() {
     impl_->frame->activateWindow();
 }
 
+// Lines that come, go or are filtered out make a new table: the lines that stay keep their
+// selection, the current line and the scroll position, so the operator's place holds.
 void PlantWindow::SetOrder(const std::vector<std::string> &keys) {
-    impl_->model->SetOrder(keys);
-    impl_->actionsStale = true;
+    Impl &d                                 = *impl_;
+    const std::vector<std::string> selected = d.Selected();
+    const QModelIndex current               = d.table->currentIndex();
+    const std::string currentKey            = current.isValid() ? d.model->Key(current.row()) : "";
+    const int scrolled                      = d.table->verticalScrollBar()->value();
+    d.actionsStale                          = true;
+    if (!d.model->SetOrder(keys))
+        return;
+    QItemSelection selection;
+    for (const std::string &key : selected)
+        if (const int row = d.model->RowOf(key); row >= 0)
+            selection.select(d.model->index(row, 0), d.model->index(row, kColumns - 1));
+    d.table->selectionModel()->select(selection, QItemSelectionModel::Select);
+    if (const int row = currentKey.empty() ? -1 : d.model->RowOf(currentKey); row >= 0)
+        d.table->selectionModel()->setCurrentIndex(d.model->index(row, current.column()),
+                                                   QItemSelectionModel::NoUpdate);
+    d.table->verticalScrollBar()->setValue(scrolled);
 }
 
 void PlantWindow::Changed(const std::vector<std::string> &keys) {
