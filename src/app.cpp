@@ -7,6 +7,7 @@
 #include "logo.h"
 #include "plant/plant_seat.h"
 #include "platform/files/project_dir.h"
+#include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
@@ -82,6 +83,12 @@ std::string CheckPlantOptions(const Options &options) {
                "with it";
     if (given("broker"))
         return "--plant names the broker: no --broker with it";
+    for (const char *key : {"name", "every", "qos"})
+        if (given(key))
+            return "--plant reads the plant: --" + std::string(key) + " is the publisher's";
+    mqtt::BrokerAddress address;
+    if (std::string error; !mqtt::ParseBrokerAddress(options.plant, address, error))
+        return "--plant: " + error;
     return {};
 }
 

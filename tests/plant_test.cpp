@@ -2,7 +2,9 @@
 // table), the requests and their 5 s, and then against mosquitto on the loopback with
 // stand-in agents: rmx7ctl plant as a process of its own, and the plant window driven
 // through its controls as an operator would, a line going offline during an action.
+#include "app.h"
 #include "colours.h"
+#include "plant/plant_link.h"
 #include "plant/plant_model.h"
 #include "plant/plant_report.h"
 #include "plant/plant_requests.h"
@@ -336,6 +338,40 @@ TEST(PlantReports, AReportIsWrittenWholeOnlyWhenItsDigestHoldsAndNeverOverAnothe
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 3)
         << "nothing half written is left";
     std::filesystem::remove_all(folder);
+}
+
+TEST(PlantCommandLine, PlantTakesThePublishersLoginAndTlsButNeverAConfigsClientId) {
+    const std::string config = testing::TempDir() + "rmx7-plant-" + std::to_string(getpid());
+    std::ofstream(config) << "device = /dev/ttyUSB0\nbroker = mqtt://other\nclient-id = line7\n"
+                          << "username = eng\n";
+    const auto parse = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "rmx7scope");
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        return app::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::string read; // "broker prefix username client-id", or the error
+    } cases[] = {
+        {{"--plant", "mqtt://plant:1884", "--config", config, "--topic", "hall3"},
+         "mqtt://plant:1884 hall3 eng "},
+        {{"--plant", "mqtt://plant", "--config", config, "--client-id", "seat1"},
+         "mqtt://plant rmx7 eng seat1"},
+        {{"--plant", "mqtt://plant", "--port", "1=/dev/ttyS0"}, "opens no port"},
+        {{"--plant", "http://plant"}, "--plant: broker address \"http://plant\""},
+        {{"--plant", "mqtt://plant", "--every", "2"}, "--every is the publisher's"},
+    };
+    for (const auto &c : cases) {
+        const app::Options options   = parse(c.args);
+        const publish::Settings read = plant::ReaderSettings(options.publisher, options.publishing);
+        const std::string got = options.error.empty() ? read.broker + " " + read.prefix + " " +
+                                                            read.username + " " + read.clientId
+                                                      : options.error;
+        EXPECT_TRUE(Has(got, c.read)) << got;
+    }
+    std::remove(config.c_str());
 }
 
 // A broker of the test's own and three stand-in agents: line1 and line2 take every command,
