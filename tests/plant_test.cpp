@@ -12,6 +12,7 @@
 #include "plant/plant_view.h"
 #include "platform/files/textfile.h"
 #include "platform/report/fingerprint.h"
+#include "platform/widgets/strip_chart.h"
 #include "support/broker.h"
 #include "support/plant_agent.h"
 
@@ -609,6 +610,29 @@ TEST_F(PlantWindowOnBroker, EveryLineShowsAndARestoreReachesTheTwoSelectedAfterA
     Control<QCheckBox>("Descending")->setChecked(true);
     EXPECT_TRUE(
         WaitUntil([&] { return table->model()->rowCount() == 4 && Cell(0, 0) == "line3"; }));
+}
+
+TEST_F(PlantWindowOnBroker, ALiveChartShowsItsLinesValuesAsThePanelDrawsThem) {
+    Open();
+    Select({0});
+    ASSERT_TRUE(WaitUntil([&] { return Button("Live chart")->isEnabled(); }));
+    Button("Live chart")->click();
+    StripChart *norm = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->accessibleName() == "line1 - live values" && top->isVisible())
+                for (StripChart *chart : top->findChildren<StripChart *>())
+                    if (chart->accessibleName() == "NORM chart")
+                        norm = chart;
+        return norm != nullptr;
+    }));
+    agents[0]->PublishLive(5);
+    agents[1]->PublishLive(5);
+    ASSERT_TRUE(WaitUntil([&] { return norm->TraceValues(4).size() >= 5; }));
+    EXPECT_EQ(norm->TraceValues(4).size(), 5u) << "line1's values, not line2's";
+    EXPECT_EQ(norm->TraceValues(1).back(), 600) << "the upper level in the thresholds' green";
+    EXPECT_EQ(norm->TraceValues(3).back(), 512) << "hwmode unknown: the controller's refval";
+    EXPECT_EQ(norm->TraceValues(4).back(), 405);
 }
 
 TEST_F(PlantWindowOnBroker, ALineGoingOfflineDuringAnActionIsSaidForThatLineOnly) {
