@@ -159,7 +159,7 @@ TEST(PlantModel, AStatusKeepsTheTimeItBeganAndAnEarlierAgentsWillIsLeftOut) {
         EXPECT_EQ(plant::StatusText(*model.Find("l1"), kNow), c.status);
     }
     EXPECT_EQ(plant::EventText(*Fed(cases[4].messages).Find("l1"), kNow),
-              plant::ClockText(1796679170, kNow) + " conflict: another agent");
+              plant::ClockText(1796679170, kNow) + " conflict: another agent (other instance i9)");
 }
 
 TEST(PlantModel, TheApprovedSetMatchNamesTheWordsThatDiffer) {

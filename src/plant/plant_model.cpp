@@ -312,10 +312,11 @@ bool ReadStatusInto(Row &row, const StatusMessage &message, double arrival, Appl
     if (!message.readable)
         return false;
     if (message.word == "conflict") {
-        row.event     = "conflict";
-        row.eventText = message.text;
+        row.event = "conflict";
+        row.eventText =
+            message.text + (message.other.empty() ? "" : " (other instance " + message.other + ")");
         row.eventTime = message.hasTime ? message.time : arrival;
-        applied.note  = row.name + ": conflict: " + message.text;
+        applied.note  = row.name + ": conflict: " + row.eventText;
         return true;
     }
     const Status status = StatusOfWord(message.word);

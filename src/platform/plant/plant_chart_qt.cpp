@@ -86,6 +86,7 @@ LiveChart::LiveChart(const std::string &title, std::function<void()> closed)
     auto *column = new QVBoxLayout(d.frame);
     auto *top    = new QHBoxLayout;
     d.caption    = new QLabel(d.frame);
+    d.caption->setTextFormat(Qt::PlainText); // the line's texts come from the broker
     d.caption->setAccessibleName(QObject::tr("Line"));
     d.source = new QComboBox(d.frame);
     d.source->addItems({QStringLiteral("RAW"), QStringLiteral("NORM")});

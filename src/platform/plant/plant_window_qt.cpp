@@ -347,7 +347,8 @@ void PlantWindow::Impl::Build() {
     content->setMinimumSize(kLeastContent);
     auto *column = new QVBoxLayout(content);
     summary      = new QLabel(content);
-    QFont bold   = summary->font();
+    summary->setTextFormat(Qt::PlainText);
+    QFont bold = summary->font();
     bold.setBold(true);
     summary->setFont(bold);
     summary->setAccessibleName(QObject::tr("Summary"));
@@ -562,7 +563,8 @@ void PlantWindow::Impl::ContextMenu(const QPoint &position) {
         const auto [allowed, reasons] = ActionOn(static_cast<int>(i), keys);
         QAction *item                 = menu->addAction(Q(layout.actions[i].label));
         item->setEnabled(allowed);
-        item->setToolTip(reasons.isEmpty() ? Q(layout.actions[i].tip) : reasons);
+        item->setToolTip(
+            platform::ToolTipHtml(reasons.isEmpty() ? Q(layout.actions[i].tip) : reasons));
         QObject::connect(item, &QAction::triggered, [this, i] { Act(static_cast<int>(i)); });
     }
     const QRect cell = table->visualRect(index);
@@ -655,6 +657,9 @@ void PlantWindow::Ask(const std::string &title, const std::string &question,
                       std::function<void(bool yes)> answer) {
     auto *box = new QMessageBox(QMessageBox::Question, Q(title), Q(question),
                                 QMessageBox::Yes | QMessageBox::No, impl_->frame);
+    // Names and texts come from the broker: shown as they are, never taken for markup that
+    // could hide a line the question names.
+    box->setTextFormat(Qt::PlainText);
     box->setDefaultButton(QMessageBox::No);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::WindowModal);
