@@ -176,6 +176,8 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {"", "plant status --name l7 --broker mqtt://127.0.0.1", 2, "--name is the publisher's"},
         {"", "plant halt --broker mqtt://127.0.0.1", 2, "not 'halt'"},
         {"", "plant status", 2, "plant needs a broker"},
+        {"", "plant report -o /rmx7-no-such-folder --lines 'l*' --broker mqtt://127.0.0.1", 6,
+         "not a folder the reports can be written into"},
         {"", "plant status --broker mqtt://127.0.0.1:" + std::to_string(FreeLoopbackPort()), 4,
          "no connection to the broker at mqtt://127.0.0.1:"},
     };

@@ -7,6 +7,7 @@
 #include "plant/plant_link.h"
 #include "plant/plant_report.h"
 #include "plant/plant_view.h"
+#include "platform/files/project_dir.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 
@@ -410,7 +411,11 @@ int PlantRun::Print() const {
 }
 
 int PlantRun::Run() {
-    if (Connect()) {
+    // The folder first: no agent makes a report that could not be kept.
+    if (verb_ == "report" && !DirectoryWritable(options_.output.c_str())) {
+        error_    = "-o " + options_.output + ": not a folder the reports can be written into";
+        exitCode_ = kExitFile;
+    } else if (Connect()) {
         if (verb_ == "status")
             Status();
         else
