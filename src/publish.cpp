@@ -84,6 +84,9 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
         if (value.find_first_of("+#") != std::string::npos || HasControl(value) ||
             value.front() == '/' || value.back() == '/' || value.find("//") != std::string::npos)
             return "topic takes levels joined by '/', none empty, without '+' or '#'";
+        if (value.front() == '$')
+            return "topic must not begin with '$': such topics are the broker's own, and it "
+                   "drops what others publish there";
         settings.prefix = value;
     } else if (key == "every") {
         if (!ParseWhole(value, settings.every) || settings.every < 1)
@@ -93,6 +96,9 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
             return "qos wants 0 or 1, not '" + value + "'";
         settings.qos = value[0] - '0';
     } else if (key == "client-id") {
+        if (value.size() > mqtt::kMaxClientIdBytes || HasControl(value))
+            return "client-id takes at most " + std::to_string(mqtt::kMaxClientIdBytes) +
+                   " bytes, without control characters";
         settings.clientId = value;
     } else if (key == "username") {
         settings.username = value;
@@ -122,6 +128,9 @@ struct Vars {
     long long replies         = 0; // since Start
     long long unpublished     = 0; // replies due that were dropped
     long long toldUnpublished = 0;
+    std::string lastLoss;                              // why the broker was last lost
+    std::chrono::steady_clock::time_point connectedAt; // the last connection
+    bool quiet = false; // the last loss repeated the one before: its reconnection is not told
 };
 
 Vars vars;
@@ -187,20 +196,32 @@ void SendPending(void *) {
 }
 
 // On every connection the retained topics go out again: the broker may have lost them.
+// A broker that ends each connection soon for the same reason (another client with the
+// same client id, thrown out by this one in turn) is told of once, not at every turn: a
+// loss that repeats the one before within twice the longest back-off after connecting is
+// not told, nor the connection that follows it.
 void OnBrokerChange(mqtt::State state, const std::string &reason) {
     ShowBrokerState();
+    const auto now = std::chrono::steady_clock::now();
     if (state == mqtt::State::Connected) {
         if (vars.info)
             PublishRetained(vars.infoTopic, InfoJson(*vars.info));
         if (!vars.status.empty())
             PublishRetained(vars.statusTopic, vars.status);
+        vars.connectedAt = now;
+        if (vars.quiet)
+            return;
         const long long missed = vars.unpublished - vars.toldUnpublished;
         vars.toldUnpublished   = vars.unpublished;
         Tell("connected to " + vars.broker + ", publishing under " + vars.settings.prefix + "/" +
              vars.name +
              (missed > 0 ? "; " + std::to_string(missed) + " replies were not published" : ""));
     } else if (state == mqtt::State::Connecting) {
-        Tell(reason + "; trying again");
+        vars.quiet = reason == vars.lastLoss &&
+                     now - vars.connectedAt < std::chrono::milliseconds(2 * mqtt::kLastRetryMs);
+        vars.lastLoss = reason;
+        if (!vars.quiet)
+            Tell(reason + "; trying again");
     }
 }
 

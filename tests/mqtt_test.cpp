@@ -34,10 +34,11 @@ bool Has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-// One message from mosquitto_pub as an MQTT 3.1.1 client, at QoS 1.
-int Publish311(int port, const std::string &topic, const std::string &payload) {
+// One message from mosquitto_pub as an MQTT 3.1.1 client, at QoS 1: payload, or what the
+// file of that name holds.
+int Publish311(int port, const std::string &topic, const std::string &payload, bool file = false) {
     return std::system(("mosquitto_pub -V mqttv311 -q 1 -h 127.0.0.1 -p " + std::to_string(port) +
-                        " -t '" + topic + "' -m '" + payload + "'")
+                        " -t '" + topic + (file ? "' -f '" : "' -m '") + payload + "'")
                            .c_str());
 }
 
@@ -148,6 +149,8 @@ TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
         {{"--config", config, "--qos", "2"}, "--qos wants 0 or 1, not '2'"},
         {{"--config", config, "--name", "a/b"}, "--name is one level of a topic"},
         {{"--config", config, "--topic", "rmx7/#"}, "--topic takes levels joined by '/'"},
+        {{"--config", config, "--topic", "$SYS/rmx7"}, "--topic must not begin with '$'"},
+        {{"--config", config, "--client-id", std::string(70000, 'x')}, "--client-id takes at most"},
         {{"--password=s3cret"}, "no password on the command line"},
         {{"--every", "2"}, "need a broker"},
         {{"--broker", "mqtt://plant", "--password-file", secret}, "needs a user name"},
@@ -192,8 +195,9 @@ TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
 }
 
 TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
-    mqtt::Settings noHost, noKey, noCa;
-    noKey.host = noCa.host = "broker";
+    mqtt::Settings noHost, noKey, noCa, badId;
+    noKey.host = noCa.host = badId.host = "broker";
+    badId.clientId                      = "line\xff";
     noKey.tls = noCa.tls                                  = true;
     noKey.certFile                                        = "client.crt";
     noCa.caFile                                           = "/nonexistent/ca.crt";
@@ -201,6 +205,7 @@ TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
         {noHost, "no broker host"},
         {noKey, "needs its key"},
         {noCa, "the CA file /nonexistent/ca.crt cannot be read"},
+        {badId, "the client id must be UTF-8 text"},
     };
     for (const auto &[settings, reason] : cases) {
         mqtt::Client client;
@@ -281,16 +286,21 @@ TEST_F(Mqtt, MessagesArriveInOrderRetainedOnesStayAndStopLeavesTheFinalWord) {
 // One client answers requests as a line's agent does, the other asks: the broker's retained
 // copy on subscribing, then live messages, with MQTT 5's response topic, correlation data
 // (bytes, a 0 among them) and user properties carried to the agent and copied into its
-// answer; a publisher on MQTT 3.1.1 reaches the MQTT 5 subscriber.
+// answer; a publisher on MQTT 3.1.1 reaches the MQTT 5 subscriber. The agent processes
+// events while it answers, as a wait for the line does: the next request waits its turn.
 TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsProperties) {
     ASSERT_TRUE(broker->Start());
     mqtt::Client agent, asker;
     std::vector<mqtt::Message> asked, answers;
+    std::vector<std::string> calls;
     agent.OnMessage([&](const mqtt::Message &m) {
+        calls.push_back("in " + m.payload);
         asked.push_back(m);
         const mqtt::Properties reply{"", m.correlationData, m.userProperties};
         EXPECT_EQ(agent.Publish(m.responseTopic, "done " + m.payload, 1, false, reply),
                   mqtt::kMqttOk);
+        EXPECT_TRUE(WaitUntil([&] { return answers.size() > asked.size(); }));
+        calls.push_back("out " + m.payload);
     });
     asker.OnMessage([&](const mqtt::Message &m) { answers.push_back(m); });
     EXPECT_EQ(agent.Subscribe("rmx7/line7/cmd/#", 1), mqtt::kMqttOk); // made once connected
@@ -318,8 +328,11 @@ TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsP
     EXPECT_EQ(
         asker.Publish("rmx7/line7/cmd/get", "ram", 1, false, {"reply/asker", correlation, who}),
         mqtt::kMqttOk);
-    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 2; }));
-    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asker.Publish("rmx7/line7/cmd/get", "eeprom", 1, false, {"reply/asker", "", {}}),
+              mqtt::kMqttOk);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() == 3; }));
+    EXPECT_EQ(calls, (std::vector<std::string>{"in ram", "out ram", "in eeprom", "out eeprom"}));
+    ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[0].topic + " " + asked[0].payload, "rmx7/line7/cmd/get ram");
     EXPECT_EQ(asked[0].responseTopic, "reply/asker");
     EXPECT_EQ(asked[0].qos, 1);
@@ -328,19 +341,29 @@ TEST_F(Mqtt, SubscriptionsTakeRetainedAndLiveMessagesAndAnswersCarryTheRequestsP
     EXPECT_FALSE(answer.retained);
     EXPECT_EQ(answer.correlationData, correlation);
     EXPECT_EQ(answer.userProperties, who);
+    EXPECT_EQ(answers[2].payload, "done eeprom");
     EXPECT_EQ(asker.Publish("rmx7/line7/cmd/get", "ram", 0, false, {"reply/+", "", {}}),
               mqtt::kMqttErrRefused);
 
     // Once unsubscribed, a filter's messages no longer come; those of the others still do,
     // in the order they were published.
     EXPECT_EQ(asker.Unsubscribe("rmx7/+/info"), mqtt::kMqttOk);
-    ASSERT_TRUE(WaitUntil([&] { return asker.Published() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return asker.Published() == 2; }));
     ASSERT_EQ(Publish311(broker->Port(), "rmx7/line7/info", "{}"), 0);
     ASSERT_EQ(Publish311(broker->Port(), "reply/asker", "from 3.1.1"), 0);
-    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 4; }));
     EXPECT_EQ(answers.back().topic + " " + answers.back().payload, "reply/asker from 3.1.1");
-    EXPECT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers.size(), 4u);
     EXPECT_TRUE(answers.back().correlationData.empty() && answers.back().userProperties.empty());
+
+    // A message beyond the bound is dropped and counted, never handed on; one at it is not.
+    std::ofstream(folder + "/over") << std::string(mqtt::kMaxMessageInBytes + 1, 'x');
+    std::ofstream(folder + "/at") << std::string(mqtt::kMaxMessageInBytes, 'x');
+    ASSERT_EQ(Publish311(broker->Port(), "reply/asker", folder + "/over", true), 0);
+    ASSERT_EQ(Publish311(broker->Port(), "reply/asker", folder + "/at", true), 0);
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= 5; }));
+    EXPECT_EQ(answers.back().payload.size(), mqtt::kMaxMessageInBytes);
+    EXPECT_EQ(asker.DroppedIn(), 1);
 }
 
 // The broker's certificate, signed by a CA of the test's own, names 127.0.0.1: trusted
@@ -443,6 +466,40 @@ TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) 
                       mqtt::kMqttErrNotConnected);
         EXPECT_EQ(client.Dropped(), dropped + 10);
     }
+}
+
+// A publisher and another client of the same client id: the broker throws each out when
+// the other connects (mosquitto 2.0 without a word); the publisher says so once, not at
+// every turn.
+TEST_F(Mqtt, AClientIdThatAnotherClientUsesIsSaidOnceNotAtEveryTurn) {
+    static std::vector<std::string> told;
+    told.clear();
+    publish::TellBrokerChanges([](const char *text) { told.emplace_back(text); });
+    ASSERT_TRUE(broker->Start());
+    publish::Settings settings;
+    settings.broker   = "mqtt://127.0.0.1:" + std::to_string(broker->Port());
+    settings.clientId = "rmx7-line7";
+    ASSERT_TRUE(publish::Start(settings, 1, error)) << error;
+    ASSERT_TRUE(WaitUntil([] { return publish::BrokerState() == State::Connected; }));
+    mqtt::Settings same = Local();
+    same.clientId       = settings.clientId;
+    mqtt::Client other;
+    int connects = 0;
+    std::string reasons;
+    other.OnStateChange([&](State state, const std::string &reason) {
+        connects += state == State::Connected;
+        reasons += reason + "\n";
+    });
+    ASSERT_EQ(other.Start(same, error), mqtt::kMqttOk) << error;
+    // By the fourth the publisher was thrown out three times, twice as the one before.
+    ASSERT_TRUE(WaitUntil([&] { return connects >= 4; }, 20)) << reasons;
+    const std::string said = "another client uses this client id (\"rmx7-line7\")";
+    EXPECT_TRUE(Has(reasons, said)) << reasons;
+    EXPECT_EQ(std::count_if(told.begin(), told.end(),
+                            [&](const std::string &line) { return Has(line, said); }),
+              1)
+        << told.size() << " lines, the last: " << told.back();
+    publish::TellBrokerChanges(nullptr);
 }
 
 TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {

@@ -5,7 +5,7 @@
 //                        the keep-alive, the last will, the QoS
 //   --- Connection ---   Start, Stop, StopSilently; GetState, LastError, OnStateChange
 //   --- Messages out --- Properties; Publish; Published, Dropped
-//   --- Messages in ---  Message; Subscribe, Unsubscribe, OnMessage
+//   --- Messages in ---  Message; Subscribe, Unsubscribe, OnMessage; DroppedIn
 //
 // Thread rule: every call comes from the program thread, and the client has no thread of
 // its own. Its work runs inside event processing (RunUserInterface, ProcessSystemEvents):
@@ -46,10 +46,22 @@ constexpr int kMqttErrRefused      = -4; // Publish: not a topic, payload or pro
 // so a broker that is slow or stalled costs a bounded amount of memory and never a wait.
 constexpr int kMaxOutstanding = 100;
 
+// A message that arrives with more than this in payload and properties together is dropped
+// and counted (DroppedIn), never handed on: no request or command of the plant comes near
+// it. The library reads each packet whole before the client sees it, so a broker's packet
+// still costs its own size while it is read (MQTT allows up to 256 MB; a broker's own
+// maximum packet size bounds that).
+constexpr std::size_t kMaxMessageInBytes = 256 * 1024;
+
+// The longest client id: what a string of MQTT holds.
+constexpr std::size_t kMaxClientIdBytes = 65535;
+
 // Back-off between connection attempts: 1 s while the broker has been away for less than
 // kSteadyRetryMs (since the start or the loss of a connection), so values flow again within
 // a second of a broker restarted or failed over; then doubling from 2 s up to 30 s, so a
-// broker away for long is not pressed by every line at once.
+// broker away for long is not pressed by every line at once. A connection that the broker
+// ends because another client connected with the same client id (MQTT 5 says so) counts as
+// away since the first such end, so two clients of one id back off as from an outage.
 constexpr int kFirstRetryMs  = 1000;
 constexpr int kSteadyRetryMs = 10000;
 constexpr int kLastRetryMs   = 30000;
@@ -70,7 +82,9 @@ struct Settings {
     std::string keyFile;       // its private key (PEM, not encrypted)
     std::string username;      // empty: no login
     std::string password;      // with username; held in memory only, never shown
-    std::string clientId;      // empty: a fresh random id for each connection
+    std::string clientId;      // empty: a fresh random id for each connection; one that
+                               // another client uses too has the broker throw one of
+                               // them out at each connect of the other
     int protocol         = 5;  // 5: MQTT 5 (default); 4: MQTT 3.1.1
     int keepAliveSeconds = 10; // 5 to 65535: the broker publishes the will 1.5 times this
                                // after the client fell silent, a silent broker is noticed
@@ -159,8 +173,11 @@ class Client {
     int Unsubscribe(std::string_view filter);
     // Called from event processing for every message that arrives on a subscription, in
     // the order they arrive; the callback may publish, subscribe and unsubscribe, but must
-    // not start, stop or destroy the client.
+    // not start, stop or destroy the client. A callback that processes events is not entered
+    // again: what arrives meanwhile is handed on once it returns.
     void OnMessage(std::function<void(const Message &message)> callback);
+    // Messages that arrived since Start larger than kMaxMessageInBytes, dropped.
+    long long DroppedIn() const;
 
   private:
     struct Impl;

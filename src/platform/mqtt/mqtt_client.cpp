@@ -71,6 +71,11 @@ std::string CheckSettings(const Settings &s) {
         return "the broker port must be from 1 to 65535";
     if (s.qos != 0 && s.qos != 1)
         return "the QoS must be 0 or 1";
+    if (s.clientId.size() > kMaxClientIdBytes ||
+        mosquitto_validate_utf8(s.clientId.data(), static_cast<int>(s.clientId.size())) !=
+            MOSQ_ERR_SUCCESS)
+        return "the client id must be UTF-8 text of at most " + std::to_string(kMaxClientIdBytes) +
+               " bytes, without control characters";
     if (s.protocol != 4 && s.protocol != 5)
         return "the MQTT protocol must be 5 or 4 (3.1.1)";
     if (s.keepAliveSeconds < kMinKeepAlive || s.keepAliveSeconds > kMaxKeepAlive)
@@ -175,6 +180,14 @@ void ReadProperties(const mosquitto_property *props, Message &message) {
     }
 }
 
+// A message's payload and properties: what the bound on messages in counts.
+std::size_t BytesOf(const Message &m) {
+    std::size_t bytes = m.payload.size() + m.responseTopic.size() + m.correlationData.size();
+    for (const auto &[name, value] : m.userProperties)
+        bytes += name.size() + value.size();
+    return bytes;
+}
+
 // What OpenSSL said last, without the library's prefix and OpenSSL's error codes.
 std::string OpenSslReason(const std::string &logged) {
     const std::size_t colon = logged.rfind(':');
@@ -194,15 +207,20 @@ struct Client::Impl {
     State state = State::Off;
     std::string lastError;
     std::function<void(State, const std::string &)> callback;
-    std::vector<State> changes;      // made during one event, reported at its end
-    Clock::time_point awaySince;     // the start, or the loss of the last connection
-    int retryMs = 2 * kFirstRetryMs; // the next back-off once the steady retries are over
+    std::vector<State> changes;                // made during one event, reported at its end
+    Clock::time_point awaySince;               // the start, or the loss of the last connection
+    int retryMs           = 2 * kFirstRetryMs; // the next back-off once the steady retries are over
+    bool takenOver        = false;             // the last connection was ended for another client's
+    bool closedBefore     = false; // the broker closed the last connection without a word
+    int attemptsSinceLoss = 0;     // connection attempts since the last connection ended
+    Clock::time_point connectedAt;
 
     std::set<int> outstanding; // message ids handed to the connection and not yet out
     std::vector<std::pair<std::string, int>> subscriptions; // filter and QoS, in their order
     std::function<void(const Message &)> onMessage;
     std::vector<Message> arrived; // read during one event, handed on at its end
-    long long published = 0, dropped = 0;
+    bool handingOn      = false;  // a message callback runs
+    long long published = 0, dropped = 0, droppedIn = 0;
     bool inPublish = false, doneInPublish = false;
 
     // What the library's callbacks saw during one of its steps.
@@ -245,10 +263,12 @@ struct Client::Impl {
     void Step(bool read);
     void Housekeep();
     void AfterStep(int stepErrno);
-    void Fail(const std::string &reason);
+    void Fail(const std::string &reason, bool takeover = false);
     void End();
     std::string EndReason(bool wasConnected) const;
     std::string RefusalReason() const;
+    bool ThrownOut();
+    std::string ThrownOutReason() const;
     std::string TlsReason() const;
 
     void Arm(int socket) {
@@ -271,6 +291,21 @@ struct Client::Impl {
         state = to;
         changes.push_back(to);
     }
+    // A callback that processes events (a wait for the line) lets more messages arrive:
+    // they join the end of the list that the outer call is handing on, so all go in order,
+    // and each is moved out before its callback, where the list may grow.
+    void HandOn() {
+        if (handingOn)
+            return;
+        handingOn = true;
+        for (std::size_t i = 0; i < arrived.size(); ++i) {
+            const Message message = std::move(arrived[i]);
+            if (onMessage)
+                onMessage(message);
+        }
+        arrived.clear(); // keeps the capacity for the next burst
+        handingOn = false;
+    }
     bool V5() const { return settings.protocol == 5; }
     int SendSubscribe(const std::string &filter, int qos) {
         return V5() ? mosquitto_subscribe_v5(session, nullptr, filter.c_str(), qos, 0, nullptr)
@@ -279,10 +314,7 @@ struct Client::Impl {
     // Last in every event handler: the callbacks may publish and subscribe, which touches
     // nothing here. Messages first: they came before any end of the connection seen with them.
     void Report() {
-        for (const Message &message : arrived)
-            if (onMessage)
-                onMessage(message);
-        arrived.clear(); // keeps the capacity for the next burst
+        HandOn();
         std::vector<State> made;
         made.swap(changes);
         for (State to : made)
@@ -313,7 +345,11 @@ struct Client::Impl {
     }
     static void OnArrival(mosquitto *, void *self, const mosquitto_message *in,
                           const mosquitto_property *props) {
-        auto *impl       = static_cast<Impl *>(self);
+        auto *impl = static_cast<Impl *>(self);
+        if (static_cast<std::size_t>(in->payloadlen) > kMaxMessageInBytes) {
+            ++impl->droppedIn;
+            return;
+        }
         Message &message = impl->arrived.emplace_back();
         message.topic    = in->topic;
         message.payload.assign(static_cast<const char *>(in->payload),
@@ -322,6 +358,10 @@ struct Client::Impl {
         message.retained = in->retain;
         if (props)
             ReadProperties(props, message);
+        if (BytesOf(message) > kMaxMessageInBytes) {
+            impl->arrived.pop_back();
+            ++impl->droppedIn;
+        }
     }
     static void OnLog(mosquitto *, void *self, int level, const char *text) {
         if (level == MOSQ_LOG_ERR)
@@ -416,6 +456,7 @@ void Client::Impl::Connect() {
         return;
     }
     attemptStart = Clock::now();
+    ++attemptsSinceLoss;
     Arm(mosquitto_socket(session));
     // Under TLS a connect the system refused at once still counts as under way.
     AfterStep(cause);
@@ -465,8 +506,8 @@ void Client::Impl::Housekeep() {
 void Client::Impl::AfterStep(int stepErrno) {
     const bool wasConnected = state == State::Connected;
     if (accepted) {
-        accepted = false;
-        retryMs  = 2 * kFirstRetryMs;
+        accepted    = false;
+        connectedAt = Clock::now();
         lastError.clear();
         for (const auto &[filter, qos] : subscriptions)
             SendSubscribe(filter, qos);
@@ -482,10 +523,37 @@ void Client::Impl::AfterStep(int stepErrno) {
     }
     if (ended || mosquitto_socket(session) < 0) {
         Disarm();
-        Fail(EndReason(wasConnected || state == State::Connected));
+        const bool connected = wasConnected || state == State::Connected;
+        const bool thrownOut = connected && ThrownOut();
+        Fail(thrownOut ? ThrownOutReason() : EndReason(connected), thrownOut);
         return;
     }
     SyncWriter();
+}
+
+// Whether the connection that ended was thrown out for another client of the same id. An
+// MQTT 5 broker may say so; others (mosquitto 2.0 among them) just close it, as they do
+// when they shut down. So a connection closed without a word soon after it was taken, at
+// the first attempt after one that ended so too, is taken for one thrown out: a broker that
+// went down would have refused the attempts in between.
+bool Client::Impl::ThrownOut() {
+    if (endCode == MQTT_RC_SESSION_TAKEN_OVER)
+        return true;
+    const bool closed = endCode == MOSQ_ERR_CONN_LOST;
+    const bool again  = closed && closedBefore && attemptsSinceLoss == 1 &&
+                       !settings.clientId.empty() &&
+                       Clock::now() - connectedAt < std::chrono::milliseconds(2 * kLastRetryMs);
+    closedBefore = closed;
+    return again;
+}
+
+std::string Client::Impl::ThrownOutReason() const {
+    const std::string id = " (\"" + settings.clientId + "\")";
+    if (endCode == MQTT_RC_SESSION_TAKEN_OVER)
+        return "the broker at " + Where() + " ended the connection: another client uses this " +
+               "client id" + (settings.clientId.empty() ? std::string() : id);
+    return "the broker at " + Where() + " closes each connection soon after taking it: " +
+           "most likely another client uses this client id" + id;
 }
 
 // The broker's refusal of a connection: MQTT 3.1.1's return codes and MQTT 5's reason codes.
@@ -535,9 +603,10 @@ std::string Client::Impl::EndReason(bool wasConnected) const {
     if (endCode >= MQTT_RC_UNSPECIFIED)
         return "the connection to " + broker + " was ended by the broker (" +
                mosquitto_reason_string(endCode) + ")";
-    const std::string why = endCode == MOSQ_ERR_ERRNO ? std::strerror(endErrno)
-                            : endCode != 0            ? mosquitto_strerror(endCode)
-                                                      : "it was closed";
+    const std::string why = endCode == MOSQ_ERR_ERRNO       ? std::strerror(endErrno)
+                            : endCode == MOSQ_ERR_CONN_LOST ? "the broker closed it"
+                            : endCode != 0                  ? mosquitto_strerror(endCode)
+                                                            : "it was closed";
     return wasConnected ? "the connection to " + broker + " was lost (" + why + ")"
                         : "cannot connect to " + broker + ": " + why;
 }
@@ -553,7 +622,9 @@ std::string Client::Impl::TlsReason() const {
 
 // Ends the attempt or the connection and schedules the next with back-off. A new reason
 // while connecting is reported as well, so the caller can say why it is still connecting.
-void Client::Impl::Fail(const std::string &reason) {
+// Two clients of one id throw each other out in turn: each such loss after the first goes
+// on with the back-off of the first, as an outage does, instead of starting it afresh.
+void Client::Impl::Fail(const std::string &reason, bool takeover) {
     Disarm();
     if (session) {
         mosquitto_destroy(session);
@@ -561,8 +632,14 @@ void Client::Impl::Fail(const std::string &reason) {
     }
     dropped += static_cast<long long>(outstanding.size());
     outstanding.clear();
-    if (state == State::Connected)
-        awaySince = Clock::now();
+    if (state == State::Connected) {
+        if (!(takeover && takenOver)) {
+            awaySince = Clock::now();
+            retryMs   = 2 * kFirstRetryMs;
+        }
+        takenOver         = takeover;
+        attemptsSinceLoss = 0;
+    }
     if (state != State::Connecting || reason != lastError) {
         lastError = reason;
         Change(State::Connecting);
@@ -611,11 +688,13 @@ int Client::Start(const Settings &settings, std::string &error) {
     if (!(d.session = d.NewSession(error)))
         return kMqttErrSettings;
     std::signal(SIGPIPE, SIG_IGN);
-    d.published = d.dropped = 0;
+    d.published = d.dropped = d.droppedIn = 0;
     d.lastError.clear();
     d.retryMs   = 2 * kFirstRetryMs;
     d.awaySince = Clock::now();
-    d.state     = State::Connecting;
+    d.takenOver = d.closedBefore = false;
+    d.attemptsSinceLoss          = 0;
+    d.state                      = State::Connecting;
     d.housekeeping.start();
     d.Attempt();
     return kMqttOk;
@@ -754,6 +833,10 @@ int Client::Unsubscribe(std::string_view filter) {
 
 void Client::OnMessage(std::function<void(const Message &)> callback) {
     impl_->onMessage = std::move(callback);
+}
+
+long long Client::DroppedIn() const {
+    return impl_->droppedIn;
 }
 
 } // namespace mqtt
