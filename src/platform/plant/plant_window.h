@@ -54,7 +54,7 @@ struct RowCells {
     std::string shown;                // traced as SHOWN with the time it was drawn; "" none
 };
 
-struct ActionSpec {
+struct ActionText {
     std::string label; // with '&' before its Alt letter: "&Read"
     std::string name;  // accessible name: "Read"
     std::string tip;   // what it does
@@ -63,7 +63,7 @@ struct ActionSpec {
 struct Layout {
     std::string title;
     std::array<std::string, kColumns> headers;
-    std::vector<ActionSpec> actions;
+    std::vector<ActionText> actions;
     std::vector<std::string> statusFilters; // the status filter's choices, the first "all"
 };
 

@@ -425,9 +425,9 @@ QWidget *PlantWindow::Impl::ActionRow(QWidget *parent) {
     auto *line = new QHBoxLayout(row);
     line->setContentsMargins(0, 0, 0, 0);
     for (std::size_t i = 0; i < layout.actions.size(); ++i) {
-        const ActionSpec &spec = layout.actions[i];
-        auto *button           = new QPushButton(Q(spec.label), row);
-        button->setAccessibleName(Q(spec.name));
+        const ActionText &text = layout.actions[i];
+        auto *button           = new QPushButton(Q(text.label), row);
+        button->setAccessibleName(Q(text.name));
         button->setEnabled(false);
         QObject::connect(button, &QPushButton::clicked, [this, i] { Act(static_cast<int>(i)); });
         buttons.push_back(button);
