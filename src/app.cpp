@@ -31,6 +31,7 @@ namespace app {
 namespace {
 
 constexpr int kStartPort = 1;
+constexpr int kTipSize   = 512;
 
 const CallbackEntry kCallbacks[] = {
     {"CC_PANEL", nullptr, CC_PANEL},
@@ -54,10 +55,6 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNReport", CC_BTNReport, nullptr},
     {"CC_BTNPlant", CC_BTNPlant, nullptr},
 };
-
-void CloseFromSignal() {
-    CC_PANEL(gui::Panel(), kEventClose, nullptr, 0, 0);
-}
 
 // "N=DEVICE" of --port; false when it is not of that shape.
 bool ParsePortMapping(const std::string &text, Options &options) {
@@ -214,28 +211,22 @@ std::string CheckSharedOptions(const Options &options) {
 int LoadMainPanel() {
     RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
     const int panel = LoadPanel(0, ui::kPanelFile, ui::kPanelResource);
-    if (panel > 0) {
-        gui::SetPanel(panel);
+    if (panel > 0)
         TraceSetStatusControl(panel, ui::TXTStatus);
-        com232::InstallSinks({gui::ShowStatus, gui::ExplainStatus, gui::ShowFetchedParameters});
-    }
     return panel;
 }
 
 namespace {
 
-void ListPorts(int selected) {
-    const int panel = gui::Panel();
+void ListPorts(int panel, int selected) {
     ClearListCtrl(panel, ui::DropDCom);
     for (const PortEntry &entry : PortTable())
         InsertListItem(panel, ui::DropDCom, -1, entry.label.c_str(), entry.number);
     SetCtrlVal(panel, ui::DropDCom, selected);
 }
 
-// What the start made, undone in reverse: the panel, the simulator, the trace, the engine.
-void EndSession(int panel, sim::PtyHost *simulator) {
-    if (panel > 0)
-        DiscardPanel(panel);
+// The simulator and the trace of a start, undone in reverse with the engine.
+void EndSession(sim::PtyHost *simulator) {
     if (simulator)
         simulator->Stop();
     TraceClose();
@@ -243,21 +234,6 @@ void EndSession(int panel, sim::PtyHost *simulator) {
 }
 
 } // namespace
-
-void FillPortRing() {
-    ListPorts(kStartPort);
-}
-
-void RefreshPortRing() {
-    int selected = kStartPort;
-    GetCtrlVal(gui::Panel(), ui::DropDCom, &selected);
-    ListPorts(selected);
-    // A device that went while the program waited: the operator learns it before the next
-    // command runs into its time-out.
-    const std::string lost = GetLostDiagnosis(com232::Port());
-    if (!lost.empty())
-        gui::Explain(lost);
-}
 
 int Main(int argc, char **argv) {
     const Options options = ParseCommandLine(argc, argv);
@@ -298,87 +274,208 @@ int Main(int argc, char **argv) {
         PortTableAdd(number, device);
     PortTableScan();
 
-    if (LoadMainPanel() < 0) {
+    const int panel = LoadMainPanel();
+    if (panel < 0) {
         std::fprintf(stderr, "rmx7scope: cannot load the panel file %s\n", ui::kPanelFile);
-        EndSession(0, simulator.get());
+        EndSession(simulator.get());
         return -1;
     }
-    const int panel            = gui::Panel();
     char projectDir[kPathSize] = {};
     GetProjectDir(projectDir);
-    gui::SetProjectDir(projectDir);
-    FillPortRing();
-    WatchPortRing(panel, ui::DropDCom, RefreshPortRing);
-    InitVars();
-    if (!options.publisher.broker.empty()) {
+    int exitCode = 0;
+    {
+        Program program(panel, projectDir, kStartPort);
+        program.FillPortRing();
+        WatchPortRing(panel, ui::DropDCom, [&program] { program.RefreshPortRing(); });
+        program.InitVars();
         std::string error;
-        if (!publish::Start(options.publisher, kStartPort, error)) {
+        if (!options.publisher.broker.empty() &&
+            !program.StartPublishing(options.publisher, error)) {
             std::fprintf(stderr, "rmx7scope: %s\n", error.c_str());
-            EndSession(panel, simulator.get());
-            return 2;
+            exitCode = 2;
+        } else {
+            if (const std::string warning = publish::PasswordWarning(options.publisher);
+                !options.publisher.broker.empty() && !warning.empty())
+                std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
+            if (!options.publisher.broker.empty())
+                program.OfferPlant(options.publisher);
+            program.Queue(program.SetUpPort(kStartPort));
+            program.RunPanel();
         }
-        if (const std::string warning = publish::PasswordWarning(options.publisher);
-            !warning.empty())
-            std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
-        AddLiveListener(publish::PublishReply);
-        OfferPlant(options.publisher);
     }
-    publish::NoteOutcome(com232::InitRS232(com232::Port()));
-    RunPanel();
-    publish::Stop();
-    CloseCom(com232::Port());
+    DiscardPanel(panel);
     CloseViewers();
     plant::CloseWindow();
-    EndSession(panel, simulator.get());
-    return 0;
+    EndSession(simulator.get());
+    return exitCode;
 }
 
-void RunPanel() {
-    DisplayPanel(gui::Panel());
+// --- The program on its panel ---
+
+com232::LiveListener Program::ChartListener(Program &program) {
+    com232::LiveListener listener;
+    listener.reply = [&program](const com232::LiveReply &reply, double) {
+        program.ShowLiveReply(reply);
+    };
+    return listener;
+}
+
+Program::Program(int panel, std::string projectDir, int port)
+    : line_(port), panel_(panel, line_, projectDir),
+      chartListener_(line_.AddLiveListener(ChartListener(*this))),
+      recorder_(line_, projectDir,
+                {.showStatus = [this](const char *text) { panel_.ShowStatus(text); },
+                 .noteFile   = [this](const std::string &line) { NoteRecordingFile(line); },
+                 .ended      = [this] { SetCtrlVal(panel_.Handle(), ui::CHKRecord, 0); }}) {
+    SetPanelCallbackData(panel, this);
+    line_.InstallSinks({
+        .showStatus     = [this](const char *text) { panel_.ShowStatus(text); },
+        .explainStatus  = [this](const char *text) { panel_.ExplainStatus(text); },
+        .showParameters = [this](const com232::Parameters &) { panel_.ShowFetchedParameters(); },
+    });
+    // After the recording's start: the status line's tooltip names its file.
+    com232::LiveListener recordingNamed;
+    recordingNamed.runStarted = [this](double) {
+        panel_.Explain(recorder_.Recording() ? status::RecordingTo(recorder_.RecordingPath()) : "");
+    };
+    line_.AddLiveListener(std::move(recordingNamed));
+    char tip[kTipSize] = {};
+    GetCtrlAttribute(panel, ui::CHKRecord, kAttrToolTip, tip, sizeof tip);
+    recordTip_ = tip;
+}
+
+Program::~Program() {
+    // Closed while a run went: its recording keeps every reply taken.
+    recorder_.StopRecording();
+    StopPublishing();
+    SetPanelCallbackData(panel_.Handle(), nullptr);
+}
+
+void Program::SetProjectDir(const std::string &directory) {
+    panel_.SetProjectDir(directory);
+    recorder_.SetFolder(directory);
+}
+
+void Program::NoteRecordingFile(const std::string &line) {
+    const std::string tip = recordTip_ + (line.empty() ? "" : "\n" + line);
+    SetCtrlAttribute(panel_.Handle(), ui::CHKRecord, kAttrToolTip, tip.c_str());
+}
+
+void Program::Queue(job::Task<Outcome> step) {
+    line_.Queue(
+        [](job::Task<Outcome> queued) -> job::Task<void> { co_await queued; }(std::move(step)));
+}
+
+job::Task<Outcome> Program::SetUpPort(int port) {
+    line_.SelectPort(port);
+    const Outcome outcome = co_await line_.InitRS232(port);
+    NoteOutcome(outcome);
+    co_return outcome;
+}
+
+void Program::NoteOutcome(const Outcome &outcome) {
+    if (publisher_)
+        publisher_->NoteOutcome(outcome);
+}
+
+bool Program::StartPublishing(const publish::Settings &settings, std::string &error) {
+    publish::Sinks sinks;
+    sinks.showBrokerState = [this](const char *label, const std::string &tip) {
+        SetCtrlVal(panel_.Handle(), ui::TXTBroker, label);
+        SetCtrlAttribute(panel_.Handle(), ui::TXTBroker, kAttrToolTip, tip.c_str());
+    };
+    publisher_ = std::make_unique<publish::Publisher>(line_, std::move(sinks));
+    if (publisher_->Start(settings, {}, error))
+        return true;
+    publisher_.reset();
+    return false;
+}
+
+void Program::StopPublishing() {
+    publisher_.reset();
+}
+
+void Program::FillPortRing() {
+    ListPorts(panel_.Handle(), kStartPort);
+}
+
+void Program::RefreshPortRing() {
+    int selected = kStartPort;
+    GetCtrlVal(panel_.Handle(), ui::DropDCom, &selected);
+    ListPorts(panel_.Handle(), selected);
+    // A device that went while the program waited: the operator learns it before the next
+    // command runs into its time-out.
+    const std::string lost = GetLostDiagnosis(line_.Port());
+    if (!lost.empty())
+        panel_.Explain(lost);
+}
+
+void Program::RunPanel() {
+    DisplayPanel(panel_.Handle());
     // Ended by the system (a logout, a shutdown, kill), the program closes as the window
-    // does.
-    CallOnInterrupt(CloseFromSignal);
+    // does, once the reply to the request on the line came.
+    CallOnInterrupt([this] { CloseAfterExchange(); });
     RunUserInterface();
     CallOnInterrupt(nullptr);
 }
 
+// The close waits for nothing: a run ends, the port closes, and the event loop returns as
+// soon as the job that waits for its reply has seen its time-out.
+void Program::Close() {
+    EndRunAtNextCheck();
+    CloseCom(line_.Port());
+    line_.EndAfterCurrentJob([] { QuitUserInterface(0); });
+}
+
+void Program::CloseAfterExchange() {
+    if (closing_)
+        return;
+    closing_ = true;
+    line_.RequestStopAfterExchange();
+    line_.EndAfterCurrentJob([this] { Close(); });
+}
+
 // --- Start values ---
 
-void InitVars() {
-    com232::InitVars();
-    gui::InitVars();
-    record::InitVars();
-    exports::InitVars();
-    InitLiveVars();
-    const int panel = gui::Panel();
-    exports::DimSaveButtons(false);
-    logo::ShowLogo(panel, program::kName, program::kVersion);
-    gui::ShowStatus(status::kInitVars);
-    gui::GetPanelValues();
-    gui::FillarrayRAW(0, 0);
-    gui::FillarrayNORM(com232::ParameterSet().reference, 0);
+void Program::InitVars() {
+    line_.InitVars();
+    panel_.InitVars();
+    recorder_.InitVars();
+    exports_.InitVars();
+    stop_flag_ = true;
+    type_      = com232::GraphSource::Norm;
+    upTHR_     = 0;
+    loTHR_     = 0;
+    DimForRun(false);
+    logo::ShowLogo(panel_.Handle(), program::kName, program::kVersion);
+    panel_.ShowStatus(status::kInitVars);
+    panel_.GetPanelValues();
+    panel_.FillarrayRAW(0, 0);
+    panel_.FillarrayNORM(line_.ParameterSet().reference, 0);
 }
 
 // --- Panel and COM port ---
 
-int CC_PANEL(int, int event, void *, int, int) {
-    if (event == kEventClose) {
-        EndRunAtNextCheck();
-        CloseCom(com232::Port());
-        QuitUserInterface(0);
-    }
+int CC_PANEL(int, int event, void *callbackData, int, int) {
+    if (event == kEventClose)
+        static_cast<Program *>(callbackData)->Close();
     return 0;
 }
 
-int CC_DropDCom(int panel, int control, int event, void *, int, int) {
-    if (event == kEventCommit || event == kEventValueChanged) {
-        CloseCom(com232::Port());
-        int port = com232::Port();
-        GetCtrlVal(panel, control, &port);
-        com232::SelectPort(port);
-        gui::ShowStatus(status::kInitComPort);
-        publish::NoteOutcome(com232::InitRS232(port));
-    }
+int CC_DropDCom(int panel, int control, int event, void *callbackData, int, int) {
+    if (event != kEventCommit && event != kEventValueChanged)
+        return 0;
+    Program &program = *static_cast<Program *>(callbackData);
+    int port         = program.Line().Port();
+    GetCtrlVal(panel, control, &port);
+    // The change waits for the exchange on the line, then closes the port in use and sets
+    // up the new one.
+    program.Queue([](Program &program, int port) -> job::Task<Outcome> {
+        CloseCom(program.Line().Port());
+        program.Line().SelectPort(port);
+        program.Panel().ShowStatus(status::kInitComPort);
+        co_return co_await program.SetUpPort(port);
+    }(program, port));
     return 0;
 }
 

@@ -2,7 +2,6 @@
 // publishes to, and `--plant URL` alone.
 #include "app.h"
 
-#include "gui.h"
 #include "plant/plant_link.h"
 #include "plant/plant_seat.h"
 #include "platform/panel/events.h"
@@ -11,14 +10,10 @@
 #include "ui.h"
 
 #include <cstdio>
-#include <optional>
 
 namespace app {
 
 namespace {
-
-// The broker the panel publishes to; none while it publishes nowhere.
-std::optional<publish::Settings> plantBroker;
 
 // The window connects as a client of its own: a publisher's client id given to it would
 // throw the publisher off the broker.
@@ -38,9 +33,9 @@ void ClosePlantFromSignal() {
 
 } // namespace
 
-void OfferPlant(const publish::Settings &publisher) {
-    plantBroker     = publisher;
-    const int panel = gui::Panel();
+void Program::OfferPlant(const publish::Settings &publisher) {
+    plantBroker_    = publisher;
+    const int panel = panel_.Handle();
     SetCtrlAttribute(panel, ui::BTNPlant, kAttrDimmed, 0);
     SetCtrlAttribute(panel, ui::BTNPlant, kAttrToolTip,
                      ("Open the plant window: every line on " + publisher.broker + " under " +
@@ -48,12 +43,17 @@ void OfferPlant(const publish::Settings &publisher) {
                          .c_str());
 }
 
-int CC_BTNPlant(int, int, int event, void *, int, int) {
-    if (event != kEventCommit || !plantBroker)
-        return 0;
+void Program::OpenPlant() {
+    if (!plantBroker_)
+        return;
     std::string error;
-    if (!plant::OpenWindow(WindowSettings(*plantBroker), error))
-        gui::Explain("The plant window cannot be opened: " + error);
+    if (!plant::OpenWindow(WindowSettings(*plantBroker_), error))
+        panel_.Explain("The plant window cannot be opened: " + error);
+}
+
+int CC_BTNPlant(int, int, int event, void *callbackData, int, int) {
+    if (event == kEventCommit)
+        static_cast<Program *>(callbackData)->OpenPlant();
     return 0;
 }
 

@@ -10,9 +10,11 @@
 #include "platform/trace.h"
 #include "ui.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace gui {
 
@@ -31,26 +33,9 @@ constexpr const char *kParameterTitle    = "K-VEX-RMX7 Parameter File";
 constexpr unsigned int kLargestWord      = 0xFFFF;
 constexpr int kFirstZeroedWord           = 11; // words 11 to 15 go out as 0 after a panel read
 
-// Where the values on the panel came from.
-enum class Origin { NotRead, Controller, File };
-
 constexpr const char *kRawYName  = "RAW-values / [ADC-units]";
 constexpr const char *kNormYName = "NORM=RAW / [ADC-units]";
 constexpr int kLabelSize         = 128;
-
-struct Vars {
-    std::string file_name = "RMX7para.cfg";
-    std::optional<com232::Words> fileWords; // last saved to or loaded from file_name
-    double arrayRAW[kRawValues]   = {};
-    double arrayNORM[kNormValues] = {};
-    std::uint16_t valREF          = 0;
-    Origin origin                 = Origin::NotRead;
-    std::string loadedFrom; // the file of Origin::File
-};
-
-Vars vars;
-int pHandle = 0;      // set at load, kept by InitVars
-std::string proj_dir; // set at start-up, kept by InitVars
 
 // The x values of every curve: place i holds i.
 const std::array<std::uint16_t, com232::kCurveSize> kXArray = [] {
@@ -79,38 +64,14 @@ constexpr PanelParameter kPanelParameters[] = {
     {ui::hold, &com232::Parameters::hold, 4},
 };
 
-// Panel and parameter set agree after every copy between them: each control now remembers
-// its value as the one last exchanged, and marks itself once the operator types another.
-// Only the parameter transfers copy, never the live loop, so marking costs the live view
-// nothing.
-void NoteExchangedValues(const com232::Parameters &params) {
-    for (const PanelParameter &p : kPanelParameters)
-        SetCtrlAttribute(pHandle, p.control, kAttrSentValue, params.*p.variable);
-}
-
 // Each control's tooltip: where its value came from, then what it is. The range is the
 // control's own, as the panel file gives it.
-void ShowParameterTips() {
-    std::string origin;
-    if (vars.origin == Origin::NotRead)
-        origin = std::string(status::kPanelDefaults) + "\n";
-    else if (vars.origin == Origin::File)
-        origin = status::LoadedNotRead(vars.loadedFrom) + "\n";
-    for (const PanelParameter &p : kPanelParameters) {
-        int minimum = 0, maximum = 0;
-        GetCtrlAttribute(pHandle, p.control, kAttrMinValue, &minimum);
-        GetCtrlAttribute(pHandle, p.control, kAttrMaxValue, &maximum);
-        const int word = com232::WordOfParameter(p.variable);
-        const std::string tip =
-            origin + status::ParameterTip(com232::kParameterNames[word], word, minimum, maximum);
-        SetCtrlAttribute(pHandle, p.control, kAttrToolTip, tip.c_str());
-    }
-}
-
-void NoteOrigin(Origin origin, const std::string &file = {}) {
-    vars.origin     = origin;
-    vars.loadedFrom = file;
-    ShowParameterTips();
+std::string OriginTip(bool notRead, const std::string &loadedFrom) {
+    if (notRead)
+        return std::string(status::kPanelDefaults) + "\n";
+    if (!loadedFrom.empty())
+        return status::LoadedNotRead(loadedFrom) + "\n";
+    return {};
 }
 
 // The status text of a refused parameter file, and the file, line and reason beside it.
@@ -145,168 +106,9 @@ std::string ZeroedWordsNote(const com232::Words &words) {
     return any ? status::LoadedWordsSentAsZero(values) : std::string();
 }
 
-int FileSelect(int button) {
-    MakeProjectDir();
-    char path[kPathSize] = {};
-    const int chosen     = FileSelectPopup(proj_dir.c_str(), kParameterFileName, kParameterFilter,
-                                           kParameterTitle, button, 0, 1, 1, 1, path);
-    if (chosen > 0)
-        vars.file_name = path;
-    return chosen;
-}
-
-// The reference shown in run mode follows the hwmode control as it reads now, not the
-// parameter set's hwmode.
-std::uint16_t ChooseReference(const com232::LiveReply &reply) {
-    std::uint16_t mode = 0;
-    GetCtrlVal(pHandle, ui::hwmode, &mode);
-    return (mode == 0 || mode == 2) ? com232::ParameterSet().reference : reply.refval;
-}
-
-void ShowLiveIndicators(const com232::LiveReply &reply) {
-    SetCtrlVal(pHandle, ui::valNORM, reply.valNORM);
-    SetCtrlVal(pHandle, ui::adcCHA, reply.adcCHA);
-    SetCtrlVal(pHandle, ui::valREF, vars.valREF);
-    SetCtrlVal(pHandle, ui::Amax, reply.Amax);
-    SetCtrlVal(pHandle, ui::Amin, reply.Amin);
-    SetCtrlVal(pHandle, ui::UPval, reply.UPval);
-    SetCtrlVal(pHandle, ui::LOval, reply.LOval);
-    DispLEDState(reply.instate);
-}
-
-void SetChartLayout(int chart, int traces) {
-    SetCtrlAttribute(pHandle, chart, kAttrPointsPerScreen, kPointsPerScreen);
-    SetCtrlAttribute(pHandle, chart, kAttrScrollMode, kScrollContinuous);
-    SetCtrlAttribute(pHandle, chart, kAttrNumTraces, traces);
-}
-
-void PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour) {
-    PlotXY(pHandle, ui::GraphDATA, kXArray.data(), y.data(), kCurvePoints, kTypeU16, kTypeU16,
-           plotStyle, kPointEmpty, lineStyle, 1, colour);
-}
-
 } // namespace
 
-// --- The panel ---
-
-void SetPanel(int panel) {
-    pHandle = panel;
-}
-
-int Panel() {
-    return pHandle;
-}
-
-void SetProjectDir(const std::string &directory) {
-    proj_dir = directory;
-}
-
-const std::string &ProjectDir() {
-    return proj_dir;
-}
-
-int MakeProjectDir() {
-    return MakeFolder(proj_dir.c_str());
-}
-
-void InitVars() {
-    vars = Vars{};
-    ShowParameterTips();
-    MarkTaught(false);
-}
-
-void ShowStatus(const char *text) {
-    SetCtrlVal(pHandle, ui::TXTStatus, text);
-}
-
-void ExplainStatus(const char *text) {
-    SetCtrlAttribute(pHandle, ui::TXTStatus, kAttrToolTip, text);
-}
-
-void Explain(const std::string &detail) {
-    ExplainStatus(detail.c_str());
-    if (!detail.empty())
-        TraceDiagnosis(detail.c_str());
-}
-
-int GraphSource() {
-    int source = 0;
-    GetCtrlVal(pHandle, ui::RNGGraphSource, &source);
-    return source;
-}
-
-// --- Parameter set on the panel ---
-
-void GetPanelValues() {
-    com232::Parameters params = com232::ParameterSet();
-    for (const PanelParameter &p : kPanelParameters)
-        GetCtrlVal(pHandle, p.control, &(params.*p.variable));
-    params.para12 = 0;
-    params.para13 = 0;
-    params.para14 = 0;
-    params.para15 = 0;
-    params.para16 = 0;
-    com232::SetParameterSet(params);
-    NoteExchangedValues(params);
-}
-
-void SetPanelValues() {
-    const com232::Parameters &params = com232::ParameterSet();
-    for (const PanelParameter &p : kPanelParameters)
-        SetCtrlVal(pHandle, p.control, params.*p.variable);
-    NoteExchangedValues(params);
-}
-
-PanelWord PanelWordOf(int word) {
-    PanelWord shown;
-    for (const PanelParameter &p : kPanelParameters) {
-        if (p.word != word)
-            continue;
-        shown.control = true;
-        GetCtrlVal(pHandle, p.control, &shown.value);
-        int marked = 0;
-        GetCtrlAttribute(pHandle, p.control, kAttrNotSent, &marked);
-        shown.notSent          = marked != 0;
-        char label[kLabelSize] = {};
-        GetCtrlAttribute(pHandle, p.control, kAttrLabel, label, sizeof label);
-        shown.label = label;
-    }
-    return shown;
-}
-
-void NoteReadFromController() {
-    NoteOrigin(Origin::Controller);
-    MarkTaught(false);
-}
-
-void ShowFetchedParameters() {
-    SetPanelValues();
-    NoteReadFromController();
-}
-
-void MarkTaught(bool taught) {
-    SetCtrlAttribute(pHandle, ui::reference, kAttrNote, taught ? status::kTaught : "");
-}
-
-// --- Parameter file ---
-
-Outcome SendParaToFile() {
-    GetPanelValues();
-    const com232::Words words = com232::CopyVarsToPP();
-    unsigned int values[PNUM];
-    std::copy(words.begin(), words.end(), values);
-    ArrayFileFault fault;
-    if (ArrayToFile(vars.file_name.c_str(), values, PNUM, kFieldWidth, &fault) != 0) {
-        ShowStatus(status::kFileNotWritten);
-        std::error_code error;
-        const bool kept = std::filesystem::exists(vars.file_name, error);
-        return {
-            status::Result::FileFailed, status::kFileNotWritten,
-            status::FileCannotBeWritten(vars.file_name, std::strerror(fault.systemError), kept)};
-    }
-    vars.fileWords = words;
-    return {status::Result::Ok, {}, status::ParametersSaved(vars.file_name)};
-}
+// --- Pure parts ---
 
 ParameterFileRead ReadParameterFile(const std::string &path) {
     unsigned int values[PNUM];
@@ -322,50 +124,6 @@ ParameterFileRead ReadParameterFile(const std::string &path) {
     read.outcome.detail =
         status::ParametersLoaded(path) + (read.zeroedWords.empty() ? "" : ". " + read.zeroedWords);
     return read;
-}
-
-Outcome ReadParaFromFile() {
-    if (FileSelect(kButtonLoad) <= 0)
-        return {status::Result::Cancelled, {}};
-    const ParameterFileRead read = ReadParameterFile(vars.file_name);
-    if (!read.outcome.ok()) {
-        ShowStatus(read.outcome.text.c_str());
-        return read.outcome;
-    }
-    com232::LoadFrameWords(read.words);
-    vars.fileWords = read.words;
-    NoteOrigin(Origin::File, vars.file_name);
-    return read.outcome;
-}
-
-int SelectParameterFileForSave() {
-    return FileSelect(kButtonOk);
-}
-
-const std::string &ParameterFile() {
-    return vars.file_name;
-}
-
-const std::optional<com232::Words> &ParameterFileWords() {
-    return vars.fileWords;
-}
-
-// --- Sample histories ---
-
-void FillarrayRAW(int a, int b) {
-    for (int s = 0; s < kSamples; ++s) {
-        vars.arrayRAW[2 * s]     = a;
-        vars.arrayRAW[2 * s + 1] = b;
-    }
-}
-
-void FillarrayNORM(int referenceLevel, int normLevel) {
-    for (int s = 0; s < kSamples; ++s) {
-        vars.arrayNORM[4 * s]     = 0.0;
-        vars.arrayNORM[4 * s + 1] = 0.0;
-        vars.arrayNORM[4 * s + 2] = referenceLevel;
-        vars.arrayNORM[4 * s + 3] = normLevel;
-    }
 }
 
 int Copy1D(const double *input, int count, double *output) {
@@ -399,73 +157,279 @@ int Shift(const double *input, int count, int shift, double *output) {
     return 0;
 }
 
-const double *RawHistory() {
-    return vars.arrayRAW;
+const char *YAxisName(GraphSource source) {
+    return source == GraphSource::Raw ? kRawYName : kNormYName;
 }
 
-const double *NormHistory() {
-    return vars.arrayNORM;
+// --- The panel ---
+
+Panel::Panel(int handle, com232::Line &line, std::string projectDir)
+    : pHandle_(handle), line_(line), proj_dir_(std::move(projectDir)) {}
+
+int Panel::MakeProjectDir() const {
+    return MakeFolder(proj_dir_.c_str());
+}
+
+void Panel::InitVars() {
+    file_name_ = "RMX7para.cfg";
+    fileWords_.reset();
+    std::fill(std::begin(arrayRAW_), std::end(arrayRAW_), 0.0);
+    std::fill(std::begin(arrayNORM_), std::end(arrayNORM_), 0.0);
+    valREF_ = 0;
+    origin_ = Origin::NotRead;
+    loadedFrom_.clear();
+    ShowParameterTips();
+    MarkTaught(false);
+}
+
+void Panel::ShowStatus(const char *text) const {
+    SetCtrlVal(pHandle_, ui::TXTStatus, text);
+}
+
+void Panel::ExplainStatus(const char *text) const {
+    SetCtrlAttribute(pHandle_, ui::TXTStatus, kAttrToolTip, text);
+}
+
+void Panel::Explain(const std::string &detail) const {
+    ExplainStatus(detail.c_str());
+    if (!detail.empty())
+        TraceDiagnosis(detail.c_str());
+}
+
+GraphSource Panel::GraphSourceShown() const {
+    int source = 0;
+    GetCtrlVal(pHandle_, ui::RNGGraphSource, &source);
+    return static_cast<GraphSource>(source);
+}
+
+// --- Parameter set on the panel ---
+
+// Panel and parameter set agree after every copy between them: each control now remembers
+// its value as the one last exchanged, and marks itself once the operator types another.
+// Only the parameter transfers copy, never the live loop, so marking costs the live view
+// nothing.
+void Panel::NoteExchangedValues(const com232::Parameters &params) {
+    for (const PanelParameter &p : kPanelParameters)
+        SetCtrlAttribute(pHandle_, p.control, kAttrSentValue, params.*p.variable);
+}
+
+void Panel::ShowParameterTips() {
+    const std::string origin = OriginTip(origin_ == Origin::NotRead,
+                                         origin_ == Origin::File ? loadedFrom_ : std::string());
+    for (const PanelParameter &p : kPanelParameters) {
+        int minimum = 0, maximum = 0;
+        GetCtrlAttribute(pHandle_, p.control, kAttrMinValue, &minimum);
+        GetCtrlAttribute(pHandle_, p.control, kAttrMaxValue, &maximum);
+        const int word = com232::WordOfParameter(p.variable);
+        const std::string tip =
+            origin + status::ParameterTip(com232::kParameterNames[word], word, minimum, maximum);
+        SetCtrlAttribute(pHandle_, p.control, kAttrToolTip, tip.c_str());
+    }
+}
+
+void Panel::NoteOrigin(Origin origin, const std::string &file) {
+    origin_     = origin;
+    loadedFrom_ = file;
+    ShowParameterTips();
+}
+
+void Panel::GetPanelValues() {
+    com232::Parameters params = line_.ParameterSet();
+    for (const PanelParameter &p : kPanelParameters)
+        GetCtrlVal(pHandle_, p.control, &(params.*p.variable));
+    params.para12 = 0;
+    params.para13 = 0;
+    params.para14 = 0;
+    params.para15 = 0;
+    params.para16 = 0;
+    line_.SetParameterSet(params);
+    NoteExchangedValues(params);
+}
+
+void Panel::SetPanelValues() {
+    const com232::Parameters &params = line_.ParameterSet();
+    for (const PanelParameter &p : kPanelParameters)
+        SetCtrlVal(pHandle_, p.control, params.*p.variable);
+    NoteExchangedValues(params);
+}
+
+PanelWord Panel::PanelWordOf(int word) const {
+    PanelWord shown;
+    for (const PanelParameter &p : kPanelParameters) {
+        if (p.word != word)
+            continue;
+        shown.control = true;
+        GetCtrlVal(pHandle_, p.control, &shown.value);
+        int marked = 0;
+        GetCtrlAttribute(pHandle_, p.control, kAttrNotSent, &marked);
+        shown.notSent          = marked != 0;
+        char label[kLabelSize] = {};
+        GetCtrlAttribute(pHandle_, p.control, kAttrLabel, label, sizeof label);
+        shown.label = label;
+    }
+    return shown;
+}
+
+void Panel::NoteReadFromController() {
+    NoteOrigin(Origin::Controller);
+    MarkTaught(false);
+}
+
+void Panel::ShowFetchedParameters() {
+    SetPanelValues();
+    NoteReadFromController();
+}
+
+void Panel::MarkTaught(bool taught) {
+    SetCtrlAttribute(pHandle_, ui::reference, kAttrNote, taught ? status::kTaught : "");
+}
+
+// --- Parameter file ---
+
+int Panel::FileSelect(int button) {
+    MakeProjectDir();
+    char path[kPathSize] = {};
+    const int chosen     = FileSelectPopup(proj_dir_.c_str(), kParameterFileName, kParameterFilter,
+                                           kParameterTitle, button, 0, 1, 1, 1, path);
+    if (chosen > 0)
+        file_name_ = path;
+    return chosen;
+}
+
+Outcome Panel::SendParaToFile() {
+    GetPanelValues();
+    const com232::Words words = line_.CopyVarsToPP();
+    unsigned int values[PNUM];
+    std::copy(words.begin(), words.end(), values);
+    ArrayFileFault fault;
+    if (ArrayToFile(file_name_.c_str(), values, PNUM, kFieldWidth, &fault) != 0) {
+        ShowStatus(status::kFileNotWritten);
+        std::error_code error;
+        const bool kept = std::filesystem::exists(file_name_, error);
+        return {status::Result::FileFailed, status::kFileNotWritten,
+                status::FileCannotBeWritten(file_name_, std::strerror(fault.systemError), kept)};
+    }
+    fileWords_ = words;
+    return {status::Result::Ok, {}, status::ParametersSaved(file_name_)};
+}
+
+Outcome Panel::ReadParaFromFile() {
+    if (FileSelect(kButtonLoad) <= 0)
+        return {status::Result::Cancelled, {}};
+    const ParameterFileRead read = ReadParameterFile(file_name_);
+    if (!read.outcome.ok()) {
+        ShowStatus(read.outcome.text.c_str());
+        return read.outcome;
+    }
+    line_.LoadFrameWords(read.words);
+    fileWords_ = read.words;
+    NoteOrigin(Origin::File, file_name_);
+    return read.outcome;
+}
+
+int Panel::SelectParameterFileForSave() {
+    return FileSelect(kButtonOk);
+}
+
+// --- Sample histories ---
+
+void Panel::FillarrayRAW(int a, int b) {
+    for (int s = 0; s < kSamples; ++s) {
+        arrayRAW_[2 * s]     = a;
+        arrayRAW_[2 * s + 1] = b;
+    }
+}
+
+void Panel::FillarrayNORM(int referenceLevel, int normLevel) {
+    for (int s = 0; s < kSamples; ++s) {
+        arrayNORM_[4 * s]     = 0.0;
+        arrayNORM_[4 * s + 1] = 0.0;
+        arrayNORM_[4 * s + 2] = referenceLevel;
+        arrayNORM_[4 * s + 3] = normLevel;
+    }
 }
 
 // --- Strip charts, indicators and LEDs ---
 
-void PlotRAWValues(const com232::LiveReply &reply) {
-    Shift(vars.arrayRAW, kRawValues, -kRawTraces, vars.arrayRAW);
-    vars.valREF                   = ChooseReference(reply);
-    vars.arrayRAW[kRawValues - 2] = reply.adcCHA;
-    vars.arrayRAW[kRawValues - 1] = reply.adcCHB;
+// The reference shown in run mode follows the hwmode control as it reads now, not the
+// parameter set's hwmode.
+std::uint16_t Panel::ChooseReference(const com232::LiveReply &reply) const {
+    std::uint16_t mode = 0;
+    GetCtrlVal(pHandle_, ui::hwmode, &mode);
+    return (mode == 0 || mode == 2) ? line_.ParameterSet().reference : reply.refval;
+}
+
+void Panel::ShowLiveIndicators(const com232::LiveReply &reply) {
+    SetCtrlVal(pHandle_, ui::valNORM, reply.valNORM);
+    SetCtrlVal(pHandle_, ui::adcCHA, reply.adcCHA);
+    SetCtrlVal(pHandle_, ui::valREF, valREF_);
+    SetCtrlVal(pHandle_, ui::Amax, reply.Amax);
+    SetCtrlVal(pHandle_, ui::Amin, reply.Amin);
+    SetCtrlVal(pHandle_, ui::UPval, reply.UPval);
+    SetCtrlVal(pHandle_, ui::LOval, reply.LOval);
+    DispLEDState(reply.instate);
+}
+
+void Panel::SetChartLayout(int chart, int traces) {
+    SetCtrlAttribute(pHandle_, chart, kAttrPointsPerScreen, kPointsPerScreen);
+    SetCtrlAttribute(pHandle_, chart, kAttrScrollMode, kScrollContinuous);
+    SetCtrlAttribute(pHandle_, chart, kAttrNumTraces, traces);
+}
+
+void Panel::PlotRAWValues(const com232::LiveReply &reply) {
+    Shift(arrayRAW_, kRawValues, -kRawTraces, arrayRAW_);
+    valREF_                   = ChooseReference(reply);
+    arrayRAW_[kRawValues - 2] = reply.adcCHA;
+    arrayRAW_[kRawValues - 1] = reply.adcCHB;
     SetChartLayout(ui::ChartRAW, kRawTraces);
-    PlotStripChart(pHandle, ui::ChartRAW, vars.arrayRAW, kRawValues, 0, 0, kTypeDouble);
+    PlotStripChart(pHandle_, ui::ChartRAW, arrayRAW_, kRawValues, 0, 0, kTypeDouble);
     ShowLiveIndicators(reply);
 }
 
-void PlotNORMValues(const com232::LiveReply &reply) {
-    double *history = vars.arrayNORM;
+void Panel::PlotNORMValues(const com232::LiveReply &reply) {
+    double *history = arrayNORM_;
     Shift(history, kNormValues, -kNormTraces, history);
-    vars.valREF              = ChooseReference(reply);
+    valREF_                  = ChooseReference(reply);
     history[kNormValues - 4] = 0.0;
     history[kNormValues - 3] = 0.0;
-    history[kNormValues - 2] = vars.valREF;
+    history[kNormValues - 2] = valREF_;
     history[kNormValues - 1] = reply.valNORM;
     SetChartLayout(ui::ChartNORM, kNormTraces);
     for (int trace = 0; trace < kNormTraces; ++trace)
-        SetTraceAttribute(pHandle, ui::ChartNORM, trace + 1, kAttrTraceColor,
+        SetTraceAttribute(pHandle_, ui::ChartNORM, trace + 1, kAttrTraceColor,
                           kNormTraceColour[trace]);
-    PlotStripChart(pHandle, ui::ChartNORM, history, kNormValues, 0, 0, kTypeDouble);
+    PlotStripChart(pHandle_, ui::ChartNORM, history, kNormValues, 0, 0, kTypeDouble);
     ShowLiveIndicators(reply);
 }
 
-std::uint16_t ReferenceShown() {
-    return vars.valREF;
-}
-
-void DispLEDState(int state) {
+void Panel::DispLEDState(int state) {
     if (state < 0 || state > 3)
         return;
-    SetCtrlVal(pHandle, ui::LEDState1, state & 1);
-    SetCtrlVal(pHandle, ui::LEDState2, (state >> 1) & 1);
+    SetCtrlVal(pHandle_, ui::LEDState1, state & 1);
+    SetCtrlVal(pHandle_, ui::LEDState2, (state >> 1) & 1);
 }
 
 // --- Data curve ---
 
-const char *YAxisName(int source) {
-    return source == kSourceRaw ? kRawYName : kNormYName;
+void Panel::PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour) {
+    PlotXY(pHandle_, ui::GraphDATA, kXArray.data(), y.data(), kCurvePoints, kTypeU16, kTypeU16,
+           plotStyle, kPointEmpty, lineStyle, 1, colour);
 }
 
-void PlotDATACurve(const DataCurve &curve) {
-    SetCtrlAttribute(pHandle, ui::ChartRAW, kAttrVisible, 0);
-    SetCtrlAttribute(pHandle, ui::ChartNORM, kAttrVisible, 0);
-    SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisX, kScaleManual, kAxisXMin, kAxisXMax);
-    DeleteGraphPlot(pHandle, ui::GraphDATA, kAllPlots, kRefreshImmediate);
-    const int source = GraphSource();
-    if (source == kSourceRaw) {
-        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, kRawYName);
-        SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
+void Panel::PlotDATACurve(const DataCurve &curve) {
+    SetCtrlAttribute(pHandle_, ui::ChartRAW, kAttrVisible, 0);
+    SetCtrlAttribute(pHandle_, ui::ChartNORM, kAttrVisible, 0);
+    SetAxisScalingMode(pHandle_, ui::GraphDATA, kAxisX, kScaleManual, kAxisXMin, kAxisXMax);
+    DeleteGraphPlot(pHandle_, ui::GraphDATA, kAllPlots, kRefreshImmediate);
+    const GraphSource source = GraphSourceShown();
+    if (source == GraphSource::Raw) {
+        SetCtrlAttribute(pHandle_, ui::GraphDATA, kAttrYName, kRawYName);
+        SetAxisScalingMode(pHandle_, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
         PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kBlue);
         PlotCurve(curve.b, kPlotThickLine, kLineSolid, colour::kBrightGreen);
-    } else if (source == kSourceNorm) {
-        SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, kNormYName);
-        SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
+    } else if (source == GraphSource::Norm) {
+        SetCtrlAttribute(pHandle_, ui::GraphDATA, kAttrYName, kNormYName);
+        SetAxisScalingMode(pHandle_, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
         PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kRed);
         PlotCurve(curve.upper, kPlotThickLine, kLineSolid, colour::kDarkGreen);
         PlotCurve(curve.lower, kPlotThickLine, kLineSolid, colour::kDarkGreen);

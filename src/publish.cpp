@@ -1,15 +1,12 @@
 // The plant link: settings, payloads and the publisher over one MQTT connection.
 #include "publish.h"
 
-#include "gui.h"
 #include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
-#include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/text.h"
 #include "program.h"
 #include "recording_file.h"
-#include "ui.h"
 
 #include <algorithm>
 #include <array>
@@ -19,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace publish {
 
@@ -66,6 +64,12 @@ bool HasControl(const std::string &text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
+std::string CheckName(const std::string &name) {
+    if (name.empty() || name.find_first_of("/+#") != std::string::npos || HasControl(name))
+        return "name is one level of a topic: no '/', '+', '#' or control characters";
+    return {};
+}
+
 // One setting into settings; what is wrong with it, or empty.
 std::string Apply(const std::string &key, const std::string &value, Settings &settings) {
     std::string error;
@@ -77,9 +81,14 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
     } else if (key == "device") {
         settings.device = value;
     } else if (key == "name") {
-        if (value.find_first_of("/+#") != std::string::npos || HasControl(value))
-            return "name is one level of a topic: no '/', '+', '#' or control characters";
+        if (const std::string wrong = CheckName(value); !wrong.empty())
+            return wrong;
         settings.name = value;
+    } else if (key == "line") {
+        std::pair<std::string, std::string> line;
+        if (const std::string wrong = ParseLine(value, line); !wrong.empty())
+            return wrong;
+        settings.lines.push_back(std::move(line));
     } else if (key == "topic") {
         if (value.find_first_of("+#") != std::string::npos || HasControl(value) ||
             value.front() == '/' || value.back() == '/' || value.find("//") != std::string::npos)
@@ -114,115 +123,25 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
     return {};
 }
 
-// --- The publisher's state ---
+// The systemd credential of the password, as the service's unit passes it.
+constexpr const char *kPasswordCredential = "mqtt-password";
 
-struct Vars {
-    std::unique_ptr<mqtt::Client> client;
-    Settings settings;
-    std::string broker; // the address as given, for the texts
-    std::string name, liveTopic, infoTopic, statusTopic;
-    std::string status;               // what the status topic should hold; empty: nothing known yet
-    std::optional<Info> info;         // the info published last
-    std::vector<std::string> pending; // live messages for the next event processing
-    bool posted               = false;
-    long long replies         = 0; // since Start
-    long long unpublished     = 0; // replies due that were dropped
-    long long toldUnpublished = 0;
-    std::string lastLoss;                              // why the broker was last lost
-    std::chrono::steady_clock::time_point connectedAt; // the last connection
-    bool quiet = false; // the last loss repeated the one before: its reconnection is not told
-};
-
-Vars vars;
-void (*tellSink)(const char *) = nullptr;
-
-void Tell(const std::string &text) {
-    if (tellSink)
-        tellSink(("MQTT: " + text).c_str());
-}
-
-void ShowBrokerState() {
-    const int panel = gui::Panel();
-    if (panel <= 0)
-        return;
-    const mqtt::State state = BrokerState();
-    std::string tip;
-    if (state == mqtt::State::Off) {
-        SetCtrlVal(panel, ui::TXTBroker, "Broker: off");
-    } else if (state == mqtt::State::Connecting) {
-        SetCtrlVal(panel, ui::TXTBroker, "Broker: connecting");
-        tip = vars.client->LastError().empty() ? "Connecting to " + vars.broker
-                                               : vars.client->LastError();
-    } else {
-        SetCtrlVal(panel, ui::TXTBroker, "Broker: connected");
-        tip = "Publishing to " + vars.broker + " under " + vars.settings.prefix + "/" + vars.name;
+// The password of a login: from its file, else the service's credential, else the
+// environment's.
+bool ReadPassword(Settings &read, const std::string &environment, std::string &error) {
+    if (!read.passwordFile.empty() && read.username.empty()) {
+        error = "a password file needs a user name: --username NAME";
+        return false;
     }
-    SetCtrlAttribute(panel, ui::TXTBroker, kAttrToolTip, tip.c_str());
-}
-
-void PublishRetained(const std::string &topic, const std::string &payload) {
-    vars.client->Publish(topic, payload, vars.settings.qos, true);
-}
-
-void SetStatus(const std::string &status) {
-    if (status == vars.status)
-        return;
-    vars.status = status;
-    PublishRetained(vars.statusTopic, status);
-}
-
-// The info again when the controller, its port or its RAM set changed since it was
-// published; cheap enough for every reply, so the device is looked up only at a change.
-void RefreshInfo() {
-    if (const std::optional<Info> &known = vars.info;
-        known && known->board == com232::BoardVariant() && known->firmware == com232::Firmware() &&
-        known->com == com232::Port() &&
-        com232::WordsOf(known->ram) == com232::WordsOf(com232::ParameterSet()))
-        return;
-    vars.info = CurrentInfo(UnixNow());
-    PublishRetained(vars.infoTopic, InfoJson(*vars.info));
-}
-
-// The live messages of the replies taken since the last event processing. The run loop
-// writes its next request before it processes events again, so the send, and the broker
-// and subscribers it wakes, never stand between a reply and the next request.
-void SendPending(void *) {
-    vars.posted = false;
-    for (const std::string &payload : vars.pending)
-        if (!vars.client || vars.client->Publish(vars.liveTopic, payload, vars.settings.qos,
-                                                 false) != mqtt::kMqttOk)
-            ++vars.unpublished;
-    vars.pending.clear();
-}
-
-// On every connection the retained topics go out again: the broker may have lost them.
-// A broker that ends each connection soon for the same reason (another client with the
-// same client id, thrown out by this one in turn) is told of once, not at every turn: a
-// loss that repeats the one before within twice the longest back-off after connecting is
-// not told, nor the connection that follows it.
-void OnBrokerChange(mqtt::State state, const std::string &reason) {
-    ShowBrokerState();
-    const auto now = std::chrono::steady_clock::now();
-    if (state == mqtt::State::Connected) {
-        if (vars.info)
-            PublishRetained(vars.infoTopic, InfoJson(*vars.info));
-        if (!vars.status.empty())
-            PublishRetained(vars.statusTopic, vars.status);
-        vars.connectedAt = now;
-        if (vars.quiet)
-            return;
-        const long long missed = vars.unpublished - vars.toldUnpublished;
-        vars.toldUnpublished   = vars.unpublished;
-        Tell("connected to " + vars.broker + ", publishing under " + vars.settings.prefix + "/" +
-             vars.name +
-             (missed > 0 ? "; " + std::to_string(missed) + " replies were not published" : ""));
-    } else if (state == mqtt::State::Connecting) {
-        vars.quiet = reason == vars.lastLoss &&
-                     now - vars.connectedAt < std::chrono::milliseconds(2 * mqtt::kLastRetryMs);
-        vars.lastLoss = reason;
-        if (!vars.quiet)
-            Tell(reason + "; trying again");
-    }
+    if (!read.passwordFile.empty())
+        return ReadSecretFile(read.passwordFile, read.password, error);
+    if (read.username.empty())
+        return true;
+    const std::string credential = CredentialFile(kPasswordCredential);
+    if (!credential.empty())
+        return ReadSecretFile(credential, read.password, error);
+    read.password = environment;
+    return true;
 }
 
 } // namespace
@@ -260,6 +179,8 @@ bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error)
 }
 
 bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
+    // Taken first, whatever follows, so that no process started later inherits it.
+    const std::string environment = TakeFromEnvironment(kPasswordVariable);
     std::vector<Setting> all;
     if (!given.config.empty() &&
         !ReadSettingsFile(given.config, mqtt::kPublishConfigKeys, all, error))
@@ -275,23 +196,32 @@ bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
                                : "--" + wrong;
             return false;
         }
-        needsBroker = needsBroker || (s.key != "name" && s.key != "device");
+        needsBroker = needsBroker || (s.key != "name" && s.key != "device" && s.key != "line");
     }
     if (needsBroker && read.broker.empty()) {
         error = "the publisher's settings need a broker: --broker mqtt://HOST[:PORT]";
         return false;
     }
-    if (!read.passwordFile.empty() && !ReadSecretFile(read.passwordFile, read.password, error))
+    if (!ReadPassword(read, environment, error))
         return false;
-    const char *environment = std::getenv(kPasswordVariable);
-    if (read.passwordFile.empty() && environment && *environment && !read.username.empty())
-        read.password = environment;
-    if (!read.password.empty() && read.username.empty()) {
-        error = "a password file needs a user name: --username NAME";
+    if (!read.keyFile.empty() && !CheckOwnerOnly(read.keyFile, error)) {
+        error = "the client key " + error;
         return false;
     }
+    if (!read.password.empty() || !read.keyFile.empty())
+        KeepSecretsOutOfDumps();
     settings = std::move(read);
     return true;
+}
+
+std::string ParseLine(const std::string &text, std::pair<std::string, std::string> &line) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals + 1 == text.size())
+        return "line wants NAME=DEVICE, not '" + text + "'";
+    line = {text.substr(0, equals), text.substr(equals + 1)};
+    if (const std::string wrong = CheckName(line.first); !wrong.empty())
+        return "line " + wrong.substr(std::string("name ").size());
+    return {};
 }
 
 std::string PasswordWarning(const Settings &settings) {
@@ -326,10 +256,12 @@ long long UnixNanoseconds() {
         .count();
 }
 
-std::string LiveJson(const com232::LiveReply &reply, double unixSeconds, long long seq) {
+std::string LiveJson(const com232::LiveReply &reply, double unixSeconds, long long seq,
+                     const std::string &line) {
     char head[64];
-    std::snprintf(head, sizeof head, "{\"time\":%.3f,\"seq\":%lld", unixSeconds, seq);
-    std::string json    = head;
+    std::snprintf(head, sizeof head, "\"time\":%.3f,\"seq\":%lld", unixSeconds, seq);
+    std::string json = line.empty() ? "{" : "{\"line\":" + JsonString(line) + ",";
+    json += head;
     const Values values = ValuesOf(reply);
     for (int i = 0; i < kLiveValues; ++i)
         json += ",\"" + ValueNames()[i] + "\":" + std::to_string(values[i]);
@@ -352,13 +284,13 @@ bool Info::SameAs(const Info &other) const {
            device == other.device && com232::WordsOf(ram) == com232::WordsOf(other.ram);
 }
 
-Info CurrentInfo(double unixSeconds) {
+Info CurrentInfo(const com232::Line &line, double unixSeconds) {
     Info info;
-    info.board    = com232::BoardVariant();
-    info.firmware = com232::Firmware();
-    info.com      = com232::Port();
+    info.board    = line.BoardVariant();
+    info.firmware = line.Firmware();
+    info.com      = line.Port();
     info.device   = PortDevice(info.com);
-    info.ram      = com232::ParameterSet();
+    info.ram      = line.ParameterSet();
     info.time     = unixSeconds;
     return info;
 }
@@ -385,19 +317,115 @@ std::string NoController(const std::string &text) {
 
 // --- The publisher ---
 
-bool Start(const Settings &settings, int port, std::string &error) {
+Publisher::Publisher(com232::Line &line, Sinks sinks) : line_(line), sinks_(std::move(sinks)) {}
+
+Publisher::~Publisher() {
+    Stop();
+}
+
+void Publisher::Tell(const std::string &text) const {
+    if (sinks_.tell)
+        sinks_.tell(("MQTT: " + text).c_str());
+}
+
+void Publisher::ShowBrokerState() const {
+    if (!sinks_.showBrokerState)
+        return;
+    const mqtt::State state = BrokerState();
+    if (state == mqtt::State::Off)
+        sinks_.showBrokerState("Broker: off", {});
+    else if (state == mqtt::State::Connecting)
+        sinks_.showBrokerState("Broker: connecting", client_->LastError().empty()
+                                                         ? "Connecting to " + settings_.broker
+                                                         : client_->LastError());
+    else
+        sinks_.showBrokerState("Broker: connected", "Publishing to " + settings_.broker +
+                                                        " under " + settings_.prefix + "/" + name_);
+}
+
+void Publisher::PublishRetained(const std::string &topic, const std::string &payload) {
+    client_->Publish(topic, payload, settings_.qos, true);
+}
+
+void Publisher::SetStatus(const std::string &status) {
+    if (status == status_)
+        return;
+    status_ = status;
+    PublishRetained(statusTopic_, status);
+}
+
+// The info again when the controller, its port or its RAM set changed since it was
+// published; cheap enough for every reply, so the device is looked up only at a change.
+void Publisher::RefreshInfo() {
+    if (const std::optional<Info> &known = info_;
+        known && known->board == line_.BoardVariant() && known->firmware == line_.Firmware() &&
+        known->com == line_.Port() &&
+        com232::WordsOf(known->ram) == com232::WordsOf(line_.ParameterSet()))
+        return;
+    info_ = CurrentInfo(line_, UnixNow());
+    PublishRetained(infoTopic_, InfoJson(*info_));
+}
+
+// The live messages of the replies taken since the last event processing. The run writes
+// its next request before it returns to the event loop, so the send, and the broker and
+// subscribers it wakes, never stand between a reply and the next request.
+void Publisher::SendPending(void *publisher) {
+    auto &self      = *static_cast<Publisher *>(publisher);
+    self.sendTimer_ = 0;
+    for (const std::string &payload : self.pending_)
+        if (!self.client_ || self.client_->Publish(self.liveTopic_, payload, self.settings_.qos,
+                                                   false) != mqtt::kMqttOk)
+            ++self.unpublished_;
+    self.pending_.clear();
+}
+
+// On every connection the retained topics go out again: the broker may have lost them.
+// A broker that ends each connection soon for the same reason (another client with the
+// same client id, thrown out by this one in turn) is told of once, not at every turn: a
+// loss that repeats the one before within twice the longest back-off after connecting is
+// not told, nor the connection that follows it.
+void Publisher::OnBrokerChange(mqtt::State state, const std::string &reason) {
+    ShowBrokerState();
+    const auto now = std::chrono::steady_clock::now();
+    if (state == mqtt::State::Connected) {
+        if (info_)
+            PublishRetained(infoTopic_, InfoJson(*info_));
+        if (!status_.empty())
+            PublishRetained(statusTopic_, status_);
+        connectedAt_ = now;
+        if (quiet_)
+            return;
+        const long long missed = unpublished_ - toldUnpublished_;
+        toldUnpublished_       = unpublished_;
+        Tell("connected to " + settings_.broker + ", publishing under " + settings_.prefix + "/" +
+             name_ +
+             (missed > 0 ? "; " + std::to_string(missed) + " replies were not published" : ""));
+    } else if (state == mqtt::State::Connecting) {
+        quiet_ = reason == lastLoss_ &&
+                 now - connectedAt_ < std::chrono::milliseconds(2 * mqtt::kLastRetryMs);
+        lastLoss_ = reason;
+        if (!quiet_)
+            Tell(reason + "; trying again");
+    }
+}
+
+bool Publisher::Start(const Settings &settings, const std::string &name, std::string &error) {
     Stop();
     mqtt::BrokerAddress address;
     if (!mqtt::ParseBrokerAddress(settings.broker, address, error))
         return false;
-    vars                    = Vars{};
-    vars.settings           = settings;
-    vars.broker             = settings.broker;
-    vars.name               = LineName(settings, port);
-    const std::string topic = settings.prefix + "/" + vars.name + "/";
-    vars.liveTopic          = topic + "live";
-    vars.infoTopic          = topic + "info";
-    vars.statusTopic        = topic + "status";
+    settings_ = settings;
+    name_     = name.empty() ? LineName(settings, line_.Port()) : name;
+    status_.clear();
+    info_.reset();
+    pending_.clear();
+    replies_                = 0;
+    unpublished_            = 0;
+    toldUnpublished_        = 0;
+    const std::string topic = settings.prefix + "/" + name_ + "/";
+    liveTopic_              = topic + "live";
+    infoTopic_              = topic + "info";
+    statusTopic_            = topic + "status";
 
     mqtt::Settings connection;
     connection.host        = address.host;
@@ -409,49 +437,46 @@ bool Start(const Settings &settings, int port, std::string &error) {
     connection.username    = settings.username;
     connection.password    = settings.password;
     connection.clientId    = settings.clientId;
-    connection.willTopic   = vars.statusTopic;
+    connection.willTopic   = statusTopic_;
     connection.willPayload = kOffline;
     connection.willRetain  = true;
     connection.qos         = settings.qos;
-    vars.client            = std::make_unique<mqtt::Client>();
-    vars.client->OnStateChange(OnBrokerChange);
-    if (vars.client->Start(connection, error) != mqtt::kMqttOk) {
-        vars.client.reset();
+    client_                = std::make_unique<mqtt::Client>();
+    client_->OnStateChange(
+        [this](mqtt::State state, const std::string &reason) { OnBrokerChange(state, reason); });
+    if (client_->Start(connection, error) != mqtt::kMqttOk) {
+        client_.reset();
         return false;
     }
+    com232::LiveListener listener;
+    listener.reply = [this](const com232::LiveReply &reply, double) { PublishReply(reply); };
+    listener_      = line_.AddLiveListener(std::move(listener));
     ShowBrokerState();
-    Tell("connecting to " + vars.broker + " for " + topic + "live, info and status");
+    Tell("connecting to " + settings_.broker + " for " + topic + "live, info and status");
     return true;
 }
 
-void Stop() {
-    if (!vars.client)
+void Publisher::Stop() {
+    if (!client_)
         return;
-    SendPending(nullptr);
-    vars.client->Stop(vars.statusTopic, kOffline, true, kStopTimeoutMs);
-    vars.client.reset();
+    line_.RemoveLiveListener(listener_);
+    CancelTimer(sendTimer_);
+    SendPending(this);
+    client_->Stop(statusTopic_, kOffline, true, kStopTimeoutMs);
+    client_.reset();
     ShowBrokerState();
 }
 
-bool Started() {
-    return vars.client != nullptr;
+mqtt::State Publisher::BrokerState() const {
+    return client_ ? client_->GetState() : mqtt::State::Off;
 }
 
-mqtt::State BrokerState() {
-    return vars.client ? vars.client->GetState() : mqtt::State::Off;
+bool Publisher::BrokerTried() const {
+    return BrokerState() == mqtt::State::Connected || (client_ && !client_->LastError().empty());
 }
 
-bool BrokerTried() {
-    return BrokerState() == mqtt::State::Connected ||
-           (vars.client && !vars.client->LastError().empty());
-}
-
-void TellBrokerChanges(void (*tell)(const char *text)) {
-    tellSink = tell;
-}
-
-void NoteOutcome(const status::Outcome &outcome) {
-    if (!vars.client)
+void Publisher::NoteOutcome(const status::Outcome &outcome) {
+    if (!client_)
         return;
     if (!outcome.ok()) {
         SetStatus(NoController(outcome.text));
@@ -461,25 +486,17 @@ void NoteOutcome(const status::Outcome &outcome) {
     SetStatus(kOnline);
 }
 
-void PublishReply(const com232::LiveReply &reply, double) {
-    if (!vars.client)
+void Publisher::PublishReply(const com232::LiveReply &reply) {
+    if (!client_)
         return;
-    const long long seq = ++vars.replies;
+    const long long seq = ++replies_;
     RefreshInfo();
     SetStatus(kOnline);
-    if ((seq - 1) % vars.settings.every != 0)
+    if ((seq - 1) % settings_.every != 0)
         return;
-    vars.pending.push_back(LiveJson(reply, UnixNow(), seq));
-    if (!vars.posted)
-        vars.posted = PostDeferredCall(SendPending, nullptr) == 0;
-}
-
-long long Replies() {
-    return vars.replies;
-}
-
-long long Unpublished() {
-    return vars.unpublished;
+    pending_.push_back(LiveJson(reply, UnixNow(), seq));
+    if (sendTimer_ == 0)
+        sendTimer_ = std::max(StartTimer(0, SendPending, this), 0);
 }
 
 } // namespace publish

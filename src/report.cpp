@@ -2,9 +2,6 @@
 #include "report.h"
 
 #include "colours.h"
-#include "exports.h"
-#include "gui.h"
-#include "platform/panel/dialogs.h"
 #include "platform/report/fingerprint.h"
 #include "platform/report/pdf_report.h"
 #include "platform/serial/ports.h"
@@ -62,8 +59,8 @@ std::string OrNone(const std::string &text, const char *none) {
 
 // The port as the COM-port ring knows it: a local device with what the system reports of
 // it, or a remote line's address.
-void AddPortRows(std::vector<ReportHeaderRow> &header) {
-    const int port = com232::Port();
+void AddPortRows(const com232::Line &line, std::vector<ReportHeaderRow> &header) {
+    const int port = line.Port();
     header.push_back({"Port", "COM" + std::to_string(port)});
     const std::vector<PortEntry> table = PortTable();
     const auto entry                   = std::find_if(table.begin(), table.end(),
@@ -80,13 +77,13 @@ void AddPortRows(std::vector<ReportHeaderRow> &header) {
     header.push_back({"Stable name", OrNone(entry->byIdName, "none")});
 }
 
-std::vector<ReportHeaderRow> Header(const std::string &operatorName) {
+std::vector<ReportHeaderRow> Header(const com232::Line &line, const std::string &operatorName) {
     std::vector<ReportHeaderRow> header = {
         {"Program", Program()},
-        {"Firmware", OrNone(com232::Firmware(), "not read")},
-        {"Board variant", std::to_string(com232::BoardVariant())},
+        {"Firmware", OrNone(line.Firmware(), "not read")},
+        {"Board variant", std::to_string(line.BoardVariant())},
     };
-    AddPortRows(header);
+    AddPortRows(line, header);
     header.push_back({"Computer", ComputerName()});
     header.push_back({"Date and time", LocalTime(std::time(nullptr))});
     header.push_back({"Operator", operatorName});
@@ -95,14 +92,16 @@ std::vector<ReportHeaderRow> Header(const std::string &operatorName) {
 
 // Every word by its name and label; from the panel also the value each control shows with
 // its mark, and the words of the parameter file saved or loaded in this session.
-ReportParameterTable PanelTable(bool fromPanel) {
+ReportParameterTable PanelTable(const Request &request) {
     ReportParameterTable table;
+    const bool fromPanel                          = request.fromPanel;
     table.panelColumn                             = fromPanel;
-    const std::optional<com232::Words> &fileWords = gui::ParameterFileWords();
+    const std::optional<com232::Words> &fileWords = request.fileWords;
     if (fromPanel && fileWords)
-        table.fileName = gui::ParameterFile();
+        table.fileName = request.parameterFile;
     for (int word = 0; word < PNUM; ++word) {
-        const gui::PanelWord panel = gui::PanelWordOf(word);
+        const gui::PanelWord panel =
+            word < static_cast<int>(request.panel.size()) ? request.panel[word] : gui::PanelWord{};
         ReportParameterRow row;
         row.word       = word;
         row.name       = com232::kParameterNames[word];
@@ -120,17 +119,16 @@ std::vector<std::uint16_t> Samples(const gui::Curve &curve) {
 }
 
 // The last capture in the styles of the panel's data graph, under its own source.
-ReportCapture Capture() {
+ReportCapture Capture(const Request &request) {
     ReportCapture capture;
-    capture.absentNote                            = kNoCapture;
-    const std::optional<gui::DataCurve> &captured = exports::LastCapture();
-    if (!captured)
+    capture.absentNote = kNoCapture;
+    if (!request.capture)
         return capture;
-    const gui::DataCurve &curve = *captured;
-    const bool raw              = curve.source == gui::kSourceRaw;
+    const gui::DataCurve &curve = *request.capture;
+    const bool raw              = curve.source == com232::GraphSource::Raw;
     capture.present             = true;
     capture.source              = raw ? "RAW" : "NORM";
-    capture.taken               = LocalTime(exports::LastCaptureTime());
+    capture.taken               = LocalTime(request.captureTime);
     capture.xCaption            = kSampleAxis;
     capture.yCaption            = gui::YAxisName(curve.source);
     if (raw)
@@ -145,8 +143,8 @@ ReportCapture Capture() {
     return capture;
 }
 
-Outcome Shown(Result result, const std::string &text) {
-    gui::ShowStatus(text.c_str());
+Outcome Shown(const com232::Line &line, Result result, const std::string &text) {
+    line.ShowStatus(text.c_str());
     return {result, text};
 }
 
@@ -158,20 +156,20 @@ std::string Fingerprint(const com232::Words &words) {
     return ParameterFingerprint(set);
 }
 
-Made MakeReport(const Request &request) {
+job::Task<Made> MakeReport(com232::Line &line, Request request) {
     Made made;
     // The panel as the operator left it when asking for the report; the reads touch
     // neither it nor the parameter set.
-    const ReportParameterTable panel = PanelTable(request.fromPanel);
-    const com232::ParameterRead ram  = com232::ReadParameterWords(com232::RAM);
+    const ReportParameterTable panel = PanelTable(request);
+    const com232::ParameterRead ram  = co_await line.ReadParameterWords(com232::Target::RAM);
     if (!ram.words) {
         made.outcome = ram.outcome;
-        return made;
+        co_return made;
     }
-    const com232::ParameterRead eeprom = com232::ReadParameterWords(com232::EEPROM);
+    const com232::ParameterRead eeprom = co_await line.ReadParameterWords(com232::Target::EEPROM);
     if (!eeprom.words) {
         made.outcome = eeprom.outcome;
-        return made;
+        co_return made;
     }
     made.ram         = *ram.words;
     made.eeprom      = *eeprom.words;
@@ -181,35 +179,26 @@ Made MakeReport(const Request &request) {
     document.title      = kTitle;
     document.program    = Program();
     document.author     = request.operatorName.empty() ? LoginName() : request.operatorName;
-    document.header     = Header(document.author);
+    document.header     = Header(line, document.author);
     document.parameters = panel;
     for (ReportParameterRow &row : document.parameters.rows) {
         row.ram    = made.ram[row.word];
         row.eeprom = made.eeprom[row.word];
     }
     document.fingerprint = made.fingerprint;
-    document.capture     = Capture();
+    document.capture     = Capture(request);
     document.note        = request.note;
 
     const std::string file          = std::filesystem::path(request.path).filename().string();
     const ReportWriteResult written = WriteReport(document, request.path.c_str());
     made.fileProblem                = written.reason;
-    made.outcome                    = written ? Shown(Result::Ok, status::ReportSaved(file))
-                                              : Shown(Result::FileFailed, status::ReportNotSaved(file));
-    return made;
+    made.outcome                    = written ? Shown(line, Result::Ok, status::ReportSaved(file))
+                                              : Shown(line, Result::FileFailed, status::ReportNotSaved(file));
+    co_return made;
 }
 
-Outcome ReportFromPanel() {
-    const std::string name = "RMX7report-" + record::FileStamp() + ".pdf";
-    char path[kPathSize]   = {};
-    gui::MakeProjectDir();
-    if (FileSelectPopup(gui::ProjectDir().c_str(), name.c_str(), "*.pdf", "Save report",
-                        kButtonSave, 0, 1, 1, 1, path) <= 0)
-        return {Result::Cancelled, {}};
-    Request request;
-    request.path      = path;
-    request.fromPanel = true;
-    return MakeReport(request).outcome;
+std::string ReportFileName() {
+    return "RMX7report-" + record::FileStamp() + ".pdf";
 }
 
 } // namespace report

@@ -6,9 +6,14 @@
 #pragma once
 
 #include "com232.h"
+#include "gui.h"
+#include "job.h"
 #include "status.h"
 
+#include <ctime>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace report {
 
@@ -18,8 +23,16 @@ struct Request {
     std::string path;         // the PDF file
     std::string operatorName; // empty: the login name of the user running the program
     std::string note;         // the operator's; empty: none
-    bool fromPanel = false;   // the panel's values with their not-sent marks, and the
-                              // parameter file of this session, beside RAM and EEPROM
+    // Each word as the panel shows it, with its label and its not-sent mark.
+    std::vector<gui::PanelWord> panel;
+    // The panel's values with their marks, and the parameter file of this session, beside
+    // RAM and EEPROM (the Report button); else only the labels are taken.
+    bool fromPanel = false;
+    std::string parameterFile;
+    std::optional<com232::Words> fileWords;
+    // The last capture and when it was taken, when there is one.
+    std::optional<gui::DataCurve> capture;
+    std::time_t captureTime = 0;
 };
 
 struct Made {
@@ -29,17 +42,17 @@ struct Made {
     std::string fileProblem;       // why the file could not be written, in plain words
 };
 
-// Reads RAM, then EEPROM, as Get does, and writes the report whole or not at all. A read
-// without an answer ends it with Get's time-out text and no file (NoReply); a file that
-// cannot be written with "Report not saved - ..." (FileFailed); else "Report saved: ...".
-Made MakeReport(const Request &request);
+// Reads RAM, then EEPROM, of line as Get does, and writes the report whole or not at all. A
+// read without an answer ends it with Get's time-out text and no file (NoReply); a file
+// that cannot be written with "Report not saved - ..." (FileFailed); else "Report saved:
+// ...". The texts go to the line's status sink.
+job::Task<Made> MakeReport(com232::Line &line, Request request);
+
+// The default name of a report, "RMX7report-20261208-101502.pdf".
+std::string ReportFileName();
 
 // The fingerprint of a set of sixteen words, as the report prints it: a later report,
 // rmx7ctl diff and a parameter file's set compare by it.
 std::string Fingerprint(const com232::Words &words);
-
-// The Report button: asks where (RMX7report-<stamp>.pdf in the project folder by default),
-// then makes the report from the panel. Cancelled when the dialog was.
-Outcome ReportFromPanel();
 
 } // namespace report

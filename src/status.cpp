@@ -147,6 +147,16 @@ std::string ParameterTip(const char *name, int word, int minimum, int maximum) {
            "it is the controller's.";
 }
 
+std::string AuditNotWritten(const std::string &why) {
+    return "Audit trail not written - " + why +
+           "; its records wait in memory and are written as soon as it can be.";
+}
+
+std::string AuditWrittenAgain(const std::string &file, std::size_t records) {
+    return "Audit trail written again: " + file + ", " + std::to_string(records) +
+           (records == 1 ? " record that waited" : " records that waited");
+}
+
 // --- The plant ---
 
 std::string WentOfflineWaiting(const std::string &verb) {

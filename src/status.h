@@ -3,6 +3,7 @@
 // never change; the program decides what happened by the result, never by a text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -118,6 +119,10 @@ constexpr const char *kPanelDefaults = "Not read from a controller yet: the pane
                                        "or a value typed here. Get reads the controller's.";
 std::string LoadedNotRead(const std::string &file);
 std::string ParameterTip(const char *name, int word, int minimum, int maximum);
+// The audit trail that cannot be written, said once: "Audit trail not written - <why>; ..."
+std::string AuditNotWritten(const std::string &why);
+// ... and that can be again: "Audit trail written again: <file>, 3 records that waited".
+std::string AuditWrittenAgain(const std::string &file, std::size_t records);
 
 // --- The plant: lines seen through their agents on the broker ---
 // A line's status in words, beside its colour.

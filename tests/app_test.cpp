@@ -12,6 +12,7 @@
 #include "pty_host.h"
 #include "ui.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -20,12 +21,6 @@
 using namespace com232;
 
 namespace {
-
-void SetParameter(std::uint16_t Parameters::*word, std::uint16_t value) {
-    Parameters params = ParameterSet();
-    params.*word      = value;
-    SetParameterSet(params);
-}
 
 std::vector<int> Commands(const std::vector<Bytes> &requests) {
     std::vector<int> codes;
@@ -124,10 +119,10 @@ TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
     other.firmware = "second board";
     second.SetResponder(other.Responder());
     PortTableAdd(3, "/dev/rmx7-third");
-    app::FillPortRing();
+    program().FillPortRing();
     SetCtrlVal(panel, ui::DropDCom, 3);
     PortTableUpdate({DeviceInfo{second.path(), "", "", "", ""}});
-    app::RefreshPortRing();
+    program().RefreshPortRing();
     EXPECT_EQ(Value(ui::DropDCom), 3) << "a rescan keeps the selection";
     InitRS232(1);
     SetCtrlVal(panel, ui::DropDCom, 2);
@@ -140,7 +135,8 @@ TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
     const std::vector<std::string> texts = StatusTexts();
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Init COM-Port ..."), texts.end());
     second.Send(MakeFrame(kCmdLive, {77}));
-    EXPECT_TRUE(PumpUntil([] { return ReplyWaiting(); }, 2.0)) << "receive callback on COM2";
+    EXPECT_TRUE(PumpUntil([this] { return FrameWords()[0] == 77; }, 2.0))
+        << "receive callback on COM2";
     EXPECT_EQ(FrameWords()[0], 77);
     CloseCom(2);
 }
@@ -149,11 +145,13 @@ TEST_F(StartUp, ClosingThePanelDuringAWaitEndsTheWaitAndTheEventLoop) {
     InitRS232(1);
     controller.silent[kCmdReadRam] = true;
     QObject scope;
-    QTimer::singleShot(0, &scope, [this] { Raise(app::CC_BTNGet); });
-    QTimer::singleShot(300, &scope, [this] { app::CC_PANEL(panel, kEventClose, nullptr, 0, 0); });
+    QTimer::singleShot(0, &scope,
+                       [this] { app::CC_BTNGet(panel, 0, kEventCommit, &program(), 0, 0); });
+    QTimer::singleShot(300, &scope,
+                       [this] { app::CC_PANEL(panel, kEventClose, &program(), 0, 0); });
     EventHook guard(nullptr, 10, [] { QuitUserInterface(0); });
     RunUserInterface();
-    EXPECT_FALSE(app::RunGoing());
+    EXPECT_FALSE(program().RunGoing());
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!") << "the wait ran to its end";
     EXPECT_LT(GetInQLen(1), 0) << "the close closed the port";
 }
@@ -249,7 +247,7 @@ TEST_F(ParameterCommands, AnAnsweredTeachMarksTheReferenceUntilTheNextGetFetchOr
         std::function<void()> clears;
     } steps[] = {
         {"Get", [this] { Raise(app::CC_BTNGet); }},
-        {"fetch", [] { InitRS232(1); }},
+        {"fetch", [this] { InitRS232(1); }},
         {"Send", [this] { Raise(app::CC_BTNSend, kEventLeftClick); }},
     };
     for (const auto &s : steps) {
@@ -326,6 +324,10 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     std::ofstream(stubPath) << "old\n";
     const std::string other = stubPath + ".link"; // the old file under a second name
     ASSERT_EQ(link(stubPath.c_str(), other.c_str()), 0);
+    // Another account plants the old temporary's name as a link to a file of the user's.
+    const std::string mine = stubPath + ".mine", planted = stubPath + ".part";
+    std::ofstream(mine) << "mine\n";
+    ASSERT_EQ(symlink(mine.c_str(), planted.c_str()), 0);
     const std::size_t requests = peer.Requests().size();
     SetCtrlVal(panel, ui::power, 65535);
     SetParameter(&Parameters::para13, 5);
@@ -334,7 +336,10 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     EXPECT_EQ(ReadFile(stubPath), "65535\n  300\n   12\n    0\n   90\n    1\n    3\n    1\n   "
                                   "25\n   55\n    4\n    0\n    0\n    0\n    0\n    0\n");
     EXPECT_EQ(ReadFile(other), "old\n") << "written beside and renamed over, not in place";
-    std::remove(other.c_str());
+    EXPECT_EQ(ReadFile(mine), "mine\n") << "the planted link is not followed";
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(stubPath)));
+    for (const std::string &file : {other, mine, planted})
+        std::remove(file.c_str());
     EXPECT_EQ(ToolTip(), "Parameters saved to " + stubPath) << "the status line stays";
     EXPECT_EQ(Trace("DIAG").back(), ToolTip());
     SetCtrlVal(panel, ui::power, 1);

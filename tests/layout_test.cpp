@@ -66,11 +66,13 @@ void Settle() {
 }
 
 TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
-    app::InitVars(); // the logo band's texts
-    QWidget *window = platform::PanelWidget(gui::Panel());
+    const int panel = app::LoadMainPanel();
+    ASSERT_GT(panel, 0);
+    app::Program program(panel, testing::TempDir());
+    program.InitVars(); // the logo band's texts
+    QWidget *window = platform::PanelWidget(panel);
     ASSERT_TRUE(window);
-    DisplayPanel(gui::Panel());
+    DisplayPanel(panel);
     window->showNormal(); // the offscreen screen is smaller than the panel: it came maximised
     auto *scroll = window->findChild<QScrollArea *>();
     ASSERT_TRUE(scroll);
@@ -110,9 +112,11 @@ TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
 // The bar at the right end of the logo has hard edges at every scale: each pixel across it
 // is band or bar, none a blend of both as a bitmap scaled up would give.
 TEST(Layout, TheLogoIsDrawnForTheScreensPixelDensity) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
-    app::InitVars();
-    QWidget *logo = platform::ControlWidget(gui::Panel(), ui::PICLogo);
+    const int panel = app::LoadMainPanel();
+    ASSERT_GT(panel, 0);
+    app::Program program(panel, testing::TempDir());
+    program.InitVars();
+    QWidget *logo = platform::ControlWidget(panel, ui::PICLogo);
     ASSERT_TRUE(logo);
     const QImage drawn = logo->grab().toImage();
     const double ratio = logo->devicePixelRatioF();

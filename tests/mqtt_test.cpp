@@ -2,9 +2,10 @@
 // payloads and settings of the publisher, the MQTT client against Debian's mosquitto on the
 // loopback (delivery in order, retained messages, subscriptions and MQTT 5's request and
 // response properties, TLS and logins, the bound on messages not yet out, a broker that is
-// down at start or goes away), and the publisher itself: the panel during a run, and
-// `rmx7ctl publish` against a controller peer, its last will when killed.
+// down at start or goes away), and the publisher itself: the panel during a run and its Plant
+// button, and `rmx7ctl publish` against a controller peer, its last will when killed.
 #include "app.h"
+#include "plant/plant_seat.h"
 #include "platform/files/settings_file.h"
 #include "platform/mqtt/mqtt.h"
 #include "platform/mqtt/mqtt_text.h"
@@ -24,14 +25,22 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 using mqtt::State;
+namespace fs = std::filesystem;
 
 namespace {
 
 bool Has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
+}
+
+// A file of the test's own with text and mode.
+void WriteFile(const std::string &path, const std::string &text, fs::perms mode) {
+    std::ofstream(path) << text;
+    fs::permissions(path, mode);
 }
 
 // One message from mosquitto_pub as an MQTT 3.1.1 client, at QoS 1: payload, or what the
@@ -63,6 +72,12 @@ TEST(PlantTexts, BrokerAddressesAreReadOrRefusedWithTheReason) {
             error = address.host + ":" + std::to_string(address.port) + (address.tls ? " tls" : "");
         EXPECT_TRUE(Has(error, read)) << text << ": " << error;
     }
+    // The password in an address goes nowhere, not even into the refusal.
+    mqtt::BrokerAddress address;
+    std::string error;
+    EXPECT_FALSE(mqtt::ParseBrokerAddress("mqtts://line7:p@ss@broker:8883", address, error));
+    EXPECT_EQ(error, "broker address \"mqtts://...@broker:8883\": no user or password in the "
+                     "address; give them by their options");
     for (const char *host : {"localhost", "127.3.2.1", "::1"})
         EXPECT_TRUE(mqtt::IsLoopbackHost(host)) << host;
     for (const char *host : {"10.0.0.1", "127.0.0.1.example.org"})
@@ -126,8 +141,9 @@ TEST(PlantTexts, PayloadsCarryTheValuesByTheirColumnNames) {
 
 TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
     const std::string config = testing::TempDir() + "rmx7-publish-" + std::to_string(getpid());
-    const std::string secret = config + ".secret";
-    std::ofstream(secret) << "s3cret\n";
+    const std::string secret = config + ".secret", shared = config + ".shared";
+    WriteFile(secret, "s3cret\n", fs::perms::owner_read | fs::perms::owner_write);
+    WriteFile(shared, "s3cret\n", fs::perms::owner_all | fs::perms::group_read);
     const auto parse = [&](const std::string &text, std::vector<std::string> args) {
         std::ofstream(config) << text;
         args.insert(args.begin(), "rmx7scope");
@@ -154,13 +170,40 @@ TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
         {{"--password=s3cret"}, "no password on the command line"},
         {{"--every", "2"}, "need a broker"},
         {{"--broker", "mqtt://plant", "--password-file", secret}, "needs a user name"},
+        {{"--broker", "mqtt://plant", "--username", "line7", "--password-file", shared},
+         shared +
+             " has mode 0740: group or others may read it. A secret must be its owner's "
+             "alone: chmod 600 " +
+             shared},
+        {{"--broker", "mqtts://plant", "--cert", secret, "--key", shared},
+         "the client key " + shared + " has mode 0740"},
     };
     for (const auto &[args, error] : wrong)
         EXPECT_TRUE(Has(parse("broker = mqtt://plant\n", args).error, error)) << error;
     EXPECT_EQ(parse("broker = mqtt://plant\nevery = 0\n", {"--config", config}).error,
               config + ", line 2: every wants a whole number above 0, not '0'");
-    std::remove(config.c_str());
-    std::remove(secret.c_str());
+
+    // Without a password file: the service's credential, else the environment, which is
+    // emptied either way; and no core dump of the process holds the password.
+    const std::string credentials = config + ".credentials";
+    fs::create_directory(credentials);
+    WriteFile(credentials + "/mqtt-password", "fr0m-systemd\n", fs::perms::owner_read);
+    const std::string login = "broker = mqtts://plant\nusername = line7\n";
+    for (const bool service : {false, true}) {
+        setenv("RMX7_MQTT_PASSWORD", "fr0m-env", 1);
+        if (service)
+            setenv("CREDENTIALS_DIRECTORY", credentials.c_str(), 1);
+        prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+        EXPECT_EQ(parse(login, {"--config", config}).publisher.password,
+                  service ? "fr0m-systemd" : "fr0m-env");
+        EXPECT_EQ(std::getenv("RMX7_MQTT_PASSWORD"), nullptr) << "taken out of the environment";
+        EXPECT_EQ(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), 0);
+    }
+    unsetenv("CREDENTIALS_DIRECTORY");
+    prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+    fs::remove_all(credentials);
+    for (const std::string &file : {config, secret, shared})
+        std::remove(file.c_str());
 }
 
 TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
@@ -187,11 +230,16 @@ TEST(SettingsFile, ReadsKeyValueLinesAndRefusesOthersWithTheLine) {
     const std::string example = RMX7_SOURCE_DIR "/packaging/publish.conf";
     EXPECT_TRUE(ReadSettingsFile(example, mqtt::kPublishConfigKeys, settings, error)) << error;
     const std::string secret = testing::TempDir() + "rmx7-secret-" + std::to_string(getpid());
-    std::ofstream(secret) << "s3cret\r\nnot this\n";
+    WriteFile(secret, "s3cret\r\nnot this\n", fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(ReadSecretFile(secret, password, error) && password == "s3cret");
     std::remove(secret.c_str());
     EXPECT_FALSE(ReadSettingsFile(secret, mqtt::kPublishConfigKeys, settings, error));
     EXPECT_EQ(error, secret + ": No such file or directory");
+    // Read up to a bound, never whole: an endless file is refused, and not as a secret either.
+    EXPECT_FALSE(ReadSettingsFile("/dev/zero", mqtt::kPublishConfigKeys, settings, error));
+    EXPECT_EQ(error, "/dev/zero: larger than 64 KiB, more than a settings or secret file holds");
+    EXPECT_FALSE(ReadSecretFile("/dev/zero", password, error));
+    EXPECT_TRUE(Has(error, "/dev/zero has mode 0666: group or others may read it")) << error;
 }
 
 TEST(MqttSettings, StartRefusesWrongSettingsAndSaysWhich) {
@@ -227,7 +275,7 @@ class Mqtt : public ControllerTest {
         broker = std::make_unique<Broker>(folder);
     }
     void TearDown() override {
-        publish::Stop();
+        program().StopPublishing();
         broker.reset();
         std::filesystem::remove_all(folder);
         ControllerTest::TearDown();
@@ -472,15 +520,16 @@ TEST_F(Mqtt, ABrokerDownAtStartOrGoneLaterCostsDroppedMessagesAndIsReconnected) 
 // the other connects (mosquitto 2.0 without a word); the publisher says so once, not at
 // every turn.
 TEST_F(Mqtt, AClientIdThatAnotherClientUsesIsSaidOnceNotAtEveryTurn) {
-    static std::vector<std::string> told;
-    told.clear();
-    publish::TellBrokerChanges([](const char *text) { told.emplace_back(text); });
+    std::vector<std::string> told;
+    publish::Sinks sinks;
+    sinks.tell = [&told](const char *text) { told.emplace_back(text); };
+    publish::Publisher publisher(line(), std::move(sinks));
     ASSERT_TRUE(broker->Start());
     publish::Settings settings;
     settings.broker   = "mqtt://127.0.0.1:" + std::to_string(broker->Port());
     settings.clientId = "rmx7-line7";
-    ASSERT_TRUE(publish::Start(settings, 1, error)) << error;
-    ASSERT_TRUE(WaitUntil([] { return publish::BrokerState() == State::Connected; }));
+    ASSERT_TRUE(publisher.Start(settings, {}, error)) << error;
+    ASSERT_TRUE(WaitUntil([&] { return publisher.BrokerState() == State::Connected; }));
     mqtt::Settings same = Local();
     same.clientId       = settings.clientId;
     mqtt::Client other;
@@ -499,7 +548,6 @@ TEST_F(Mqtt, AClientIdThatAnotherClientUsesIsSaidOnceNotAtEveryTurn) {
                             [&](const std::string &line) { return Has(line, said); }),
               1)
         << told.size() << " lines, the last: " << told.back();
-    publish::TellBrokerChanges(nullptr);
 }
 
 TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {
@@ -514,19 +562,25 @@ TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {
     publish::Settings settings;
     settings.broker = "mqtt://127.0.0.1:" + std::to_string(broker->Port());
     settings.name   = "panel";
-    ASSERT_TRUE(publish::Start(settings, 1, error)) << error;
+    ASSERT_TRUE(program().StartPublishing(settings, error)) << error;
     EXPECT_EQ(label(), "Broker: connecting");
     ASSERT_TRUE(WaitUntil([&] { return label() == "Broker: connected"; }));
     OpenLink();
-    app::AddLiveListener(publish::PublishReply);
     RunFor(20);
-    app::RemoveLiveListener(publish::PublishReply);
-    const long long shown = publish::Replies(); // the last reply sent may have come too late
+    const long long shown = program().Publisher()->Replies(); // the last may have come too late
     ASSERT_GE(shown, 19);
     ASSERT_TRUE(live.WaitFor(shown));
     EXPECT_EQ(live.Messages().size(), static_cast<std::size_t>(shown));
     EXPECT_TRUE(Has(live.Messages().back(), "\"seq\":" + std::to_string(shown) + ","));
-    publish::Stop();
+    // The Plant button, dimmed while the panel publishes nowhere, opens the plant window on
+    // the panel's broker once it is offered.
+    EXPECT_EQ(Attribute(ui::BTNPlant, kAttrDimmed), 1);
+    program().OfferPlant(settings);
+    EXPECT_EQ(Attribute(ui::BTNPlant, kAttrDimmed), 0);
+    Raise(app::CC_BTNPlant);
+    EXPECT_TRUE(plant::WindowOpen());
+    plant::CloseWindow();
+    program().StopPublishing();
     EXPECT_EQ(label(), "Broker: off");
 }
 
@@ -538,14 +592,14 @@ TEST_F(Mqtt, PublishSendsEveryReplyAsSentAndSurvivesTheBrokerAndEndsOffline) {
     std::mutex lock;
     std::vector<sim::Words> sent;
     peer.SetResponder([&](const Bytes &request) {
-        if (sim::FrameCommand(request) != com232::kCmdLive)
+        if (sim::FrameCommand(request) != kCmdLive)
             return controller.Responder()(request);
         std::lock_guard<std::mutex> held(lock);
         sim::Words words{};
         for (int i = 0; i < 9; ++i)
             words[i] = static_cast<std::uint16_t>(16 * sent.size() + i);
         sent.push_back(words);
-        return PeerReply{MakeFrame(com232::kCmdLive, std::vector(words.begin(), words.end()))};
+        return PeerReply{MakeFrame(kCmdLive, std::vector(words.begin(), words.end()))};
     });
     const auto replies = [&] {
         std::lock_guard<std::mutex> held(lock);
@@ -574,7 +628,7 @@ TEST_F(Mqtt, PublishSendsEveryReplyAsSentAndSurvivesTheBrokerAndEndsOffline) {
     const std::string config = folder + "/line7.conf";
     ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + folder + "/passwords line7 s3cret").c_str()),
               0);
-    std::ofstream(folder + "/password") << "s3cret\n";
+    WriteFile(folder + "/password", "s3cret\n", fs::perms::owner_read);
     std::ofstream(config) << "device = " << peer.path()
                           << "\nbroker = mqtt://127.0.0.1:" << broker->Port()
                           << "\nname = line7\nusername = line7\n"

@@ -32,12 +32,12 @@ struct Setting {
     std::uint16_t value;
 };
 
-Words CurrentWords() {
-    return com232::WordsOf(com232::ParameterSet());
+Words CurrentWords(Session &session) {
+    return com232::WordsOf(session.Line().ParameterSet());
 }
 
-int TargetOf(const std::string &memory) {
-    return memory == "eeprom" ? com232::EEPROM : com232::RAM;
+com232::Target TargetOf(const std::string &memory) {
+    return memory == "eeprom" ? com232::Target::EEPROM : com232::Target::RAM;
 }
 
 // The panel's own rules for a parameter file, before anything goes on the line. A file of
@@ -48,7 +48,7 @@ Outcome CheckParameterFile(const std::string &path, bool sending) {
     if (!read.outcome.ok())
         return {kExitFile, read.outcome.detail + " - refused, nothing sent"};
     if (sending && !read.zeroedWords.empty())
-        Warn(path + ": " + read.zeroedWords);
+        Session::Warn(path + ": " + read.zeroedWords);
     return {};
 }
 
@@ -62,23 +62,23 @@ Outcome CheckNotASetting(const std::string &operand) {
 }
 
 // The target button and Get.
-Outcome GetFrom(int target) {
-    ChooseTarget(target);
-    return OutcomeOf(ClickGet());
+job::Task<Outcome> GetFrom(Session &session, com232::Target target) {
+    session.ChooseTarget(target);
+    co_return OutcomeOf(co_await session.ClickGet());
 }
 
 // The File button and Get, the load dialog answered with path.
-Outcome LoadFile(const std::string &path) {
-    ChooseTarget(com232::DATFILE);
-    AnswerDialogsWith(path);
-    return OutcomeOf(ClickGet());
+job::Task<Outcome> LoadFile(Session &session, std::string path) {
+    session.ChooseTarget(com232::Target::DATFILE);
+    session.AnswerDialogsWith(path);
+    co_return OutcomeOf(co_await session.ClickGet());
 }
 
 // The File button and Send, the save dialog answered with path.
-status::Outcome SaveFile(const std::string &path) {
-    ChooseTarget(com232::DATFILE);
-    AnswerDialogsWith(path);
-    return ClickSend();
+job::Task<status::Outcome> SaveFile(Session &session, std::string path) {
+    session.ChooseTarget(com232::Target::DATFILE);
+    session.AnswerDialogsWith(path);
+    co_return co_await session.ClickSend();
 }
 
 std::string NameList() {
@@ -126,23 +126,24 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
 
 // Types each value into its control, as the operator does; average has no control and is
 // taken into its variable, which the Send passes on.
-Outcome ApplySettings(const std::vector<Setting> &settings) {
+Outcome ApplySettings(Session &session, const std::vector<Setting> &settings) {
+    const int panel = session.Program().PanelHandle();
     for (const Setting &s : settings) {
         if (s.word == kAverageWord) {
-            com232::Parameters params = com232::ParameterSet();
+            com232::Parameters params = session.Line().ParameterSet();
             params.average            = s.value;
-            com232::SetParameterSet(params);
+            session.Line().SetParameterSet(params);
             continue;
         }
         const int control = kWordControl[s.word];
         int minimum = 0, maximum = 0xFFFF;
-        GetCtrlAttribute(gui::Panel(), control, kAttrMinValue, &minimum);
-        GetCtrlAttribute(gui::Panel(), control, kAttrMaxValue, &maximum);
+        GetCtrlAttribute(panel, control, kAttrMinValue, &minimum);
+        GetCtrlAttribute(panel, control, kAttrMaxValue, &maximum);
         if (s.value < minimum || s.value > maximum)
             return {kExitUsage, std::string(kWordNames[s.word]) + " takes " +
                                     std::to_string(minimum) + " to " + std::to_string(maximum) +
                                     ", not " + std::to_string(s.value)};
-        SetCtrlVal(gui::Panel(), control, s.value);
+        SetCtrlVal(panel, control, s.value);
     }
     return {};
 }
@@ -156,79 +157,30 @@ std::string JsonDifference(int word, const std::vector<std::pair<const char *, i
     return object.Text();
 }
 
-} // namespace
+struct Sent {
+    status::Outcome sending;
+    Words words; // what the request carried
+};
 
-void RunInfo(const Options &options, Report &report) {
-    report.outcome = PortSetUp(options.com);
-    if (!report.outcome.ok())
-        return;
-    const Words words = CurrentWords();
-    report.json.Add("variant", std::to_string(com232::BoardVariant()));
-    report.json.Add("firmware", JsonString(com232::Firmware()));
-    report.json.Add("parameters", JsonWords(words));
-    report.text = "variant   " + std::to_string(com232::BoardVariant()) + "\nfirmware  " +
-                  com232::Firmware() + "\n" + WordTable(words);
-}
-
-void RunGet(const Options &options, Report &report) {
-    report.json.Add("memory", JsonString(options.operands[0]));
-    report.outcome = PortSetUp(options.com);
-    if (report.outcome.ok())
-        report.outcome = GetFrom(TargetOf(options.operands[0]));
-    if (!report.outcome.ok())
-        return;
-    const Words words = CurrentWords();
-    report.json.Add("parameters", JsonWords(words));
-    report.json.Add("file", options.output.empty() ? "null" : JsonString(options.output));
-    if (options.output.empty()) {
-        report.text = WordTable(words);
-        report.json.Add("result", JsonString(status::ParametersRead(
-                                      options.operands[0] == "eeprom" ? "EEPROM" : "RAM")));
-        return;
-    }
-    const status::Outcome saved = SaveFile(options.output);
-    report.outcome              = OutcomeOf(saved);
-    report.json.Add("result", JsonString(saved.detail));
-    if (saved.ok())
-        Note(saved.detail);
-}
-
-void RunSend(const Options &options, Report &report) {
-    const int target = TargetOf(options.operands[0]);
-    report.json.Add("memory", JsonString(options.operands[0]));
-    // Checked before anything goes on the line.
-    std::vector<Setting> settings;
-    report.outcome         = ParseSettings(options.sets, settings);
-    const std::string file = options.operands.size() > 1 ? options.operands[1] : "";
-    if (report.outcome.ok() && !file.empty())
-        report.outcome = CheckNotASetting(file);
-    if (report.outcome.ok() && !file.empty())
-        report.outcome = CheckParameterFile(file, true);
-    if (report.outcome.ok())
-        report.outcome = PortSetUp(options.com);
-    if (report.outcome.ok() && !file.empty())
-        report.outcome = LoadFile(file);
-    if (report.outcome.ok())
-        report.outcome = ApplySettings(settings);
-    if (!report.outcome.ok())
-        return;
-
-    ChooseTarget(target);
-    const status::Outcome sending = ClickSend();
+// Send, its pause, and with --verify the Get that reads the set back and compares it.
+job::Task<Sent> SendAndVerify(Session &session, const Options &options, com232::Target target,
+                              Report &report) {
+    session.ChooseTarget(target);
+    const status::Outcome sending = co_await session.ClickSend();
+    const Words sent              = session.Line().FrameWords();
     report.outcome                = OutcomeOf(sending);
     report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
     if (!report.outcome.ok())
-        return;
-    const Words sent = com232::FrameWords();
+        co_return Sent{sending, sent};
     report.json.Add("sent", JsonWords(sent));
     report.text = WordTable(sent);
-    Pause(kSettleSeconds);
+    co_await session.Pause(kSettleSeconds);
     if (!options.verify)
-        return;
-    report.outcome = GetFrom(target);
+        co_return Sent{sending, sent};
+    report.outcome = co_await GetFrom(session, target);
     if (!report.outcome.ok())
-        return;
-    const Words read = CurrentWords();
+        co_return Sent{sending, sent};
+    const Words read = CurrentWords(session);
     std::vector<std::string> differences;
     for (int i = 0; i < PNUM; ++i) {
         if (read[i] == sent[i])
@@ -242,25 +194,102 @@ void RunSend(const Options &options, Report &report) {
     if (!differences.empty())
         report.outcome = {kExitDiffers,
                           "the set read back differs in " + CountOfWords(differences.size())};
+    co_return Sent{sending, sent};
 }
 
-void RunDiff(const Options &options, Report &report) {
+// How a send ended, for its audit record: the send's own failure, else what --verify found.
+plant::ResultCode ResultOfSend(const status::Outcome &sending, const Outcome &outcome) {
+    if (!sending.ok())
+        return plant::ResultCodeOf(sending.result);
+    if (outcome.exitCode == kExitDiffers)
+        return plant::ResultCode::Differs;
+    // The Get of --verify can only go unanswered.
+    return outcome.ok() ? plant::ResultCode::Ok : plant::ResultCode::NoReply;
+}
+
+} // namespace
+
+job::Task<void> RunInfo(Session &session, const Options &options, Report &report) {
+    report.outcome = co_await session.PortSetUp(options.com);
+    if (!report.outcome.ok())
+        co_return;
+    const com232::Line &line = session.Line();
+    const Words words        = CurrentWords(session);
+    report.json.Add("variant", std::to_string(line.BoardVariant()));
+    report.json.Add("firmware", JsonString(line.Firmware()));
+    report.json.Add("parameters", JsonWords(words));
+    report.text = "variant   " + std::to_string(line.BoardVariant()) + "\nfirmware  " +
+                  PrintableText(line.Firmware()) + "\n" + WordTable(words);
+}
+
+job::Task<void> RunGet(Session &session, const Options &options, Report &report) {
+    report.json.Add("memory", JsonString(options.operands[0]));
+    report.outcome = co_await session.PortSetUp(options.com);
+    if (report.outcome.ok())
+        report.outcome = co_await GetFrom(session, TargetOf(options.operands[0]));
+    if (!report.outcome.ok())
+        co_return;
+    const Words words = CurrentWords(session);
+    report.json.Add("parameters", JsonWords(words));
+    report.json.Add("file", options.output.empty() ? "null" : JsonString(options.output));
+    if (options.output.empty()) {
+        report.text = WordTable(words);
+        report.json.Add("result", JsonString(status::ParametersRead(
+                                      com232::MemoryName(TargetOf(options.operands[0])))));
+        co_return;
+    }
+    const status::Outcome saved = co_await SaveFile(session, options.output);
+    report.outcome              = OutcomeOf(saved);
+    report.json.Add("result", JsonString(saved.detail));
+    if (saved.ok())
+        session.Note(saved.detail);
+}
+
+job::Task<void> RunSend(Session &session, const Options &options, Report &report) {
+    const com232::Target target = TargetOf(options.operands[0]);
+    report.json.Add("memory", JsonString(options.operands[0]));
+    // Checked before anything goes on the line.
+    std::vector<Setting> settings;
+    report.outcome         = ParseSettings(options.sets, settings);
+    const std::string file = options.operands.size() > 1 ? options.operands[1] : "";
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = CheckNotASetting(file);
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = CheckParameterFile(file, true);
+    if (report.outcome.ok())
+        report.outcome = co_await session.PortSetUp(options.com);
+    const Words ram = CurrentWords(session); // the controller's RAM, which the set-up fetched
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = co_await LoadFile(session, file);
+    if (report.outcome.ok())
+        report.outcome = ApplySettings(session, settings);
+    if (!report.outcome.ok())
+        co_return;
+
+    const Sent sent = co_await SendAndVerify(session, options, target, report);
+    RecordWrite(session, options,
+                {"send", options.operands[0].c_str(), sent.words,
+                 target == com232::Target::RAM ? std::optional<Words>(ram) : std::nullopt,
+                 ResultOfSend(sent.sending, report.outcome)});
+}
+
+job::Task<void> RunDiff(Session &session, const Options &options, Report &report) {
     const std::string file = options.operands.empty() ? "" : options.operands[0];
     if (!file.empty())
         report.outcome = CheckParameterFile(file, false);
     if (report.outcome.ok())
-        report.outcome = PortSetUp(options.com);
+        report.outcome = co_await session.PortSetUp(options.com);
     if (report.outcome.ok())
-        report.outcome = GetFrom(com232::RAM);
-    const Words ram = CurrentWords();
+        report.outcome = co_await GetFrom(session, com232::Target::RAM);
+    const Words ram = CurrentWords(session);
     if (report.outcome.ok())
-        report.outcome = GetFrom(com232::EEPROM);
-    const Words eeprom = CurrentWords();
+        report.outcome = co_await GetFrom(session, com232::Target::EEPROM);
+    const Words eeprom = CurrentWords(session);
     if (report.outcome.ok() && !file.empty())
-        report.outcome = LoadFile(file);
-    const Words loaded = CurrentWords();
+        report.outcome = co_await LoadFile(session, file);
+    const Words loaded = CurrentWords(session);
     if (!report.outcome.ok())
-        return;
+        co_return;
 
     std::vector<std::string> differences;
     std::string rows;
@@ -311,36 +340,41 @@ void RunDiff(const Options &options, Report &report) {
                                             (differences.size() == 1 ? " differs" : " differ")};
 }
 
-void RunTeach(const Options &options, Report &report) {
-    report.outcome = PortSetUp(options.com);
+job::Task<void> RunTeach(Session &session, const Options &options, Report &report) {
+    report.outcome = co_await session.PortSetUp(options.com);
     if (!report.outcome.ok())
-        return;
-    const status::Outcome taught = ClickTeach();
+        co_return;
+    // Teach carries the set as it stands: the RAM set the set-up fetched.
+    const Words ram              = CurrentWords(session);
+    const status::Outcome taught = co_await session.ClickTeach();
     report.outcome               = OutcomeOf(taught);
+    RecordWrite(session, options, {"teach", "ram", ram, ram, plant::ResultCodeOf(taught.result)});
     // Only an answer tells that the controller taught itself a reference, perhaps another
     // one than the panel's; the command line's words name the command that reads it.
-    const bool answered = com232::ReplyWaiting();
+    const bool answered = session.Program().TeachAnswered();
     report.json.Add("result", answered ? JsonString(status::kTaughtCommandLine) : "null");
     if (answered && !options.get)
-        Note(status::kTaughtCommandLine);
+        session.Note(status::kTaughtCommandLine);
     if (!report.outcome.ok() || !options.get) {
         report.json.Add("parameters", "null");
-        return;
+        co_return;
     }
-    report.outcome    = GetFrom(com232::RAM);
-    const Words words = CurrentWords();
+    report.outcome    = co_await GetFrom(session, com232::Target::RAM);
+    const Words words = CurrentWords(session);
     report.json.Add("parameters", report.outcome.ok() ? JsonWords(words) : "null");
     if (report.outcome.ok())
         report.text = WordTable(words);
 }
 
-void RunReset(const Options &options, Report &report) {
-    report.outcome = PortSetUp(options.com);
+job::Task<void> RunReset(Session &session, const Options &options, Report &report) {
+    report.outcome = co_await session.PortSetUp(options.com);
     if (!report.outcome.ok())
-        return;
-    const status::Outcome reset = ClickReset();
+        co_return;
+    const Words ram             = CurrentWords(session);
+    const status::Outcome reset = co_await session.ClickReset();
     report.outcome              = OutcomeOf(reset);
-    const Words words           = CurrentWords();
+    RecordWrite(session, options, {"reset", "ram", ram, ram, plant::ResultCodeOf(reset.result)});
+    const Words words = CurrentWords(session);
     report.json.Add("result", reset.ok() ? JsonString(reset.detail) : "null");
     report.json.Add("parameters", JsonWords(words));
     if (report.outcome.ok())

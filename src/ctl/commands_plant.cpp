@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <fnmatch.h>
 #include <map>
 
@@ -159,8 +158,9 @@ LineOut StatusOf(const Row &row, double now) {
     json.Add("device", Text(info.device));
     json.Add("host", Text(info.host));
     json.Add("instance", Text(row.instance));
-    const char *commands[] = {"", "off", "read", "write"};
-    json.Add("commands", Text(commands[static_cast<int>(info.commands)]));
+    const char *commands[] = {"off", "read", "write"};
+    json.Add("commands",
+             info.commands ? JsonString(commands[static_cast<int>(*info.commands)]) : "null");
     json.Add("parameter_server", Text(info.parameterServer));
     const char *match = MatchWord(row);
     json.Add("approved", match ? JsonString(match) : "null");
@@ -261,11 +261,12 @@ template <typename Done> void PumpUntil(double until, Done done) {
 
 class PlantRun {
   public:
-    explicit PlantRun(const Options &options)
-        : options_(options), verb_(options.operands[0]), model_(options.shared.publisher.prefix),
-          link_(model_) {}
+    PlantRun(const Session &session, const Options &options)
+        : session_(session), options_(options), verb_(options.operands[0]),
+          model_(options.shared.publisher.prefix), link_(model_) {}
 
-    int Run();
+    // Prints the result; the exit code and what failed of the run as a whole.
+    Outcome Run();
 
   private:
     bool Connect();
@@ -274,6 +275,7 @@ class PlantRun {
     void Took(const plant::LineResult &result);
     int Print() const;
 
+    const Session &session_;
     const Options &options_;
     std::string verb_;
     plant::Model model_;
@@ -303,14 +305,14 @@ bool PlantRun::Connect() {
         return false;
     }
     if (!link_.RetainedComplete())
-        Note("the broker did not say within 2 s that it sent all it retains: lines may be "
-             "missing");
+        session_.Note("the broker did not say within 2 s that it sent all it retains: lines may be "
+                      "missing");
     return true;
 }
 
 void PlantRun::Status() {
     const double now = publish::UnixNow();
-    for (const Row *row : Select(model_, options_.lines, verb_, lines_))
+    for (const Row *row : Select(model_, options_.linePatterns, verb_, lines_))
         lines_.push_back(StatusOf(*row, now));
 }
 
@@ -326,7 +328,7 @@ void PlantRun::Command(Action action) {
         if (!options_.capture.empty())
             members += ",\"capture\":" + JsonString(options_.capture);
     }
-    for (const Row *row : Select(model_, options_.lines, verb_, lines_)) {
+    for (const Row *row : Select(model_, options_.linePatterns, verb_, lines_)) {
         if (const plant::Allowed allowed = plant::Allows(*row, action, now); !allowed.ok) {
             lines_.push_back(Refused(*row, verb_, allowed.why));
             continue;
@@ -336,8 +338,8 @@ void PlantRun::Command(Action action) {
         waiting.line = row->name;
         lines_.push_back(std::move(waiting));
         if (action == Action::Forget) {
-            Warn("forgetting " + row->name + ": " + plant::StatusText(*row, now) +
-                 (row->info.host.empty() ? "" : ", host " + row->info.host));
+            Session::Warn("forgetting " + row->name + ": " + plant::StatusText(*row, now) +
+                          (row->info.host.empty() ? "" : ", host " + row->info.host));
             link_.Forget(row->name);
         } else {
             link_.Send(row->name, plant::VerbOf(action), members);
@@ -410,7 +412,7 @@ int PlantRun::Print() const {
     return exitCode;
 }
 
-int PlantRun::Run() {
+Outcome PlantRun::Run() {
     // The folder first: no agent makes a report that could not be kept.
     if (verb_ == "report" && !DirectoryWritable(options_.output.c_str())) {
         error_    = "-o " + options_.output + ": not a folder the reports can be written into";
@@ -423,28 +425,15 @@ int PlantRun::Run() {
     }
     const int exitCode = Print();
     link_.Stop();
-    return exitCode;
+    return {exitCode, error_};
 }
 
 } // namespace
 
-int RunPlant(const Options &options) {
-    // No window and no display: the engine runs offscreen for its event loop alone.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("QT_LOGGING_RULES", "default.warning=false", 0);
-    char *qtArguments[] = {const_cast<char *>("rmx7ctl"), nullptr};
-    if (!StartEngine(1, qtArguments)) {
-        std::fprintf(stderr, "rmx7ctl: cannot start the engine\n");
-        return kExitFailure;
-    }
-    SetQuiet(options.quiet);
-    int exitCode = kExitOk;
-    {
-        PlantRun run(options);
-        exitCode = run.Run();
-    }
-    StopEngine();
-    return exitCode;
+void RunPlant(Session &session, const Options &options, Report &report) {
+    PlantRun run(session, options);
+    report.outcome = run.Run();
+    report.printed = true;
 }
 
 } // namespace ctl

@@ -7,24 +7,29 @@
 #include "platform/serial/ports.h"
 #include "program.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 
 namespace ctl {
 
 namespace {
 
-using Runner = void (*)(const Options &, Report &);
-
 struct Entry {
     const char *name;
-    Runner run;
+    LineCommand onLine; // a job of the panel's line
+    PlainCommand plain; // or a command of lines of its own
 };
 
 constexpr Entry kRunners[] = {
-    {"ports", RunPorts},     {"info", RunInfo},     {"get", RunGet},         {"send", RunSend},
-    {"diff", RunDiff},       {"teach", RunTeach},   {"reset", RunReset},     {"live", RunLive},
-    {"capture", RunCapture}, {"report", RunReport}, {"publish", RunPublish},
+    {"ports", nullptr, RunPorts},     {"info", RunInfo, nullptr},
+    {"get", RunGet, nullptr},         {"send", RunSend, nullptr},
+    {"diff", RunDiff, nullptr},       {"teach", RunTeach, nullptr},
+    {"reset", RunReset, nullptr},     {"live", nullptr, RunLive},
+    {"capture", RunCapture, nullptr}, {"report", RunReport, nullptr},
+    {"publish", nullptr, RunPublish}, {"audit", nullptr, RunAudit},
+    {"plant", nullptr, RunPlant},
 };
 
 // Asked for anywhere on the command line, also where it could not be read to the end.
@@ -48,12 +53,14 @@ int UsageError(const std::string &error, const Options &options, bool json) {
     return kExitUsage;
 }
 
-void Print(const Options &options, const Report &report) {
+void Print(const Options &options, const Report &report, const std::string &lastStatus) {
+    if (report.printed)
+        return;
     const Outcome &outcome = report.outcome;
     if (options.json) {
         JsonObject tail;
         tail.Add("exit_code", std::to_string(outcome.exitCode));
-        tail.Add("status", JsonString(LastStatus()));
+        tail.Add("status", JsonString(lastStatus));
         tail.Add("error", outcome.ok() ? "null" : JsonString(outcome.error));
         const std::string members = report.json.Members();
         if (report.streamed)
@@ -103,20 +110,23 @@ int Main(int argc, char **argv) {
     if (const std::string error = CheckCommandLine(*command, options); !error.empty())
         return UsageError(error, options, json);
 
-    // The plant is read from its broker: no panel and no port.
-    if (command->accepts & kReadsPlant)
-        return RunPlant(options);
     Report report;
-    if (const std::string error = StartPanel(options); !error.empty()) {
+    Session session;
+    const Entry *entry = std::find_if(std::begin(kRunners), std::end(kRunners),
+                                      [&](const Entry &e) { return options.command == e.name; });
+    // The lines of live and publish, the audit trail and the plant's broker need no panel:
+    // none is loaded, less memory and time.
+    if (const std::string error = session.Start(options, entry->onLine != nullptr);
+        !error.empty()) {
         std::fprintf(stderr, "rmx7ctl: %s\n", error.c_str());
-        StopPanel();
         return kExitFailure;
     }
-    for (const Entry &entry : kRunners)
-        if (options.command == entry.name)
-            entry.run(options, report);
-    Print(options, report);
-    StopPanel();
+    if (entry->onLine)
+        session.Run(entry->onLine(session, options, report));
+    else
+        entry->plain(session, options, report);
+    Print(options, report, session.LastStatus());
+    session.Stop();
     return report.outcome.exitCode;
 }
 

@@ -4,6 +4,7 @@
 #include "app.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ctl {
@@ -14,7 +15,7 @@ constexpr int kExitFailure = 1; // the tool itself could not start (no panel fil
 constexpr int kExitUsage   = 2;
 constexpr int kExitPort    = 3; // the port cannot be opened
 constexpr int kExitLine    = 4; // no controller, or a time-out
-constexpr int kExitDiffers = 5; // --verify or diff found differences
+constexpr int kExitDiffers = 5; // --verify or diff found differences, a broken audit chain
 constexpr int kExitFile    = 6; // a file that cannot be read or written
 
 // What a command accepts besides its operands.
@@ -22,13 +23,15 @@ enum Accepts : unsigned {
     kTakesOutput = 1u << 0, // -o FILE
     kTakesSet    = 1u << 1, // --set NAME=VALUE
     kTakesVerify = 1u << 2,
-    kTakesCount  = 1u << 3, // --count N, --seconds S
-    kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
-    kTakesReport = 1u << 5, // --capture raw|norm, --note TEXT, --operator NAME
-    kTakesGet    = 1u << 6, // --get: Get from RAM after the command
-    kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
-    kPublishes   = 1u << 8, // the publisher's options and --config
-    kReadsPlant  = 1u << 9, // --lines GLOB; the broker alone, no port, no panel
+    kTakesCount  = 1u << 3,  // --count N, --seconds S
+    kNeedsLine   = 1u << 4,  // runs the port set-up of start-up first
+    kTakesReport = 1u << 5,  // --capture raw|norm, --note TEXT, --operator NAME
+    kTakesGet    = 1u << 6,  // --get: Get from RAM after the command
+    kTakesFormat = 1u << 7,  // --format csv|jsonl|influx, --name NAME
+    kPublishes   = 1u << 8,  // the publisher's options and --config
+    kTakesLines  = 1u << 9,  // --line NAME=DEVICE: several lines side by side
+    kTakesAudit  = 1u << 10, // --state DIR, --line NAME, --since DATE, --csv, --check
+    kReadsPlant  = 1u << 11, // --lines GLOB; the broker alone, no port, no panel
 };
 
 struct Options {
@@ -48,8 +51,18 @@ struct Options {
     std::string note;
     std::string operatorName;
     std::string format; // live: csv, jsonl or influx; empty: csv
-    std::string lines;  // plant: the lines' names, patterns joined by commas; empty: all
-    std::string error;  // not empty: the command line is wrong
+    // --line as given: NAME=DEVICE for live and publish (lines), NAME for audit (line).
+    std::vector<std::string> lineArguments;
+    // --line NAME=DEVICE, in the order given: the lines run side by side in this process.
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::string state;  // audit: the state directory; empty: the data folder
+    std::string line;   // audit: the records of this line only
+    std::string since;  // audit: the records from this date on, as typed
+    bool csv   = false; // audit
+    bool check = false; // audit
+    // plant: the lines' names, patterns joined by commas; empty: all
+    std::string linePatterns;
+    std::string error; // not empty: the command line is wrong
 };
 
 struct Command {

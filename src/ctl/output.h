@@ -3,7 +3,7 @@
 
 #include "com232.h"
 #include "platform/json/json.h"
-#include "platform/text.h" // JsonString
+#include "platform/text.h" // JsonString, PrintableText
 
 #include <array>
 #include <cstdint>

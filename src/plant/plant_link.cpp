@@ -191,7 +191,7 @@ void Link::OnReply(const mqtt::Message &message) {
 
 bool Link::Send(const std::string &line, const std::string &verb, const std::string &members) {
     LineResult refused;
-    const std::optional<Request> request =
+    const std::optional<OutgoingRequest> request =
         requests_ ? requests_->Prepare(line, verb, members, Timer(), refused) : std::nullopt;
     if (!request) {
         if (!requests_)

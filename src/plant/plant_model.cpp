@@ -51,14 +51,14 @@ bool WordsOf(const json::Value *value, com232::Words &words) {
     return true;
 }
 
-Commands CommandsOf(const std::string &text) {
+std::optional<Commands> CommandsOf(const std::string &text) {
     if (text == "off")
         return Commands::Off;
     if (text == "read")
         return Commands::Read;
     if (text == "write")
         return Commands::Write;
-    return Commands::Unknown;
+    return std::nullopt;
 }
 
 const char *StatusWord(Status status) {
@@ -409,7 +409,7 @@ Applied Model::Apply(std::string_view topic, std::string_view payload, double ar
     }
     Row &row  = found->second;
     bool read = false;
-    if (payload.size() <= kMaxPayload) {
+    if (payload.size() <= kMaxMessage) {
         if (leaf == kStatus) {
             read = ReadStatusInto(row, ReadStatus(payload), arrival, applied);
         } else {
@@ -488,7 +488,7 @@ Allowed Allows(const Row &row, Action action, double now) {
         return no(status::WaitingForAnswer(row.result.verb));
     if (!row.hasStatus)
         return no(status::kStatusUnknown);
-    if (row.info.commands == Commands::Unknown)
+    if (!row.info.commands)
         return no(status::kCommandsUnknown);
     if (row.info.commands == Commands::Off)
         return no(status::kTakesNoCommands);

@@ -13,10 +13,12 @@
 #pragma once
 
 #include "com232.h"
+#include "plant/requests.h"
 
 #include <array>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +37,8 @@ constexpr double kTrendSeconds = 30.0;
 // last live value is older than kLiveStaleSeconds makes none.
 constexpr double kRateSeconds      = 2.0;
 constexpr double kLiveStaleSeconds = 3.0;
-// A payload longer than this is no agent's and is left out unread.
-constexpr std::size_t kMaxPayload = 64 * 1024;
+// A message longer than this is no agent's and is left out unread.
+constexpr std::size_t kMaxMessage = 64 * 1024;
 
 // --- Topics ---
 struct Topic {
@@ -48,8 +50,6 @@ bool SplitTopic(std::string_view prefix, std::string_view topic, Topic &split);
 
 // --- Rows ---
 enum class Status { Unknown, Online, NoController, Offline };
-// What the line's agent takes from the plant ("commands" of its info).
-enum class Commands { Unknown, Off, Read, Write };
 // The controller's EEPROM set against the line's approved set.
 enum class Match { Unknown, NoApproved, Equal, Differs };
 
@@ -71,9 +71,9 @@ struct LivePoint {
 // What the line's agent says of itself and its controller (its info topic).
 struct AgentInfo {
     std::string firmware, port, device, host, program, version;
-    double started    = 0; // Unix time the agent started; 0 not said
-    Commands commands = Commands::Unknown;
-    std::string parameterServer; // off, backup, restore; empty: not said
+    double started = 0;               // Unix time the agent started; 0 not said
+    std::optional<Commands> commands; // what it takes from the plant; none: not said
+    std::string parameterServer;      // off, backup, restore; empty: not said
     bool hasRam = false;
     com232::Words ram{};
 };

@@ -88,18 +88,18 @@ LineResult ReadAnswer(std::string_view payload) {
 Requests::Requests(std::string prefix, std::string responseTopic)
     : prefix_(std::move(prefix)), responseTopic_(std::move(responseTopic)), stem_(RandomStem()) {}
 
-std::optional<Request> Requests::Prepare(const std::string &line, const std::string &verb,
-                                         const std::string &members, double now,
-                                         LineResult &refused) {
-    Request request;
+std::optional<OutgoingRequest> Requests::Prepare(const std::string &line, const std::string &verb,
+                                                 const std::string &members, double now,
+                                                 LineResult &refused) {
+    OutgoingRequest request;
     request.line        = line;
     request.verb        = verb;
     request.topic       = prefix_ + "/" + line + "/cmd/" + verb;
     request.payload     = "{" + members + "}";
     request.correlation = stem_ + "-" + std::to_string(++next_);
-    if (request.payload.size() > kMaxRequest) {
+    if (request.payload.size() > kMaxPayload) {
         refused = Unanswered(line, verb, kExitUsage,
-                             "the request is over " + std::to_string(kMaxRequest) +
+                             "the request is over " + std::to_string(kMaxPayload) +
                                  " bytes, more than an agent takes: a shorter note");
         return std::nullopt;
     }
@@ -107,7 +107,7 @@ std::optional<Request> Requests::Prepare(const std::string &line, const std::str
     return request;
 }
 
-LineResult Requests::Unsent(const Request &request, const std::string &why) {
+LineResult Requests::Unsent(const OutgoingRequest &request, const std::string &why) {
     pending_.erase(request.correlation);
     return Unanswered(request.line, request.verb, kExitLine, why);
 }

@@ -5,6 +5,7 @@
 // rules are tested without a broker.
 #pragma once
 
+#include "plant/requests.h"
 #include "platform/json/json.h"
 
 #include <map>
@@ -17,10 +18,8 @@ namespace plant {
 
 // How long a line has to answer a command.
 constexpr double kAnswerSeconds = 5.0;
-// The largest request an agent takes.
-constexpr std::size_t kMaxRequest = 4096;
-
-struct Request {
+// A command as it goes out to a line's agent.
+struct OutgoingRequest {
     std::string line, verb;
     std::string topic;       // PREFIX/NAME/cmd/VERB
     std::string payload;     // a JSON object
@@ -57,12 +56,13 @@ class Requests {
 
     const std::string &ResponseTopic() const { return responseTopic_; }
     // A request of verb for line, members the JSON members it carries ("" for none), waiting
-    // from now (seconds on a steady clock). A request over kMaxRequest bytes is not made:
-    // nullopt, with its result in refused.
-    std::optional<Request> Prepare(const std::string &line, const std::string &verb,
-                                   const std::string &members, double now, LineResult &refused);
+    // from now (seconds on a steady clock). A request over kMaxPayload bytes, more than an
+    // agent takes, is not made: nullopt, with its result in refused.
+    std::optional<OutgoingRequest> Prepare(const std::string &line, const std::string &verb,
+                                           const std::string &members, double now,
+                                           LineResult &refused);
     // The request could not be handed to the broker: it ends with why.
-    LineResult Unsent(const Request &request, const std::string &why);
+    LineResult Unsent(const OutgoingRequest &request, const std::string &why);
     // A message on the response topic with its correlation data: the result of the request
     // it answers, or nullopt when none waits for it (one answered already or given up).
     std::optional<LineResult> TakeResponse(std::string_view correlation, std::string_view payload);

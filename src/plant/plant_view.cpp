@@ -14,16 +14,16 @@ constexpr std::size_t kTrendPoints = 120; // more than the cell is wide has no u
 constexpr int kHwmodeWord          = 5;
 constexpr int kReferenceWord       = 1;
 
-const char *CommandsWord(Commands commands) {
-    switch (commands) {
+const char *CommandsWord(std::optional<Commands> commands) {
+    if (!commands)
+        return "not said";
+    switch (*commands) {
     case Commands::Off:
         return "off";
     case Commands::Read:
         return "read";
     case Commands::Write:
         return "write";
-    case Commands::Unknown:
-        break;
     }
     return "not said";
 }

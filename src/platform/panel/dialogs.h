@@ -3,6 +3,8 @@
 
 #include "text.h"
 
+#include <functional>
+
 constexpr int kButtonOk   = 1; // label of the confirm button
 constexpr int kButtonSave = 2;
 constexpr int kButtonLoad = 3;
@@ -21,9 +23,9 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 // A program without a window (the command-line tool, a test) answers the dialog itself:
 // while a responder is set, FileSelectPopup shows nothing and returns what the responder
 // returns (a kSelect code or negative), with the path it put into pathName (kPathSize
-// bytes). nullptr goes back to the dialog.
-using FileSelectResponder = int (*)(const char *title, int button, char *pathName);
+// bytes). An empty one goes back to the dialog.
+using FileSelectResponder = std::function<int(const char *title, int button, char *pathName)>;
 void SetFileSelectResponder(FileSelectResponder responder);
-// The responder set, or nullptr: the other rooms' dialogs (the plant window's folder) ask
+// The responder set, or an empty one: the other rooms' dialogs (the plant window's folder) ask
 // it too.
 FileSelectResponder GetFileSelectResponder();

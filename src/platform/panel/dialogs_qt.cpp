@@ -13,12 +13,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 constexpr int kErrNoEngine = -1;
 
-FileSelectResponder fileSelectResponder = nullptr;
+FileSelectResponder fileSelectResponder;
 
 void CopyPath(const QString &path, char *destination) {
     const QByteArray bytes = QFile::encodeName(path);
@@ -91,7 +92,7 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 }
 
 void SetFileSelectResponder(FileSelectResponder responder) {
-    fileSelectResponder = responder;
+    fileSelectResponder = std::move(responder);
 }
 
 FileSelectResponder GetFileSelectResponder() {

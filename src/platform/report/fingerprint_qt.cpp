@@ -1,4 +1,4 @@
-// The parameter set's fingerprint, and any bytes' digest, over Qt's SHA-256.
+// The parameter set's fingerprint and the hash of a text, over Qt's SHA-256.
 #include "fingerprint.h"
 
 #include <QByteArray>
@@ -14,9 +14,9 @@ std::string ParameterFingerprint(const std::uint16_t (&words)[kFingerprintWords]
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
-std::string Sha256Hex(std::string_view bytes) {
+std::string Sha256Hex(std::string_view text) {
     return QCryptographicHash::hash(
-               QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+               QByteArrayView(text.data(), static_cast<qsizetype>(text.size())),
                QCryptographicHash::Sha256)
         .toHex()
         .toStdString();
