@@ -21,3 +21,8 @@ mkdir -p "$build/bench"
 
 # The audit trail's append; its own file.
 "$build/bin/rmx7auditbench" "$build/bench/audit.json"
+
+# The plant window: 200 simulated lines on a mosquitto on the loopback, the window on Xvfb,
+# and rmx7ctl plant status; its own file.
+"$build/bin/rmx7plantbench" "$build/bin/rmx7scope" "$build/bin/rmx7ctl" "$build/bin/rmx7plantload" \
+  "$build/bench/plant.json"

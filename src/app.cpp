@@ -5,7 +5,9 @@
 #include "exports.h"
 #include "gui.h"
 #include "logo.h"
+#include "plant/plant_seat.h"
 #include "platform/files/project_dir.h"
+#include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
@@ -18,6 +20,7 @@
 #include "record.h"
 #include "ui.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +53,7 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
     {"CC_BTNViewRecording", CC_BTNViewRecording, nullptr},
     {"CC_BTNReport", CC_BTNReport, nullptr},
+    {"CC_BTNPlant", CC_BTNPlant, nullptr},
 };
 
 // "N=DEVICE" of --port; false when it is not of that shape.
@@ -63,6 +67,26 @@ bool ParsePortMapping(const std::string &text, Options &options) {
         return false;
     options.ports[static_cast<int>(number)] = text.substr(equals + 1);
     return true;
+}
+
+// What --plant may not come with: a port, the simulator, a recording, another broker.
+std::string CheckPlantOptions(const Options &options) {
+    const auto given = [&](const char *key) {
+        return std::any_of(options.publishing.settings.begin(), options.publishing.settings.end(),
+                           [&](const Setting &s) { return s.key == key; });
+    };
+    if (options.simulate || !options.ports.empty() || !options.view.empty())
+        return "--plant shows the plant and opens no port: no --port, --simulate or --view "
+               "with it";
+    if (given("broker"))
+        return "--plant names the broker: no --broker with it";
+    for (const char *key : {"name", "every", "qos"})
+        if (given(key))
+            return "--plant reads the plant: --" + std::string(key) + " is the publisher's";
+    mqtt::BrokerAddress address;
+    if (std::string error; !mqtt::ParseBrokerAddress(options.plant, address, error))
+        return "--plant: " + error;
+    return {};
 }
 
 } // namespace
@@ -84,6 +108,11 @@ const char *UsageText() {
            "                       standard error)\n"
            "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
            "                       window, without the panel and the port\n"
+           "  --plant mqtt[s]://HOST[:PORT]  show the plant window: every line whose agent\n"
+           "                       publishes to this broker, under --topic (default rmx7),\n"
+           "                       with --username, --password-file, --cafile, --cert,\n"
+           "                       --key, --client-id or --config FILE; without the panel\n"
+           "                       and the port\n"
            "  --broker mqtt[s]://HOST[:PORT]  publish every live reply of a run to this MQTT\n"
            "                       broker, as rmx7ctl publish does, with its options --name,\n"
            "                       --topic, --every, --qos, --client-id, --username,\n"
@@ -148,9 +177,20 @@ Options ParseCommandLine(int argc, char **argv) {
             options.view = arg.substr(7);
         else if (arg == "--view")
             options.error = "--view needs a value";
+        else if (arg == "--plant" && i + 1 < argc)
+            options.plant = argv[++i];
+        else if (arg.rfind("--plant=", 0) == 0)
+            options.plant = arg.substr(8);
+        else if (arg == "--plant")
+            options.error = "--plant needs a broker: --plant mqtt://HOST[:PORT]";
         else if (!ParseSharedOption(argc, argv, i, options))
             options.error = "unknown option '" + arg + "'";
     }
+    if (options.error.empty() && !options.plant.empty())
+        options.error = CheckPlantOptions(options);
+    // The plant window reads the broker --plant names, with the publisher's login and TLS.
+    if (options.error.empty() && !options.plant.empty())
+        options.publishing.settings.push_back({"broker", options.plant, 0});
     FinishSharedOptions(options);
     if (options.error.empty() && !options.view.empty() &&
         (options.simulate || !options.ports.empty() || !options.publisher.broker.empty()))
@@ -211,6 +251,8 @@ int Main(int argc, char **argv) {
     }
     if (!options.view.empty())
         return ViewOnly(options.view, argc, argv);
+    if (!options.plant.empty())
+        return PlantOnly(options, argc, argv);
     if (!StartEngine(argc, argv)) {
         std::fprintf(stderr, "rmx7scope: cannot open the display\n");
         return -1;
@@ -255,12 +297,15 @@ int Main(int argc, char **argv) {
             if (const std::string warning = publish::PasswordWarning(options.publisher);
                 !options.publisher.broker.empty() && !warning.empty())
                 std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
+            if (!options.publisher.broker.empty())
+                program.OfferPlant(options.publisher);
             program.Queue(program.SetUpPort(kStartPort));
             program.RunPanel();
         }
     }
     DiscardPanel(panel);
     CloseViewers();
+    plant::CloseWindow();
     EndSession(simulator.get());
     return exitCode;
 }

@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace app {
@@ -26,6 +27,7 @@ struct Options {
     int variant   = 100;
     std::string trace;           // --trace FILE, "-" for stderr
     std::string view;            // --view FILE: only the viewer, on that recording
+    std::string plant;           // --plant URL: only the plant window, on that broker
     publish::Given publishing;   // the publisher's options and --config, as given
     publish::Settings publisher; // what they come to (FinishSharedOptions)
     bool help    = false;
@@ -56,6 +58,10 @@ int ViewOnly(const std::string &path, int argc, char **argv);
 // Opens a recording in a viewer window; empty, or why it is not shown ("bad.csv: line 7:
 // ..."). closed is called when the operator closes the window.
 std::string ViewRecordingFile(const std::string &path, void (*closed)() = nullptr);
+
+// `--plant URL`: the plant window on that broker and nothing else, until it is closed; 0,
+// 2 when a setting is wrong (the reason on standard error), -1 without a display.
+int PlantOnly(const Options &options, int argc, char **argv);
 
 // Registers the callbacks and loads the main panel; the handle, negative when the panel
 // file cannot be loaded. A Program then takes it.
@@ -93,6 +99,11 @@ class Program {
     void StopPublishing();
     // The plant link while it publishes, else nullptr.
     publish::Publisher *Publisher() { return publisher_.get(); }
+    // The broker the panel publishes to, for the Plant button: it is operable from now on,
+    // its tooltip naming the broker.
+    void OfferPlant(const publish::Settings &publisher);
+    // Opens the plant window on that broker; the status line's tooltip says why it cannot.
+    void OpenPlant();
     // Shows the panel and runs its event loop until the panel is closed, by the operator or
     // by the system: SIGTERM, SIGHUP and SIGINT end the run after the reply to its request
     // on the line came (a row of its recording), then close the panel as its close does.
@@ -155,6 +166,7 @@ class Program {
     exports::Exports exports_;
     std::unique_ptr<publish::Publisher> publisher_;
     std::string recordTip_; // the Record box's own tooltip, from the panel file
+    std::optional<publish::Settings> plantBroker_; // the Plant button's; none: it is dimmed
 
     bool stop_flag_           = true; // no run goes, or it ends at its next check
     com232::GraphSource type_ = com232::GraphSource::Norm; // the chart the run feeds
@@ -208,5 +220,9 @@ int CC_BTNReport(int panel, int control, int event, void *callbackData, int even
 // Asks for a recording and opens it in a viewer window; the status line says why not.
 int CC_BTNViewRecording(int panel, int control, int event, void *callbackData, int eventData1,
                         int eventData2);
+// Opens the plant window on the broker the panel publishes to; dimmed while it publishes
+// nowhere.
+int CC_BTNPlant(int panel, int control, int event, void *callbackData, int eventData1,
+                int eventData2);
 
 } // namespace app

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "com232.h"
+#include "platform/json/json.h"
 #include "platform/text.h" // JsonString, PrintableText
 
 #include <array>
@@ -40,6 +41,10 @@ std::string JsonWords(const Words &words);
 void AddCsv(JsonObject &json, const std::string &csv);
 // One CSV row of numbers as a JSON array.
 std::string JsonRow(const std::string &row);
+
+// A JSON value read from outside written back as JSON, leaving out the members named in
+// without (an agent's answer without its PDF).
+std::string JsonText(const json::Value &value, const std::vector<std::string> &without = {});
 
 // " 0  power          500" for each word.
 std::string WordTable(const Words &words);

@@ -157,4 +157,45 @@ std::string AuditWrittenAgain(const std::string &file, std::size_t records) {
            (records == 1 ? " record that waited" : " records that waited");
 }
 
+// --- The plant ---
+
+std::string WentOfflineWaiting(const std::string &verb) {
+    return "the line went offline before it answered " + verb +
+           "; whether it was done is not "
+           "known";
+}
+
+std::string LineOfflineSince(const std::string &since) {
+    return "the line is offline " + since;
+}
+
+std::string NoControllerOnLine(const std::string &text) {
+    return "no controller answers on the line" + (text.empty() ? "" : " (" + text + ")");
+}
+
+std::string WaitingForAnswer(const std::string &verb) {
+    return "waiting for the answer to " + verb;
+}
+
+const char *ExitCodeMeaning(int code) {
+    switch (code) {
+    case 0:
+        return "ok";
+    case 1:
+        return "the tool could not start";
+    case 2:
+        return "refused, or a wrong request";
+    case 3:
+        return "the port cannot be opened";
+    case 4:
+        return "no controller, or a time-out";
+    case 5:
+        return "differences found";
+    case 6:
+        return "a file cannot be read or written";
+    default:
+        return "an exit code of no known meaning";
+    }
+}
+
 } // namespace status

@@ -49,5 +49,6 @@ constexpr int BTNSaveChart     = 54;
 constexpr int BTNViewRecording = 55; // opens a recording in a viewer window
 constexpr int BTNReport        = 56; // writes the commissioning report
 constexpr int TXTBroker        = 57; // text: the state of the plant link's broker
+constexpr int BTNPlant         = 58; // opens the plant window on the panel's broker
 
 } // namespace ui

@@ -1,7 +1,8 @@
 // rmx7ctl as a script meets it: for each command the same requests as the panel's steps,
-// the exit code of each failure class, the JSON result, the live and capture output, the
-// audit trail printed and checked, and a controller's hostile firmware text wherever it
-// goes out.
+// the exit code of each failure class (plant's too), the JSON result, the live and capture
+// output, the audit trail printed and checked, and a controller's hostile firmware text
+// wherever it goes out.
+#include "support/broker.h"
 #include "support/fake_controller.h"
 #include "support/panel_fixture.h"
 
@@ -187,6 +188,16 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {toolPeer.path(), "send ram --set power=500.7", 2, "a whole number from 0 to 65535"},
         {"", "--simulate=50 info", 2, "board variant 100 or 0, not '50'"},
         {"", "--simulate --device /dev/ttyS0 info", 2, "give one of them"},
+        {"", "plant restore --broker mqtt://127.0.0.1", 2, "name the lines with --lines"},
+        {"", "plant report --lines 'l*' --broker mqtt://127.0.0.1", 2, "report wants -o DIR"},
+        {"", "plant status -o x --broker mqtt://127.0.0.1", 2, "plant status takes no -o"},
+        {"", "plant status --name l7 --broker mqtt://127.0.0.1", 2, "--name is the publisher's"},
+        {"", "plant halt --broker mqtt://127.0.0.1", 2, "not 'halt'"},
+        {"", "plant status", 2, "plant needs a broker"},
+        {"", "plant report -o /rmx7-no-such-folder --lines 'l*' --broker mqtt://127.0.0.1", 6,
+         "not a folder the reports can be written into"},
+        {"", "plant status --broker mqtt://127.0.0.1:" + std::to_string(FreeLoopbackPort()), 4,
+         "no connection to the broker at mqtt://127.0.0.1:"},
     };
     for (const auto &c : cases) {
         const std::size_t before = toolPeer.Requests().size();

@@ -2,9 +2,10 @@
 // payloads and settings of the publisher, the MQTT client against Debian's mosquitto on the
 // loopback (delivery in order, retained messages, subscriptions and MQTT 5's request and
 // response properties, TLS and logins, the bound on messages not yet out, a broker that is
-// down at start or goes away), and the publisher itself: the panel during a run, and
-// `rmx7ctl publish` against a controller peer, its last will when killed.
+// down at start or goes away), and the publisher itself: the panel during a run and its Plant
+// button, and `rmx7ctl publish` against a controller peer, its last will when killed.
 #include "app.h"
+#include "plant/plant_seat.h"
 #include "platform/files/settings_file.h"
 #include "platform/mqtt/mqtt.h"
 #include "platform/mqtt/mqtt_text.h"
@@ -579,6 +580,14 @@ TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {
     ASSERT_TRUE(live.WaitFor(shown));
     EXPECT_EQ(live.Messages().size(), static_cast<std::size_t>(shown));
     EXPECT_TRUE(Has(live.Messages().back(), "\"seq\":" + std::to_string(shown) + ","));
+    // The Plant button, dimmed while the panel publishes nowhere, opens the plant window on
+    // the panel's broker once it is offered.
+    EXPECT_EQ(Attribute(ui::BTNPlant, kAttrDimmed), 1);
+    program().OfferPlant(settings);
+    EXPECT_EQ(Attribute(ui::BTNPlant, kAttrDimmed), 0);
+    Raise(app::CC_BTNPlant);
+    EXPECT_TRUE(plant::WindowOpen());
+    plant::CloseWindow();
     program().StopPublishing();
     EXPECT_EQ(label(), "Broker: off");
 }

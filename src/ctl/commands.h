@@ -16,6 +16,7 @@ using output::AddCsv;
 using output::JsonArray;
 using output::JsonObject;
 using output::JsonRow;
+using output::JsonText;
 using output::JsonWords;
 using output::kWordNames;
 using output::WordOfName;
@@ -27,13 +28,15 @@ struct Report {
     JsonObject json;       // the command's own members
     std::string text;      // standard output without --json
     bool streamed = false; // the JSON object's head is out already (live)
+    bool printed  = false; // the whole result is out already, a line's part each (plant)
 };
 
 // The members every JSON result begins with: command, port, device.
 JsonObject JsonHead(const Options &options);
 
 // Each command either is one job of the panel's line (a LineCommand, run with
-// Session::Run), or serves lines of its own without the panel (ports, live, publish).
+// Session::Run), or serves lines of its own without the panel (ports, live, publish), or
+// none (audit, plant).
 using LineCommand  = job::Task<void> (*)(Session &, const Options &, Report &);
 using PlainCommand = void (*)(Session &, const Options &, Report &);
 
@@ -66,6 +69,11 @@ struct Write {
 // Appends the record of write to the data folder's audit trail, after the write's
 // exchanges. A trail that cannot be written is said on standard error, with the record.
 void RecordWrite(Session &session, const Options &options, const Write &write);
+
+// --- The plant, from its broker alone ---
+// `rmx7ctl plant VERB`, without a panel: it prints its own table or object, and its exit
+// code is the highest of the lines'.
+void RunPlant(Session &session, const Options &options, Report &report);
 
 // --- The commissioning report ---
 job::Task<void> RunReport(Session &session, const Options &options, Report &result);

@@ -29,6 +29,7 @@ constexpr Entry kRunners[] = {
     {"reset", RunReset, nullptr},     {"live", nullptr, RunLive},
     {"capture", RunCapture, nullptr}, {"report", RunReport, nullptr},
     {"publish", nullptr, RunPublish}, {"audit", nullptr, RunAudit},
+    {"plant", nullptr, RunPlant},
 };
 
 // Asked for anywhere on the command line, also where it could not be read to the end.
@@ -53,6 +54,8 @@ int UsageError(const std::string &error, const Options &options, bool json) {
 }
 
 void Print(const Options &options, const Report &report, const std::string &lastStatus) {
+    if (report.printed)
+        return;
     const Outcome &outcome = report.outcome;
     if (options.json) {
         JsonObject tail;
@@ -111,7 +114,8 @@ int Main(int argc, char **argv) {
     Session session;
     const Entry *entry = std::find_if(std::begin(kRunners), std::end(kRunners),
                                       [&](const Entry &e) { return options.command == e.name; });
-    // The lines of live and publish run without the panel: no panel, less memory and time.
+    // The lines of live and publish, the audit trail and the plant's broker need no panel:
+    // none is loaded, less memory and time.
     if (const std::string error = session.Start(options, entry->onLine != nullptr);
         !error.empty()) {
         std::fprintf(stderr, "rmx7ctl: %s\n", error.c_str());

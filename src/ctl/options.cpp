@@ -126,6 +126,29 @@ const Command kCommands[] = {
      "  --csv          as CSV with a header line; --json as one object with every field\n"
      "  --check        walks the whole chain instead: exit code 5, naming the first bad\n"
      "                 record, when a record was changed or removed afterwards\n"},
+    {"plant",
+     "plant status|diff|restore|store|report|forget --broker mqtt[s]://HOST[:PORT] "
+     "[--topic PREFIX] [--lines GLOB[,GLOB]...] [-o DIR]",
+     1, 1, kPublishes | kReadsPlant | kTakesOutput | kTakesReport,
+     "The plant from its broker alone: every line whose agent publishes under PREFIX (default\n"
+     "rmx7), or those --lines names (names or patterns such as 'hall3-*', joined by commas).\n"
+     "No port is opened; commands go to the lines' agents (rmx7ctl publish --commands), each\n"
+     "line has 5 s to answer.\n"
+     "  status   each line's status and since when, firmware, port, its set against its\n"
+     "           approved set, its last event; from the retained topics, read for 2 s at most\n"
+     "  diff     each line's agent reads RAM and EEPROM and compares them with the approved set\n"
+     "  restore  each line's agent writes the approved set into EEPROM and RAM, read back\n"
+     "  store    each line's agent makes the EEPROM set the approved set\n"
+     "  report -o DIR [--capture raw|norm] [--note TEXT]  a commissioning report of each line,\n"
+     "           written into DIR as NAME-YYYYMMDD-HHMM.pdf and checked against its SHA-256\n"
+     "  forget   clears the retained topics of lines that are offline (retired or mistyped),\n"
+     "           naming each first; a line that is not offline is refused\n"
+     "restore, store and forget want --lines, so that no plant is written by a slip. A line\n"
+     "that does not take the command (offline, no controller, commands off or read only) is\n"
+     "not sent it. --operator NAME goes with every command (default: the login name). The\n"
+     "broker's options are the publisher's: --username, --password-file, --cafile, --cert,\n"
+     "--key, --client-id, --config. Prints a table, or with --json one object with a member\n"
+     "per line; each line has its own exit code, and the tool exits with the highest.\n"},
 };
 
 bool ParseLong(const std::string &text, long &value) {
@@ -202,6 +225,8 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.note = value;
     } else if (TakeValue(argc, argv, i, "--operator", value, error)) {
         options.operatorName = value;
+    } else if (TakeValue(argc, argv, i, "--lines", value, error)) {
+        options.linePatterns = value;
     } else if (TakeValue(argc, argv, i, "--format", value, error)) {
         options.format = value;
         if (error.empty() && value != "csv" && value != "jsonl" && value != "influx")
@@ -219,6 +244,31 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
     } else {
         options.operands.push_back(arg);
     }
+}
+
+// What plant takes: a known verb, a broker, -o DIR for report alone, --lines for writes.
+std::string CheckPlantLine(const Options &options) {
+    static constexpr const char *kVerbs[] = {"status", "diff",   "restore",
+                                             "store",  "report", "forget"};
+    const std::string &verb               = options.operands[0];
+    if (std::find(std::begin(kVerbs), std::end(kVerbs), verb) == std::end(kVerbs))
+        return "plant wants status, diff, restore, store, report or forget, not '" + verb + "'";
+    if (options.shared.publisher.broker.empty())
+        return "plant needs a broker: --broker mqtt://HOST[:PORT], or broker = in --config";
+    const publish::Given &given = options.shared.publishing;
+    for (const Setting &s : given.settings)
+        if (s.key == "name" || s.key == "every" || s.key == "qos")
+            return "plant reads the plant: --" + s.key + " is the publisher's, not its";
+    if ((verb == "report") != !options.output.empty())
+        return verb == "report" ? "plant report wants -o DIR, the folder for the reports"
+                                : "plant " + verb + " takes no -o";
+    if (verb != "report" && (!options.capture.empty() || !options.note.empty()))
+        return "--capture and --note go with plant report only";
+    if (!options.capture.empty() && options.capture != "raw" && options.capture != "norm")
+        return "plant report --capture wants raw or norm, not '" + options.capture + "'";
+    if ((verb == "restore" || verb == "store" || verb == "forget") && options.linePatterns.empty())
+        return "plant " + verb + " writes: name the lines with --lines (--lines '*' for all)";
+    return {};
 }
 
 // Publisher options given, but for the --name that live takes too.
@@ -300,6 +350,7 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
          refuses(kTakesReport)) ||
         (!options.format.empty() && refuses(kTakesFormat)) ||
         (!options.lines.empty() && refuses(kTakesLines)) ||
+        (!options.linePatterns.empty() && refuses(kReadsPlant)) ||
         (PublisherOptions(options) && refuses(kPublishes)) ||
         (!options.state.empty() && refuses(kTakesState)) ||
         ((!options.line.empty() || !options.since.empty() || options.csv || options.check) &&
@@ -314,6 +365,8 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         return "live --format " + options.format + " writes its own lines: no --json with it";
     if (name == "publish" && options.shared.publisher.broker.empty())
         return "publish needs a broker: --broker mqtt://HOST[:PORT], or broker = in --config";
+    if (name == "plant")
+        return CheckPlantLine(options);
     if (name == "get" || name == "send") {
         if (options.operands[0] != "ram" && options.operands[0] != "eeprom")
             return name + " wants ram or eeprom, not '" + options.operands[0] + "'";
@@ -365,6 +418,7 @@ std::string UsageText() {
             "  --verify             send: read the set back and compare\n"
             "  --get                teach: then read the set from RAM and print it\n"
             "  --count N, --seconds S   live: stop after N rows or S seconds\n"
+            "  --lines GLOB[,GLOB]  plant: the lines to read or command (default: all)\n"
             "  --state DIR, --line NAME, --since DATE, --csv, --check   audit: which trail,\n"
             "                       which records, how; --check walks the chain\n\n"
             "Data goes to standard output; status texts and diagnostics to standard error.\n"

@@ -31,7 +31,8 @@ enum Accepts : unsigned {
     kPublishes   = 1u << 8,  // the publisher's options and --config
     kTakesLines  = 1u << 9,  // --line NAME=DEVICE: several lines side by side
     kTakesAudit  = 1u << 10, // --line NAME, --since DATE, --csv, --check
-    kTakesState  = 1u << 11, // --state DIR: a line's state directory
+    kReadsPlant  = 1u << 11, // --lines GLOB; the broker alone, no port, no panel
+    kTakesState  = 1u << 12, // --state DIR: a line's state directory
 };
 
 struct Options {
@@ -60,7 +61,9 @@ struct Options {
     std::string since;  // audit: the records from this date on, as typed
     bool csv   = false; // audit
     bool check = false; // audit
-    std::string error;  // not empty: the command line is wrong
+    // plant: the lines' names, patterns joined by commas; empty: all
+    std::string linePatterns;
+    std::string error; // not empty: the command line is wrong
 };
 
 struct Command {

@@ -92,6 +92,11 @@ void TraceDiagnosis(const char *text) {
         WriteLine("DIAG " + PrintableText(text));
 }
 
+void TraceShown(const char *text) {
+    if (trace.out)
+        WriteLine("SHOWN " + PrintableText(text));
+}
+
 void TraceSetStatusControl(int panel, int control) {
     trace.statusControl = std::make_pair(panel, control);
 }

@@ -124,6 +124,23 @@ int ReplaceTextFile(const char *path, const std::string &text) {
     return result;
 }
 
+int CreateFileWhole(const char *path, const std::string &bytes) {
+    TreatFileSizeLimitAsError();
+    std::string temporary;
+    const int fd = OpenTemporary(path, temporary);
+    if (fd < 0)
+        return fd;
+    int result = WriteAll(fd, bytes);
+    if (result == 0 && fsync(fd) != 0)
+        result = -errno;
+    result = CloseKeepingError(fd, result);
+    // link, unlike rename, never replaces what stands at path.
+    if (result == 0 && link(temporary.c_str(), path) != 0)
+        result = -errno;
+    unlink(temporary.c_str());
+    return result;
+}
+
 int ReadTextFile(const char *path, std::string &text, std::size_t limit) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)

@@ -22,6 +22,10 @@ int AppendTextFile(const char *path, const std::string &text);
 // (a link at path is replaced, never followed). A failure removes that file and leaves an
 // older file at path as it was. A file replaced keeps its permissions.
 int ReplaceTextFile(const char *path, const std::string &text);
+// Makes path holding bytes, whole or not at all, and never over a file that stands there
+// (-EEXIST): the bytes go to a new file of a random name in path's folder first, which is
+// then linked in as path; a link planted at path is not followed.
+int CreateFileWhole(const char *path, const std::string &bytes);
 // Reads the whole file into text, refusing one of more than limit bytes (-EFBIG); a folder
 // gives -EISDIR.
 int ReadTextFile(const char *path, std::string &text, std::size_t limit = 1 << 20);

@@ -26,3 +26,6 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 // bytes). An empty one goes back to the dialog.
 using FileSelectResponder = std::function<int(const char *title, int button, char *pathName)>;
 void SetFileSelectResponder(FileSelectResponder responder);
+// The responder set, or an empty one: the other rooms' dialogs (the plant window's folder) ask
+// it too.
+FileSelectResponder GetFileSelectResponder();

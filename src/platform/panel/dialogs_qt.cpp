@@ -94,3 +94,7 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 void SetFileSelectResponder(FileSelectResponder responder) {
     fileSelectResponder = std::move(responder);
 }
+
+FileSelectResponder GetFileSelectResponder() {
+    return fileSelectResponder;
+}
