@@ -1,0 +1,274 @@
+// The line's agent: `rmx7ctl publish` with commands, against a controller peer and Debian's
+// mosquitto on the loopback, asked by a client of the test's own in MQTT 5 form and by
+// mosquitto_pub in 3.1.1 form: answers as rmx7ctl --json gives them, the panel steps'
+// requests and nothing else on the line, refusals that change nothing, the queue's bound,
+// an audit record for each write; and the parameter server on the line in its three modes,
+// a swapped controller restored and one of another firmware refused.
+#include "plant/agent.h"
+#include "plant/parameter_server.h"
+#include "platform/mqtt/mqtt.h"
+#include "support/broker.h"
+#include "support/panel_fixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+
+namespace {
+
+QJsonObject Object(const std::string &json) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+}
+
+// The command byte of each request the peer got from index first on, live requests left out.
+std::vector<int> CommandsSince(const ScriptedPeer &peer, std::size_t first) {
+    std::vector<int> commands;
+    const std::vector<Bytes> requests = peer.Requests();
+    for (std::size_t i = first; i < requests.size(); ++i)
+        if (const int command = sim::FrameCommand(requests[i]); command != kCmdLive)
+            commands.push_back(command);
+    return commands;
+}
+
+// A broker of the test's own, COM1's controller behind a lock the test takes to change it,
+// and rmx7ctl publish as the line's agent.
+class Agent : public PanelTest {
+  protected:
+    void SetUp() override {
+        PanelTest::SetUp();
+        peer.SetResponder([this, answer = controller.Responder()](const Bytes &request) {
+            std::lock_guard<std::mutex> held(lock);
+            return answer(request);
+        });
+        std::string name = testing::TempDir() + "rmx7-agent-XXXXXX";
+        ASSERT_NE(mkdtemp(name.data()), nullptr);
+        folder = name;
+        broker = std::make_unique<Broker>(folder);
+        ASSERT_TRUE(broker->Start());
+        mqtt::Settings settings;
+        settings.host = "127.0.0.1";
+        settings.port = broker->Port();
+        asker.OnMessage([this](const mqtt::Message &m) { answers.push_back(m); });
+        asker.Subscribe("reply/test", 1);
+        std::string error;
+        ASSERT_EQ(asker.Start(settings, error), mqtt::kMqttOk) << error;
+    }
+    void TearDown() override {
+        agent.terminate();
+        agent.waitForFinished();
+        asker.StopSilently();
+        broker.reset();
+        std::filesystem::remove_all(folder);
+        PanelTest::TearDown();
+    }
+    // Starts the agent of line7 with more options, until its line runs.
+    void StartAgent(const QStringList &options) {
+        agent.start("./rmx7ctl",
+                    QStringList{"--quiet", "publish", "--device",
+                                QString::fromStdString(peer.path()), "--broker",
+                                QString("mqtt://127.0.0.1:%1").arg(broker->Port()), "--name",
+                                "line7", "--state", QString::fromStdString(folder + "/state")} +
+                        options);
+        ASSERT_TRUE(WaitUntil([&] { return controller.liveReplies > 3; })) << "the run never began";
+    }
+    // The answer to verb with payload, asked as an MQTT 5 client with operator anna.
+    QJsonObject Ask(const std::string &verb, const std::string &payload) {
+        const std::string correlation = "c" + std::to_string(++asked);
+        asker.Publish("rmx7/line7/cmd/" + verb, payload, 1, false,
+                      {"reply/test", correlation, {{"operator", "anna"}}});
+        const mqtt::Message *answer = nullptr;
+        WaitUntil([&] {
+            for (const mqtt::Message &m : answers)
+                if (m.correlationData == correlation)
+                    answer = &m;
+            return answer != nullptr;
+        });
+        return answer ? Object(answer->payload) : QJsonObject{};
+    }
+
+    std::mutex lock;
+    std::string folder;
+    std::unique_ptr<Broker> broker;
+    mqtt::Client asker;
+    std::vector<mqtt::Message> answers;
+    int asked = 0;
+    QProcess agent;
+};
+
+} // namespace
+
+TEST_F(Agent, CommandsAnswerAsRmx7ctlDoesWithThePanelStepsRequestsAndRecordTheirWrites) {
+    StartAgent({"--commands", "write"});
+    QJsonObject got = Ask("get", R"({"memory":"eeprom"})");
+    EXPECT_EQ(got["line"].toString(), "line7");
+    EXPECT_EQ(got["result_code"].toString(), "Ok");
+    EXPECT_EQ(got["parameters"].toObject()["power"].toInt(), controller.eeprom[0]);
+
+    std::size_t before     = peer.Requests().size();
+    const QJsonObject sent = Ask("send", R"({"memory":"ram","set":{"power":601,"hold":91}})");
+    EXPECT_EQ(sent["exit_code"].toInt(), 0) << sent["error"].toString().toStdString();
+    EXPECT_EQ(CommandsSince(peer, before),
+              (std::vector<int>{kCmdReadRam, kCmdWriteRam, kCmdReadRam}));
+    EXPECT_EQ(sent["changes"].toArray().size(), 2);
+    {
+        std::lock_guard<std::mutex> held(lock);
+        EXPECT_EQ(controller.ram[0], 601);
+        EXPECT_EQ(controller.ram[4], 91);
+        EXPECT_EQ(controller.ram[1], 300) << "a word not asked for stays";
+    }
+    before = peer.Requests().size();
+    EXPECT_EQ(Ask("teach", "{}")["exit_code"].toInt(), 0);
+    EXPECT_EQ(CommandsSince(peer, before), std::vector<int>{kCmdTeach});
+
+    // An MQTT 3.1.1 client names its reply topic and id in the request.
+    Subscriber old(broker->Port(), "reply/old");
+    ASSERT_EQ(std::system(("mosquitto_pub -V mqttv311 -q 1 -h 127.0.0.1 -p " +
+                           std::to_string(broker->Port()) +
+                           " -t rmx7/line7/cmd/info -m '{\"reply_to\":\"reply/old\",\"id\":7}'")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(old.WaitFor(1));
+    const QJsonObject info = Object(old.Messages()[0].substr(std::string("reply/old ").size()));
+    EXPECT_EQ(info["id"].toInt(), 7);
+    EXPECT_EQ(info["firmware"].toString().toStdString(), controller.firmware);
+
+    // The same step on the port, once the agent has let it go, answers with the same object.
+    got = Ask("get", R"({"memory":"eeprom"})");
+    agent.terminate();
+    ASSERT_TRUE(agent.waitForFinished());
+    QProcess tool;
+    tool.start("./rmx7ctl", {"--quiet", "--json", "--device", QString::fromStdString(peer.path()),
+                             "get", "eeprom"});
+    ASSERT_TRUE(tool.waitForFinished());
+    QJsonObject direct = Object(tool.readAllStandardOutput().toStdString());
+    for (const char *own : {"line", "id", "result_code"}) {
+        got.remove(own);
+        direct.remove(own);
+    }
+    EXPECT_EQ(got, direct);
+
+    QProcess audit;
+    audit.start("./rmx7ctl", {"audit", "--state", QString::fromStdString(folder + "/state")});
+    ASSERT_TRUE(audit.waitForFinished());
+    const QString records = audit.readAllStandardOutput();
+    EXPECT_EQ(records.count("plant-command"), 2) << records.toStdString();
+    EXPECT_TRUE(records.contains("send ram") && records.contains("teach ram") &&
+                records.contains("for anna"))
+        << records.toStdString();
+}
+
+TEST_F(Agent, ARefusedOrBadRequestChangesNothingAndTheQueueHasItsBound) {
+    StartAgent({"--commands", "read"});
+    const std::pair<std::string, std::string> refused[] = {
+        {"send", R"({"memory":"ram","set":{"power":1}})"},
+        {"restore", "{}"},
+        {"get", "{"},
+        {"get", R"({"memory":"ram","extra":1})"},
+        {"get", R"({"memory":"ram")" + std::string(plant::kMaxPayload, ' ') + "}"},
+        {"erase", "{}"},
+    };
+    const std::size_t before = peer.Requests().size();
+    std::vector<std::string> codes;
+    for (const auto &[verb, payload] : refused) {
+        const QJsonObject answer = Ask(verb, payload);
+        EXPECT_EQ(answer["exit_code"].toInt(), 2) << verb;
+        codes.push_back(answer["result_code"].toString().toStdString());
+    }
+    EXPECT_EQ(codes, (std::vector<std::string>{"Refused", "Refused", "Malformed", "Malformed",
+                                               "Malformed", "UnknownVerb"}));
+    EXPECT_TRUE(CommandsSince(peer, before).empty()) << "a refused request reached the line";
+
+    // Each read waits a while on the controller: one runs, sixteen wait, the rest are busy.
+    {
+        std::lock_guard<std::mutex> held(lock);
+        controller.delay[kCmdReadRam] = 0.15;
+    }
+    const int burst = 20;
+    for (int i = 0; i < burst; ++i)
+        asker.Publish("rmx7/line7/cmd/get", R"({"memory":"ram"})", 1, false,
+                      {"reply/test", "q" + std::to_string(i), {}});
+    ASSERT_TRUE(WaitUntil([&] { return answers.size() >= std::size(refused) + burst; }, 30));
+    int ok = 0, busy = 0;
+    for (const mqtt::Message &m : answers) {
+        const std::string code = Object(m.payload)["result_code"].toString().toStdString();
+        ok += m.correlationData.starts_with("q") && code == "Ok";
+        busy += code == "Busy";
+    }
+    EXPECT_EQ(ok + busy, burst);
+    EXPECT_GE(busy, 1);
+    EXPECT_GE(ok, 1 + plant::kMaxWaiting - 1);
+}
+
+// The server on the panel's line, set up as at start-up: backup keeps the first EEPROM set,
+// restore writes it into a controller that holds another and reads it back, a controller
+// of other firmware is never written, and off sends nothing.
+TEST_F(ControllerTest, TheParameterServerKeepsRestoresAndRefusesAsItsModeSays) {
+    const std::string state = testing::TempDir() + "rmx7-server-" + std::to_string(getpid());
+    std::filesystem::remove_all(state);
+    std::vector<std::string> events;
+    std::vector<audit::Record> records;
+    std::string refusal, parameters;
+    const plant::ServerHooks hooks{
+        [&](const std::string &json) { parameters = json; },
+        [&](const std::string &json) {
+            events.push_back(Object(json)["event"].toString().toStdString());
+        },
+        [&](audit::Record record) { records.push_back(std::move(record)); },
+        [&](const std::string &text) { refusal = text; },
+    };
+    const auto server = [&](plant::ServerMode mode) {
+        auto made = std::make_unique<plant::ParameterServer>(mode, state, "line7", "i1", hooks);
+        std::string error;
+        EXPECT_TRUE(made->Load(error)) << error;
+        return made;
+    };
+    const auto startUp = [&](plant::ParameterServer &on) {
+        EXPECT_TRUE(InitRS232(1).ok());
+        const std::size_t before = peer.Requests().size();
+        Finish([](plant::ParameterServer &s, com232::Line &l) -> job::Task<int> {
+            co_await s.AtStartUp(l);
+            co_return 0;
+        }(on, line()));
+        return CommandsSince(peer, before);
+    };
+    const sim::Words approved = controller.eeprom;
+
+    auto backup = server(plant::ServerMode::Backup);
+    EXPECT_EQ(startUp(*backup), std::vector<int>{kCmdReadEeprom});
+    ASSERT_TRUE(backup->Approved());
+    EXPECT_EQ(backup->Approved()->words, approved);
+    EXPECT_EQ(events, std::vector<std::string>{"store"});
+
+    // A swapped controller of the same firmware holds another set.
+    controller.eeprom[0] = 999;
+    controller.ram[0]    = 998;
+    auto restore         = server(plant::ServerMode::Restore);
+    EXPECT_EQ(startUp(*restore), (std::vector<int>{kCmdReadEeprom, kCmdWriteEeprom, kCmdWriteRam,
+                                                   kCmdReadEeprom, kCmdReadRam}));
+    EXPECT_EQ(controller.eeprom, approved);
+    EXPECT_EQ(controller.ram, approved);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].target + " " + records[1].target, "eeprom ram");
+    EXPECT_EQ(records[0].origin, audit::Origin::ParameterServer);
+    EXPECT_EQ(records[0].replaced->at(0), 999);
+    EXPECT_EQ(Object(parameters)["match"].toBool(), true);
+    EXPECT_EQ(Object(parameters)["last_restore"].toObject()["result"].toString(), "restored");
+
+    // One of another firmware is refused and said why; its set stays.
+    controller.firmware  = "RMX7 other controller FW 1.0";
+    controller.eeprom[0] = 777;
+    EXPECT_EQ(startUp(*restore), std::vector<int>{kCmdReadEeprom});
+    EXPECT_EQ(controller.eeprom[0], 777);
+    EXPECT_EQ(records.size(), 2u);
+    EXPECT_NE(refusal.find("RMX7 other controller FW 1.0"), std::string::npos) << refusal;
+    EXPECT_EQ(events.back(), "refused");
+
+    EXPECT_TRUE(startUp(*server(plant::ServerMode::Off)).empty());
+    std::filesystem::remove_all(state);
+}
