@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <random>
@@ -33,6 +34,7 @@ constexpr const char *kPasswordVariable = "RMX7_MQTT_PASSWORD";
 constexpr const char *kMeasurement      = "rmx7";
 constexpr const char *kLineTag          = "line";
 constexpr int kHostNameSize             = 256;
+constexpr const char *kDefaultsFile     = "defaults.conf";
 
 using Values = std::array<long, kLiveValues>;
 
@@ -67,9 +69,18 @@ bool HasControl(const std::string &text) {
 }
 
 std::string CheckName(const std::string &name) {
-    if (name.empty() || name.find_first_of("/+#") != std::string::npos || HasControl(name))
-        return "name is one level of a topic: no '/', '+', '#' or control characters";
+    if (name.empty() || name.find_first_of("/+# ") != std::string::npos || HasControl(name) ||
+        name.front() == '$')
+        return "name is one level of a topic: no blanks, '/', '+', '#', control characters or "
+               "leading '$', not '" +
+               name + "'";
     return {};
+}
+
+std::string HostName() {
+    char host[kHostNameSize] = {};
+    gethostname(host, sizeof host - 1);
+    return host;
 }
 
 // One setting into settings; what is wrong with it, or empty.
@@ -156,6 +167,39 @@ bool ReadPassword(Settings &read, const std::string &environment, std::string &e
     return true;
 }
 
+// The settings every line of a folder shares: its defaults.conf, beside a line's config.
+std::string DefaultsBeside(const std::string &config) {
+    if (config.empty())
+        return {};
+    const std::filesystem::path path(config);
+    const std::filesystem::path defaults = path.parent_path() / kDefaultsFile;
+    std::error_code failed;
+    if (path.filename() == kDefaultsFile || !std::filesystem::exists(defaults, failed))
+        return {};
+    return defaults.string();
+}
+
+// The shared settings: those of a line (its device, name, lines) belong to its own file.
+bool ReadDefaults(const std::string &path, std::vector<Setting> &all, std::string &error) {
+    std::vector<Setting> read;
+    if (!ReadSettingsFile(path, mqtt::kPublishConfigKeys, read, error))
+        return false;
+    Settings checked;
+    for (const Setting &s : read) {
+        std::string wrong =
+            s.value.empty() ? s.key + " wants a value" : Apply(s.key, s.value, checked);
+        if (s.key == "device" || s.key == "name" || s.key == "line")
+            wrong =
+                s.key + " belongs to a line's own config, not to the defaults every line shares";
+        if (!wrong.empty()) {
+            error = path + ", line " + std::to_string(s.line) + ": " + wrong;
+            return false;
+        }
+    }
+    all.insert(all.end(), read.begin(), read.end());
+    return true;
+}
+
 } // namespace
 
 // --- Settings ---
@@ -194,9 +238,14 @@ bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
     // Taken first, whatever follows, so that no process started later inherits it.
     const std::string environment = TakeFromEnvironment(kPasswordVariable);
     std::vector<Setting> all;
-    if (!given.config.empty() &&
-        !ReadSettingsFile(given.config, mqtt::kPublishConfigKeys, all, error))
+    const std::string defaults = DefaultsBeside(given.config);
+    if (!defaults.empty() && !ReadDefaults(defaults, all, error))
         return false;
+    std::vector<Setting> own;
+    if (!given.config.empty() &&
+        !ReadSettingsFile(given.config, mqtt::kPublishConfigKeys, own, error))
+        return false;
+    all.insert(all.end(), own.begin(), own.end());
     all.insert(all.end(), given.settings.begin(), given.settings.end());
     Settings read;
     bool needsBroker = false;
@@ -262,10 +311,13 @@ std::string CommandsWarning(const Settings &settings) {
 std::string LineName(const Settings &settings, int port) {
     if (!settings.name.empty())
         return settings.name;
+    // Port names repeat from one computer to the next; the host's name keeps them apart.
+    const std::string host = mqtt::TopicSafe(HostName()) + "-";
     for (const PortEntry &entry : PortTable())
         if (entry.number == port)
-            return mqtt::LineNameOfPort(entry.byIdName.empty() ? entry.device : entry.byIdName);
-    return mqtt::LineNameOfPort("COM" + std::to_string(port));
+            return host +
+                   mqtt::LineNameOfPort(entry.byIdName.empty() ? entry.device : entry.byIdName);
+    return host + mqtt::LineNameOfPort("COM" + std::to_string(port));
 }
 
 // --- Payloads ---
@@ -316,9 +368,7 @@ Identity NewIdentity() {
                                   static_cast<unsigned long long>(random());
     char instance[17];
     std::snprintf(instance, sizeof instance, "%016llx", id);
-    char host[kHostNameSize] = {};
-    gethostname(host, sizeof host - 1);
-    return {instance, host, static_cast<long>(getpid()), UnixNow()};
+    return {instance, HostName(), static_cast<long>(getpid()), UnixNow()};
 }
 
 bool Info::SameAs(const Info &other) const {

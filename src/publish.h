@@ -60,11 +60,14 @@ struct Given {
 };
 
 // Takes argv[i] when it is an option of the publisher (--broker, --name, --topic, --every,
-// --qos, --client-id, --username, --password-file, --cafile, --cert, --key, --config, as
+// --qos, --client-id, --username, --password-file, --cafile, --cert, --key, --commands,
+// --parameter-server, --config, as
 // "--option VALUE" or "--option=VALUE"), moving i past its value; a missing value, or a
 // password asked for on the command line, goes into error.
 bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error);
-// The config file's settings, then the command line's over them, each checked, and the
+// The settings every line shares (defaults.conf beside the config file: broker, TLS, login;
+// never a line's device or name), the config file's over them, then the command line's,
+// each checked, and the
 // password read: from the password file, else the systemd credential "mqtt-password", else
 // RMX7_MQTT_PASSWORD, which leaves the environment either way. A password file or client key
 // that group or others may read is refused; a process that holds either is no longer

@@ -94,6 +94,10 @@ TEST(PlantTexts, LineNamesFromPortsAreTopicSafe) {
     };
     for (const auto &[port, name] : cases)
         EXPECT_EQ(mqtt::LineNameOfPort(port), name) << port;
+    // Left out, a name has the host's before the port's: ttyUSB0 repeats on every computer.
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(publish::LineName({}, 250), mqtt::TopicSafe(host) + "-COM250");
 }
 
 TEST(PlantTexts, LineProtocolEscapesEachPartSoInfluxReadsTheTextBack) {
@@ -190,6 +194,25 @@ TEST(PlantTexts, PublisherSettingsComeFromTheConfigThenTheCommandLine) {
         EXPECT_TRUE(Has(parse("broker = mqtt://plant\n", args).error, error)) << error;
     EXPECT_EQ(parse("broker = mqtt://plant\nevery = 0\n", {"--config", config}).error,
               config + ", line 2: every wants a whole number above 0, not '0'");
+    EXPECT_TRUE(Has(parse("broker = mqtt://plant\nname = line 7\n", {"--config", config}).error,
+                    "line 2: name is one level of a topic: no blanks"));
+
+    // What the lines of a folder share comes from its defaults.conf, which a line's own file
+    // overrides; a line's device or name there is refused.
+    const std::string folder = config + ".d", defaults = folder + "/defaults.conf";
+    fs::create_directory(folder);
+    std::ofstream(defaults) << "broker = mqtt://plant\nevery = 3\nqos = 1\n";
+    std::ofstream(folder + "/line7.conf") << "device = /dev/ttyUSB7\nevery = 4\n";
+    options = parse("", {"--config", folder + "/line7.conf"});
+    EXPECT_EQ(options.error, "");
+    EXPECT_EQ(options.publisher.broker + " " + std::to_string(options.publisher.every) + " " +
+                  std::to_string(options.publisher.qos),
+              "mqtt://plant 4 1");
+    std::ofstream(defaults) << "broker = mqtt://plant\ndevice = /dev/ttyS0\n";
+    EXPECT_EQ(parse("", {"--config", folder + "/line7.conf"}).error,
+              defaults + ", line 2: device belongs to a line's own config, not to the defaults "
+                         "every line shares");
+    fs::remove_all(folder);
 
     // Without a password file: the service's credential, else the environment, which is
     // emptied either way; and no core dump of the process holds the password.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The package of `make package` holds the programs, their data, menu entry, icon, manual
-# pages, Debian documents and the publisher's unit with an example config, and depends on
+# pages, Debian documents and the publisher's unit with an example config and the shared
+# defaults as a conffile, and depends on
 # what the binaries link; lintian finds nothing to warn of, and systemd accepts the unit
 # as the package installs it. 77: none built.
 set -euo pipefail
@@ -14,6 +15,10 @@ for file in bin/rmx7scope bin/rmx7ctl bin/rmx7sim share/rmx7scope/K-VEX-RMX7-PIR
     lib/systemd/system/rmx7-publish@.service share/doc/rmx7scope/examples/publish.conf; do
     grep -q " \./usr/$file\$" <<<"$listing" || { echo "not in the package: /usr/$file"; exit 1; }
 done
+grep -q " \./etc/rmx7/publish/defaults.conf\$" <<<"$listing" ||
+    { echo "not in the package: /etc/rmx7/publish/defaults.conf"; exit 1; }
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/rmx7/publish/defaults.conf ||
+    { echo "defaults.conf is no conffile"; exit 1; }
 [[ $(dpkg-deb -f "$deb" Depends) == *libqt6widgets6* ]] || { echo "no library dependencies"; exit 1; }
 
 lint=$(lintian --fail-on error,warning "$deb" 2>&1) || { echo "$lint"; exit 1; }

@@ -365,6 +365,13 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         return "live --format " + options.format + " writes its own lines: no --json with it";
     if (name == "publish" && options.shared.publisher.broker.empty())
         return "publish needs a broker: --broker mqtt://HOST[:PORT], or broker = in --config";
+    // A config is a line's: without a device it would quietly mean COM1, /dev/ttyS0.
+    if (name == "publish" && !options.shared.publishing.config.empty() &&
+        options.shared.ports.empty() && !options.shared.simulate && options.lines.empty() &&
+        options.shared.publisher.lines.empty())
+        return options.shared.publishing.config +
+               " names no line: add device = DEVICE (a serial device or a remote line), or "
+               "line = NAME=DEVICE lines";
     if (name == "plant")
         return CheckPlantLine(options);
     if (name == "get" || name == "send") {
