@@ -1,9 +1,9 @@
-// The line's agent: `rmx7ctl publish` with commands, against a controller peer and Debian's
+// The line's agent: `rmx7ctl publish` with commands, against controller peers and Debian's
 // mosquitto on the loopback, asked by a client of the test's own in MQTT 5 form and by
 // mosquitto_pub in 3.1.1 form: answers as rmx7ctl --json gives them, the panel steps'
 // requests and nothing else on the line, refusals that change nothing, the queue's bound,
-// an audit record for each write; and the parameter server on the line in its three modes,
-// a swapped controller restored and one of another firmware refused.
+// an audit record for each write, one agent to a name; and the parameter server on the
+// line in its three modes, a swapped controller restored and one of another firmware refused.
 #include "plant/agent.h"
 #include "plant/parameter_server.h"
 #include "platform/mqtt/mqtt.h"
@@ -271,4 +271,65 @@ TEST_F(ControllerTest, TheParameterServerKeepsRestoresAndRefusesAsItsModeSays) {
 
     EXPECT_TRUE(startUp(*server(plant::ServerMode::Off)).empty());
     std::filesystem::remove_all(state);
+}
+
+// A second agent of the same name, on another controller, yields at once: it says so, the
+// first keeps the status and an unbroken count of replies, and the second's last will is
+// dropped with its connection. Once the first ends, the second takes the name up.
+TEST_F(Agent, ASecondAgentOfTheSameNameYieldsAndTakesTheNameUpOnceItIsFree) {
+    Subscriber all(broker->Port(), "rmx7/line7/#");
+    StartAgent({});
+    FakeController otherController;
+    ScriptedPeer otherPeer;
+    otherPeer.SetResponder(otherController.Responder());
+    QProcess second;
+    second.start("./rmx7ctl",
+                 {"--quiet", "publish", "--device", QString::fromStdString(otherPeer.path()),
+                  "--broker", QString("mqtt://127.0.0.1:%1").arg(broker->Port()), "--name", "line7",
+                  "--state", QString::fromStdString(folder + "/second")});
+    QString said;
+    ASSERT_TRUE(WaitUntil([&] {
+        said += second.readAllStandardError();
+        return said.contains("conflict");
+    })) << said.toStdString();
+    // The second's start-up is over and a few of the first's replies went out since.
+    ASSERT_TRUE(WaitUntil([&] { return otherController.liveReplies > 3; }));
+    const int seen = controller.liveReplies;
+    ASSERT_TRUE(WaitUntil([&] { return controller.liveReplies > seen + 5; }));
+
+    const auto statuses = [&](const char *state) {
+        std::vector<QJsonObject> found;
+        for (const std::string &message : all.Messages())
+            if (message.starts_with("rmx7/line7/status ")) {
+                const QJsonObject status = Object(message.substr(18));
+                if (status["status"].toString() == state)
+                    found.push_back(status);
+            }
+        return found;
+    };
+    long long last = 0;
+    for (const std::string &message : all.Messages())
+        if (message.starts_with("rmx7/line7/live ")) {
+            const long long seq = Object(message.substr(16))["seq"].toInteger();
+            EXPECT_EQ(seq, last + 1) << "one count of replies, the first agent's";
+            last = seq;
+        }
+    ASSERT_FALSE(statuses("online").empty());
+    const QString first = statuses("online").front()["instance"].toString();
+    for (const QJsonObject &online : statuses("online"))
+        EXPECT_EQ(online["instance"].toString(), first);
+    ASSERT_EQ(statuses("conflict").size(), 1u);
+    EXPECT_EQ(statuses("conflict")[0]["other"].toString(), first);
+
+    agent.terminate();
+    ASSERT_TRUE(agent.waitForFinished());
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto online = statuses("online");
+        return !online.empty() && online.back()["instance"].toString() != first;
+    })) << "the second agent never took the name up";
+    second.kill();
+    second.waitForFinished();
+    ASSERT_TRUE(WaitUntil([&] { return statuses("offline").size() >= 2; }));
+    EXPECT_EQ(statuses("offline").back()["text"].toString(), "connection lost");
+    EXPECT_NE(statuses("offline").back()["instance"].toString(), first);
 }
