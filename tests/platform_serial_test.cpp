@@ -142,6 +142,17 @@ TEST_F(Serial, ABusyOrVanishedDeviceIsRefusedWithItsCauseAndAGoodOpenClearsIt) {
     EXPECT_EQ(Open(kCom, link), kComErrNoPortFound);
     EXPECT_TRUE(DiagnosisSays(link + " is gone")) << GetOpenDiagnosis();
     EXPECT_EQ(Open(kOtherCom, peer.path()), 0) << "closing COM1 released its device";
+
+    // A holder that runs as a system service is named as that service: a line's agent.
+    const std::pair<const char *, const char *> groups[] = {
+        {"0::/system.slice/system-rmx7\\x2dpublish.slice/rmx7-publish@line7.service\n",
+         "rmx7-publish@line7"},
+        {"0::/user.slice/user-1000.slice/session-3.scope\n", ""},
+        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/x.service\n", ""},
+        {"12:pids:/\n", ""},
+    };
+    for (const auto &[group, service] : groups)
+        EXPECT_EQ(ServiceOfControlGroup(group), service) << group;
 }
 
 // A pid that no longer runs.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -78,6 +79,11 @@ std::string PermissionDenied(const std::string &device) {
 std::string ProcessName(pid_t pid) {
     if (pid == getpid())
         return "this program (pid " + std::to_string(pid) + ")";
+    std::ifstream cgroup("/proc/" + std::to_string(pid) + "/cgroup");
+    const std::string service = ServiceOfControlGroup(
+        std::string(std::istreambuf_iterator<char>(cgroup), std::istreambuf_iterator<char>()));
+    if (!service.empty())
+        return "the service " + service + " (pid " + std::to_string(pid) + ")";
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string name;
     std::getline(comm, name);
@@ -203,7 +209,13 @@ std::string Busy(const std::string &device, const Directories &lockDirectories) 
         std::string names;
         for (const std::string &holder : holders)
             names += (names.empty() ? "" : ", ") + holder;
-        return device + " is in use by " + names + ". Close it there, or " + PickAnother() + ".";
+        // A line's agent holds its port for good: the way in is through the agent.
+        const bool agent = names.find("the service rmx7-publish@") != std::string::npos;
+        return device + " is in use by " + names + ". " +
+               (agent ? "Run the command through that line's agent instead: rmx7ctl --agent "
+                        "mqtt[s]://BROKER/PREFIX/NAME COMMAND (the agent's commands must be on)"
+                      : "Close it there, or " + std::string(PickAnother())) +
+               ".";
     }
     if (std::string stale = LockedByEndedPrograms(device, lockDirectories); !stale.empty())
         return stale;
@@ -212,6 +224,22 @@ std::string Busy(const std::string &device, const Directories &lockDirectories) 
 }
 
 } // namespace
+
+std::string ServiceOfControlGroup(std::string_view cgroup) {
+    // Unified hierarchy:
+    // "0::/system.slice/system-rmx7\x2dpublish.slice/rmx7-publish@line7.service".
+    const std::size_t line = cgroup.find("0::/");
+    if (line == std::string_view::npos)
+        return {};
+    std::string_view path               = cgroup.substr(line + 4);
+    path                                = path.substr(0, path.find('\n'));
+    const std::string_view unit         = path.substr(path.rfind('/') + 1);
+    constexpr std::string_view kService = ".service";
+    if (unit.size() <= kService.size() || !unit.ends_with(kService) ||
+        path.find("user@") != std::string_view::npos)
+        return {};
+    return std::string(unit.substr(0, unit.size() - kService.size()));
+}
 
 std::vector<std::string> DeviceHolders(const std::string &device,
                                        const Directories &lockDirectories) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Where programs that follow the UUCP convention, Qt's serial port among them, leave
@@ -29,10 +30,14 @@ std::string DiagnoseLostLine(int portNo, const std::string &device, const std::s
 
 // The processes that hold device, "name (pid N)": the other processes that have it open,
 // and whoever a lock file in lockDirectories names while it runs, this process as "this
-// program (pid N)".
+// program (pid N)", a system service's process as "the service rmx7-publish@line7 (pid N)".
 std::vector<std::string>
 DeviceHolders(const std::string &device,
               const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
+
+// The system service a process runs as ("rmx7-publish@line7"), from the text of its
+// /proc/PID/cgroup; empty for a process of a login session or a user's own services.
+std::string ServiceOfControlGroup(std::string_view cgroup);
 
 // The lock files of device in lockDirectories whose program has ended, each as "<file>, a
 // lock file that <program> (pid N) left when it ended". Qt's serial port removes such a
