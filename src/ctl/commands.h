@@ -53,6 +53,11 @@ void RunPorts(Session &session, const Options &options, Report &report);
 void RunLive(Session &session, const Options &options, Report &report);
 job::Task<void> RunCapture(Session &session, const Options &options, Report &report);
 
+// --- Through a line's agent ---
+// The command (info, get, diff, send, teach, reset, capture, report) run by the agent of
+// --agent mqtt[s]://BROKER/PREFIX/NAME, printed and ended as on a port.
+void RunThroughAgent(Session &session, const Options &options, Report &report);
+
 // --- The plant link ---
 void RunPublish(Session &session, const Options &options, Report &report);
 

@@ -114,14 +114,17 @@ int Main(int argc, char **argv) {
     Session session;
     const Entry *entry = std::find_if(std::begin(kRunners), std::end(kRunners),
                                       [&](const Entry &e) { return options.command == e.name; });
-    // The lines of live and publish, the audit trail and the plant's broker need no panel:
-    // none is loaded, less memory and time.
-    if (const std::string error = session.Start(options, entry->onLine != nullptr);
+    // The lines of live and publish, the audit trail, the plant's broker and a line's agent
+    // need no panel: none is loaded, less memory and time.
+    const bool throughAgent = !options.agent.empty();
+    if (const std::string error = session.Start(options, entry->onLine && !throughAgent);
         !error.empty()) {
         std::fprintf(stderr, "rmx7ctl: %s\n", error.c_str());
         return kExitFailure;
     }
-    if (entry->onLine)
+    if (throughAgent)
+        RunThroughAgent(session, options, report);
+    else if (entry->onLine)
         session.Run(entry->onLine(session, options, report));
     else
         entry->plain(session, options, report);

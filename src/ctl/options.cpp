@@ -215,6 +215,8 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
     } else if (TakeValue(argc, argv, i, "--output", value, error) ||
                TakeValue(argc, argv, i, "-o", value, error)) {
         options.output = value;
+    } else if (TakeValue(argc, argv, i, "--agent", value, error)) {
+        options.agent = value;
     } else if (TakeValue(argc, argv, i, "--state", value, error)) {
         options.state = value;
     } else if (TakeValue(argc, argv, i, "--since", value, error)) {
@@ -268,6 +270,26 @@ std::string CheckPlantLine(const Options &options) {
         return "plant report --capture wants raw or norm, not '" + options.capture + "'";
     if ((verb == "restore" || verb == "store" || verb == "forget") && options.linePatterns.empty())
         return "plant " + verb + " writes: name the lines with --lines (--lines '*' for all)";
+    return {};
+}
+
+// What an agent's command takes: the broker's TLS files and login, no port, no state.
+std::string CheckAgentLine(const Command &command, const Options &options) {
+    const std::string name = command.name;
+    if (name != "info" && name != "get" && name != "diff" && name != "send" && name != "teach" &&
+        name != "reset" && name != "capture" && name != "report")
+        return "--agent runs info, get, diff, send, teach, reset, capture and report, not " + name;
+    const publish::Given &given = options.shared.publishing;
+    const bool connection =
+        std::all_of(given.settings.begin(), given.settings.end(), [](const Setting &s) {
+            return s.key == "username" || s.key == "password-file" || s.key == "cafile" ||
+                   s.key == "cert" || s.key == "key" || s.key == "client-id";
+        });
+    if (!connection || !options.shared.ports.empty() || options.shared.simulate ||
+        options.com != 1 || !options.state.empty() || options.get)
+        return "--agent reaches the line through its agent: no --device, --port, --com, "
+               "--simulate, --state, --get or publisher options but the broker's login and TLS "
+               "files (--username, --password-file, --cafile, --cert, --key)";
     return {};
 }
 
@@ -338,7 +360,10 @@ const Command *FindCommand(const std::string &name) {
 
 std::string CheckCommandLine(const Command &command, const Options &options) {
     const std::string name = command.name;
-    const int operands     = static_cast<int>(options.operands.size());
+    if (!options.agent.empty())
+        if (const std::string wrong = CheckAgentLine(command, options); !wrong.empty())
+            return wrong;
+    const int operands = static_cast<int>(options.operands.size());
     if (operands < command.minOperands || operands > command.maxOperands)
         return "usage: rmx7ctl " + std::string(command.synopsis);
     const auto refuses = [&](unsigned what) { return (command.accepts & what) == 0; };
@@ -351,7 +376,7 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         (!options.format.empty() && refuses(kTakesFormat)) ||
         (!options.lines.empty() && refuses(kTakesLines)) ||
         (!options.linePatterns.empty() && refuses(kReadsPlant)) ||
-        (PublisherOptions(options) && refuses(kPublishes)) ||
+        (PublisherOptions(options) && options.agent.empty() && refuses(kPublishes)) ||
         (!options.state.empty() && refuses(kTakesState)) ||
         ((!options.line.empty() || !options.since.empty() || options.csv || options.check) &&
          refuses(kTakesAudit)))

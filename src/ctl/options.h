@@ -63,6 +63,7 @@ struct Options {
     bool check = false; // audit
     // plant: the lines' names, patterns joined by commas; empty: all
     std::string linePatterns;
+    std::string agent; // --agent mqtt[s]://BROKER/PREFIX/NAME: the command goes to that agent
     std::string error; // not empty: the command line is wrong
 };
 

@@ -181,14 +181,15 @@ job::Task<void> Agent::RunCommand(Request request, std::string respondTo, std::s
     head.Add("device", JsonString(PortDevice(line_.Port())));
     const std::string members = answer.members.Members();
     Response response;
-    response.line   = settings_.name;
-    response.idJson = request.idJson;
-    response.code   = answer.code;
-    response.status = line_.LastShown();
-    response.error  = answer.error;
+    response.line            = settings_.name;
+    response.idJson          = request.idJson;
+    response.code            = answer.code;
+    response.status          = line_.LastShown();
+    response.error           = answer.error;
+    const std::string beyond = answer.beyond.Members();
     Respond(respondTo,
             "{" + head.Members() + (members.empty() ? "" : ", " + members) + ", " +
-                ResponseMembers(response) + "}",
+                ResponseMembers(response) + (beyond.empty() ? "" : ", " + beyond) + "}",
             correlation, qos);
 }
 

@@ -65,6 +65,7 @@ std::string LineResult::Text() const {
 LineResult ReadAnswer(std::string_view payload) {
     LineResult result;
     result.answered = true;
+    result.payload  = payload;
     std::string error;
     long long code              = 0;
     const json::Value *exitCode = nullptr;

@@ -36,6 +36,7 @@ struct LineResult {
     std::string status;       // the status text the agent's step showed last
     std::string error;        // what went wrong, in words; empty when it went well
     json::Value response;     // the whole answer: a report's "pdf" and "sha256", a diff's words
+    std::string payload;      // the answer as it came, its members in the agent's order
 
     bool ok() const { return exitCode == 0; }
     // In words: "ok (Data Transfer Ok!)", the error, "no answer within 5 s", ...

@@ -313,11 +313,11 @@ Checked CheckRequest(std::string_view verb, std::string_view payload, Commands c
 }
 
 std::string ResponseMembers(const Response &response) {
-    return "\"line\": " + JsonString(response.line) + ", \"id\": " + response.idJson +
-           ", \"exit_code\": " + std::to_string(ExitCodeOf(response.code)) +
+    return "\"exit_code\": " + std::to_string(ExitCodeOf(response.code)) +
            ", \"result_code\": " + JsonString(ResultCodeName(response.code)) +
            ", \"status\": " + (response.status.empty() ? "null" : JsonString(response.status)) +
-           ", \"error\": " + (response.error.empty() ? "null" : JsonString(response.error));
+           ", \"error\": " + (response.error.empty() ? "null" : JsonString(response.error)) +
+           ", \"line\": " + JsonString(response.line) + ", \"id\": " + response.idJson;
 }
 
 std::string RefusalResponse(const Checked &checked, const std::string &line) {

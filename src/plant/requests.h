@@ -109,8 +109,8 @@ struct Response {
     std::string error;  // why it failed; empty: null
 };
 
-// "line", "id", "exit_code", "result_code", "status" and "error" as JSON members, without
-// braces, for the end of the object rmx7ctl --json prints for the same step.
+// "exit_code", "result_code", "status" and "error", the end of the object rmx7ctl --json
+// prints for the same step, then the agent's "line" and "id": JSON members without braces.
 std::string ResponseMembers(const Response &response);
 // The whole response to a refused request: "command" and the members above.
 std::string RefusalResponse(const Checked &checked, const std::string &line);

@@ -304,8 +304,8 @@ job::Task<Answer> Verbs::Report(const Request &request) {
     answer.members.Add("ram", JsonWords(reported.ram));
     answer.members.Add("eeprom", JsonWords(reported.eeprom));
     answer.members.Add("fingerprint", JsonString(reported.fingerprint));
-    answer.members.Add("pdf", JsonString(json::EncodeBase64(pdf)));
-    answer.members.Add("sha256", JsonString(Sha256Hex(pdf)));
+    answer.beyond.Add("pdf", JsonString(json::EncodeBase64(pdf)));
+    answer.beyond.Add("sha256", JsonString(Sha256Hex(pdf)));
     co_return answer;
 }
 

@@ -50,6 +50,7 @@ Comparison CompareSets(const com232::Words &ram, const com232::Words &eeprom,
 // A verb's answer: its own members, how it ended and the PDF of a report.
 struct Answer {
     output::JsonObject members;
+    output::JsonObject beyond; // what only the agent's answer carries: a report's PDF
     ResultCode code = ResultCode::Ok;
     std::string error; // why it failed, as rmx7ctl says it
 };
