@@ -3,6 +3,7 @@
 #include "gui.h"
 
 #include "colours.h"
+#include "parameters.h"
 #include "platform/files/arrayfile.h"
 #include "platform/files/textfile.h"
 #include "platform/panel/dialogs.h"
@@ -29,7 +30,6 @@ constexpr const char *kParameterFileName = "RMX7para.dat";
 constexpr const char *kParameterFilter   = "*.dat";
 constexpr const char *kParameterTitle    = "K-VEX-RMX7 Parameter File";
 constexpr unsigned int kLargestWord      = 0xFFFF;
-constexpr int kFirstZeroedWord           = 11; // words 11 to 15 go out as 0 after a panel read
 
 // Where the values on the panel came from.
 enum class Origin { NotRead, Controller, File };
@@ -60,49 +60,26 @@ const std::array<std::uint16_t, com232::kCurveSize> kXArray = [] {
     return x;
 }();
 
-// The ten parameters with a control, in the order they are read and written.
-struct PanelParameter {
-    int control;
-    std::uint16_t com232::Parameters::*variable;
-    int word; // its place in a frame
-};
-constexpr PanelParameter kPanelParameters[] = {
-    {ui::power, &com232::Parameters::power, 0},
-    {ui::reference, &com232::Parameters::reference, 1},
-    {ui::hysteresis, &com232::Parameters::hysteresis, 2},
-    {ui::polarity, &com232::Parameters::polarity, 3},
-    {ui::sdelay, &com232::Parameters::sdelay, 10},
-    {ui::hwmode, &com232::Parameters::hwmode, 5},
-    {ui::evalmode, &com232::Parameters::evalmode, 7},
-    {ui::mmtime, &com232::Parameters::mmtime, 8},
-    {ui::mmthd, &com232::Parameters::mmthd, 9},
-    {ui::hold, &com232::Parameters::hold, 4},
-};
-
 // Panel and parameter set agree after every copy between them: each control now remembers
 // its value as the one last exchanged, and marks itself once the operator types another.
 // Only the parameter transfers copy, never the live loop, so marking costs the live view
 // nothing.
 void NoteExchangedValues(const com232::Parameters &params) {
-    for (const PanelParameter &p : kPanelParameters)
-        SetCtrlAttribute(pHandle, p.control, kAttrSentValue, params.*p.variable);
+    const com232::Words words = com232::WordsOf(params);
+    for (const int word : parameters::kPanelOrder)
+        SetCtrlAttribute(pHandle, parameters::kTable[word].control, kAttrSentValue, words[word]);
 }
 
-// Each control's tooltip: where its value came from, then what it is. The range is the
-// control's own, as the panel file gives it.
+// Each control's tooltip: where its value came from, then what it is.
 void ShowParameterTips() {
     std::string origin;
     if (vars.origin == Origin::NotRead)
         origin = std::string(status::kPanelDefaults) + "\n";
     else if (vars.origin == Origin::File)
         origin = status::LoadedNotRead(vars.loadedFrom) + "\n";
-    for (const PanelParameter &p : kPanelParameters) {
-        int minimum = 0, maximum = 0;
-        GetCtrlAttribute(pHandle, p.control, kAttrMinValue, &minimum);
-        GetCtrlAttribute(pHandle, p.control, kAttrMaxValue, &maximum);
-        const int word = com232::WordOfParameter(p.variable);
-        const std::string tip =
-            origin + status::ParameterTip(com232::kParameterNames[word], word, minimum, maximum);
+    for (const int word : parameters::kPanelOrder) {
+        const parameters::Parameter &p = parameters::kTable[word];
+        const std::string tip          = origin + status::ParameterTip(p);
         SetCtrlAttribute(pHandle, p.control, kAttrToolTip, tip.c_str());
     }
 }
@@ -138,9 +115,11 @@ Outcome FileRefused(const std::string &file, const ArrayFileFault &fault) {
 std::string ZeroedWordsNote(const com232::Words &words) {
     std::string values;
     bool any = false;
-    for (int i = kFirstZeroedWord; i < PNUM; ++i) {
-        values += (values.empty() ? "" : " ") + std::to_string(words[i]);
-        any = any || words[i] != 0;
+    for (const parameters::Parameter &p : parameters::kTable) {
+        if (!p.sentAsZero)
+            continue;
+        values += (values.empty() ? "" : " ") + std::to_string(words[p.word]);
+        any = any || words[p.word] != 0;
     }
     return any ? status::LoadedWordsSentAsZero(values) : std::string();
 }
@@ -238,39 +217,38 @@ int GraphSource() {
 // --- Parameter set on the panel ---
 
 void GetPanelValues() {
-    com232::Parameters params = com232::ParameterSet();
-    for (const PanelParameter &p : kPanelParameters)
-        GetCtrlVal(pHandle, p.control, &(params.*p.variable));
-    params.para12 = 0;
-    params.para13 = 0;
-    params.para14 = 0;
-    params.para15 = 0;
-    params.para16 = 0;
+    com232::Words words = com232::WordsOf(com232::ParameterSet());
+    for (const int word : parameters::kPanelOrder)
+        GetCtrlVal(pHandle, parameters::kTable[word].control, &words[word]);
+    for (const parameters::Parameter &p : parameters::kTable)
+        if (p.sentAsZero)
+            words[p.word] = 0;
+    const com232::Parameters params = com232::ParametersOf(words);
     com232::SetParameterSet(params);
     NoteExchangedValues(params);
 }
 
 void SetPanelValues() {
     const com232::Parameters &params = com232::ParameterSet();
-    for (const PanelParameter &p : kPanelParameters)
-        SetCtrlVal(pHandle, p.control, params.*p.variable);
+    const com232::Words words        = com232::WordsOf(params);
+    for (const int word : parameters::kPanelOrder)
+        SetCtrlVal(pHandle, parameters::kTable[word].control, words[word]);
     NoteExchangedValues(params);
 }
 
 PanelWord PanelWordOf(int word) {
     PanelWord shown;
-    for (const PanelParameter &p : kPanelParameters) {
-        if (p.word != word)
-            continue;
-        shown.control = true;
-        GetCtrlVal(pHandle, p.control, &shown.value);
-        int marked = 0;
-        GetCtrlAttribute(pHandle, p.control, kAttrNotSent, &marked);
-        shown.notSent          = marked != 0;
-        char label[kLabelSize] = {};
-        GetCtrlAttribute(pHandle, p.control, kAttrLabel, label, sizeof label);
-        shown.label = label;
-    }
+    const int control = parameters::kTable[word].control;
+    if (control == 0)
+        return shown;
+    shown.control = true;
+    GetCtrlVal(pHandle, control, &shown.value);
+    int marked = 0;
+    GetCtrlAttribute(pHandle, control, kAttrNotSent, &marked);
+    shown.notSent          = marked != 0;
+    char label[kLabelSize] = {};
+    GetCtrlAttribute(pHandle, control, kAttrLabel, label, sizeof label);
+    shown.label = label;
     return shown;
 }
 

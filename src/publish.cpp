@@ -2,6 +2,7 @@
 #include "publish.h"
 
 #include "gui.h"
+#include "parameters.h"
 #include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
@@ -346,7 +347,7 @@ std::string InfoJson(const Info &info) {
     std::string ram;
     const com232::Words words = com232::WordsOf(info.ram);
     for (int i = 0; i < com232::PNUM; ++i)
-        ram += std::string(i == 0 ? "" : ",") + "\"" + com232::kParameterNames[i] +
+        ram += std::string(i == 0 ? "" : ",") + "\"" + parameters::kTable[i].name +
                "\":" + std::to_string(words[i]);
     char time[32];
     std::snprintf(time, sizeof time, "%.3f", info.time);

@@ -4,6 +4,7 @@
 #include "colours.h"
 #include "exports.h"
 #include "gui.h"
+#include "parameters.h"
 #include "platform/panel/dialogs.h"
 #include "platform/report/fingerprint.h"
 #include "platform/report/pdf_report.h"
@@ -105,7 +106,7 @@ ReportParameterTable PanelTable(bool fromPanel) {
         const gui::PanelWord panel = gui::PanelWordOf(word);
         ReportParameterRow row;
         row.word       = word;
-        row.name       = com232::kParameterNames[word];
+        row.name       = parameters::kTable[word].name;
         row.panelLabel = panel.label;
         row.panel      = panel.value;
         row.notSent    = panel.notSent;

@@ -140,11 +140,12 @@ std::string LoadedNotRead(const std::string &file) {
     return "Loaded from " + file + ", not read from a controller.";
 }
 
-std::string ParameterTip(const char *name, int word, int minimum, int maximum) {
-    return "Word " + std::to_string(word) + " of the parameter set, rmx7ctl name " + name + ", " +
-           std::to_string(minimum) + " to " + std::to_string(maximum) +
-           ". Send, Teach and Reset carry the value shown here; what the controller does with "
-           "it is the controller's.";
+std::string ParameterTip(const parameters::Parameter &parameter) {
+    const std::string unit = *parameter.unit ? std::string(" ") + parameter.unit : "";
+    return "Word " + std::to_string(parameter.word) + " of the parameter set, rmx7ctl name " +
+           parameter.name + ", " + std::to_string(parameter.minimum) + " to " +
+           std::to_string(parameter.maximum) + unit + ". " + parameter.meaning +
+           " Send, Teach and Reset carry the value shown here.";
 }
 
 } // namespace status

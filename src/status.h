@@ -3,6 +3,8 @@
 // never change; the program decides what happened by the result, never by a text.
 #pragma once
 
+#include "parameters.h"
+
 #include <string>
 #include <utility>
 
@@ -117,7 +119,7 @@ std::string NotTheEcho(int port, const std::string &device);
 constexpr const char *kPanelDefaults = "Not read from a controller yet: the panel file's default "
                                        "or a value typed here. Get reads the controller's.";
 std::string LoadedNotRead(const std::string &file);
-std::string ParameterTip(const char *name, int word, int minimum, int maximum);
+std::string ParameterTip(const parameters::Parameter &parameter);
 
 // --- Results ---
 enum class Result {

@@ -326,7 +326,7 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
         EXPECT_NE(text.find(also), std::string::npos) << also;
     for (int i = 0; i < com232::PNUM; ++i) { // word, name, label, RAM, EEPROM, the mark
         const int ram = toolController.ram[i], eeprom = toolController.eeprom[i];
-        const std::string row = " " + std::to_string(i) + " +" + com232::kParameterNames[i] +
+        const std::string row = " " + std::to_string(i) + " +" + parameters::kTable[i].name +
                                 " +[A-Za-z/ ]*" + std::to_string(ram) + " +" +
                                 std::to_string(eeprom) + (ram != eeprom ? " +≠ differs" : "") +
                                 " *\\n";

@@ -3,10 +3,8 @@
 
 #include "com232.h"
 #include "gui.h"
-#include "platform/files/arrayfile.h"
 #include "platform/panel/panel.h"
 #include "report.h"
-#include "ui.h"
 
 #include <filesystem>
 
@@ -20,12 +18,6 @@ using com232::PNUM;
 // before the Get of --verify flushes the output queue or the port is closed with its old
 // settings back, and a controller still storing the set may not answer at once.
 constexpr double kSettleSeconds = 0.1;
-
-// The panel control of each word, 0 where the word has none.
-constexpr int kWordControl[PNUM] = {
-    ui::power, ui::reference, ui::hysteresis, ui::polarity, ui::hold,  ui::hwmode,
-    0,         ui::evalmode,  ui::mmtime,     ui::mmthd,    ui::sdelay};
-constexpr int kAverageWord = 6;
 
 struct Setting {
     int word;
@@ -81,30 +73,25 @@ status::Outcome SaveFile(const std::string &path) {
     return ClickSend();
 }
 
-std::string NameList() {
-    std::string names;
-    for (int word = 0; word < PNUM; ++word)
-        if (kWordControl[word] != 0 || word == kAverageWord)
-            names += (names.empty() ? "" : ", ") + std::string(kWordNames[word]);
-    return names;
-}
-
 // "1 word", "3 words"
 std::string CountOfWords(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " word" : " words");
 }
 
+// Each NAME=VALUE as a word and its value, checked against the range the word's control
+// takes, before anything goes on the line.
 Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting> &settings) {
     for (const std::string &set : sets) {
         const std::size_t equals = set.find('=');
         const std::string name   = set.substr(0, equals);
-        const int word           = WordOfName(name);
+        const int word           = parameters::WordOf(name);
         if (equals == std::string::npos)
             return {kExitUsage, "--set wants NAME=VALUE, not '" + set + "'"};
         if (word < 0)
-            return {kExitUsage,
-                    "no parameter is called '" + name + "'; the names are " + NameList()};
-        if (kWordControl[word] == 0 && word != kAverageWord)
+            return {kExitUsage, "no parameter is called '" + name + "'; the names are " +
+                                    parameters::SettableNames()};
+        const parameters::Parameter &p = parameters::kTable[word];
+        if (p.sentAsZero)
             return {kExitUsage, name + " cannot be set: send transmits words 11 to 15 (para12 to "
                                        "para16) as 0"};
         const std::string text = set.substr(equals + 1);
@@ -117,40 +104,35 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
         }
         // Digits only: a sign or a point is not taken, as in a parameter file.
         if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-            used != text.size() || value > 0xFFFF)
+            used != text.size() || value > parameters::kLargestWord)
             return {kExitUsage, name + " wants a whole number from 0 to 65535, not '" + text + "'"};
+        if (value < p.minimum || value > p.maximum)
+            return {kExitUsage, name + " takes " + std::to_string(p.minimum) + " to " +
+                                    std::to_string(p.maximum) + ", not " + text};
         settings.push_back({word, static_cast<std::uint16_t>(value)});
     }
     return {};
 }
 
-// Types each value into its control, as the operator does; average has no control and is
-// taken into its variable, which the Send passes on.
-Outcome ApplySettings(const std::vector<Setting> &settings) {
+// Types each value into its control, as the operator does; a word without a control
+// (average) is taken into its variable, which the Send passes on.
+void ApplySettings(const std::vector<Setting> &settings) {
     for (const Setting &s : settings) {
-        if (s.word == kAverageWord) {
-            com232::Parameters params = com232::ParameterSet();
-            params.average            = s.value;
-            com232::SetParameterSet(params);
+        const int control = parameters::kTable[s.word].control;
+        if (control != 0) {
+            SetCtrlVal(gui::Panel(), control, s.value);
             continue;
         }
-        const int control = kWordControl[s.word];
-        int minimum = 0, maximum = 0xFFFF;
-        GetCtrlAttribute(gui::Panel(), control, kAttrMinValue, &minimum);
-        GetCtrlAttribute(gui::Panel(), control, kAttrMaxValue, &maximum);
-        if (s.value < minimum || s.value > maximum)
-            return {kExitUsage, std::string(kWordNames[s.word]) + " takes " +
-                                    std::to_string(minimum) + " to " + std::to_string(maximum) +
-                                    ", not " + std::to_string(s.value)};
-        SetCtrlVal(gui::Panel(), control, s.value);
+        com232::Words words = CurrentWords();
+        words[s.word]       = s.value;
+        com232::SetParameterSet(com232::ParametersOf(words));
     }
-    return {};
 }
 
 std::string JsonDifference(int word, const std::vector<std::pair<const char *, int>> &values) {
     JsonObject object;
     object.Add("word", std::to_string(word));
-    object.Add("name", JsonString(kWordNames[word]));
+    object.Add("name", JsonString(NameOf(word)));
     for (const auto &[key, value] : values)
         object.Add(key, value < 0 ? "null" : std::to_string(value));
     return object.Text();
@@ -208,10 +190,9 @@ void RunSend(const Options &options, Report &report) {
         report.outcome = PortSetUp(options.com);
     if (report.outcome.ok() && !file.empty())
         report.outcome = LoadFile(file);
-    if (report.outcome.ok())
-        report.outcome = ApplySettings(settings);
     if (!report.outcome.ok())
         return;
+    ApplySettings(settings);
 
     ChooseTarget(target);
     const status::Outcome sending = ClickSend();
@@ -234,7 +215,7 @@ void RunSend(const Options &options, Report &report) {
         if (read[i] == sent[i])
             continue;
         differences.push_back(JsonDifference(i, {{"sent", sent[i]}, {"read", read[i]}}));
-        report.text += "differs " + std::to_string(i) + " " + kWordNames[i] + " sent " +
+        report.text += "differs " + std::to_string(i) + " " + NameOf(i) + " sent " +
                        std::to_string(sent[i]) + " read " + std::to_string(read[i]) + "\n";
     }
     report.json.Add("read", JsonWords(read));
@@ -273,7 +254,7 @@ void RunDiff(const Options &options, Report &report) {
         char line[80];
         std::snprintf(line, sizeof line,
                       fromFile < 0 ? "%4d %-10s %5u %6u\n" : "%4d %-10s %5u %6u %5d\n", i,
-                      kWordNames[i], ram[i], eeprom[i], fromFile);
+                      NameOf(i), ram[i], eeprom[i], fromFile);
         rows += line;
     }
     if (!rows.empty())
