@@ -90,18 +90,22 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
         {"info", [](ScriptedPeer &) {}},
         {"get eeprom", [](ScriptedPeer &) { Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
         {"send ram --set power=777 --set average=9",
-         [](ScriptedPeer &) {
+         [](ScriptedPeer &line) {
+             Press(app::CC_BTNGet);
              SetCtrlVal(gui::Panel(), ui::power, 777);
              com232::Parameters params = com232::ParameterSet();
              params.average            = 9;
              com232::SetParameterSet(params);
              Press(app::CC_BTNSend);
+             line.WaitForRequests(5, 2.0); // the operator's pause: Get flushes what is not out
+             Press(app::CC_BTNGet);
          }},
         {"send eeprom " + filePath + " --verify",
          [](ScriptedPeer &line) {
+             Press(app::CC_BTNGet, app::CC_RBTEeprom);
              Press(app::CC_BTNGet, app::CC_RBTFile);
              Press(app::CC_BTNSend, app::CC_RBTEeprom);
-             line.WaitForRequests(4, 2.0); // the operator's pause: Get flushes what is not out
+             line.WaitForRequests(5, 2.0);
              Press(app::CC_BTNGet);
          }},
         {"diff",
@@ -147,8 +151,11 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
 }
 
 TEST_F(Ctl, EachFailureClassHasItsExitCode) {
-    ScriptedPeer silent, noMarker;
+    ScriptedPeer silent, noMarker, forgetful;
     noMarker.SetResponder([](const Bytes &) { return PeerReply{MakeFrame(5, {})}; });
+    FakeController keepsNoWrites;
+    keepsNoWrites.silent[com232::kCmdWriteEeprom] = true;
+    forgetful.SetResponder(keepsNoWrites.Responder());
     std::ofstream(filePath) << "1 2 3\n";
     const struct {
         std::string device, args;
@@ -158,7 +165,7 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {"/dev/rmx7-no-such-device", "info", 3, "No serial port found"},
         {silent.path(), "info", 4, "Timeout < 36 Bytes"},
         {noMarker.path(), "info", 4, "read error - not sync byte 0xAA!"},
-        {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 word"},
+        {forgetful.path(), "send eeprom --set power=1", 5, "differs in 1 word"},
         {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
         {toolPeer.path(), "get ram -o /rmx7-no-such-folder/x.dat", 6,
          "x.dat cannot be written: No such file or directory\n"},
@@ -166,6 +173,7 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {toolPeer.path(), "send ram power=600", 2, "write --set power=600"},
         {toolPeer.path(), "send ram --set powr=1", 2, "the names are power, reference,"},
         {toolPeer.path(), "send ram --set power=500.7", 2, "a whole number from 0 to 65535"},
+        {toolPeer.path(), "send eeprom", 2, "send needs FILE, --from ram|eeprom or --set"},
         {"", "--simulate=50 info", 2, "board variant 100 or 0, not '50'"},
         {"", "--simulate --device /dev/ttyS0 info", 2, "give one of them"},
     };
@@ -181,6 +189,73 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
             EXPECT_EQ(toolPeer.Requests().size(), before) << "nothing goes on the line";
         }
     }
+}
+
+// RAM holds a change not saved to EEPROM (hold 333): a send writes the memory as it held
+// it with only the words asked for changed, unless --from names the set to start from.
+TEST_F(Ctl, SendReadsTheMemoryFirstAndWritesOnlyTheWordsAskedFor) {
+    const sim::Words ram    = {640, 300, 12, 0, 333, 1, 3, 1, 25, 55, 4};
+    const sim::Words eeprom = {640, 300, 12, 0, 90, 1, 3, 1, 25, 55, 4, 0, 0, 4242};
+    const auto with         = [](sim::Words words, int word, std::uint16_t value) {
+        words[word] = value;
+        return words;
+    };
+    const struct {
+        std::string args;
+        std::vector<int> commands; // after the start-up's echo, fetch and firmware query
+        sim::Words ram, eeprom;
+        std::string says;
+    } cases[] = {
+        {"send eeprom --set power=700",
+         {4, 3, 4},
+         ram,
+         with(with(eeprom, 0, 700), 13, 0),
+         "EEPROM: 2 words change: power 640 -> 700, "
+         "para14 4242 -> 0"},
+        {"send ram --set hold=444 --set average=7",
+         {2, 1, 2},
+         with(with(ram, 4, 444), 6, 7),
+         eeprom,
+         "RAM: 2 words change: hold 333 -> 444, average 3 -> 7"},
+        {"send eeprom --from ram --set power=700",
+         {4, 2, 3, 4},
+         ram,
+         with(ram, 0, 700),
+         "EEPROM: 3 words change: power 640 -> 700, hold 90 -> 333, para14 4242 -> 0"},
+        {"send ram --from eeprom",
+         {2, 4, 1, 2},
+         with(eeprom, 13, 0),
+         eeprom,
+         "RAM: 1 word changes: hold 333 -> 90"},
+    };
+    for (const auto &c : cases) {
+        FakeController unit;
+        unit.ram    = ram;
+        unit.eeprom = eeprom;
+        ScriptedPeer line;
+        line.SetResponder(unit.Responder());
+        const ToolResult result = RunTool(line.path(), c.args);
+        EXPECT_EQ(result.code, 0) << c.args << ": " << result.err;
+        std::vector<int> commands;
+        for (std::size_t i = 3; i < line.Requests().size(); ++i)
+            commands.push_back(sim::FrameCommand(line.Requests()[i]));
+        EXPECT_EQ(commands, c.commands) << c.args;
+        EXPECT_EQ(unit.ram, c.ram) << c.args;
+        EXPECT_EQ(unit.eeprom, c.eeprom) << c.args;
+        EXPECT_NE(result.err.find("rmx7ctl: " + c.says + "\n"), std::string::npos) << result.err;
+    }
+    FakeController unit;
+    ScriptedPeer line;
+    line.SetResponder(unit.Responder());
+    const ToolResult result = RunTool(line.path(), "--json --quiet send eeprom --set power=700");
+    const QJsonObject json =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    ASSERT_EQ(json["changes"].toArray().size(), 1) << result.out;
+    const QJsonObject change = json["changes"].toArray()[0].toObject();
+    EXPECT_EQ(change["name"].toString() + " " + QString::number(change["from"].toInt()) + " " +
+                  QString::number(change["to"].toInt()),
+              "power 640 700");
+    EXPECT_EQ(json["base"].toString(), "eeprom");
 }
 
 TEST_F(Ctl, AParameterFileOfOtherThanSixteenWholeNumbersUpTo65535IsRefusedBeforeTheLine) {

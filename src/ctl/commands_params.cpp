@@ -138,6 +138,30 @@ std::string JsonDifference(int word, const std::vector<std::pair<const char *, i
     return object.Text();
 }
 
+std::string OperandOf(int target) {
+    return target == com232::EEPROM ? "eeprom" : "ram";
+}
+
+// Says which words the Send is about to change in the memory, from what it held to what the
+// panel will send (words 11 to 15 go as 0): on standard error, and as "changes".
+void TellChanges(int target, const Words &held, Report &report) {
+    gui::GetPanelValues(); // as Send reads the panel first
+    const Words sending = CurrentWords();
+    const char *memory  = target == com232::EEPROM ? "EEPROM" : "RAM";
+    std::vector<std::string> changes;
+    std::string said;
+    for (int i = 0; i < PNUM; ++i) {
+        if (held[i] == sending[i])
+            continue;
+        changes.push_back(JsonDifference(i, {{"from", held[i]}, {"to", sending[i]}}));
+        said += (said.empty() ? "" : ", ") + std::string(NameOf(i)) + " " +
+                std::to_string(held[i]) + " -> " + std::to_string(sending[i]);
+    }
+    report.json.Add("changes", JsonArray(changes));
+    Note(changes.empty() ? std::string(memory) + " holds these words already: nothing changes"
+                         : std::string(memory) + ": " + CountOfWords(changes.size()) +
+                               (changes.size() == 1 ? " changes: " : " change: ") + said);
+}
 } // namespace
 
 void RunInfo(const Options &options, Report &report) {
@@ -188,11 +212,21 @@ void RunSend(const Options &options, Report &report) {
         report.outcome = CheckParameterFile(file, true);
     if (report.outcome.ok())
         report.outcome = PortSetUp(options.com);
+    // What the memory holds, read as the operator reads it before editing: only the words
+    // asked for change, never what waits unsaved elsewhere.
+    if (report.outcome.ok())
+        report.outcome = GetFrom(target);
+    const Words held = CurrentWords();
+    const int from   = options.from.empty() ? target : TargetOf(options.from);
     if (report.outcome.ok() && !file.empty())
         report.outcome = LoadFile(file);
+    else if (report.outcome.ok() && from != target)
+        report.outcome = GetFrom(from);
     if (!report.outcome.ok())
         return;
+    report.json.Add("base", JsonString(file.empty() ? OperandOf(from) : file));
     ApplySettings(settings);
+    TellChanges(target, held, report);
 
     ChooseTarget(target);
     const status::Outcome sending = ClickSend();
@@ -204,8 +238,6 @@ void RunSend(const Options &options, Report &report) {
     report.json.Add("sent", JsonWords(sent));
     report.text = WordTable(sent);
     Pause(kSettleSeconds);
-    if (!options.verify)
-        return;
     report.outcome = GetFrom(target);
     if (!report.outcome.ok())
         return;

@@ -14,7 +14,7 @@ constexpr int kExitFailure = 1; // the tool itself could not start (no panel fil
 constexpr int kExitUsage   = 2;
 constexpr int kExitPort    = 3; // the port cannot be opened
 constexpr int kExitLine    = 4; // no controller, or a time-out
-constexpr int kExitDiffers = 5; // --verify or diff found differences
+constexpr int kExitDiffers = 5; // send read back another set, or diff found differences
 constexpr int kExitFile    = 6; // a file that cannot be read or written
 
 // What a command accepts besides its operands.
@@ -28,6 +28,7 @@ enum Accepts : unsigned {
     kTakesGet    = 1u << 6, // --get: Get from RAM after the command
     kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
     kPublishes   = 1u << 8, // the publisher's options and --config
+    kTakesFrom   = 1u << 9, // --from ram|eeprom: the set to start from
 };
 
 struct Options {
@@ -38,6 +39,7 @@ struct Options {
     std::string command;
     std::vector<std::string> operands;
     std::vector<std::string> sets; // NAME=VALUE, in the order given
+    std::string from;              // send: ram or eeprom; empty: the memory written
     bool verify = false;
     bool get    = false; // teach --get
     std::string output;

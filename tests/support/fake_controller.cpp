@@ -5,6 +5,9 @@ Bytes FakeController::Reply(int command, const Bytes &request) {
     case sim::kWriteRam:
         ram = sim::FrameWords(request);
         return {};
+    case sim::kWriteEeprom:
+        eeprom = sim::FrameWords(request);
+        return {};
     case sim::kEchoCheck: {
         sim::ModelOptions board;
         board.variant = variant;
