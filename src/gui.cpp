@@ -99,6 +99,9 @@ Outcome FileRefused(const std::string &file, const ArrayFileFault &fault) {
     case kFileErrTooMany:
         return {status::Result::FileFailed, status::kFileTooMany,
                 status::FileTooMany(file, fault.line, fault.token)};
+    case kFileErrNegative:
+        return {status::Result::FileFailed, status::kFileNegative,
+                status::FileNegative(file, fault.line, fault.token)};
     case kFileErrNotNumber:
         return {status::Result::FileFailed, status::kFileNotNumber,
                 status::FileNotWholeNumber(file, fault.line, fault.token)};
@@ -275,11 +278,12 @@ Outcome SendParaToFile() {
     std::copy(words.begin(), words.end(), values);
     ArrayFileFault fault;
     if (ArrayToFile(vars.file_name.c_str(), values, PNUM, kFieldWidth, &fault) != 0) {
-        ShowStatus(status::kFileNotWritten);
         std::error_code error;
-        const bool kept = std::filesystem::exists(vars.file_name, error);
+        const bool kept  = std::filesystem::exists(vars.file_name, error);
+        const char *text = kept ? status::kFileNotWritten : status::kFileNotMade;
+        ShowStatus(text);
         return {
-            status::Result::FileFailed, status::kFileNotWritten,
+            status::Result::FileFailed, text,
             status::FileCannotBeWritten(vars.file_name, std::strerror(fault.systemError), kept)};
     }
     vars.fileWords = words;

@@ -69,6 +69,10 @@ std::string FileNotWholeNumber(const std::string &file, int line, const std::str
     return AtLine(file, line) + Quoted(token) + " is not a whole number from 0 to 65535";
 }
 
+std::string FileNegative(const std::string &file, int line, const std::string &token) {
+    return AtLine(file, line) + Quoted(token) + " is negative; a word holds 0 to 65535";
+}
+
 std::string FileAbove65535(const std::string &file, int line, const std::string &token) {
     return AtLine(file, line) + Quoted(token) + " is above 65535, the largest value of a word";
 }

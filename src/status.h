@@ -50,11 +50,14 @@ constexpr const char *kNoCommandReply = "Timeout RS-232!!";
 constexpr const char *kFileTooFew = "Parameter file holds fewer than 16 values - nothing loaded!";
 constexpr const char *kFileNotNumber =
     "Parameter file holds a value that is not a number - nothing loaded!";
-constexpr const char *kFileTooMany = "Parameter file holds more than 16 values - nothing loaded!";
+constexpr const char *kFileTooMany  = "Parameter file holds more than 16 values - nothing loaded!";
+constexpr const char *kFileNegative = "Parameter file holds a negative value - nothing loaded!";
 constexpr const char *kFileAbove65535 =
     "Parameter file holds a value above 65535 - nothing loaded!";
 constexpr const char *kFileUnreadable = "Parameter file not readable - nothing loaded!";
+// Whether an older file of that name stands, and stays as it was.
 constexpr const char *kFileNotWritten = "Parameter file could not be written - old file kept!";
+constexpr const char *kFileNotMade    = "Parameter file could not be written - no file saved!";
 
 // --- Data curve ---
 constexpr const char *kBlockWaiting  = "Waiting for Data[64] ...";
@@ -90,6 +93,7 @@ std::string FileCannotBeRead(const std::string &file, const char *reason);
 std::string FileTooFew(const std::string &file, int values);
 std::string FileTooMany(const std::string &file, int line, const std::string &token);
 std::string FileNotWholeNumber(const std::string &file, int line, const std::string &token);
+std::string FileNegative(const std::string &file, int line, const std::string &token);
 std::string FileAbove65535(const std::string &file, int line, const std::string &token);
 // kept: an older file of that name stands and stays as it was.
 std::string FileCannotBeWritten(const std::string &file, const char *reason, bool kept);

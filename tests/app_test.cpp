@@ -12,6 +12,7 @@
 #include "pty_host.h"
 #include "ui.h"
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -369,8 +370,16 @@ TEST_F(ParameterFile, AnUnwritableOrCancelledSaveWritesNothing) {
     const std::string kept = stubPath;
     stubPath               = testing::TempDir() + "rmx7-no-such-folder/params.dat";
     Raise(app::CC_BTNSend, kEventLeftClick);
+    EXPECT_EQ(StatusLine(), "Parameter file could not be written - no file saved!");
+    // An older file that cannot be replaced (its new text has nowhere to go) stays.
+    stubPath = kept;
+    std::ofstream(stubPath) << "older\n";
+    std::filesystem::create_directory(stubPath + ".part");
+    Raise(app::CC_BTNSend, kEventLeftClick);
     EXPECT_EQ(StatusLine(), "Parameter file could not be written - old file kept!");
-    stubPath   = kept;
+    EXPECT_EQ(ReadFile(stubPath), "older\n");
+    std::filesystem::remove(stubPath + ".part");
+    std::remove(stubPath.c_str());
     stubResult = kSelectCancel;
     SetCtrlVal(panel, ui::power, 5);
     Raise(app::CC_BTNGet);
