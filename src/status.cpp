@@ -152,4 +152,28 @@ std::string ParameterTip(const parameters::Parameter &parameter) {
            " Send, Teach and Reset carry the value shown here.";
 }
 
+const char *ResultName(Result result) {
+    switch (result) {
+    case Result::Ok:
+        return "Ok";
+    case Result::Cancelled:
+        return "Cancelled";
+    case Result::PortFailed:
+        return "PortFailed";
+    case Result::NoReply:
+        return "NoReply";
+    case Result::BadReply:
+        return "BadReply";
+    case Result::WriteFailed:
+        return "WriteFailed";
+    case Result::FileFailed:
+        return "FileFailed";
+    case Result::Differs:
+        return "Differs";
+    case Result::Refused:
+        return "Refused";
+    }
+    return "Refused";
+}
+
 } // namespace status

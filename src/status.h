@@ -134,7 +134,11 @@ enum class Result {
     BadReply,    // an answer of the wrong shape: no echo marker, a block of the wrong length
     WriteFailed, // the request did not go out whole
     FileFailed,  // a file cannot be read or written; the set and the file are as they were
+    Differs,     // sets compared differ: a set read back is not the one sent, or two memories
+    Refused,     // what was asked for is refused as given: a wrong command line, say
 };
+// The result's own name ("NoReply"): a code that scripts can compare, never changed.
+const char *ResultName(Result result);
 
 // How an operation ended, beside the text it showed for it (or, for a failure the status
 // line has no text for, the words that say what went wrong).

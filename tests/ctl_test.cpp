@@ -308,6 +308,7 @@ TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     QJsonObject diff = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(diff["command"].toString(), "diff");
     EXPECT_EQ(diff["exit_code"].toInt(), 5);
+    EXPECT_EQ(diff["result_code"].toString(), "Differs");
     ASSERT_EQ(diff["differences"].toArray().size(), 1);
     const QJsonObject word = diff["differences"].toArray()[0].toObject();
     const QString which    = word["name"].toString() + " " + QString::number(word["ram"].toInt());
@@ -320,11 +321,15 @@ TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     const QJsonObject get = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(get["result"].toString().toStdString(), "Parameters saved to " + saved)
         << "not the status line's Transmit...";
+    EXPECT_EQ(get["status"].toString() + " " + get["result_code"].toString(),
+              "Data Transfer Ok! Ok")
+        << "the Get's, not the save's Transmit...";
     std::remove(saved.c_str());
     result = RunTool(toolPeer.path(), "--json get flash");
     const QJsonObject usage =
         QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(usage["exit_code"].toInt(), 2);
+    EXPECT_EQ(usage["result_code"].toString(), "Refused");
     EXPECT_EQ(usage["error"].toString(), "get wants ram or eeprom, not 'flash'");
 
     result = RunTool(toolPeer.path(), "--json live --count 4");

@@ -13,6 +13,7 @@ struct Report {
     Outcome outcome;
     JsonObject json;       // the command's own members
     std::string text;      // standard output without --json
+    std::string status;    // the status text of the command's result; empty: the last shown
     bool streamed = false; // the JSON object's head is out already (live)
 };
 

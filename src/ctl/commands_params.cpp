@@ -38,7 +38,7 @@ int TargetOf(const std::string &memory) {
 Outcome CheckParameterFile(const std::string &path, bool sending) {
     const gui::ParameterFileRead read = gui::ReadParameterFile(path);
     if (!read.outcome.ok())
-        return {kExitFile, read.outcome.detail + " - refused, nothing sent"};
+        return {status::Result::FileFailed, read.outcome.detail + " - refused, nothing sent"};
     if (sending && !read.zeroedWords.empty())
         Warn(path + ": " + read.zeroedWords);
     return {};
@@ -49,7 +49,7 @@ Outcome CheckNotASetting(const std::string &operand) {
     std::error_code error;
     if (operand.find('=') == std::string::npos || std::filesystem::exists(operand, error))
         return {};
-    return {kExitUsage,
+    return {status::Result::Refused,
             "'" + operand + "' is no parameter file; to set a value, write --set " + operand};
 }
 
@@ -86,14 +86,15 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
         const std::string name   = set.substr(0, equals);
         const int word           = parameters::WordOf(name);
         if (equals == std::string::npos)
-            return {kExitUsage, "--set wants NAME=VALUE, not '" + set + "'"};
+            return {status::Result::Refused, "--set wants NAME=VALUE, not '" + set + "'"};
         if (word < 0)
-            return {kExitUsage, "no parameter is called '" + name + "'; the names are " +
-                                    parameters::SettableNames()};
+            return {status::Result::Refused, "no parameter is called '" + name +
+                                                 "'; the names are " + parameters::SettableNames()};
         const parameters::Parameter &p = parameters::kTable[word];
         if (p.sentAsZero)
-            return {kExitUsage, name + " cannot be set: send transmits words 11 to 15 (para12 to "
-                                       "para16) as 0"};
+            return {status::Result::Refused,
+                    name + " cannot be set: send transmits words 11 to 15 (para12 to "
+                           "para16) as 0"};
         const std::string text = set.substr(equals + 1);
         std::size_t used       = 0;
         long value             = -1;
@@ -105,10 +106,11 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
         // Digits only: a sign or a point is not taken, as in a parameter file.
         if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
             used != text.size() || value > parameters::kLargestWord)
-            return {kExitUsage, name + " wants a whole number from 0 to 65535, not '" + text + "'"};
+            return {status::Result::Refused,
+                    name + " wants a whole number from 0 to 65535, not '" + text + "'"};
         if (value < p.minimum || value > p.maximum)
-            return {kExitUsage, name + " takes " + std::to_string(p.minimum) + " to " +
-                                    std::to_string(p.maximum) + ", not " + text};
+            return {status::Result::Refused, name + " takes " + std::to_string(p.minimum) + " to " +
+                                                 std::to_string(p.maximum) + ", not " + text};
         settings.push_back({word, static_cast<std::uint16_t>(value)});
     }
     return {};
@@ -192,6 +194,9 @@ void RunGet(const Options &options, Report &report) {
                                       options.operands[0] == "eeprom" ? "EEPROM" : "RAM")));
         return;
     }
+    // The save shows no status text of its own, only the "Transmit..." of Send's press,
+    // which reads as unfinished: the Get's last text says how the command went.
+    report.status               = LastStatus();
     const status::Outcome saved = SaveFile(options.output);
     report.outcome              = OutcomeOf(saved);
     report.json.Add("result", JsonString(saved.detail));
@@ -253,7 +258,7 @@ void RunSend(const Options &options, Report &report) {
     report.json.Add("read", JsonWords(read));
     report.json.Add("differences", JsonArray(differences));
     if (!differences.empty())
-        report.outcome = {kExitDiffers,
+        report.outcome = {status::Result::Differs,
                           "the set read back differs in " + CountOfWords(differences.size())};
 }
 
@@ -320,8 +325,9 @@ void RunDiff(const Options &options, Report &report) {
     report.json.Add("fingerprints", fingerprints.Text());
     report.json.Add("differences", JsonArray(differences));
     if (!differences.empty())
-        report.outcome = {kExitDiffers, CountOfWords(differences.size()) +
-                                            (differences.size() == 1 ? " differs" : " differ")};
+        report.outcome = {status::Result::Differs,
+                          CountOfWords(differences.size()) +
+                              (differences.size() == 1 ? " differs" : " differ")};
 }
 
 void RunTeach(const Options &options, Report &report) {

@@ -67,7 +67,7 @@ void RunPublish(const Options &options, Report &report) {
     std::string error;
     publish::TellBrokerChanges(Tell);
     if (!publish::Start(options.shared.publisher, com, error)) {
-        report.outcome = {kExitUsage, error};
+        report.outcome = {status::Result::Refused, error};
         return;
     }
     if (const std::string warning = publish::PasswordWarning(options.shared.publisher);

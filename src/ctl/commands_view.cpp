@@ -107,7 +107,8 @@ Outcome WriteCurve(const std::string &path, const std::string &csv) {
             return {};
         why = std::strerror(-result);
     }
-    return {kExitFile, path + " cannot be written" + (why.empty() ? "" : ": " + why)};
+    return {status::Result::FileFailed,
+            path + " cannot be written" + (why.empty() ? "" : ": " + why)};
 }
 
 } // namespace

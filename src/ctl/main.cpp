@@ -41,6 +41,7 @@ int UsageError(const std::string &error, const Options &options, bool json) {
         JsonObject object;
         object.Add("command", options.command.empty() ? "null" : JsonString(options.command));
         object.Add("exit_code", std::to_string(kExitUsage));
+        object.Add("result_code", JsonString(status::ResultName(status::Result::Refused)));
         object.Add("status", "null");
         object.Add("error", JsonString(error));
         std::printf("%s\n", object.Text().c_str());
@@ -53,7 +54,8 @@ void Print(const Options &options, const Report &report) {
     if (options.json) {
         JsonObject tail;
         tail.Add("exit_code", std::to_string(outcome.exitCode));
-        tail.Add("status", JsonString(LastStatus()));
+        tail.Add("result_code", JsonString(status::ResultName(outcome.result)));
+        tail.Add("status", JsonString(report.status.empty() ? LastStatus() : report.status));
         tail.Add("error", outcome.ok() ? "null" : JsonString(outcome.error));
         const std::string members = report.json.Members();
         if (report.streamed)

@@ -139,14 +139,21 @@ int ExitCodeOf(status::Result result) {
     case status::Result::FileFailed:
     case status::Result::Cancelled:
         return kExitFile;
+    case status::Result::Differs:
+        return kExitDiffers;
+    case status::Result::Refused:
+        return kExitUsage;
     }
     return kExitFailure;
 }
 
+Outcome::Outcome(status::Result how, std::string why)
+    : result(how), exitCode(ExitCodeOf(how)), error(std::move(why)) {}
+
 Outcome OutcomeOf(const status::Outcome &outcome) {
     if (outcome.ok())
         return {};
-    return {ExitCodeOf(outcome.result), outcome.detail.empty() ? outcome.text : outcome.detail};
+    return {outcome.result, outcome.detail.empty() ? outcome.text : outcome.detail};
 }
 
 Outcome PortSetUp(int com) {
@@ -156,9 +163,10 @@ Outcome PortSetUp(int com) {
     if (outcome.result == status::Result::PortFailed) {
         const std::string device    = PortDevice(com);
         const std::string diagnosis = GetOpenDiagnosis();
-        return {kExitPort, "cannot open COM" + std::to_string(com) +
-                               (device.empty() ? "" : " (" + device + ")") +
-                               (diagnosis.empty() ? ": " + outcome.text : "\n" + diagnosis)};
+        return {status::Result::PortFailed,
+                "cannot open COM" + std::to_string(com) +
+                    (device.empty() ? "" : " (" + device + ")") +
+                    (diagnosis.empty() ? ": " + outcome.text : "\n" + diagnosis)};
     }
     return OutcomeOf(outcome);
 }
