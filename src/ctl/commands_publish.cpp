@@ -74,6 +74,8 @@ void RunPublish(const Options &options, Report &report) {
         !warning.empty())
         Tell(("warning: " + warning).c_str());
     state = PublishState{};
+    // The publisher tries the port again by itself: no advice to run the command again.
+    SetDiagnosisForProgram(kDiagnosisService);
     app::AddLiveListener(publish::PublishReply);
     CallOnInterrupt(OnInterrupt);
     for (double tried = -1; !state.ending;) {

@@ -107,7 +107,7 @@ std::string StartPanel(const Options &options) {
     gui::SetProjectDir(projectDir);
     app::InitVars();
     // The diagnoses of a port speak of the options, not of the panel's ring.
-    SetDiagnosisForProgram(1);
+    SetDiagnosisForProgram(kDiagnosisCommandLine);
     TraceSetStatusListener(OnStatus);
     SetFileSelectResponder(AnswerDialog);
     return {};
