@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QWidget>
@@ -105,6 +106,27 @@ TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
     Settle();
     EXPECT_TRUE(scroll->horizontalScrollBar()->isVisible());
     EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+}
+
+// Where the panel does not fit with a window frame, it takes the screen's whole room before
+// it asks to be maximised, so that it fills the screen also where nothing maximises it.
+TEST(Layout, TheWindowOpensAtItsOwnSizeWhereItFitsElseOnTheWholeScreen) {
+    ASSERT_GT(app::LoadMainPanel(), 0);
+    QWidget *window = platform::PanelWidget(gui::Panel());
+    const QSize own = window->size();
+    DisplayPanel(gui::Panel());
+    Settle();
+    const QRect room = window->screen()->availableGeometry();
+    SCOPED_TRACE(testing::Message() << room.width() << "x" << room.height());
+    if (own.width() + 16 <= room.width() && own.height() + 48 <= room.height()) {
+        EXPECT_EQ(window->size(), own);
+        EXPECT_FALSE(window->isMaximized());
+    } else {
+        EXPECT_TRUE(window->isMaximized());
+        EXPECT_EQ(window->normalGeometry().size(), room.size().expandedTo(window->minimumSize()))
+            << "as it stands without a window manager";
+    }
+    DiscardPanel(gui::Panel());
 }
 
 // The bar at the right end of the logo has hard edges at every scale: each pixel across it
