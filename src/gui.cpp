@@ -162,9 +162,10 @@ void SetChartLayout(int chart, int traces) {
     SetCtrlAttribute(pHandle, chart, kAttrNumTraces, traces);
 }
 
-void PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour) {
-    PlotXY(pHandle, ui::GraphDATA, kXArray.data(), y.data(), kCurvePoints, kTypeU16, kTypeU16,
-           plotStyle, kPointEmpty, lineStyle, 1, colour);
+void PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour, const char *name) {
+    const int plot = PlotXY(pHandle, ui::GraphDATA, kXArray.data(), y.data(), kCurvePoints,
+                            kTypeU16, kTypeU16, plotStyle, kPointEmpty, lineStyle, 1, colour);
+    SetPlotAttribute(pHandle, ui::GraphDATA, plot, kAttrPlotName, name);
 }
 
 } // namespace
@@ -443,15 +444,15 @@ void PlotDATACurve(const DataCurve &curve) {
     if (source == kSourceRaw) {
         SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, kRawYName);
         SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
-        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kBlue);
-        PlotCurve(curve.b, kPlotThickLine, kLineSolid, colour::kBrightGreen);
+        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kBlue, kCurveA);
+        PlotCurve(curve.b, kPlotThickLine, kLineSolid, colour::kBrightGreen, kCurveB);
     } else if (source == kSourceNorm) {
         SetCtrlAttribute(pHandle, ui::GraphDATA, kAttrYName, kNormYName);
         SetAxisScalingMode(pHandle, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
-        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kRed);
-        PlotCurve(curve.upper, kPlotThickLine, kLineSolid, colour::kDarkGreen);
-        PlotCurve(curve.lower, kPlotThickLine, kLineSolid, colour::kDarkGreen);
-        PlotCurve(curve.reference, kPlotThinLine, kLineDashed, colour::kBlack);
+        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kRed, kCurveNorm);
+        PlotCurve(curve.upper, kPlotThickLine, kLineSolid, colour::kDarkGreen, kCurveUpper);
+        PlotCurve(curve.lower, kPlotThickLine, kLineSolid, colour::kDarkGreen, kCurveLower);
+        PlotCurve(curve.reference, kPlotThinLine, kLineDashed, colour::kBlack, kCurveReference);
     }
 }
 

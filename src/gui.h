@@ -30,6 +30,14 @@ constexpr int kSourceNorm = 1;
 
 using Curve = std::array<std::uint16_t, kCurvePoints>;
 
+// The names of a capture's curves, in the graph's legend and in the report.
+constexpr const char *kCurveA         = "Channel A";
+constexpr const char *kCurveB         = "Channel B";
+constexpr const char *kCurveNorm      = "NORM";
+constexpr const char *kCurveUpper     = "Upper threshold";
+constexpr const char *kCurveLower     = "Lower threshold";
+constexpr const char *kCurveReference = "Reference";
+
 // A captured data curve as it is drawn and saved: the curves of its source with the
 // threshold and reference lines beside them.
 struct DataCurve {

@@ -135,14 +135,14 @@ ReportCapture Capture() {
     capture.xCaption            = kSampleAxis;
     capture.yCaption            = gui::YAxisName(curve.source);
     if (raw)
-        capture.curves = {{"A", Samples(curve.a), colour::kBlue, true, false},
-                          {"B", Samples(curve.b), colour::kBrightGreen, true, false}};
+        capture.curves = {{gui::kCurveA, Samples(curve.a), colour::kBlue, true, false},
+                          {gui::kCurveB, Samples(curve.b), colour::kBrightGreen, true, false}};
     else
         capture.curves = {
-            {"NORM", Samples(curve.a), colour::kRed, true, false},
-            {"upper threshold", Samples(curve.upper), colour::kDarkGreen, true, false},
-            {"lower threshold", Samples(curve.lower), colour::kDarkGreen, true, false},
-            {"reference", Samples(curve.reference), colour::kBlack, false, true}};
+            {gui::kCurveNorm, Samples(curve.a), colour::kRed, true, false},
+            {gui::kCurveUpper, Samples(curve.upper), colour::kDarkGreen, true, false},
+            {gui::kCurveLower, Samples(curve.lower), colour::kDarkGreen, true, false},
+            {gui::kCurveReference, Samples(curve.reference), colour::kBlack, false, true}};
     return capture;
 }
 

@@ -51,6 +51,9 @@ constexpr int kAttrLabel = 2006;
 // (a dot in the bottom left corner) is drawn over the control, the note leads its tooltip and
 // ends its accessible description. Independent of the not-sent mark.
 constexpr int kAttrNote = 2003;
+// A plot of an x-y graph (SetPlotAttribute), text: its name in the graph's legend, which
+// shows while a plot has one; "" none.
+constexpr int kAttrPlotName = 2008;
 // Numeric controls, read only: the smallest and the largest value the control takes.
 constexpr int kAttrMinValue = 2004;
 constexpr int kAttrMaxValue = 2005;
@@ -145,6 +148,7 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
 int PlotXY(int panel, int control, const void *x, const void *y, int n, int xType, int yType,
            int plotStyle, int pointStyle, int lineStyle, int pointFrequency, int color);
 int DeleteGraphPlot(int panel, int control, int plotHandle, int refresh);
+int SetPlotAttribute(int panel, int control, int plotHandle, int attribute, const char *text);
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
 
 // --- Pictures (images_qt.cpp) ---
