@@ -153,6 +153,7 @@ void ShowLiveIndicators(const com232::LiveReply &reply) {
     SetCtrlVal(pHandle, ui::Amin, reply.Amin);
     SetCtrlVal(pHandle, ui::UPval, reply.UPval);
     SetCtrlVal(pHandle, ui::LOval, reply.LOval);
+    SetCtrlVal(pHandle, ui::adcCHB, reply.adcCHB);
     DispLEDState(reply.instate);
 }
 

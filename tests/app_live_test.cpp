@@ -347,9 +347,10 @@ TEST_F(PanelTest, AReplyShowsEachValueOnItsTraceItsIndicatorAndItsLeds) {
             << "NORM traces: two at 0, the reference, NORM zero-extended; hwmode " << c.hwmode;
         const double *raw = gui::RawHistory() + gui::kRawValues - 2;
         EXPECT_EQ((std::vector<double>(raw, raw + 2)), (std::vector<double>{101, 102}));
-        EXPECT_EQ(Values({ui::valNORM, ui::adcCHA, ui::valREF, ui::Amax, ui::Amin, ui::UPval,
-                          ui::LOval, ui::LEDState1, ui::LEDState2}),
-                  (std::vector<int>{65535, 101, c.reference, 103, 104, 105, 106, c.led1, c.led2}))
+        EXPECT_EQ(
+            Values({ui::valNORM, ui::adcCHA, ui::adcCHB, ui::valREF, ui::Amax, ui::Amin, ui::UPval,
+                    ui::LOval, ui::LEDState1, ui::LEDState2}),
+            (std::vector<int>{65535, 101, 102, c.reference, 103, 104, 105, 106, c.led1, c.led2}))
             << "state " << c.state;
     }
 }
