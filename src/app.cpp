@@ -51,6 +51,13 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNReport", CC_BTNReport, nullptr},
 };
 
+// The port set-up, told beside the status text and to the publisher.
+void SetUpPort(int port) {
+    const Outcome outcome = com232::InitRS232(port);
+    ShowLineHint(outcome);
+    publish::NoteOutcome(outcome);
+}
+
 void CloseFromSignal() {
     CC_PANEL(gui::Panel(), kEventClose, nullptr, 0, 0);
 }
@@ -280,7 +287,7 @@ int Main(int argc, char **argv) {
             std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
         AddLiveListener(publish::PublishReply);
     }
-    publish::NoteOutcome(com232::InitRS232(com232::Port()));
+    SetUpPort(com232::Port());
     RunPanel();
     publish::Stop();
     CloseCom(com232::Port());
@@ -333,7 +340,7 @@ int CC_DropDCom(int panel, int control, int event, void *, int, int) {
         GetCtrlVal(panel, control, &port);
         com232::SelectPort(port);
         gui::ShowStatus(status::kInitComPort);
-        publish::NoteOutcome(com232::InitRS232(port));
+        SetUpPort(port);
     }
     return 0;
 }

@@ -297,7 +297,7 @@ int CC_BTNSaveChart(int, int, int event, void *, int, int) {
 
 int CC_BTNReport(int, int, int event, void *, int, int) {
     if (event == kEventCommit)
-        report::ReportFromPanel();
+        Explained(report::ReportFromPanel());
     return 0;
 }
 

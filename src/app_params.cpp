@@ -5,6 +5,7 @@
 #include "gui.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
+#include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "status.h"
 #include "ui.h"
@@ -60,10 +61,35 @@ const char *MemoryName(int target) {
 
 } // namespace
 
-Outcome Explained(const Outcome &outcome) {
+void ShowLineHint(const Outcome &outcome) {
+    const int port           = Port();
+    const std::string device = PortDevice(port);
+    switch (outcome.result) {
+    case Result::Ok:
+        gui::ShowHint({});
+        return;
+    case Result::NoReply:
+    case Result::WriteFailed:
+        gui::ShowHint(*GetLostDiagnosis(port) ? status::LostLineHint(port, device)
+                                              : status::SilentLineHint(port, device));
+        return;
+    case Result::BadReply:
+        gui::ShowHint(status::WrongAnswerHint(port, device));
+        return;
+    case Result::PortFailed:
+        gui::ShowHint(status::PortFailedHint(port, device));
+        return;
+    default: // a file or a dialog: the line is as it was
+        return;
+    }
+}
+
+Outcome Explained(const Outcome &outcome, bool onLine) {
     // A cancelled dialog did nothing, and says nothing.
     if (outcome.result != Result::Cancelled)
         gui::Explain(outcome.detail);
+    if (onLine)
+        ShowLineHint(outcome);
     return outcome;
 }
 
@@ -72,7 +98,7 @@ Outcome SendParameters() {
     if (Target() == DATFILE) {
         if (gui::SelectParameterFileForSave() <= 0)
             return {Result::Cancelled, {}};
-        return Explained(gui::SendParaToFile());
+        return Explained(gui::SendParaToFile(), false);
     }
     ReopenLostPort();
     gui::GetPanelValues();
@@ -104,7 +130,7 @@ Outcome GetParameters() {
     gui::SetPanelValues();
     if (read)
         gui::NoteReadFromController();
-    return Explained(outcome);
+    return Explained(outcome, Target() != DATFILE);
 }
 
 Outcome TeachReference() {

@@ -70,7 +70,8 @@ void NoteExchangedValues(const com232::Parameters &params) {
         SetCtrlAttribute(pHandle, parameters::kTable[word].control, kAttrSentValue, words[word]);
 }
 
-// Each control's tooltip: where its value came from, then what it is.
+// Each control's tooltip (where its value came from, then what it is) and its default mark
+// until a read from the controller.
 void ShowParameterTips() {
     std::string origin;
     if (vars.origin == Origin::NotRead)
@@ -81,6 +82,7 @@ void ShowParameterTips() {
         const parameters::Parameter &p = parameters::kTable[word];
         const std::string tip          = origin + status::ParameterTip(p);
         SetCtrlAttribute(pHandle, p.control, kAttrToolTip, tip.c_str());
+        SetCtrlAttribute(pHandle, p.control, kAttrDefaultMark, vars.origin == Origin::NotRead);
     }
 }
 
@@ -201,6 +203,11 @@ void InitVars() {
 
 void ShowStatus(const char *text) {
     SetCtrlVal(pHandle, ui::TXTStatus, text);
+}
+
+void ShowHint(const std::string &hint) {
+    SetCtrlVal(pHandle, ui::TXTHint, hint.c_str());
+    SetCtrlAttribute(pHandle, ui::TXTHint, kAttrToolTip, hint.c_str());
 }
 
 void ExplainStatus(const char *text) {

@@ -63,6 +63,9 @@ void ExplainStatus(const char *text);
 // The same tooltip, also written to the trace as a DIAG line when there is one: what the
 // last action did or why it failed, beside its status text.
 void Explain(const std::string &detail);
+// The short line beside the status text, in plain words: what to check on the line; ""
+// none. The status text itself stays as it is.
+void ShowHint(const std::string &hint);
 // The value of the graph-source switch: kSourceRaw or kSourceNorm.
 int GraphSource();
 

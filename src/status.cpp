@@ -129,6 +129,24 @@ std::string NoAnswer(int port, const std::string &device, double seconds) {
            com + " is the port it is on; --simulate tries the program without hardware.";
 }
 
+std::string SilentLineHint(int port, const std::string &device) {
+    return "No answer on " + PortName(port, device) +
+           ": check the controller's power, its cable and the port";
+}
+
+std::string LostLineHint(int port, const std::string &device) {
+    return PortName(port, device) + " is gone: plug it in again; the next command opens it";
+}
+
+std::string WrongAnswerHint(int port, const std::string &device) {
+    return "The answer on " + PortName(port, device) +
+           " is not the controller's: check that it is on this port";
+}
+
+std::string PortFailedHint(int port, const std::string &device) {
+    return PortName(port, device) + " cannot be opened: the status line's tooltip says why";
+}
+
 std::string PortReopened(int port, const std::string &device) {
     return PortName(port, device) +
            " is back: opened again for the next command, without the start-up's exchanges.";

@@ -98,12 +98,32 @@ TEST_F(StartUp, WithoutAControllerOnlyTheEchoRunsAndTimesOut) {
     EXPECT_EQ(Trace("DIAG").back(), tip);
     const std::string notRead = "Not read from a controller yet: the panel file's default or a "
                                 "value typed here. Get reads the controller's.\nWord 4 of the "
-                                "parameter set, rmx7ctl name hold, 0 to 65535.";
+                                "parameter set, rmx7ctl name hold, 0 to 65535. The controller's "
+                                "hold time.";
     EXPECT_EQ(ToolTip(ui::hold).substr(0, notRead.size()), notRead);
     controller.silent = {{kCmdFirmware, true}};
     InitRS232(1);
     EXPECT_EQ(StatusLine(), "Error reading firmware-info!") << "no firmware reply";
     EXPECT_EQ(ToolTip(ui::hold).substr(0, 7), "Word 4 ") << "the fetch read the controller's";
+}
+
+// The status texts stay as they are; beside them one line says what to check, and the
+// parameter controls look like defaults until a read has filled them.
+TEST_F(StartUp, ASilentLineIsSaidBesideTheStatusAndUnreadValuesLookLikeDefaults) {
+    controller.silent[kCmdEcho] = true;
+    app::FillPortRing();
+    Raise(app::CC_DropDCom, kEventCommit, ui::DropDCom);
+    EXPECT_EQ(StatusLine(), "Timeout < 36 Bytes");
+    char hint[256] = {};
+    GetCtrlVal(panel, ui::TXTHint, hint, sizeof hint);
+    EXPECT_EQ(std::string(hint), "No answer on COM1 (" + peer.path() +
+                                     "): check the controller's power, its cable and the port");
+    EXPECT_EQ(Attributes(kAttrDefaultMark, {ui::power, ui::hold}), (std::vector<int>{1, 1}));
+    controller.silent.clear();
+    Raise(app::CC_BTNGet);
+    GetCtrlVal(panel, ui::TXTHint, hint, sizeof hint);
+    EXPECT_STREQ(hint, "") << "the line answers again";
+    EXPECT_EQ(Attributes(kAttrDefaultMark, {ui::power, ui::hold}), (std::vector<int>{0, 0}));
 }
 
 TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndCauseAndLeaveTheProgramUsable) {

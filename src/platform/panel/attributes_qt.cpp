@@ -129,6 +129,12 @@ int SetAttribute(QWidget *widget, int attribute, int value) {
             return 0;
         }
         return platform::kErrWrongKind;
+    case kAttrDefaultMark:
+        if (SentMark *mark = SentMark::Of(widget)) {
+            mark->SetDefault(value != 0);
+            return 0;
+        }
+        return platform::kErrWrongKind;
     default:
         return SetKindAttribute(widget, attribute, value);
     }
@@ -203,6 +209,8 @@ bool GetAttribute(const QWidget *widget, int attribute, int &value) {
         return SentMark::ReadSentValue(widget, value);
     case kAttrNotSent:
         return SentMark::ReadMarked(widget, value);
+    case kAttrDefaultMark:
+        return SentMark::ReadDefault(widget, value);
     case kAttrMinValue:
     case kAttrMaxValue:
         return SentMark::ReadRange(widget, attribute == kAttrMinValue, value);

@@ -54,6 +54,10 @@ constexpr int kAttrNote = 2003;
 // A plot of an x-y graph (SetPlotAttribute), text: its name in the graph's legend, which
 // shows while a plot has one; "" none.
 constexpr int kAttrPlotName = 2008;
+// Numeric controls: 1 while the value shown was not read from a controller (the panel
+// file's default, or one typed over it): its digits are grey and slanted and its accessible
+// description ends in " (default)"; 0 once a read has filled it.
+constexpr int kAttrDefaultMark = 2009;
 // Numeric controls, read only: the smallest and the largest value the control takes.
 constexpr int kAttrMinValue = 2004;
 constexpr int kAttrMaxValue = 2005;

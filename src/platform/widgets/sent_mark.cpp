@@ -4,6 +4,7 @@
 #include "tooltip.h"
 
 #include <QEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QSpinBox>
 #include <QTextDocumentFragment>
@@ -14,6 +15,8 @@ namespace {
 const QColor kMarkColor(0xA0, 0x40, 0x00);
 // The note's dot: a blue apart from the not-sent mark's brown, so that both read at once.
 const QColor kNoteColor(0x10, 0x50, 0xC0);
+// The digits of a value not read from a controller: readable, but plainly not settled.
+const QColor kDefaultColor(0x70, 0x70, 0x70);
 constexpr int kFrameWidth = 2;
 constexpr int kFlagSize   = 12; // the sides of the triangle in the top left corner
 constexpr int kDotSize    = 8;  // the diameter of the note's dot in the bottom left corner
@@ -71,6 +74,15 @@ bool SentMark::ReadNote(const QWidget *control, QString &note) {
     return true;
 }
 
+bool SentMark::ReadDefault(const QWidget *control, int &isDefault) {
+    auto *spin = qobject_cast<const QSpinBox *>(control);
+    if (!spin)
+        return false;
+    const SentMark *mark = Find(spin);
+    isDefault            = mark && mark->default_ ? 1 : 0;
+    return true;
+}
+
 bool SentMark::ReadRange(const QWidget *control, bool minimum, int &value) {
     auto *spin = qobject_cast<const QSpinBox *>(control);
     if (!spin)
@@ -89,6 +101,22 @@ void SentMark::SetNote(const QString &note) {
     Check();
 }
 
+// The digits only: the frame and the arrows stay as they are, so that nothing moves.
+void SentMark::SetDefault(bool isDefault) {
+    if (default_ == isDefault)
+        return;
+    default_        = isDefault;
+    QLineEdit *edit = control_->findChild<QLineEdit *>();
+    QFont font      = edit->font();
+    font.setItalic(isDefault);
+    edit->setFont(font);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text,
+                     isDefault ? kDefaultColor : control_->palette().color(QPalette::Text));
+    edit->setPalette(palette);
+    Check();
+}
+
 void SentMark::SetToolTip(const QString &toolTip) {
     toolTip_ = toolTip;
     Check();
@@ -101,6 +129,8 @@ void SentMark::Check() {
         description += QStringLiteral(" (not sent)");
     if (!note_.isEmpty())
         description += QStringLiteral(" (") + note_ + QStringLiteral(")");
+    if (default_)
+        description += QStringLiteral(" (default)");
     // A screen reader is told of every change of the description, so only real ones.
     if (control_->accessibleDescription() != description)
         control_->setAccessibleDescription(description);
