@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -156,6 +157,32 @@ TEST_F(Panel, ValuesRoundTripTextIsCutToTheBufferAndRingsSelectByValue) {
     EXPECT_EQ(Get<QComboBox>(ui::DropDCom)->currentText(), "COM7  /dev/pts/4");
     EXPECT_LT(SetCtrlVal(panel, ui::DropDCom, 4), 0);
     EXPECT_EQ(SetCtrlAttribute(panel, ui::power, kAttrNumTraces, 2), platform::kErrWrongKind);
+}
+
+// What is typed stays as typed; a number outside the control's range is refused when the
+// edit ends, the value from before it stays, and a note names what was typed and the range
+// until the value changes.
+TEST_F(Panel, ATypedValueOutsideItsRangeIsRefusedWithANoteNotChangedInSilence) {
+    const struct {
+        int control;
+        QString typed;
+        int value;
+        QString description;
+    } cases[] = {
+        {ui::power, "70000", 500, "power (70000 was not taken: Power takes 0 to 65535)"},
+        {ui::hysteresis, "-5", 10, "hysteresis (-5 was not taken: Hysteresis takes 0 to 65535)"},
+        {ui::power, "650", 650, "power (not sent)"}, // a value taken ends the note
+    };
+    for (const auto &c : cases) {
+        auto *box = Get<QSpinBox>(c.control);
+        box->selectAll();
+        QTest::keyClicks(box, c.typed);
+        EXPECT_EQ(box->text(), c.typed) << "as typed, while it is typed";
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(Value(c.control), c.value) << c.typed.toStdString();
+        EXPECT_EQ(box->accessibleDescription().toStdString(), c.description.toStdString());
+        EXPECT_EQ(box->toolTip().contains(c.typed + " was not taken"), c.value != 650);
+    }
 }
 
 TEST_F(Panel, StripChartDealsValuesToTracesInTurnAndScrollsTheOldestOut) {

@@ -101,6 +101,13 @@ void SentMark::SetNote(const QString &note) {
     Check();
 }
 
+void SentMark::SetRefusal(const QString &refusal) {
+    if (refusal_ == refusal)
+        return;
+    refusal_ = refusal;
+    Check();
+}
+
 // The digits only: the frame and the arrows stay as they are, so that nothing moves.
 void SentMark::SetDefault(bool isDefault) {
     if (default_ == isDefault)
@@ -127,8 +134,9 @@ void SentMark::Check() {
     QString description = description_;
     if (marked_)
         description += QStringLiteral(" (not sent)");
-    if (!note_.isEmpty())
-        description += QStringLiteral(" (") + note_ + QStringLiteral(")");
+    for (const QString &said : {refusal_, note_})
+        if (!said.isEmpty())
+            description += QStringLiteral(" (") + said + QStringLiteral(")");
     if (default_)
         description += QStringLiteral(" (default)");
     // A screen reader is told of every change of the description, so only real ones.
@@ -137,6 +145,8 @@ void SentMark::Check() {
     QStringList lines;
     if (marked_)
         lines << tr("Not sent yet - last sent or read: %1").arg(sent_);
+    if (!refusal_.isEmpty())
+        lines << refusal_;
     if (!note_.isEmpty())
         lines << note_;
     if (!toolTip_.isEmpty())
@@ -144,7 +154,7 @@ void SentMark::Check() {
     const QString toolTip = platform::ToolTipHtml(lines.join(QLatin1Char('\n')));
     if (control_->toolTip() != toolTip)
         control_->setToolTip(toolTip);
-    const bool shown = marked_ || !note_.isEmpty();
+    const bool shown = marked_ || !note_.isEmpty() || !refusal_.isEmpty();
     if (shown) {
         setGeometry(control_->rect());
         raise();
@@ -172,7 +182,7 @@ void SentMark::paintEvent(QPaintEvent *) {
         const QPoint flag[] = {{0, 0}, {kFlagSize, 0}, {0, kFlagSize}};
         painter.drawPolygon(flag, 3);
     }
-    if (!note_.isEmpty()) {
+    if (!note_.isEmpty() || !refusal_.isEmpty()) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(kNoteColor);
         painter.drawEllipse(

@@ -11,6 +11,9 @@
 // the bottom left corner, leads the tooltip and ends the accessible description, until it is
 // taken away.
 //
+// A refusal: a typed number the control did not take (NumericInput) shows as the note does,
+// in a line of its own, until the control's value changes.
+//
 // A default: while the value shown was not read from a controller, the digits are grey and
 // slanted and the accessible description ends in " (default)".
 //
@@ -39,6 +42,7 @@ class SentMark : public QWidget {
     void SetSentValue(int value);
     void SetNote(const QString &note);
     void SetDefault(bool isDefault);
+    void SetRefusal(const QString &refusal);
     // The control's own tooltip, plain text, below the marks' lines.
     void SetToolTip(const QString &toolTip);
 
@@ -55,6 +59,7 @@ class SentMark : public QWidget {
     QString description_; // the control's own accessible description
     QString toolTip_;     // and its own tooltip, plain text
     QString note_;
+    QString refusal_;
     int sent_     = 0;
     bool marked_  = false;
     bool default_ = false;
