@@ -11,6 +11,7 @@
 #include "ui.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -22,9 +23,10 @@ namespace {
 
 struct Vars {
     bool active = false;
-    std::string path;     // the file being recorded to
-    std::string pending;  // rows not written yet
-    double runStart  = 0; // Timer() when the run began
+    std::string path;                                  // the file being recorded to
+    std::string pending;                               // rows not written yet
+    double runStart = 0;                               // Timer() when the run began
+    std::chrono::system_clock::time_point runStartUtc; // and on the calendar
     double lastWrite = 0;
 };
 
@@ -122,9 +124,10 @@ void InitVars() {
 }
 
 void RunStarted(double now) {
-    vars.runStart  = now;
-    vars.lastWrite = now;
-    int on         = 0;
+    vars.runStart    = now;
+    vars.runStartUtc = std::chrono::system_clock::now();
+    vars.lastWrite   = now;
+    int on           = 0;
     GetCtrlVal(gui::Panel(), ui::CHKRecord, &on);
     if (on)
         StartRecording();
@@ -134,7 +137,7 @@ void StartRecording() {
     if (vars.active)
         return;
     vars.pending.clear();
-    const int result = CreateRecordingFile(CommentHeader() + ColumnLine());
+    const int result = CreateRecordingFile(CommentHeader() + RunStartLine() + ColumnLine());
     if (result != 0) {
         Abandon(status::kRecordingNotStarted, result);
         return;
@@ -145,6 +148,19 @@ void StartRecording() {
 
 std::string ColumnLine() {
     return std::string(recording::kHeader) + "\n";
+}
+
+std::string RunStartLine() {
+    using namespace std::chrono;
+    const auto since        = vars.runStartUtc.time_since_epoch();
+    const std::time_t whole = duration_cast<seconds>(since).count();
+    const auto millis       = duration_cast<milliseconds>(since).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    char stamp[48];
+    const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(stamp + n, sizeof stamp - n, ".%03dZ", static_cast<int>(millis));
+    return std::string("# run start ") + stamp + "\n";
 }
 
 double RunStart() {

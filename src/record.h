@@ -1,5 +1,6 @@
 // Recording of a run: while Record is on, every live reply becomes a row of a CSV file
-// "RMX7live-<yyyymmdd-hhmmss>.csv" in the project folder. Rows wait in memory and are
+// "RMX7live-<yyyymmdd-hhmmss>.csv" in the project folder, after comment lines that name the
+// unit and the run's start in UTC. Rows wait in memory and are
 // written from the run loop at most every kWriteInterval and when the run ends, so the
 // disk never delays a request. A write that fails ends the recording, not the run.
 #pragma once
@@ -19,6 +20,9 @@ std::string CommentHeader();
 std::string FileStamp();
 // The column line that comes after the comment lines, ending in a newline.
 std::string ColumnLine();
+// "# run start 2026-03-04T09:15:02.123Z": when the run whose rows follow began, in UTC to
+// the millisecond, the time from which a row's time_s counts; ending in a newline.
+std::string RunStartLine();
 // One row of a reply, seconds since the run began, ending in a newline.
 std::string Row(const com232::LiveReply &reply, double seconds);
 

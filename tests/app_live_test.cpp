@@ -18,6 +18,7 @@
 #include <qcustomplot.h>
 
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -180,15 +181,23 @@ TEST_F(LiveView, RecordingWritesTheHeaderThenOneRowPerReplyInSecondsSinceRun) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(fs::path(files[0]).filename().string().size(), 28u) << "RMX7live-yyyymmdd-hhmmss.csv";
     const std::vector<std::string> lines = Lines(files[0]);
-    ASSERT_EQ(lines.size(), 5u + 5u);
+    ASSERT_EQ(lines.size(), 6u + 5u);
     EXPECT_EQ(lines[0], "# program K-VEX-RMX7-PIRA-Scope V2.0");
     EXPECT_EQ(lines[1], "# firmware " + controller.firmware);
     EXPECT_EQ(lines[2], "# port COM1 " + peer.path());
     EXPECT_EQ(lines[3], "# parameters 640 300 12 0 90 1 3 1 25 55 4 0 0 0 0 0")
         << "the set fetched at the port set-up";
-    EXPECT_EQ(lines[4], "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate");
+    // The run's start in UTC, which a historian adds time_s to.
+    std::tm utc{};
+    EXPECT_EQ(lines[4].size(), std::string("# run start 2026-03-04T09:15:02.123Z").size());
+    const char *rest = strptime(lines[4].c_str(), "# run start %Y-%m-%dT%H:%M:%S", &utc);
+    ASSERT_TRUE(rest) << lines[4];
+    EXPECT_EQ(std::string(rest).substr(4), "Z");
+    const double started = static_cast<double>(timegm(&utc)) + std::stod(rest);
+    EXPECT_NEAR(started, static_cast<double>(std::time(nullptr)) - runSeconds, 2.0);
+    EXPECT_EQ(lines[5], "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate");
     double previous = 0;
-    for (std::size_t row = 5; row < lines.size(); ++row) {
+    for (std::size_t row = 6; row < lines.size(); ++row) {
         const std::string time = Fields(lines[row])[0];
         EXPECT_EQ(time.size() - time.find('.'), 4u) << "three decimals: " << time;
         EXPECT_GE(std::stod(time), previous + 0.1) << "a reply every 0.15 s";
@@ -380,5 +389,5 @@ TEST_F(LiveView, EndedByTheSystemTheProgramClosesAsItsWindowDoesWithEveryReplyAR
     const std::vector<std::string> files = Recordings();
     ASSERT_EQ(files.size(), 1u);
     // Every reply the program read since Run is a row: the start-up read three others.
-    EXPECT_EQ(Lines(files[0]).size() - 5, read.size() - 3);
+    EXPECT_EQ(Lines(files[0]).size() - 6, read.size() - 3);
 }

@@ -358,11 +358,16 @@ TEST_F(Ctl, LiveEndsCleanlyWhenTheReaderCloses) {
     const std::string command = "./rmx7ctl --quiet --port 1=" + toolPeer.path() + " live";
     FILE *rows                = popen(command.c_str(), "r");
     char line[256]            = {};
-    for (int i = 0; i < 7 && std::fgets(line, sizeof line, rows); ++i) {
-    }
+    std::string runStart;
+    for (int i = 0; i < 7 && std::fgets(line, sizeof line, rows); ++i)
+        runStart = i == 4 ? line : runStart;
     const int status = pclose(rows); // the tool writes on into a closed pipe
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_STREQ(std::strchr(line, ','), ",400,500,450,800,100,520,480,510,1\n");
+    EXPECT_TRUE(
+        std::regex_match(runStart, std::regex("# run start \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:"
+                                              "\\d\\d\\.\\d{3}Z\n")))
+        << runStart;
 }
 
 TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {

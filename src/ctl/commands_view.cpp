@@ -50,6 +50,12 @@ void OnInterrupt() {
     StopRun("interrupt");
 }
 
+// The comment lines and columns of a recording, the run's start with them: written with
+// the first row, when the run has begun.
+std::string CsvHead() {
+    return record::CommentHeader() + record::RunStartLine() + record::ColumnLine();
+}
+
 // Each row goes out at once; a reader that has gone away ends the run.
 void OnReply(const com232::LiveReply &reply, double now) {
     if (live.stopped)
@@ -62,6 +68,8 @@ void OnReply(const com232::LiveReply &reply, double now) {
     } else {
         const std::string row = record::Row(reply, now - record::RunStart());
         text                  = live.json ? (live.rows > 0 ? ", " : "") + JsonRow(row) : row;
+        if (!live.json && live.rows == 0)
+            text = CsvHead() + text;
     }
     if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
         StopRun("pipe");
@@ -148,8 +156,6 @@ void RunLive(const Options &options, Report &report) {
         head.Add("columns", ColumnsJson());
         std::fputs(("{" + head.Members() + ", \"rows\": [").c_str(), stdout);
         report.streamed = true;
-    } else if (live.format == "csv") {
-        std::fputs((record::CommentHeader() + record::ColumnLine()).c_str(), stdout);
     }
     std::fflush(stdout);
 
@@ -160,6 +166,8 @@ void RunLive(const Options &options, Report &report) {
     app::RemoveLiveListener(OnReply);
     if (options.json)
         std::fputs("]", stdout);
+    else if (live.format == "csv" && live.rows == 0)
+        std::fputs(CsvHead().c_str(), stdout);
 
     report.json.Add("rows_count", std::to_string(live.rows));
     report.json.Add("ended_by", JsonString(live.endedBy));
