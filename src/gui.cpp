@@ -11,6 +11,7 @@
 #include "platform/trace.h"
 #include "ui.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -43,8 +44,11 @@ struct Vars {
     std::optional<com232::Words> fileWords; // last saved to or loaded from file_name
     double arrayRAW[kRawValues]   = {};
     double arrayNORM[kNormValues] = {};
-    std::uint16_t valREF          = 0;
-    Origin origin                 = Origin::NotRead;
+    // Samples of a reply in each history since its last fill: the charts draw only these, so
+    // that the fill level is kept but not drawn as a drop to it.
+    int realRAW = 0, realNORM = 0;
+    std::uint16_t valREF = 0;
+    Origin origin        = Origin::NotRead;
     std::string loadedFrom; // the file of Origin::File
 };
 
@@ -163,6 +167,12 @@ void SetChartLayout(int chart, int traces) {
     SetCtrlAttribute(pHandle, chart, kAttrPointsPerScreen, kPointsPerScreen);
     SetCtrlAttribute(pHandle, chart, kAttrScrollMode, kScrollContinuous);
     SetCtrlAttribute(pHandle, chart, kAttrNumTraces, traces);
+}
+
+// One more reply in a history; once it holds only replies, the chart draws all it has.
+void DrawRealSamples(int chart, int &real) {
+    real = std::min(real + 1, kSamples);
+    SetCtrlAttribute(pHandle, chart, kAttrDrawnPoints, real < kSamples ? real : -1);
 }
 
 void PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour, const char *name) {
@@ -344,6 +354,7 @@ const std::optional<com232::Words> &ParameterFileWords() {
 // --- Sample histories ---
 
 void FillarrayRAW(int a, int b) {
+    vars.realRAW = 0;
     for (int s = 0; s < kSamples; ++s) {
         vars.arrayRAW[2 * s]     = a;
         vars.arrayRAW[2 * s + 1] = b;
@@ -351,6 +362,7 @@ void FillarrayRAW(int a, int b) {
 }
 
 void FillarrayNORM(int referenceLevel, int normLevel) {
+    vars.realNORM = 0;
     for (int s = 0; s < kSamples; ++s) {
         vars.arrayNORM[4 * s]     = 0.0;
         vars.arrayNORM[4 * s + 1] = 0.0;
@@ -406,6 +418,7 @@ void PlotRAWValues(const com232::LiveReply &reply) {
     vars.arrayRAW[kRawValues - 2] = reply.adcCHA;
     vars.arrayRAW[kRawValues - 1] = reply.adcCHB;
     SetChartLayout(ui::ChartRAW, kRawTraces);
+    DrawRealSamples(ui::ChartRAW, vars.realRAW);
     PlotStripChart(pHandle, ui::ChartRAW, vars.arrayRAW, kRawValues, 0, 0, kTypeDouble);
     ShowLiveIndicators(reply);
 }
@@ -422,6 +435,7 @@ void PlotNORMValues(const com232::LiveReply &reply) {
     for (int trace = 0; trace < kNormTraces; ++trace)
         SetTraceAttribute(pHandle, ui::ChartNORM, trace + 1, kAttrTraceColor,
                           kNormTraceColour[trace]);
+    DrawRealSamples(ui::ChartNORM, vars.realNORM);
     PlotStripChart(pHandle, ui::ChartNORM, history, kNormValues, 0, 0, kTypeDouble);
     ShowLiveIndicators(reply);
 }

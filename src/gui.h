@@ -116,6 +116,8 @@ const std::string &ParameterFile();
 const std::optional<com232::Words> &ParameterFileWords();
 
 // --- Sample histories ---
+// A history filled holds the level until replies push it out; its chart draws only the
+// replies' samples, from the next plot on.
 void FillarrayRAW(int a, int b);
 void FillarrayNORM(int referenceLevel, int normLevel);
 int Copy1D(const double *input, int count, double *output);

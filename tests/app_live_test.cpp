@@ -53,11 +53,15 @@ std::string Head(const fs::path &path, std::size_t count) {
     return bytes;
 }
 
-const QCustomPlot *DataGraph() {
+const QCustomPlot *Plot(const char *name) {
     for (QWidget *widget : QApplication::allWidgets())
-        if (widget->objectName() == "GraphDATA")
+        if (widget->objectName() == name)
             return widget->findChild<QCustomPlot *>();
     return nullptr;
+}
+
+const QCustomPlot *DataGraph() {
+    return Plot("GraphDATA");
 }
 
 std::string chosenPath; // what the save dialog answers
@@ -115,6 +119,9 @@ TEST_F(LiveView, RunKeepsOneRequestOutstandingAndPlotsEveryReplyOnce) {
     for (int k = 1; k <= 5; ++k)
         EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 2 * k], 500) << k;
     EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 12], 0) << "each reply plotted exactly once";
+    QCoreApplication::processEvents(); // the chart's queued redraw
+    EXPECT_EQ(Plot("ChartRAW")->graph(1)->dataCount(), 5)
+        << "the history's fill is kept, but not drawn as a drop to zero";
     EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 1], 450) << "channel B beside A";
     EXPECT_EQ(Values({ui::adcCHA, ui::Amax, ui::Amin, ui::UPval, ui::LOval, ui::LEDState1,
                       ui::LEDState2}),

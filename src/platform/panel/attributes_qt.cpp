@@ -88,6 +88,9 @@ int SetChartAttribute(StripChart *chart, int attribute, int value) {
             return platform::kErrBadArgument;
         chart->SetPointsPerScreen(value);
         return 0;
+    case kAttrDrawnPoints:
+        chart->SetDrawnPoints(value);
+        return 0;
     default:
         return platform::kErrWrongKind;
     }
@@ -150,6 +153,9 @@ bool GetChartAttribute(const StripChart *chart, int attribute, int &value) {
         return true;
     case kAttrPointsPerScreen:
         value = chart->PointsPerScreen();
+        return true;
+    case kAttrDrawnPoints:
+        value = chart->DrawnPoints();
         return true;
     default:
         return false;

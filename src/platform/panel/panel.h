@@ -36,8 +36,11 @@ constexpr int kAttrYName           = 1093; // graph: caption of the y axis (text
 constexpr int kAttrNumTraces       = 1170; // strip chart: number of traces
 constexpr int kAttrPointsPerScreen = 1171; // strip chart: points per trace on screen
 constexpr int kAttrTraceColor      = 1230; // strip chart trace (SetTraceAttribute)
-constexpr int kAttrEnabled         = 1271; // timer control: 0 stops the ticks
-constexpr int kAttrToolTip         = 2000; // text shown when the pointer rests; "" none
+// Strip chart: how many of the newest points of each trace are drawn; the older ones are
+// kept, and count for what scrolls out, but are not drawn. -1 (the start) draws them all.
+constexpr int kAttrDrawnPoints = 2010;
+constexpr int kAttrEnabled     = 1271; // timer control: 0 stops the ticks
+constexpr int kAttrToolTip     = 2000; // text shown when the pointer rests; "" none
 // Numeric controls: the value last sent or read for the control. While the control shows
 // another value it is marked as not sent (a thick frame with a corner flag drawn over it,
 // without moving anything), its tooltip names this value and its accessible description
