@@ -453,10 +453,6 @@ void DispLEDState(int state) {
 
 // --- Data curve ---
 
-const char *YAxisName(int source) {
-    return source == kSourceRaw ? kRawYName : kNormYName;
-}
-
 void PlotDATACurve(const DataCurve &curve) {
     SetCtrlAttribute(pHandle, ui::ChartRAW, kAttrVisible, 0);
     SetCtrlAttribute(pHandle, ui::ChartNORM, kAttrVisible, 0);

@@ -136,8 +136,6 @@ std::uint16_t ReferenceShown();
 void DispLEDState(int state);
 
 // --- Data curve ---
-// The caption of the graph's y axis for a source.
-const char *YAxisName(int source);
 // Draws a capture under the rules of the source the switch shows now, which may differ
 // from the one it was fetched for.
 void PlotDATACurve(const DataCurve &curve);

@@ -29,11 +29,13 @@ struct Parameter {
 };
 
 constexpr std::uint16_t kLargestWord = 0xFFFF;
+// The unit of the controller's 10-bit converters, of the live values and the data curves.
+constexpr const char *kAdcUnits = "ADC units";
 
 // In frame order: kTable[w].word == w.
 constexpr Parameter kTable[kWords] = {
     {"power", 0, ui::power, 0, kLargestWord, false, "", "The controller's power setting."},
-    {"reference", 1, ui::reference, 0, kLargestWord, false, "ADC units",
+    {"reference", 1, ui::reference, 0, kLargestWord, false, kAdcUnits,
      "The reference the NORM value is shown against; after a Teach the controller may hold "
      "another."},
     {"hysteresis", 2, ui::hysteresis, 0, kLargestWord, false, "",

@@ -5,6 +5,8 @@
 #include "exports.h"
 #include "gui.h"
 #include "parameters.h"
+#include "platform/files/project_dir.h"
+#include "platform/files/remembered.h"
 #include "platform/panel/dialogs.h"
 #include "platform/report/fingerprint.h"
 #include "platform/report/pdf_report.h"
@@ -13,7 +15,10 @@
 #include "record.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <pwd.h>
@@ -81,7 +86,7 @@ void AddPortRows(std::vector<ReportHeaderRow> &header) {
     header.push_back({"Stable name", OrNone(entry->byIdName, "none")});
 }
 
-std::vector<ReportHeaderRow> Header(const std::string &operatorName) {
+std::vector<ReportHeaderRow> Header(const std::string &operatorName, const Request &request) {
     std::vector<ReportHeaderRow> header = {
         {"Program", Program()},
         {"Firmware", OrNone(com232::Firmware(), "not read")},
@@ -91,6 +96,8 @@ std::vector<ReportHeaderRow> Header(const std::string &operatorName) {
     header.push_back({"Computer", ComputerName()});
     header.push_back({"Date and time", LocalTime(std::time(nullptr))});
     header.push_back({"Operator", operatorName});
+    header.push_back({"Unit id", OrNone(request.unitId, "not given")});
+    header.push_back({"Station", OrNone(request.station, "not given")});
     return header;
 }
 
@@ -111,6 +118,8 @@ ReportParameterTable PanelTable(bool fromPanel) {
         row.panel      = panel.value;
         row.notSent    = panel.notSent;
         row.file       = fileWords ? (*fileWords)[word] : 0;
+        row.unit       = parameters::kTable[word].unit;
+        row.meaning    = parameters::kTable[word].meaning;
         table.rows.push_back(row);
     }
     return table;
@@ -133,7 +142,8 @@ ReportCapture Capture() {
     capture.source              = raw ? "RAW" : "NORM";
     capture.taken               = LocalTime(exports::LastCaptureTime());
     capture.xCaption            = kSampleAxis;
-    capture.yCaption            = gui::YAxisName(curve.source);
+    // The unit, as the panel's charts are captioned; the source is in the legend above.
+    capture.yCaption = parameters::kAdcUnits;
     if (raw)
         capture.curves = {{gui::kCurveA, Samples(curve.a), colour::kBlue, true, false},
                           {gui::kCurveB, Samples(curve.b), colour::kBrightGreen, true, false}};
@@ -151,6 +161,43 @@ Outcome Shown(Result result, const std::string &text) {
     return {result, text};
 }
 
+// The report form: who made the report, of which unit, where, and a note. The last entries
+// are remembered for the next report; the operator is the login name the first time.
+constexpr const char *kRememberGroup = "report";
+constexpr std::size_t kOperatorField = 0;
+constexpr std::size_t kUnitField     = 1;
+constexpr std::size_t kStationField  = 2;
+constexpr std::size_t kNoteField     = 3;
+constexpr const char *kFormKeys[]    = {"operator", "unit_id", "station", "note"};
+
+std::vector<FormField> RememberedForm() {
+    std::vector<FormField> form = {{"Operator", {}},
+                                   {"Unit id (serial number or asset tag)", {}},
+                                   {"Station", {}},
+                                   {"Note", {}, true}};
+    for (std::size_t k = 0; k < form.size(); ++k)
+        form[k].value = RememberedValue(kRememberGroup, kFormKeys[k]);
+    if (form[kOperatorField].value.empty())
+        form[kOperatorField].value = LoginName();
+    return form;
+}
+
+void RememberForm(const std::vector<FormField> &form) {
+    for (std::size_t k = 0; k < form.size(); ++k)
+        RememberValue(kRememberGroup, kFormKeys[k], form[k].value);
+}
+
+// The unit id as a part of a file name, "U-4711-": letters, digits, '.', '-' and '_' kept,
+// anything else made '_'; "" without one.
+std::string FileNamePart(const std::string &unitId) {
+    std::string part;
+    for (const char c : unitId)
+        part += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_'
+                    ? c
+                    : '_';
+    return part.empty() ? part : part + "-";
+}
+
 } // namespace
 
 std::string Fingerprint(const com232::Words &words) {
@@ -159,8 +206,26 @@ std::string Fingerprint(const com232::Words &words) {
     return ParameterFingerprint(set);
 }
 
+std::string FolderProblem(const std::string &path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::string name             = folder.empty() ? "." : folder.string();
+    std::error_code error;
+    if (!std::filesystem::is_directory(name, error))
+        return "the folder " + name + " does not exist";
+    if (!DirectoryWritable(name.c_str()))
+        return "the folder " + name + " takes no new file: " + std::strerror(EACCES);
+    return {};
+}
+
 Made MakeReport(const Request &request) {
     Made made;
+    const std::string file = std::filesystem::path(request.path).filename().string();
+    // Before the line: a folder that takes no file makes every read in vain.
+    made.fileProblem = FolderProblem(request.path);
+    if (!made.fileProblem.empty()) {
+        made.outcome = Shown(Result::FileFailed, status::ReportNotSaved(file));
+        return made;
+    }
     // The panel as the operator left it when asking for the report; the reads touch
     // neither it nor the parameter set.
     const ReportParameterTable panel = PanelTable(request.fromPanel);
@@ -182,7 +247,9 @@ Made MakeReport(const Request &request) {
     document.title      = kTitle;
     document.program    = Program();
     document.author     = request.operatorName.empty() ? LoginName() : request.operatorName;
-    document.header     = Header(document.author);
+    document.unitId     = request.unitId;
+    document.station    = request.station;
+    document.header     = Header(document.author, request);
     document.parameters = panel;
     for (ReportParameterRow &row : document.parameters.rows) {
         row.ram    = made.ram[row.word];
@@ -192,7 +259,6 @@ Made MakeReport(const Request &request) {
     document.capture     = Capture();
     document.note        = request.note;
 
-    const std::string file          = std::filesystem::path(request.path).filename().string();
     const ReportWriteResult written = WriteReport(document, request.path.c_str());
     made.fileProblem                = written.reason;
     made.outcome                    = written ? Shown(Result::Ok, status::ReportSaved(file))
@@ -201,16 +267,30 @@ Made MakeReport(const Request &request) {
 }
 
 Outcome ReportFromPanel() {
-    const std::string name = "RMX7report-" + record::FileStamp() + ".pdf";
-    char path[kPathSize]   = {};
+    std::vector<FormField> form = RememberedForm();
+    if (FormPopup(kTitle, form) <= 0)
+        return {Result::Cancelled, {}};
+    RememberForm(form);
+    Request request;
+    request.operatorName = form[kOperatorField].value;
+    request.unitId       = form[kUnitField].value;
+    request.station      = form[kStationField].value;
+    request.note         = form[kNoteField].value;
+    request.fromPanel    = true;
+
+    const std::string name =
+        "RMX7report-" + FileNamePart(request.unitId) + record::FileStamp() + ".pdf";
+    char path[kPathSize] = {};
     gui::MakeProjectDir();
     if (FileSelectPopup(gui::ProjectDir().c_str(), name.c_str(), "*.pdf", "Save report",
                         kButtonSave, 0, 1, 1, 1, path) <= 0)
         return {Result::Cancelled, {}};
-    Request request;
-    request.path      = path;
-    request.fromPanel = true;
-    return MakeReport(request).outcome;
+    request.path    = path;
+    const Made made = MakeReport(request);
+    Outcome outcome = made.outcome;
+    if (outcome.result == Result::FileFailed)
+        outcome.detail = made.fileProblem;
+    return outcome;
 }
 
 } // namespace report

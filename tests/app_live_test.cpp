@@ -64,6 +64,18 @@ const QCustomPlot *DataGraph() {
     return Plot("GraphDATA");
 }
 
+// The report's form: what it offered last, answered as an operator fills it, or cancelled.
+std::vector<FormField> offered;
+bool formCancelled = false;
+int FillReportForm(const char *, std::vector<FormField> &fields) {
+    offered = fields;
+    if (formCancelled)
+        return kSelectCancel;
+    for (std::size_t k = 0; k < fields.size(); ++k)
+        fields[k].value = std::vector<std::string>{"Jana", "U-4711", "Line 3/7", "Mounted."}[k];
+    return 1;
+}
+
 std::string chosenPath; // what the save dialog answers
 int ChoosePath(const char *, int, char *pathName) {
     std::snprintf(pathName, kPathSize, "%s", chosenPath.c_str());
@@ -308,7 +320,13 @@ TEST_F(LiveView, AReportReadsBothMemoriesAsGetDoesAndLeavesWhatTheOperatorSetUp)
     const auto before          = setUp();
     const std::size_t previous = peer.Requests().size();
     chosenPath                 = (project / "unit.pdf").string();
+    setenv("XDG_CONFIG_HOME", (project / "config").c_str(), 1);
+    SetFormResponder(FillReportForm);
+    formCancelled = false;
     Raise(app::CC_BTNReport);
+    ASSERT_EQ(offered.size(), 4u);
+    EXPECT_FALSE(offered[0].value.empty()) << "the login name the first time";
+    EXPECT_EQ(offered[1].value + offered[2].value, "");
 
     EXPECT_EQ(setUp(), before);
     const std::vector<Bytes> requests = peer.Requests();
@@ -334,6 +352,16 @@ TEST_F(LiveView, AReportReadsBothMemoriesAsGetDoesAndLeavesWhatTheOperatorSetUp)
     EXPECT_NE(text.find("differ in 3 of 16 words"), std::string::npos);
     EXPECT_NE(text.find("parameter file " + (project / "unit.dat").string()), std::string::npos);
     EXPECT_NE(text.find("Source NORM"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(Operator +Jana\n)"))) << "not the login";
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(Unit U-4711, station Line 3/7 +Page 1)")));
+    // The form remembers its last entries; a cancelled one sends nothing.
+    formCancelled = true;
+    Raise(app::CC_BTNReport);
+    EXPECT_EQ(offered[0].value + "|" + offered[1].value + "|" + offered[2].value + "|" +
+                  offered[3].value,
+              "Jana|U-4711|Line 3/7|Mounted.");
+    EXPECT_EQ(peer.Requests().size(), previous + 2);
+    SetFormResponder(nullptr);
     SetFileSelectResponder(nullptr);
 }
 

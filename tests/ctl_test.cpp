@@ -6,6 +6,7 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
+#include "parameters.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
@@ -169,6 +170,8 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
         {toolPeer.path(), "get ram -o /rmx7-no-such-folder/x.dat", 6,
          "x.dat cannot be written: No such file or directory\n"},
+        {toolPeer.path(), "report -o /rmx7-no-such-folder/x.pdf", 6,
+         "x.pdf cannot be written: the folder /rmx7-no-such-folder does not exist\n"},
         {toolPeer.path(), "get flash", 2, "ram or eeprom"},
         {toolPeer.path(), "send ram power=600", 2, "write --set power=600"},
         {toolPeer.path(), "send ram --set powr=1", 2, "the names are power, reference,"},
@@ -185,7 +188,7 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         if (c.code == 4) {
             EXPECT_EQ(result.err.find(c.says), result.err.rfind(c.says)) << "once: " << result.err;
         }
-        if (c.code == 2 || (c.code == 6 && c.args.rfind("send", 0) == 0)) {
+        if (c.code == 2 || (c.code == 6 && c.args.rfind("get", 0) != 0)) {
             EXPECT_EQ(toolPeer.Requests().size(), before) << "nothing goes on the line";
         }
     }
@@ -391,8 +394,12 @@ TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
 TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     toolController.eeprom[2] = 99, toolController.eeprom[6] = 5, toolController.eeprom[13] = 4242;
     const std::string pdf = filePath + ".pdf", bytes = filePath + ".bin";
-    ToolResult result = RunTool(toolPeer.path(), "--json report -o " + pdf + " --operator Jana");
+    std::ofstream(pdf) << "an older report";
+    ToolResult result = RunTool(toolPeer.path(), "--json report -o " + pdf +
+                                                     " --operator Jana --unit-id U-4711 "
+                                                     "--station 'Line 3/7'");
     ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.err.find("rmx7ctl: replaced the older " + pdf + "\n"), std::string::npos);
     std::ofstream eeprom(bytes, std::ios::binary);
     for (const std::uint16_t word : toolController.eeprom)
         eeprom.put(static_cast<char>(word >> 8)).put(static_cast<char>(word & 0xFF));
@@ -402,6 +409,15 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     const QJsonObject json =
         QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(json["fingerprint"].toString().toStdString(), fingerprint);
+    EXPECT_TRUE(json["replaced"].toBool());
+    for (int page = 1; page <= 3; ++page) { // the unit and its station head every page
+        const std::string at = " -f " + std::to_string(page) + " -l " + std::to_string(page);
+        std::system(("pdftotext -layout" + at + " " + pdf + " " + pdf + ".txt").c_str());
+        EXPECT_TRUE(std::regex_search(
+            ReadAll(pdf + ".txt"),
+            std::regex("Unit U-4711, station Line 3/7 +Page " + std::to_string(page) + " of 3")))
+            << page;
+    }
     const std::string diff = RunTool(toolPeer.path(), "diff").out;
     EXPECT_NE(diff.find("fingerprint eeprom " + fingerprint + "\n"), std::string::npos) << diff;
 
@@ -409,7 +425,8 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     const std::string text = ReadAll(pdf + ".txt");
     for (const std::string &also :
          {toolController.firmware, std::string("COM1"), toolPeer.path(), fingerprint,
-          std::string("Jana"), std::string("differ in 3 of 16 words")})
+          std::string("Jana"), std::string("differ in 3 of 16 words"),
+          std::string(parameters::kTable[1].meaning).substr(0, 40)})
         EXPECT_NE(text.find(also), std::string::npos) << also;
     for (int i = 0; i < com232::PNUM; ++i) { // word, name, label, RAM, EEPROM, the mark
         const int ram = toolController.ram[i], eeprom = toolController.eeprom[i];

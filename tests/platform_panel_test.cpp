@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -211,27 +213,41 @@ TEST_F(Panel, StripChartDealsValuesToTracesInTurnAndScrollsTheOldestOut) {
     }
 }
 
+// A save that would replace a file asks first, also when the name was typed without its
+// extension: "params" for params.dat.
 TEST(FileDialog, TheChosenNameGetsTheFiltersExtensionAndTellsNewFromExisting) {
     const QString folder = QString::fromStdString(testing::TempDir()) + "rmx7-dialog";
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
-    for (const auto &[name, button, accept, expected] :
-         {std::tuple{"params", kButtonSave, true, kSelectNew},
-          {"params.dat", kButtonOk, true, kSelectExisting},
-          {"params.dat", kButtonLoad, false, kSelectCancel}}) {
+    for (const auto &[name, button, accept, expected, asks] :
+         {std::tuple{"params", kButtonSave, true, kSelectNew, false},
+          {"params.dat", kButtonOk, true, kSelectExisting, false},
+          {"params.dat", kButtonLoad, false, kSelectCancel, false},
+          {"params", kButtonSave, true, kSelectCancel, true}}) {
         char path[kPathSize] = {};
+        bool asked = false, answered = false, ended = false;
         QTimer answer; // the dialog runs its own loop: answer it from there
         answer.callOnTimeout([&, accept = accept] {
-            if (QDialog *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                answer.stop();
-                accept ? dialog->accept() : dialog->reject();
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *question = qobject_cast<QMessageBox *>(modal)) {
+                asked = true;
+                question->reject(); // do not replace it
+            } else if (QDialog *dialog = qobject_cast<QFileDialog *>(modal)) {
+                // Once each, and queued: the question it may ask runs a loop of its own, where
+                // this timer, still in its callback, would not fire again.
+                const bool accepts = accept && !asked;
+                if (std::exchange(accepts ? answered : ended, true))
+                    return;
+                QMetaObject::invokeMethod(dialog, accepts ? "accept" : "reject",
+                                          Qt::QueuedConnection);
             }
         });
         answer.start(5);
         EXPECT_EQ(
             FileSelectPopup(folder.toLocal8Bit(), "params", "*.dat", "t", button, 0, 1, 1, 1, path),
             expected);
-        EXPECT_EQ(QString(path), accept ? folder + "/params.dat" : "");
+        EXPECT_EQ(QString(path), expected != kSelectCancel ? folder + "/params.dat" : "");
+        EXPECT_EQ(asked, asks);
         QFile(folder + "/params.dat").open(QIODevice::WriteOnly);
     }
     QDir(folder).removeRecursively();

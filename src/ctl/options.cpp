@@ -66,16 +66,21 @@ const Command kCommands[] = {
      "Panel steps: the graph source RAW or NORM, then Data. Prints the curve of 128 points\n"
      "as CSV, as Save curve writes it; -o FILE writes the CSV to FILE, or with a name\n"
      "ending in .png or .pdf the graph as the panel draws it.\n"},
-    {"report", "report -o FILE.pdf [--capture raw|norm] [--note TEXT] [--operator NAME]", 0, 0,
-     kNeedsLine | kTakesOutput | kTakesReport,
-     "Panel steps: with --capture, the graph source RAW or NORM and Data; then the reads of\n"
-     "Report: Get's request to RAM and Get's request to EEPROM, each carrying the parameter\n"
-     "set as it stands and leaving it as it was. Writes FILE, whole or not at all: the\n"
-     "commissioning report as an A4 PDF/A-1b file with the program, the firmware, the port,\n"
-     "the computer, the date and time, the operator (--operator, else the login name), both\n"
-     "sets word by word with their differences marked, the fingerprint of the EEPROM set\n"
-     "(SHA-256 of its 32 frame bytes), the data curve (without --capture a note that there\n"
-     "is none), the note and lines for the signatures. Prints the file and the fingerprint.\n"},
+    {"report",
+     "report -o FILE.pdf [--capture raw|norm] [--unit-id ID] [--station NAME] [--note TEXT]\n"
+     "                   [--operator NAME]",
+     0, 0, kNeedsLine | kTakesOutput | kTakesReport,
+     "Checks first that the folder of FILE takes a new file. Panel steps: with --capture, the\n"
+     "graph source RAW or NORM and Data; then the reads of Report: Get's request to RAM and\n"
+     "Get's request to EEPROM, each carrying the parameter set as it stands and leaving it\n"
+     "as it was. Writes FILE, whole or not at all, replacing an older one (and saying so):\n"
+     "the commissioning report as an A4 PDF/A-1b file with the program, the firmware, the\n"
+     "port, the computer, the date and time, the operator (--operator, else the login name),\n"
+     "the unit (--unit-id, its serial number or asset tag) and its station (--station), both\n"
+     "on every page, both sets word by word with their differences marked and each word's\n"
+     "unit and meaning, the fingerprint of the EEPROM set (SHA-256 of its 32 frame bytes),\n"
+     "the data curve (without --capture a note that there is none), the note and lines for\n"
+     "the signatures. Prints the file and the fingerprint.\n"},
     {"publish", "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... | --config FILE", 0,
      0, kPublishes,
      "Runs the panel's start-up on the port, then Run for as long as it runs, and publishes\n"
@@ -168,6 +173,10 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.note = value;
     } else if (TakeValue(argc, argv, i, "--operator", value, error)) {
         options.operatorName = value;
+    } else if (TakeValue(argc, argv, i, "--unit-id", value, error)) {
+        options.unitId = value;
+    } else if (TakeValue(argc, argv, i, "--station", value, error)) {
+        options.station = value;
     } else if (TakeValue(argc, argv, i, "--format", value, error)) {
         options.format = value;
         if (error.empty() && value != "csv" && value != "jsonl" && value != "influx")
@@ -239,7 +248,8 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         (options.verify && refuses(kTakesVerify)) || (options.get && refuses(kTakesGet)) ||
         (!options.from.empty() && refuses(kTakesFrom)) ||
         ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)) ||
-        ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty()) &&
+        ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty() ||
+          !options.unitId.empty() || !options.station.empty()) &&
          refuses(kTakesReport)) ||
         (!options.format.empty() && refuses(kTakesFormat)) ||
         (PublisherOptions(options) && refuses(kPublishes)))

@@ -24,7 +24,7 @@ enum Accepts : unsigned {
     kTakesVerify = 1u << 2,
     kTakesCount  = 1u << 3, // --count N, --seconds S
     kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
-    kTakesReport = 1u << 5, // --capture raw|norm, --note TEXT, --operator NAME
+    kTakesReport = 1u << 5, // --capture, --note, --operator, --unit-id, --station
     kTakesGet    = 1u << 6, // --get: Get from RAM after the command
     kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
     kPublishes   = 1u << 8, // the publisher's options and --config
@@ -48,6 +48,8 @@ struct Options {
     std::string capture; // report: raw or norm; empty none
     std::string note;
     std::string operatorName;
+    std::string unitId; // report: the unit's serial number or asset tag
+    std::string station;
     std::string format; // live: csv, jsonl or influx; empty: csv
     std::string error;  // not empty: the command line is wrong
 };
