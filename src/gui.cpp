@@ -215,9 +215,11 @@ void ShowStatus(const char *text) {
     SetCtrlVal(pHandle, ui::TXTStatus, text);
 }
 
+// Shown only with something to say, so that the status text has the line's whole width.
 void ShowHint(const std::string &hint) {
     SetCtrlVal(pHandle, ui::TXTHint, hint.c_str());
     SetCtrlAttribute(pHandle, ui::TXTHint, kAttrToolTip, hint.c_str());
+    SetCtrlAttribute(pHandle, ui::TXTHint, kAttrVisible, !hint.empty());
 }
 
 void ExplainStatus(const char *text) {

@@ -130,21 +130,19 @@ std::string NoAnswer(int port, const std::string &device, double seconds) {
 }
 
 std::string SilentLineHint(int port, const std::string &device) {
-    return "No answer on " + PortName(port, device) +
-           ": check the controller's power, its cable and the port";
+    return "No answer on " + PortName(port, device) + ": check power, cable and port";
 }
 
 std::string LostLineHint(int port, const std::string &device) {
-    return PortName(port, device) + " is gone: plug it in again; the next command opens it";
+    return PortName(port, device) + " is gone: plug it in; the next command opens it";
 }
 
 std::string WrongAnswerHint(int port, const std::string &device) {
-    return "The answer on " + PortName(port, device) +
-           " is not the controller's: check that it is on this port";
+    return PortName(port, device) + " answers, but not as the controller: check the port";
 }
 
 std::string PortFailedHint(int port, const std::string &device) {
-    return PortName(port, device) + " cannot be opened: the status line's tooltip says why";
+    return PortName(port, device) + " cannot be opened: the status tooltip says why";
 }
 
 std::string PortReopened(int port, const std::string &device) {

@@ -115,10 +115,10 @@ std::string RecordingTo(const std::string &file);
 std::string RecordedTo(const std::string &file);
 // No answer within the wait: the port and its device, the time waited, what to check.
 std::string NoAnswer(int port, const std::string &device, double seconds);
-// The short line beside the status text when the line failed: the port and what to check.
-// No answer: "No answer on COM1 (/dev/ttyUSB0): check the controller's power, its cable and
-// the port". The others for a line lost, an answer not the controller's, and a port that
-// would not open.
+// The short line beside the status text when the line failed: the port and what to check,
+// short enough to stand beside it on a small screen. No answer: "No answer on COM1
+// (/dev/ttyUSB0): check power, cable and port". The others for a line lost, an answer not
+// the controller's, and a port that would not open.
 std::string SilentLineHint(int port, const std::string &device);
 std::string LostLineHint(int port, const std::string &device);
 std::string WrongAnswerHint(int port, const std::string &device);

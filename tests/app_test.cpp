@@ -116,13 +116,15 @@ TEST_F(StartUp, ASilentLineIsSaidBesideTheStatusAndUnreadValuesLookLikeDefaults)
     EXPECT_EQ(StatusLine(), "Timeout < 36 Bytes");
     char hint[256] = {};
     GetCtrlVal(panel, ui::TXTHint, hint, sizeof hint);
-    EXPECT_EQ(std::string(hint), "No answer on COM1 (" + peer.path() +
-                                     "): check the controller's power, its cable and the port");
+    EXPECT_EQ(std::string(hint),
+              "No answer on COM1 (" + peer.path() + "): check power, cable and port");
+    EXPECT_EQ(Attribute(ui::TXTHint, kAttrVisible), 1);
     EXPECT_EQ(Attributes(kAttrDefaultMark, {ui::power, ui::hold}), (std::vector<int>{1, 1}));
     controller.silent.clear();
     Raise(app::CC_BTNGet);
     GetCtrlVal(panel, ui::TXTHint, hint, sizeof hint);
     EXPECT_STREQ(hint, "") << "the line answers again";
+    EXPECT_EQ(Attribute(ui::TXTHint, kAttrVisible), 0) << "the status text has the whole line";
     EXPECT_EQ(Attributes(kAttrDefaultMark, {ui::power, ui::hold}), (std::vector<int>{0, 0}));
 }
 

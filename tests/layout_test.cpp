@@ -69,6 +69,8 @@ void Settle() {
 TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
     ASSERT_GT(app::LoadMainPanel(), 0);
     app::InitVars(); // the logo band's texts
+    // Shown only when there is something to say: placed as it stands then.
+    gui::ShowHint("No answer on COM1 (/dev/ttyUSB0): check power, cable and port");
     QWidget *window = platform::PanelWidget(gui::Panel());
     ASSERT_TRUE(window);
     DisplayPanel(gui::Panel());
