@@ -217,9 +217,6 @@ bool GetAttribute(const QWidget *widget, int attribute, int &value) {
         return SentMark::ReadMarked(widget, value);
     case kAttrDefaultMark:
         return SentMark::ReadDefault(widget, value);
-    case kAttrMinValue:
-    case kAttrMaxValue:
-        return SentMark::ReadRange(widget, attribute == kAttrMinValue, value);
     default:
         return GetKindAttribute(widget, attribute, value);
     }

@@ -61,9 +61,6 @@ constexpr int kAttrPlotName = 2008;
 // file's default, or one typed over it): its digits are grey and slanted and its accessible
 // description ends in " (default)"; 0 once a read has filled it.
 constexpr int kAttrDefaultMark = 2009;
-// Numeric controls, read only: the smallest and the largest value the control takes.
-constexpr int kAttrMinValue = 2004;
-constexpr int kAttrMaxValue = 2005;
 
 constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";

@@ -83,14 +83,6 @@ bool SentMark::ReadDefault(const QWidget *control, int &isDefault) {
     return true;
 }
 
-bool SentMark::ReadRange(const QWidget *control, bool minimum, int &value) {
-    auto *spin = qobject_cast<const QSpinBox *>(control);
-    if (!spin)
-        return false;
-    value = minimum ? spin->minimum() : spin->maximum();
-    return true;
-}
-
 void SentMark::SetSentValue(int value) {
     sent_ = value;
     Check();

@@ -36,8 +36,6 @@ class SentMark : public QWidget {
     static bool ReadMarked(const QWidget *control, int &marked);
     static bool ReadNote(const QWidget *control, QString &note);
     static bool ReadDefault(const QWidget *control, int &isDefault);
-    // The smallest (minimum) or largest value the control takes.
-    static bool ReadRange(const QWidget *control, bool minimum, int &value);
 
     void SetSentValue(int value);
     void SetNote(const QString &note);
