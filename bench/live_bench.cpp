@@ -26,6 +26,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
 #include <sstream>
@@ -83,24 +84,46 @@ double PeakRssMb() {
     return usage.ru_maxrss / 1024.0;
 }
 
-int Commit(int (*callback)(int, int, int, void *, int, int)) {
-    return callback(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
+// The program the bench drives, on its offscreen panel.
+app::Program *program = nullptr;
+
+// Processes events until the line has no job left.
+void Settle() {
+    while (!program->Line().Idle())
+        ProcessSystemEvents();
+}
+
+// A button's click, and the job it queues run to its end.
+void Commit(int (*callback)(int, int, int, void *, int, int)) {
+    callback(program->PanelHandle(), 0, kEventCommit, program, 0, 0);
+    Settle();
 }
 
 // A live run of the given length; Stop ends it as the operator would.
 void LiveRun(double seconds) {
-    QTimer::singleShot(static_cast<int>(seconds * 1000), [] { Commit(app::CC_BTNStop); });
+    QTimer::singleShot(static_cast<int>(seconds * 1000), [] {
+        app::CC_BTNStop(program->PanelHandle(), 0, kEventCommit, program, 0, 0);
+    });
     Commit(app::CC_BTNRun);
+}
+
+void SetUpPort() {
+    program->Queue(program->SetUpPort(1));
+    Settle();
 }
 
 void ConnectTo(const std::string &pty) {
     CloseCom(1);
     PortTableAdd(1, pty);
-    com232::InitRS232(1);
+    SetUpPort();
 }
 
-double CaptureMs(int source) {
-    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, source);
+void ChooseSource(com232::GraphSource source) {
+    SetCtrlVal(program->PanelHandle(), ui::RNGGraphSource, static_cast<int>(source));
+}
+
+double CaptureMs(com232::GraphSource source) {
+    ChooseSource(source);
     std::vector<double> times;
     for (int i = 0; i < kCaptures; ++i) {
         const double start = Timer();
@@ -116,10 +139,19 @@ std::pair<double, double> ReportMs(const std::string &dir) {
     report::Request request;
     request.path      = dir + "report-bench.pdf";
     request.fromPanel = true;
+    for (int word = 0; word < com232::PNUM; ++word)
+        request.panel.push_back(program->Panel().PanelWordOf(word));
+    request.capture     = program->Exports().LastCapture();
+    request.captureTime = program->Exports().LastCaptureTime();
     std::vector<double> times;
     for (int i = 0; i < kReports; ++i) {
         const double start = Timer();
-        if (!report::MakeReport(request).outcome.ok())
+        bool ok            = false;
+        program->Line().Queue([](report::Request asked, bool &made) -> job::Task<void> {
+            made = (co_await report::MakeReport(program->Line(), std::move(asked))).outcome.ok();
+        }(request, ok));
+        Settle();
+        if (!ok)
             return {-1, -1};
         times.push_back((Timer() - start) * 1000);
     }
@@ -182,16 +214,16 @@ LiveSeries FirstLiveSeries(const std::vector<Exchange> &log) {
     int replies  = 0;
     double first = -1, last = -1;
     std::size_t i = 0;
-    while (i < log.size() && log[i].code != com232::kCmdLive)
+    while (i < log.size() && log[i].code != static_cast<int>(com232::Command::Live))
         ++i;
-    for (; i < log.size() && log[i].code == com232::kCmdLive; ++i) {
+    for (; i < log.size() && log[i].code == static_cast<int>(com232::Command::Live); ++i) {
         if (log[i].length == 0)
             continue;
         ++replies;
         if (first < 0)
             first = log[i].requestFirst;
         last = log[i].replyLast;
-        if (i + 1 < log.size() && log[i + 1].code == com232::kCmdLive)
+        if (i + 1 < log.size() && log[i + 1].code == static_cast<int>(com232::Command::Live))
             series.turnarounds.push_back((log[i + 1].requestFirst - log[i].replyLast) * 1000);
     }
     series.rate = last > first ? replies / (last - first) : 0;
@@ -212,9 +244,11 @@ struct Request {
 
 // The live request the program sends, as the peer sends it too.
 Request LiveRequest() {
-    app::InitVars();
+    program->InitVars();
+    const com232::Frame frame =
+        com232::EncodeRequest(com232::Command::Live, program->Line().CopyVarsToPP());
     Request request;
-    com232::EncodeFrame(com232::kCmdLive, com232::CopyVarsToPP().data(), request.bytes);
+    std::copy(frame.begin(), frame.end(), request.bytes);
     return request;
 }
 
@@ -275,7 +309,7 @@ std::vector<Slice> Slices(const std::vector<Exchange> &log) {
         first = last = -1;
     };
     for (const Exchange &exchange : log) {
-        const bool live = exchange.code == com232::kCmdLive;
+        const bool live = exchange.code == static_cast<int>(com232::Command::Live);
         if (!live || (last >= 0 && exchange.requestFirst - last > kSliceGapSeconds))
             end();
         if (!live || exchange.length == 0)
@@ -392,15 +426,20 @@ std::pair<double, double> IdleOnDisplay(const std::string &scope, const std::str
 // set up as rmx7scope sets itself up, its panel shown, Run pressed from the event loop on
 // the NORM chart. Prints its CPU fraction and main-thread wake-ups per second of the run.
 int DisplayRunChild(int argc, char **argv, const std::string &pty, double seconds) {
-    if (!StartEngine(argc, argv) || app::LoadMainPanel() < 0)
+    if (!StartEngine(argc, argv))
         return 1;
+    const int panel = app::LoadMainPanel();
+    if (panel < 0)
+        return 1;
+    app::Program displayed(panel, "/tmp");
+    program = &displayed;
     PortTableAdd(1, pty);
-    app::FillPortRing();
-    WatchPortRing(gui::Panel(), ui::DropDCom, app::RefreshPortRing);
-    app::InitVars();
-    com232::InitRS232(1);
-    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
-    DisplayPanel(gui::Panel());
+    program->FillPortRing();
+    WatchPortRing(panel, ui::DropDCom, [] { program->RefreshPortRing(); });
+    program->InitVars();
+    SetUpPort();
+    ChooseSource(com232::GraphSource::Norm);
+    DisplayPanel(panel);
     double cpuFraction = -1, wakeups = -1;
     // The window is mapped and painted once before the run starts.
     QTimer::singleShot(static_cast<int>(kSettleSeconds * 1000), [&] {
@@ -415,7 +454,7 @@ int DisplayRunChild(int argc, char **argv, const std::string &pty, double second
     });
     RunUserInterface();
     std::printf("%f %f\n", cpuFraction, wakeups);
-    DiscardPanel(gui::Panel());
+    program = nullptr;
     StopEngine();
     return 0;
 }
@@ -521,7 +560,7 @@ std::vector<Figure> Ser2netFigures(const std::string &simBinary, const std::stri
     const std::string address = "rfc2217://127.0.0.1:" + std::to_string(port);
     const double startupMs    = StartupMs(scopeBinary, address, dir + "ser2net-trace.txt");
     ConnectTo(address);
-    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
+    ChooseSource(com232::GraphSource::Norm);
     LiveRun(seconds);
     CloseCom(1);
     StopProcess(ser2net);
@@ -548,10 +587,13 @@ int main(int argc, char **argv) {
     const double seconds  = argc > 4 ? std::atof(argv[4]) : 20.0;
     const std::string dir = output.substr(0, output.find_last_of('/') + 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!StartEngine(argc, argv) || app::LoadMainPanel() < 0) {
+    const int panel = StartEngine(argc, argv) ? app::LoadMainPanel() : -1;
+    if (panel < 0) {
         std::fprintf(stderr, "rmx7bench: cannot load the panel\n");
         return 1;
     }
+    auto driven = std::make_unique<app::Program>(panel, dir);
+    program     = driven.get();
 
     // Start-up of the program itself.
     Simulator startupSim   = StartSimulator(simBinary, {}, "");
@@ -564,9 +606,9 @@ int main(int argc, char **argv) {
     Simulator pacedSim         = StartSimulator(simBinary, {}, pacedLog);
     const Request request      = LiveRequest();
     PortTableAdd(1, pacedSim.pty);
-    app::InitVars();
-    com232::InitRS232(1);
-    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
+    program->InitVars();
+    SetUpPort();
+    ChooseSource(com232::GraphSource::Norm);
     const int sliceCount      = std::max(1, static_cast<int>(seconds / kSliceSeconds + 0.5));
     const double sliceSeconds = seconds / sliceCount;
     double runSeconds = 0, cpuSeconds = 0, switches = 0;
@@ -584,8 +626,8 @@ int main(int argc, char **argv) {
     }
     const double cpuFraction = cpuSeconds / runSeconds;
     const double wakeups     = switches / runSeconds;
-    const double captureRaw  = CaptureMs(gui::kSourceRaw);
-    const double captureNorm = CaptureMs(gui::kSourceNorm);
+    const double captureRaw  = CaptureMs(com232::GraphSource::Raw);
+    const double captureNorm = CaptureMs(com232::GraphSource::Norm);
     // Both reads on the paced line beside the capture just taken.
     const auto [reportFirstMs, reportMs] = ReportMs(dir);
     StopProcess(pacedSim.pid);
@@ -605,11 +647,10 @@ int main(int argc, char **argv) {
     const std::string recordedLog = dir + "recorded-exchanges.txt";
     Simulator recorded            = StartSimulator(simBinary, {}, recordedLog);
     ConnectTo(recorded.pty);
-    gui::SetProjectDir(dir);
-    SetCtrlVal(gui::Panel(), ui::CHKRecord, 1);
+    SetCtrlVal(panel, ui::CHKRecord, 1);
     LiveRun(seconds);
-    SetCtrlVal(gui::Panel(), ui::CHKRecord, 0);
-    std::remove(record::RecordingPath().c_str());
+    SetCtrlVal(panel, ui::CHKRecord, 0);
+    std::remove(program->Recorder().RecordingPath().c_str());
     StopProcess(recorded.pid);
     const double recordedRate = FirstLiveSeries(ReadLog(recordedLog)).rate;
 
@@ -619,7 +660,8 @@ int main(int argc, char **argv) {
     ConnectTo(unpaced.pty);
     LiveRun(5.0);
     StopProcess(unpaced.pid);
-    const double unpacedRate = RepliesPerSecond(ReadLog(unpacedLog), com232::kCmdLive);
+    const double unpacedRate =
+        RepliesPerSecond(ReadLog(unpacedLog), static_cast<int>(com232::Command::Live));
 
     const DisplayFigures display = MeasureOnDisplay(simBinary, scopeBinary, dir, seconds);
 
@@ -667,7 +709,9 @@ int main(int argc, char **argv) {
              << (i + 1 < figures.size() ? ",\n" : "\n");
     json << "}\n";
 
-    DiscardPanel(gui::Panel());
+    program = nullptr;
+    driven.reset();
+    DiscardPanel(panel);
     StopEngine();
     return 0;
 }

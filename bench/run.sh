@@ -10,9 +10,19 @@ mkdir -p "$build/bench"
 
 # The plant link: rmx7ctl publish to a mosquitto on the loopback; its own file.
 "$build/bin/rmx7mqttbench" "$build/bin/rmx7sim" "$build/bin/rmx7ctl" "$build/bench/mqtt.json"
+# The MQTT client taking what 200 lines publish; its own file.
+"$build/bin/rmx7mqttinbench" "$build/bench/mqtt-in.json"
 
 # The recording viewer: a generated one-hour recording opened and panned; its own file.
 "$build/bin/rmx7viewbench" "$build/bin/rmx7sim" "$build/bench/view.json"
 
 # The commissioning report's writer; its own file, and an example report to look at.
 "$build/bin/rmx7reportbench" "$build/bench/report.json" "$build/bench/report-example.pdf"
+
+# The audit trail's append; its own file.
+"$build/bin/rmx7auditbench" "$build/bench/audit.json"
+
+# The plant window: 200 simulated lines on a mosquitto on the loopback, the window on Xvfb,
+# and rmx7ctl plant status; its own file.
+"$build/bin/rmx7plantbench" "$build/bin/rmx7scope" "$build/bin/rmx7ctl" "$build/bin/rmx7plantload" \
+  "$build/bench/plant.json"

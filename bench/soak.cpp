@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <signal.h>
 #include <string>
 #include <sys/mman.h>
@@ -64,8 +65,14 @@ double Deadline(const Shared &shared) {
     return static_cast<double>(shared.deadlineNs.load()) * 1e-9;
 }
 
-int Commit(int (*callback)(int, int, int, void *, int, int)) {
-    return callback(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
+// The program of the child, on its offscreen panel.
+app::Program *program = nullptr;
+
+// A button's click, and the job it queues run to its end.
+void Commit(int (*callback)(int, int, int, void *, int, int)) {
+    callback(program->PanelHandle(), 0, kEventCommit, program, 0, 0);
+    while (!program->Line().Idle())
+        ProcessSystemEvents();
 }
 
 // --- The program's side, in the child ---
@@ -100,22 +107,24 @@ bool RunUntil(Shared &shared, double stopAt) {
     stop.setSingleShot(true);
     QObject::connect(&stop, &QTimer::timeout, [&stopped] {
         stopped = true;
-        Commit(app::CC_BTNStop);
+        app::CC_BTNStop(program->PanelHandle(), 0, kEventCommit, program, 0, 0);
     });
     stop.start(static_cast<int>(std::max(0.0, stopAt - Now()) * 1000));
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&shared] { FollowRunWindow(shared); });
     watch.start(kWatchIntervalMs);
     lastShown = Timer();
-    app::AddLiveListener(NoteReplyShown);
+    com232::LiveListener shown;
+    shown.reply  = NoteReplyShown;
+    const int id = program->Line().AddLiveListener(std::move(shown));
     Watched(shared, kRunWindow, [] { Commit(app::CC_BTNRun); });
-    app::RemoveLiveListener(NoteReplyShown);
+    program->Line().RemoveLiveListener(id);
     return !stopped;
 }
 
-void CaptureAndGet(Shared &shared, int source) {
-    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, source);
-    const int blocks = source == gui::kSourceNorm ? 2 : 4;
+void CaptureAndGet(Shared &shared, com232::GraphSource source) {
+    SetCtrlVal(program->PanelHandle(), ui::RNGGraphSource, static_cast<int>(source));
+    const int blocks = source == com232::GraphSource::Norm ? 2 : 4;
     Watched(shared, blocks * com232::kBlockTimeout + com232::kReplyTimeout,
             [] { Commit(app::CC_BTNData); });
     ++shared.captures;
@@ -126,24 +135,33 @@ void CaptureAndGet(Shared &shared, int source) {
 [[noreturn]] void Program(int argc, char **argv, const std::string &pty, double end,
                           Shared &shared) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!StartEngine(argc, argv) || app::LoadMainPanel() < 0)
+    const int panel = StartEngine(argc, argv) ? app::LoadMainPanel() : -1;
+    if (panel < 0)
         _exit(3);
+    auto driven = std::make_unique<app::Program>(panel, "/tmp");
+    program     = driven.get();
     PortTableAdd(1, pty);
-    app::InitVars();
-    Watched(shared, com232::kPortTimeout + com232::kEchoPause + 2 * com232::kReplyTimeout,
-            [] { com232::InitRS232(com232::Port()); });
-    double nextCapture = Now() + kCaptureEvery;
-    int source         = gui::kSourceRaw;
+    program->InitVars();
+    Watched(shared, com232::kPortTimeout + com232::kEchoPause + 2 * com232::kReplyTimeout, [] {
+        program->Queue(program->SetUpPort(1));
+        while (!program->Line().Idle())
+            ProcessSystemEvents();
+    });
+    double nextCapture         = Now() + kCaptureEvery;
+    com232::GraphSource source = com232::GraphSource::Raw;
     while (Now() < end) {
         if (RunUntil(shared, std::min(nextCapture, end)))
             ++shared.timeouts;
         if (Now() >= nextCapture && Now() < end) {
             CaptureAndGet(shared, source);
-            source      = source == gui::kSourceRaw ? gui::kSourceNorm : gui::kSourceRaw;
+            source      = source == com232::GraphSource::Raw ? com232::GraphSource::Norm
+                                                             : com232::GraphSource::Raw;
             nextCapture = Now() + kCaptureEvery;
         }
     }
-    DiscardPanel(gui::Panel());
+    program = nullptr;
+    driven.reset();
+    DiscardPanel(panel);
     StopEngine();
     _exit(0);
 }

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -96,12 +97,14 @@ double PanMs(QCustomPlot *plot, double visibleSeconds) {
 
 // Live replies per second of a run with the viewer open, while the pointer drags across
 // its plot (a step every kPanEveryMs) or rests; from the simulator's exchange log.
-double LiveRateWithViewer(const std::string &simBinary, const std::string &log, QCustomPlot *plot,
-                          bool dragging) {
+double LiveRateWithViewer(app::Program &program, const std::string &simBinary,
+                          const std::string &log, QCustomPlot *plot, bool dragging) {
     Simulator sim = StartSimulator(simBinary, {}, log);
     PortTableAdd(1, sim.pty);
-    app::InitVars();
-    com232::InitRS232(1);
+    program.InitVars();
+    program.Queue(program.SetUpPort(1));
+    while (!program.Line().Idle())
+        ProcessSystemEvents();
     const QPointF start(plot->width() / 2.0, plot->height() / 3.0);
     const auto send = [plot](QEvent::Type type, QPointF at, Qt::MouseButton button,
                              Qt::MouseButtons buttons) {
@@ -119,15 +122,18 @@ double LiveRateWithViewer(const std::string &simBinary, const std::string &log, 
         send(QEvent::MouseButtonPress, start, Qt::LeftButton, Qt::LeftButton);
         pan.start(kPanEveryMs);
     }
-    QTimer::singleShot(static_cast<int>(kRunSeconds * 1000),
-                       [] { app::CC_BTNStop(gui::Panel(), 0, kEventCommit, nullptr, 0, 0); });
-    app::CC_BTNRun(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
+    QTimer::singleShot(static_cast<int>(kRunSeconds * 1000), [&program] {
+        app::CC_BTNStop(program.PanelHandle(), 0, kEventCommit, &program, 0, 0);
+    });
+    app::CC_BTNRun(program.PanelHandle(), 0, kEventCommit, &program, 0, 0);
+    while (!program.Line().Idle())
+        ProcessSystemEvents();
     if (dragging)
         send(QEvent::MouseButtonRelease, start, Qt::LeftButton, Qt::NoButton);
     pan.stop();
     CloseCom(1);
     StopProcess(sim.pid);
-    const double rate = RepliesPerSecond(ReadLog(log), com232::kCmdLive);
+    const double rate = RepliesPerSecond(ReadLog(log), static_cast<int>(com232::Command::Live));
     std::remove(log.c_str());
     return rate;
 }
@@ -150,10 +156,12 @@ int main(int argc, char **argv) {
     const std::string path = dir + "view-hour.csv";
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     WriteHourRecording(path);
-    if (!StartEngine(argc, argv) || app::LoadMainPanel() < 0) {
+    const int panel = StartEngine(argc, argv) ? app::LoadMainPanel() : -1;
+    if (panel < 0) {
         std::fprintf(stderr, "rmx7viewbench: cannot load the panel\n");
         return 1;
     }
+    auto program = std::make_unique<app::Program>(panel, dir);
 
     std::vector<double> openMs;
     for (int i = 0; i < kOpenings; ++i) {
@@ -174,8 +182,8 @@ int main(int argc, char **argv) {
     const double panMinuteMs = PanMs(plot, 60);
     plot->rescaleAxes();
     const std::string log = dir + "viewing-exchanges.txt";
-    const double restRate = LiveRateWithViewer(simBinary, log, plot, false);
-    const double panRate  = LiveRateWithViewer(simBinary, log, plot, true);
+    const double restRate = LiveRateWithViewer(*program, simBinary, log, plot, false);
+    const double panRate  = LiveRateWithViewer(*program, simBinary, log, plot, true);
     CloseViewers();
     std::remove(path.c_str());
 
@@ -204,7 +212,8 @@ int main(int argc, char **argv) {
              << (i + 1 < std::size(figures) ? ",\n" : "\n");
     }
     json << "}\n";
-    DiscardPanel(gui::Panel());
+    program.reset();
+    DiscardPanel(panel);
     StopEngine();
     return 0;
 }

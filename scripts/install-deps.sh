@@ -7,10 +7,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-tools-dev qt6-svg-dev qt6-serialport-dev libqt6opengl6-dev libqcustomplot-dev
+  qt6-base-dev qt6-tools-dev qt6-svg-dev qt6-serialport-dev libqt6opengl6-dev libqt6sql6-sqlite libqcustomplot-dev
   libgl-dev libxkbcommon-dev libxcb1-dev
   libgtest-dev ser2net poppler-utils
-  libmosquitto-dev mosquitto mosquitto-clients openssl
+  libmosquitto-dev libssl-dev mosquitto mosquitto-clients openssl
   lintian systemd
   fonts-dejavu-core xvfb xauth imagemagick xdotool
 )

@@ -40,7 +40,7 @@ start_program() {
   rm -f "$work/trace"
   "$bin/rmx7scope" "$@" --trace "$work/trace" &
   pids+=($!)
-  if [ "$1" != --view ]; then
+  if [ "$1" != --view ] && [ "$1" != --plant ]; then
     for _ in $(seq 100); do
       [ "$(grep -c ' STATUS ' "$work/trace" 2>/dev/null)" -ge 8 ] 2>/dev/null && break
       sleep 0.1
@@ -87,3 +87,25 @@ xdotool click --repeat 14 --delay 150 4
 xdotool mousemove --window "$window" $((WIDTH / 2)) $((HEIGHT - 8))
 sleep 1
 shot "$window" viewer-hour
+
+# The plant window with twelve simulated lines on a mosquitto of its own: one offline, one
+# with no controller, one whose set differs from its approved set, one whose agent takes read
+# commands only (selected, so that the writes show dimmed).
+port=$((20000 + RANDOM % 20000))
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\nuser %s\n' \
+  "$port" "$(id -un)" >"$work/mosquitto.conf"
+/usr/sbin/mosquitto -c "$work/mosquitto.conf" 2>/dev/null &
+pids+=($!)
+sleep 1
+"$bin/rmx7plantload" --broker "mqtt://127.0.0.1:$port" --lines 12 --mix &
+pids+=($!)
+sleep 1
+start_program --plant "mqtt://127.0.0.1:$port"
+# Enough live values for a trend in every row, then line010 picked with the mouse.
+sleep 8
+# The table's rows are 22 pixels high at scale 1, the first 113 pixels from the top.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --window "$window" 60 $(((113 + 9 * 22) * scale)) click 1
+xdotool mousemove --window "$window" $((WIDTH - 20)) 12
+sleep 1
+shot root plant-window

@@ -2,7 +2,8 @@
 // file that keeps one of them across runs.
 #include "model.h"
 
-#include <cstdio>
+#include "files/textfile.h"
+
 #include <fstream>
 #include <limits>
 #include <string_view>
@@ -47,17 +48,13 @@ std::optional<Words> ReadParameterFile(const std::string &path) {
     return words;
 }
 
-// Written beside the target and renamed over it, so a kill leaves the old file or the new one.
+// Written whole or not at all, never through a link planted beside it: a kill leaves the
+// old file or the new one.
 void WriteParameterFile(const std::string &path, const Words &words) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        for (std::uint16_t word : words)
-            out << word << '\n';
-        if (!out.flush())
-            return;
-    }
-    std::rename(temporary.c_str(), path.c_str());
+    std::string text;
+    for (std::uint16_t word : words)
+        text += std::to_string(word) + "\n";
+    ReplaceTextFile(path.c_str(), text);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // rmx7sim: the simulated controller on a pseudo-terminal, for running the program without
 // the device. Prints the pty path first, serves until SIGINT or SIGTERM.
+#include "files/textfile.h"
 #include "program.h"
 #include "pty_host.h"
 
@@ -167,13 +168,14 @@ std::optional<std::string> EepromProblem(const std::string &path) {
 }
 
 bool WriteLog(const std::string &path, const std::vector<sim::Exchange> &log) {
-    std::FILE *out = std::fopen(path.c_str(), "w");
-    if (!out)
-        return false;
-    for (const sim::Exchange &e : log)
-        std::fprintf(out, "%.6f %.6f %.6f %.6f %d %d\n", e.requestFirst, e.requestLast,
-                     e.replyFirst, e.replyLast, e.code, e.replyLength);
-    return std::fclose(out) == 0;
+    std::string text;
+    char line[160];
+    for (const sim::Exchange &e : log) {
+        std::snprintf(line, sizeof line, "%.6f %.6f %.6f %.6f %d %d\n", e.requestFirst,
+                      e.requestLast, e.replyFirst, e.replyLast, e.code, e.replyLength);
+        text += line;
+    }
+    return ReplaceTextFile(path.c_str(), text) == 0;
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include "exports.h"
 #include "gui.h"
 #include "logo.h"
+#include "plant/plant_seat.h"
 #include "platform/files/project_dir.h"
+#include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
@@ -18,6 +20,7 @@
 #include "record.h"
 #include "ui.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,7 @@ namespace app {
 namespace {
 
 constexpr int kStartPort = 1;
+constexpr int kTipSize   = 512;
 
 const CallbackEntry kCallbacks[] = {
     {"CC_PANEL", nullptr, CC_PANEL},
@@ -49,18 +53,8 @@ const CallbackEntry kCallbacks[] = {
     {"CC_BTNSaveChart", CC_BTNSaveChart, nullptr},
     {"CC_BTNViewRecording", CC_BTNViewRecording, nullptr},
     {"CC_BTNReport", CC_BTNReport, nullptr},
+    {"CC_BTNPlant", CC_BTNPlant, nullptr},
 };
-
-// The port set-up, told beside the status text and to the publisher.
-void SetUpPort(int port) {
-    const Outcome outcome = com232::InitRS232(port);
-    ShowLineHint(outcome);
-    publish::NoteOutcome(outcome);
-}
-
-void CloseFromSignal() {
-    CC_PANEL(gui::Panel(), kEventClose, nullptr, 0, 0);
-}
 
 // "N=DEVICE" of --port; false when it is not of that shape.
 bool ParsePortMapping(const std::string &text, Options &options) {
@@ -73,6 +67,26 @@ bool ParsePortMapping(const std::string &text, Options &options) {
         return false;
     options.ports[static_cast<int>(number)] = text.substr(equals + 1);
     return true;
+}
+
+// What --plant may not come with: a port, the simulator, a recording, another broker.
+std::string CheckPlantOptions(const Options &options) {
+    const auto given = [&](const char *key) {
+        return std::any_of(options.publishing.settings.begin(), options.publishing.settings.end(),
+                           [&](const Setting &s) { return s.key == key; });
+    };
+    if (options.simulate || !options.ports.empty() || !options.view.empty())
+        return "--plant shows the plant and opens no port: no --port, --simulate or --view "
+               "with it";
+    if (given("broker"))
+        return "--plant names the broker: no --broker with it";
+    for (const char *key : {"name", "every", "qos"})
+        if (given(key))
+            return "--plant reads the plant: --" + std::string(key) + " is the publisher's";
+    mqtt::BrokerAddress address;
+    if (std::string error; !mqtt::ParseBrokerAddress(options.plant, address, error))
+        return "--plant: " + error;
+    return {};
 }
 
 } // namespace
@@ -94,6 +108,11 @@ const char *UsageText() {
            "                       standard error)\n"
            "  --view FILE          show the recording FILE (RMX7live-*.csv) in a viewer\n"
            "                       window, without the panel and the port\n"
+           "  --plant mqtt[s]://HOST[:PORT]  show the plant window: every line whose agent\n"
+           "                       publishes to this broker, under --topic (default rmx7),\n"
+           "                       with --username, --password-file, --cafile, --cert,\n"
+           "                       --key, --client-id or --config FILE; without the panel\n"
+           "                       and the port\n"
            "  --broker mqtt[s]://HOST[:PORT]  publish every live reply of a run to this MQTT\n"
            "                       broker, as rmx7ctl publish does, with its options --name,\n"
            "                       --topic, --every, --qos, --client-id, --username,\n"
@@ -158,9 +177,20 @@ Options ParseCommandLine(int argc, char **argv) {
             options.view = arg.substr(7);
         else if (arg == "--view")
             options.error = "--view needs a value";
+        else if (arg == "--plant" && i + 1 < argc)
+            options.plant = argv[++i];
+        else if (arg.rfind("--plant=", 0) == 0)
+            options.plant = arg.substr(8);
+        else if (arg == "--plant")
+            options.error = "--plant needs a broker: --plant mqtt://HOST[:PORT]";
         else if (!ParseSharedOption(argc, argv, i, options))
             options.error = "unknown option '" + arg + "'";
     }
+    if (options.error.empty() && !options.plant.empty())
+        options.error = CheckPlantOptions(options);
+    // The plant window reads the broker --plant names, with the publisher's login and TLS.
+    if (options.error.empty() && !options.plant.empty())
+        options.publishing.settings.push_back({"broker", options.plant, 0});
     FinishSharedOptions(options);
     if (options.error.empty() && !options.view.empty() &&
         (options.simulate || !options.ports.empty() || !options.publisher.broker.empty()))
@@ -181,28 +211,22 @@ std::string CheckSharedOptions(const Options &options) {
 int LoadMainPanel() {
     RegisterCallbacks(kCallbacks, static_cast<int>(sizeof kCallbacks / sizeof kCallbacks[0]));
     const int panel = LoadPanel(0, ui::kPanelFile, ui::kPanelResource);
-    if (panel > 0) {
-        gui::SetPanel(panel);
+    if (panel > 0)
         TraceSetStatusControl(panel, ui::TXTStatus);
-        com232::InstallSinks({gui::ShowStatus, gui::ExplainStatus, gui::ShowFetchedParameters});
-    }
     return panel;
 }
 
 namespace {
 
-void ListPorts(int selected) {
-    const int panel = gui::Panel();
+void ListPorts(int panel, int selected) {
     ClearListCtrl(panel, ui::DropDCom);
     for (const PortEntry &entry : PortTable())
         InsertListItem(panel, ui::DropDCom, -1, entry.label.c_str(), entry.number);
     SetCtrlVal(panel, ui::DropDCom, selected);
 }
 
-// What the start made, undone in reverse: the panel, the simulator, the trace, the engine.
-void EndSession(int panel, sim::PtyHost *simulator) {
-    if (panel > 0)
-        DiscardPanel(panel);
+// The simulator and the trace of a start, undone in reverse with the engine.
+void EndSession(sim::PtyHost *simulator) {
     if (simulator)
         simulator->Stop();
     TraceClose();
@@ -210,21 +234,6 @@ void EndSession(int panel, sim::PtyHost *simulator) {
 }
 
 } // namespace
-
-void FillPortRing() {
-    ListPorts(kStartPort);
-}
-
-void RefreshPortRing() {
-    int selected = kStartPort;
-    GetCtrlVal(gui::Panel(), ui::DropDCom, &selected);
-    ListPorts(selected);
-    // A device that went while the program waited: the operator learns it before the next
-    // command runs into its time-out.
-    const std::string lost = GetLostDiagnosis(com232::Port());
-    if (!lost.empty())
-        gui::Explain(lost);
-}
 
 int Main(int argc, char **argv) {
     const Options options = ParseCommandLine(argc, argv);
@@ -242,6 +251,8 @@ int Main(int argc, char **argv) {
     }
     if (!options.view.empty())
         return ViewOnly(options.view, argc, argv);
+    if (!options.plant.empty())
+        return PlantOnly(options, argc, argv);
     if (!StartEngine(argc, argv)) {
         std::fprintf(stderr, "rmx7scope: cannot open the display\n");
         return -1;
@@ -263,85 +274,209 @@ int Main(int argc, char **argv) {
         PortTableAdd(number, device);
     PortTableScan();
 
-    if (LoadMainPanel() < 0) {
+    const int panel = LoadMainPanel();
+    if (panel < 0) {
         std::fprintf(stderr, "rmx7scope: cannot load the panel file %s\n", ui::kPanelFile);
-        EndSession(0, simulator.get());
+        EndSession(simulator.get());
         return -1;
     }
-    const int panel            = gui::Panel();
     char projectDir[kPathSize] = {};
     GetProjectDir(projectDir);
-    gui::SetProjectDir(projectDir);
-    FillPortRing();
-    WatchPortRing(panel, ui::DropDCom, RefreshPortRing);
-    InitVars();
-    if (!options.publisher.broker.empty()) {
+    int exitCode = 0;
+    {
+        Program program(panel, projectDir, kStartPort);
+        program.FillPortRing();
+        WatchPortRing(panel, ui::DropDCom, [&program] { program.RefreshPortRing(); });
+        program.InitVars();
         std::string error;
-        if (!publish::Start(options.publisher, kStartPort, error)) {
+        if (!options.publisher.broker.empty() &&
+            !program.StartPublishing(options.publisher, error)) {
             std::fprintf(stderr, "rmx7scope: %s\n", error.c_str());
-            EndSession(panel, simulator.get());
-            return 2;
+            exitCode = 2;
+        } else {
+            if (const std::string warning = publish::PasswordWarning(options.publisher);
+                !options.publisher.broker.empty() && !warning.empty())
+                std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
+            if (!options.publisher.broker.empty())
+                program.OfferPlant(options.publisher);
+            program.Queue(program.SetUpPort(kStartPort));
+            program.RunPanel();
         }
-        if (const std::string warning = publish::PasswordWarning(options.publisher);
-            !warning.empty())
-            std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
-        AddLiveListener(publish::PublishReply);
     }
-    SetUpPort(com232::Port());
-    RunPanel();
-    publish::Stop();
-    CloseCom(com232::Port());
+    DiscardPanel(panel);
     CloseViewers();
-    EndSession(panel, simulator.get());
-    return 0;
+    plant::CloseWindow();
+    EndSession(simulator.get());
+    return exitCode;
 }
 
-void RunPanel() {
-    DisplayPanel(gui::Panel());
+// --- The program on its panel ---
+
+com232::LiveListener Program::ChartListener(Program &program) {
+    com232::LiveListener listener;
+    listener.reply = [&program](const com232::LiveReply &reply, double) {
+        program.ShowLiveReply(reply);
+    };
+    return listener;
+}
+
+Program::Program(int panel, std::string projectDir, int port)
+    : line_(port), panel_(panel, line_, projectDir),
+      chartListener_(line_.AddLiveListener(ChartListener(*this))),
+      recorder_(line_, projectDir,
+                {.showStatus = [this](const char *text) { panel_.ShowStatus(text); },
+                 .noteFile   = [this](const std::string &line) { NoteRecordingFile(line); },
+                 .ended      = [this] { SetCtrlVal(panel_.Handle(), ui::CHKRecord, 0); }}) {
+    SetPanelCallbackData(panel, this);
+    line_.InstallSinks({
+        .showStatus     = [this](const char *text) { panel_.ShowStatus(text); },
+        .explainStatus  = [this](const char *text) { panel_.ExplainStatus(text); },
+        .showParameters = [this](const com232::Parameters &) { panel_.ShowFetchedParameters(); },
+    });
+    // After the recording's start: the status line's tooltip names its file.
+    com232::LiveListener recordingNamed;
+    recordingNamed.runStarted = [this](double) {
+        panel_.Explain(recorder_.Recording() ? status::RecordingTo(recorder_.RecordingPath()) : "");
+    };
+    line_.AddLiveListener(std::move(recordingNamed));
+    char tip[kTipSize] = {};
+    GetCtrlAttribute(panel, ui::CHKRecord, kAttrToolTip, tip, sizeof tip);
+    recordTip_ = tip;
+}
+
+Program::~Program() {
+    // Closed while a run went: its recording keeps every reply taken.
+    recorder_.StopRecording();
+    StopPublishing();
+    SetPanelCallbackData(panel_.Handle(), nullptr);
+}
+
+void Program::SetProjectDir(const std::string &directory) {
+    panel_.SetProjectDir(directory);
+    recorder_.SetFolder(directory);
+}
+
+void Program::NoteRecordingFile(const std::string &line) {
+    const std::string tip = recordTip_ + (line.empty() ? "" : "\n" + line);
+    SetCtrlAttribute(panel_.Handle(), ui::CHKRecord, kAttrToolTip, tip.c_str());
+}
+
+void Program::Queue(job::Task<Outcome> step) {
+    line_.Queue(
+        [](job::Task<Outcome> queued) -> job::Task<void> { co_await queued; }(std::move(step)));
+}
+
+job::Task<Outcome> Program::SetUpPort(int port) {
+    line_.SelectPort(port);
+    const Outcome outcome = co_await line_.InitRS232(port);
+    ShowLineHint(outcome);
+    NoteOutcome(outcome);
+    co_return outcome;
+}
+
+void Program::NoteOutcome(const Outcome &outcome) {
+    if (publisher_)
+        publisher_->NoteOutcome(outcome);
+}
+
+bool Program::StartPublishing(const publish::Settings &settings, std::string &error) {
+    publish::Sinks sinks;
+    sinks.showBrokerState = [this](const char *label, const std::string &tip) {
+        SetCtrlVal(panel_.Handle(), ui::TXTBroker, label);
+        SetCtrlAttribute(panel_.Handle(), ui::TXTBroker, kAttrToolTip, tip.c_str());
+    };
+    publisher_ = std::make_unique<publish::Publisher>(line_, std::move(sinks));
+    if (publisher_->Start(settings, {}, error))
+        return true;
+    publisher_.reset();
+    return false;
+}
+
+void Program::StopPublishing() {
+    publisher_.reset();
+}
+
+void Program::FillPortRing() {
+    ListPorts(panel_.Handle(), kStartPort);
+}
+
+void Program::RefreshPortRing() {
+    int selected = kStartPort;
+    GetCtrlVal(panel_.Handle(), ui::DropDCom, &selected);
+    ListPorts(panel_.Handle(), selected);
+    // A device that went while the program waited: the operator learns it before the next
+    // command runs into its time-out.
+    const std::string lost = GetLostDiagnosis(line_.Port());
+    if (!lost.empty())
+        panel_.Explain(lost);
+}
+
+void Program::RunPanel() {
+    DisplayPanel(panel_.Handle());
     // Ended by the system (a logout, a shutdown, kill), the program closes as the window
-    // does.
-    CallOnInterrupt(CloseFromSignal);
+    // does, once the reply to the request on the line came.
+    CallOnInterrupt([this] { CloseAfterExchange(); });
     RunUserInterface();
     CallOnInterrupt(nullptr);
 }
 
+// The close waits for nothing: a run ends, the port closes, and the event loop returns as
+// soon as the job that waits for its reply has seen its time-out.
+void Program::Close() {
+    EndRunAtNextCheck();
+    CloseCom(line_.Port());
+    line_.EndAfterCurrentJob([] { QuitUserInterface(0); });
+}
+
+void Program::CloseAfterExchange() {
+    if (closing_)
+        return;
+    closing_ = true;
+    line_.RequestStopAfterExchange();
+    line_.EndAfterCurrentJob([this] { Close(); });
+}
+
 // --- Start values ---
 
-void InitVars() {
-    com232::InitVars();
-    gui::InitVars();
-    record::InitVars();
-    exports::InitVars();
-    InitLiveVars();
-    const int panel = gui::Panel();
-    exports::DimSaveButtons(false);
-    logo::ShowLogo(panel, program::kName, program::kVersion);
-    gui::ShowStatus(status::kInitVars);
-    gui::GetPanelValues();
-    gui::FillarrayRAW(0, 0);
-    gui::FillarrayNORM(com232::ParameterSet().reference, 0);
+void Program::InitVars() {
+    line_.InitVars();
+    panel_.InitVars();
+    recorder_.InitVars();
+    exports_.InitVars();
+    stop_flag_ = true;
+    type_      = com232::GraphSource::Norm;
+    upTHR_     = 0;
+    loTHR_     = 0;
+    DimForRun(false);
+    logo::ShowLogo(panel_.Handle(), program::kName, program::kVersion);
+    panel_.ShowStatus(status::kInitVars);
+    panel_.GetPanelValues();
+    panel_.FillarrayRAW(0, 0);
+    panel_.FillarrayNORM(line_.ParameterSet().reference, 0);
 }
 
 // --- Panel and COM port ---
 
-int CC_PANEL(int, int event, void *, int, int) {
-    if (event == kEventClose) {
-        EndRunAtNextCheck();
-        CloseCom(com232::Port());
-        QuitUserInterface(0);
-    }
+int CC_PANEL(int, int event, void *callbackData, int, int) {
+    if (event == kEventClose)
+        static_cast<Program *>(callbackData)->Close();
     return 0;
 }
 
-int CC_DropDCom(int panel, int control, int event, void *, int, int) {
-    if (event == kEventCommit || event == kEventValueChanged) {
-        CloseCom(com232::Port());
-        int port = com232::Port();
-        GetCtrlVal(panel, control, &port);
-        com232::SelectPort(port);
-        gui::ShowStatus(status::kInitComPort);
-        SetUpPort(port);
-    }
+int CC_DropDCom(int panel, int control, int event, void *callbackData, int, int) {
+    if (event != kEventCommit && event != kEventValueChanged)
+        return 0;
+    Program &program = *static_cast<Program *>(callbackData);
+    int port         = program.Line().Port();
+    GetCtrlVal(panel, control, &port);
+    // The change waits for the exchange on the line, then closes the port in use and sets
+    // up the new one.
+    program.Queue([](Program &program, int port) -> job::Task<Outcome> {
+        CloseCom(program.Line().Port());
+        program.Line().SelectPort(port);
+        program.Panel().ShowStatus(status::kInitComPort);
+        co_return co_await program.SetUpPort(port);
+    }(program, port));
     return 0;
 }
 

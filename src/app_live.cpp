@@ -1,248 +1,185 @@
-// Live view: the run loop, Stop, the timer tick, the graph-source switch, the data curve
-// capture, and the recording and saving of what they show.
+// Live view: the run, Stop, the timer tick, the graph-source switch, the data curve capture,
+// and the recording, saving and report of what they show.
 #include "app.h"
 
 #include "com232.h"
 #include "exports.h"
 #include "gui.h"
+#include "platform/files/remembered.h"
+#include "platform/panel/dialogs.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
 #include "publish.h"
 #include "record.h"
 #include "report.h"
+#include "steps.h"
 #include "ui.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace app {
 
 namespace {
 
-using namespace com232;
+using com232::Command;
+using com232::GraphSource;
 using status::Result;
 
-constexpr double kRunTimeout = 2.0;
-constexpr int kNormBlocks    = 2;
-constexpr int kRawBlocks     = 4;
-
-struct LiveVars {
-    bool stop_flag = true;             // no run loop runs, or it ends at its next check
-    int type       = gui::kSourceNorm; // the chart the run loop feeds
-    // The controller's switching levels of the last capture whose live request was answered.
-    std::uint16_t upTHR = 0, loTHR = 0;
-};
-
-LiveVars live;
-std::vector<LiveListener> listeners; // kept by InitVars: they belong to who added them
-
-bool RunStopped() {
-    return live.stop_flag;
+Program &ProgramOf(void *callbackData) {
+    return *static_cast<Program *>(callbackData);
 }
 
-// One request outstanding: the reply is looked at first, then the clock; Stop is seen
-// after the events in which it was pressed.
-constexpr WaitRule kRunWait{.seconds = kRunTimeout, .stopped = RunStopped};
-
-void SetVisible(int control, int visible) {
-    SetCtrlAttribute(gui::Panel(), control, kAttrVisible, visible);
+void SetVisible(int panel, int control, int visible) {
+    SetCtrlAttribute(panel, control, kAttrVisible, visible);
 }
 
-void SetDimmed(int control, int dimmed) {
-    SetCtrlAttribute(gui::Panel(), control, kAttrDimmed, dimmed);
+void SetDimmed(int panel, int control, int dimmed) {
+    SetCtrlAttribute(panel, control, kAttrDimmed, dimmed);
 }
 
-// Shows the strip chart the graph-source switch names and feeds it from now on.
-void ShowChosenChart() {
-    if (gui::GraphSource() == gui::kSourceRaw) {
-        SetVisible(ui::ChartRAW, 1);
-        SetVisible(ui::ChartNORM, 0);
-        live.type = gui::kSourceRaw;
-    } else {
-        SetVisible(ui::ChartRAW, 0);
-        SetVisible(ui::ChartNORM, 1);
-        live.type = gui::kSourceNorm;
-    }
+// The report form: who made the report, of which unit, where, and a note. The last entries
+// are remembered for the next report; the operator is the login name the first time.
+constexpr const char *kRememberGroup = "report";
+constexpr std::size_t kOperatorField = 0;
+constexpr std::size_t kUnitField     = 1;
+constexpr std::size_t kStationField  = 2;
+constexpr std::size_t kNoteField     = 3;
+constexpr const char *kFormKeys[]    = {"operator", "unit_id", "station", "note"};
+
+std::vector<FormField> RememberedForm() {
+    std::vector<FormField> form = {{"Operator", {}},
+                                   {"Unit id (serial number or asset tag)", {}},
+                                   {"Station", {}},
+                                   {"Note", {}, true}};
+    for (std::size_t k = 0; k < form.size(); ++k)
+        form[k].value = RememberedValue(kRememberGroup, kFormKeys[k]);
+    if (form[kOperatorField].value.empty())
+        form[kOperatorField].value = report::LoginName();
+    return form;
 }
 
-// A reply into the recording and to every listener.
-void PassOnLiveReply(const LiveReply &reply) {
-    const double now = Timer();
-    record::AppendReply(reply, now);
-    for (const LiveListener listener : std::vector(listeners))
-        listener(reply, now);
-}
-
-// A reply on the chart that is fed, and passed on.
-void ShowLiveReply(const LiveReply &reply) {
-    if (live.type == gui::kSourceRaw)
-        gui::PlotRAWValues(reply);
-    else
-        gui::PlotNORMValues(reply);
-    PassOnLiveReply(reply);
-}
-
-// The modal dialogs of the save, view and report buttons would stall the line during a
-// run.
-void DimForRun(bool running) {
-    exports::DimSaveButtons(running);
-    SetDimmed(ui::BTNViewRecording, running);
-    SetDimmed(ui::BTNReport, running);
+void RememberForm(const std::vector<FormField> &form) {
+    for (std::size_t k = 0; k < form.size(); ++k)
+        RememberValue(kRememberGroup, kFormKeys[k], form[k].value);
 }
 
 } // namespace
 
-void InitLiveVars() {
-    live = LiveVars{};
+void Program::ShowChosenChart() {
+    const int panel = panel_.Handle();
+    if (panel_.GraphSourceShown() == GraphSource::Raw) {
+        SetVisible(panel, ui::ChartRAW, 1);
+        SetVisible(panel, ui::ChartNORM, 0);
+        type_ = GraphSource::Raw;
+    } else {
+        SetVisible(panel, ui::ChartRAW, 0);
+        SetVisible(panel, ui::ChartNORM, 1);
+        type_ = GraphSource::Norm;
+    }
 }
 
-void EndRunAtNextCheck() {
-    live.stop_flag = true;
+// A reply of the panel's run on the chart that is fed; one that came with Stop or the
+// panel's close is not drawn any more.
+void Program::ShowLiveReply(const com232::LiveReply &reply) {
+    if (stop_flag_)
+        return;
+    if (type_ == GraphSource::Raw)
+        panel_.PlotRAWValues(reply);
+    else
+        panel_.PlotNORMValues(reply);
 }
 
-bool RunGoing() {
-    return !live.stop_flag;
+// The modal dialogs of the save, view and report buttons would stall the line during a
+// run.
+void Program::DimForRun(bool running) {
+    const int panel = panel_.Handle();
+    SetDimmed(panel, ui::BTNSaveChart, running);
+    SetDimmed(panel, ui::BTNSaveCurve, running || !exports_.LastCapture());
+    SetDimmed(panel, ui::BTNViewRecording, running);
+    SetDimmed(panel, ui::BTNReport, running);
 }
 
-void AddLiveListener(LiveListener listener) {
-    listeners.push_back(listener);
+void Program::EndRunAtNextCheck() {
+    stop_flag_ = true;
+    line_.RequestStop();
 }
 
-void RemoveLiveListener(LiveListener listener) {
-    listeners.erase(std::remove(listeners.begin(), listeners.end(), listener), listeners.end());
-}
-
-Outcome RunLive() {
-    SetVisible(ui::GraphDATA, 0);
-    SetDimmed(ui::Ctrl22, 1);
-    SetDimmed(ui::Ctrl6, 1);
+job::Task<Outcome> Program::RunLive(int stopsWhenAsked) {
+    // Stop pressed while the run waited for the line to be free: it does not start.
+    if (stopsWhenAsked >= 0 && stopsWhenAsked != stops_)
+        co_return Outcome{};
+    const int panel = panel_.Handle();
+    SetVisible(panel, ui::GraphDATA, 0);
+    SetDimmed(panel, ui::Ctrl22, 1);
+    SetDimmed(panel, ui::Ctrl6, 1);
     DimForRun(true);
     ShowChosenChart();
+    stop_flag_ = false;
+    panel_.FillarrayNORM(line_.ParameterSet().reference, 0);
+    int record = 0;
+    GetCtrlVal(panel, ui::CHKRecord, &record);
+    recorder_.Want(record != 0);
 
-    ReopenLostPort();
-    FlushBoth();
-    if (SendRequest(kCmdLive))
-        gui::ShowStatus(status::kLineOk);
-    // The window restarts with every request: it measures the silence since the latest.
-    double requested = Timer();
-    record::RunStarted(requested);
-    gui::Explain(record::Recording() ? status::RecordingTo(record::RecordingPath()) : "");
-    live.stop_flag = false;
-    ForgetReply();
-    gui::FillarrayNORM(ParameterSet().reference, 0);
-
-    Outcome outcome;
-    for (;;) {
-        const WaitOutcome wait = WaitForReply(kRunWait, requested);
-        if (wait.end == WaitEnd::Stopped)
-            break;
-        if (wait.end == WaitEnd::TimedOut) {
-            gui::ShowStatus(status::kNoReply);
-            outcome        = {Result::NoReply, status::kNoReply, NoAnswerDetail(wait.elapsed)};
-            live.stop_flag = true;
-            break;
-        }
-        // Shown before the next request goes out, so that a listener's Stop sends no more.
-        if (auto reply = TakeLiveReply())
-            ShowLiveReply(*reply);
-        if (!ReplyWaiting())
-            continue;
-        FlushBoth();
-        requested = Timer();
-        SendRequest(kCmdLive);
-        // The disk waits until the request is out: the reply takes 37 ms to come.
-        record::WriteDueRows(Timer());
-    }
-
-    // A reply read in the events that closed the panel is not drawn any more, but nothing
-    // the controller sent is lost from the recording.
-    if (auto reply = TakeLiveReply())
-        PassOnLiveReply(*reply);
-    ForgetReply();
-    FlushBoth();
-    SetDimmed(ui::Ctrl22, 0);
-    const bool recorded = record::Recording();
-    record::StopRecording();
+    Outcome outcome = co_await line_.RunLive();
+    stop_flag_      = true;
+    SetDimmed(panel, ui::Ctrl22, 0);
     DimForRun(false);
-    if (recorded) {
-        const std::string written = status::RecordedTo(record::RecordingPath());
+    if (recorder_.StoppedWithRun()) {
+        const std::string written = status::RecordedTo(recorder_.RecordingPath());
         outcome.detail += (outcome.detail.empty() ? "" : "\n") + written;
     }
-    return Explained(outcome);
+    NoteOutcome(outcome);
+    co_return Explained(outcome);
 }
 
-void StopRun() {
-    ForgetReply();
-    FlushBoth();
-    live.stop_flag = true;
-    SetDimmed(ui::Ctrl22, 0);
-    SetDimmed(ui::Ctrl6, 0);
-    SetCtrlAttribute(gui::Panel(), ui::Timer50ms, kAttrEnabled, 0);
-    gui::FillarrayRAW(0, 0);
-    gui::FillarrayNORM(ParameterSet().reference, 0);
+void Program::StopRun() {
+    const int panel = panel_.Handle();
+    ++stops_;
+    line_.FlushBoth();
+    EndRunAtNextCheck();
+    SetDimmed(panel, ui::Ctrl22, 0);
+    SetDimmed(panel, ui::Ctrl6, 0);
+    SetCtrlAttribute(panel, ui::Timer50ms, kAttrEnabled, 0);
+    panel_.FillarrayRAW(0, 0);
+    panel_.FillarrayNORM(line_.ParameterSet().reference, 0);
 }
 
-Outcome CaptureCurve() {
-    SetVisible(ui::ChartRAW, 0);
-    SetVisible(ui::ChartNORM, 0);
-    SetVisible(ui::GraphDATA, 1);
+job::Task<Outcome> Program::CaptureCurve() {
+    const int panel = panel_.Handle();
+    SetVisible(panel, ui::ChartRAW, 0);
+    SetVisible(panel, ui::ChartNORM, 0);
+    SetVisible(panel, ui::GraphDATA, 1);
 
-    ReopenLostPort();
-    // The blocks are longer than a frame: the block read takes them from the queue itself.
-    DetachReceiveCallback();
-    FlushBoth();
-    const int source = gui::GraphSource();
-    const int blocks = source == gui::kSourceNorm ? kNormBlocks : kRawBlocks;
-    Outcome outcome;
-    for (int block = 0; block < blocks; ++block)
-        outcome = status::FirstFailure(
-            outcome, ReadData64(block * kBlockWords, source, kCmdDataBlock).outcome);
-    AttachReceiveCallback();
-    FlushBoth();
-
-    // One live request brings the reference and the switching levels the curve is drawn
-    // against.
-    SendFrameWords(kCmdLive);
-    const WaitOutcome closing = WaitRxFull();
-    if (!closing.replied())
-        outcome = status::FirstFailure(
-            outcome, {Result::NoReply, status::kNoFetchReply, NoAnswerDetail(closing.elapsed)});
-    // A reply that came in the pass that timed out still counts. Whatever the frame words
-    // hold is taken in: the reply, or without one the words last sent; the levels of the
-    // last answered capture then stay.
-    const bool replied    = ReplyWaiting();
-    const LiveReply reply = DecodeLiveReply(FrameWords());
-    gui::PlotRAWValues(reply);
-    if (replied) {
-        live.upTHR = reply.UPval;
-        live.loTHR = reply.LOval;
+    const GraphSource source       = panel_.GraphSourceShown();
+    const steps::Captured captured = co_await steps::Capture(line_, source);
+    panel_.PlotRAWValues(captured.closing);
+    // Without an answer the levels of the last answered capture stay.
+    if (captured.answered) {
+        upTHR_ = captured.closing.UPval;
+        loTHR_ = captured.closing.LOval;
     }
-
-    gui::DataCurve curve;
-    curve.source = source;
-    std::copy_n(Curves().a.begin(), gui::kCurvePoints, curve.a.begin());
-    std::copy_n(Curves().b.begin(), gui::kCurvePoints, curve.b.begin());
-    curve.upper.fill(live.upTHR);
-    curve.lower.fill(live.loTHR);
-    curve.reference.fill(gui::ReferenceShown());
-    gui::PlotDATACurve(curve);
-    exports::NoteCapture(curve);
-    SetDimmed(ui::Ctrl6, 0);
-    FlushOutQ(Port());
-    FlushInQ(Port());
-    return Explained(outcome);
+    const gui::DataCurve curve =
+        steps::CurveOf(line_, source, upTHR_, loTHR_, panel_.ReferenceShown());
+    panel_.PlotDATACurve(curve);
+    exports_.NoteCapture(curve, record::CommentHeader(line_));
+    SetDimmed(panel, ui::BTNSaveChart, 0);
+    SetDimmed(panel, ui::BTNSaveCurve, 0);
+    SetDimmed(panel, ui::Ctrl6, 0);
+    co_return Explained(captured.outcome);
 }
 
-int CC_BTNRun(int, int, int event, void *, int, int) {
-    if (event == kEventCommit)
-        publish::NoteOutcome(RunLive());
+int CC_BTNRun(int, int, int event, void *callbackData, int, int) {
+    if (event == kEventCommit) {
+        Program &program = ProgramOf(callbackData);
+        program.Queue(program.RunLive(program.Stops()));
+    }
     return 0;
 }
 
-int CC_BTNStop(int, int, int event, void *, int, int) {
+int CC_BTNStop(int, int, int event, void *callbackData, int, int) {
     if (event == kEventCommit)
-        StopRun();
+        ProgramOf(callbackData).StopRun();
     return 0;
 }
 
@@ -252,52 +189,133 @@ int CC_Timer50ms(int, int, int, void *, int, int) {
     return 0;
 }
 
-int CC_RNGGraphSource(int, int, int event, void *, int, int) {
+int CC_RNGGraphSource(int, int, int event, void *callbackData, int, int) {
     if (event == kEventCommit)
-        ShowChosenChart();
+        ProgramOf(callbackData).ShowChosenChart();
     return 0;
 }
 
-int CC_BTNData(int, int, int event, void *, int, int) {
-    if (event == kEventCommit)
-        CaptureCurve();
+int CC_BTNData(int, int, int event, void *callbackData, int, int) {
+    if (event == kEventCommit) {
+        Program &program = ProgramOf(callbackData);
+        program.Queue(program.CaptureCurve());
+    }
     return 0;
 }
 
-// --- Recording and export ---
+// --- Recording, export and report ---
 
-int CC_CHKRecord(int panel, int control, int event, void *, int, int) {
-    if (event != kEventCommit || !RunGoing())
+void Program::SetRecording(bool on) {
+    recorder_.Want(on);
+    if (!RunGoing())
+        return;
+    const bool was = recorder_.Recording();
+    if (on)
+        recorder_.StartRecording();
+    else
+        recorder_.StopRecording();
+    if (on && recorder_.Recording())
+        panel_.Explain(status::RecordingTo(recorder_.RecordingPath()));
+    else if (!on && was)
+        panel_.Explain(status::RecordedTo(recorder_.RecordingPath()));
+}
+
+// The path the operator chose, or empty when the dialog was cancelled.
+std::string Program::AskForPath(const char *title, GraphSource source, const char *extension) {
+    const std::string name   = exports::CurveFileName(source, extension);
+    char path[kPathSize]     = {};
+    const std::string filter = std::string("*") + extension;
+    panel_.MakeProjectDir();
+    const int chosen = FileSelectPopup(panel_.ProjectDir().c_str(), name.c_str(), filter.c_str(),
+                                       title, kButtonSave, 0, 1, 1, 1, path);
+    return chosen > 0 ? std::string(path) : std::string();
+}
+
+Outcome Program::SaveCurve() {
+    if (!exports_.LastCapture())
+        return {Result::Cancelled, {}};
+    const std::string chosen = AskForPath("Save curve", exports_.LastCapture()->source, ".csv");
+    if (chosen.empty())
+        return {Result::Cancelled, {}};
+    const int panel       = panel_.Handle();
+    const Outcome outcome = exports_.SaveCurve(chosen, [panel](const char *path, int format) {
+        return SavePlotImage(panel, ui::GraphDATA, path, format);
+    });
+    panel_.ShowStatus(outcome.text.c_str());
+    return outcome;
+}
+
+Outcome Program::SaveChart() {
+    const GraphSource source = panel_.GraphSourceShown();
+    const std::string path   = AskForPath("Save chart", source, ".png");
+    if (path.empty())
+        return {Result::Cancelled, {}};
+    const int panel       = panel_.Handle();
+    const int chart       = source == GraphSource::Raw ? ui::ChartRAW : ui::ChartNORM;
+    const Outcome outcome = exports::SaveChart(path, [panel, chart](const char *file, int format) {
+        return SavePlotImage(panel, chart, file, format);
+    });
+    panel_.ShowStatus(outcome.text.c_str());
+    return outcome;
+}
+
+job::Task<Outcome> Program::MakeReport() {
+    std::vector<FormField> form = RememberedForm();
+    if (FormPopup(report::kTitle, form) <= 0)
+        co_return Outcome{Result::Cancelled, {}};
+    RememberForm(form);
+    report::Request request;
+    request.operatorName = form[kOperatorField].value;
+    request.unitId       = form[kUnitField].value;
+    request.station      = form[kStationField].value;
+    request.note         = form[kNoteField].value;
+
+    char path[kPathSize] = {};
+    panel_.MakeProjectDir();
+    if (FileSelectPopup(panel_.ProjectDir().c_str(), report::ReportFileName(request.unitId).c_str(),
+                        "*.pdf", "Save report", kButtonSave, 0, 1, 1, 1, path) <= 0)
+        co_return Outcome{Result::Cancelled, {}};
+    request.path      = path;
+    request.fromPanel = true;
+    for (int word = 0; word < com232::PNUM; ++word)
+        request.panel.push_back(panel_.PanelWordOf(word));
+    request.parameterFile   = panel_.ParameterFile();
+    request.fileWords       = panel_.ParameterFileWords();
+    request.capture         = exports_.LastCapture();
+    request.captureTime     = exports_.LastCaptureTime();
+    const report::Made made = co_await report::MakeReport(line_, std::move(request));
+    Outcome outcome         = made.outcome;
+    if (outcome.result == Result::FileFailed)
+        outcome.detail = made.fileProblem;
+    co_return Explained(outcome);
+}
+
+int CC_CHKRecord(int panel, int control, int event, void *callbackData, int, int) {
+    if (event != kEventCommit)
         return 0;
     int on = 0;
     GetCtrlVal(panel, control, &on);
-    const bool was = record::Recording();
-    if (on)
-        record::StartRecording();
-    else
-        record::StopRecording();
-    if (on && record::Recording())
-        gui::Explain(status::RecordingTo(record::RecordingPath()));
-    else if (!on && was)
-        gui::Explain(status::RecordedTo(record::RecordingPath()));
+    ProgramOf(callbackData).SetRecording(on != 0);
     return 0;
 }
 
-int CC_BTNSaveCurve(int, int, int event, void *, int, int) {
+int CC_BTNSaveCurve(int, int, int event, void *callbackData, int, int) {
     if (event == kEventCommit)
-        exports::SaveCurve();
+        ProgramOf(callbackData).SaveCurve();
     return 0;
 }
 
-int CC_BTNSaveChart(int, int, int event, void *, int, int) {
+int CC_BTNSaveChart(int, int, int event, void *callbackData, int, int) {
     if (event == kEventCommit)
-        exports::SaveChart();
+        ProgramOf(callbackData).SaveChart();
     return 0;
 }
 
-int CC_BTNReport(int, int, int event, void *, int, int) {
-    if (event == kEventCommit)
-        Explained(report::ReportFromPanel());
+int CC_BTNReport(int, int, int event, void *callbackData, int, int) {
+    if (event == kEventCommit) {
+        Program &program = ProgramOf(callbackData);
+        program.Queue(program.MakeReport());
+    }
     return 0;
 }
 

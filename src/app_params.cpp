@@ -8,210 +8,172 @@
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "status.h"
+#include "steps.h"
 #include "ui.h"
 
 namespace app {
 
 namespace {
 
-using namespace com232;
+using com232::Command;
+using com232::Target;
 using status::Result;
 
-constexpr double kTeachTimeout = 1.5;
-constexpr double kResetTimeout = 1.5;
-
-// Teach and reset read the clock before they sleep and judge that reading after it, so a
-// reply in the last sleep does not save them.
-constexpr WaitRule kCommandWait{
-    .seconds = kTeachTimeout, .expiresAtBoundary = true, .judgeAfterSleep = true};
-static_assert(kTeachTimeout == kResetTimeout);
-
-// Flushes both queues and writes a request carrying the panel's current values.
-bool SendPanelSet(int code) {
-    FlushBoth();
-    gui::GetPanelValues();
-    return SendRequest(code);
+Program &ProgramOf(void *callbackData) {
+    return *static_cast<Program *>(callbackData);
 }
 
 // The target buttons are one exclusive choice with RAM as the fallback. Switching a
 // button on writes it, the target, then the other two; switching the one that was on
 // off falls back to RAM.
-void SelectTarget(int panel, int control, int target, int firstOther, int secondOther) {
-    int on = 0;
+void SelectTarget(Program &program, int control, Target target, int firstOther, int secondOther) {
+    const int panel = program.PanelHandle();
+    int on          = 0;
     GetCtrlVal(panel, control, &on);
     if (on) {
         SetCtrlVal(panel, control, 1);
-        SetTarget(target);
+        program.Line().SetTarget(target);
         SetCtrlVal(panel, firstOther, 0);
         SetCtrlVal(panel, secondOther, 0);
     } else {
-        SetTarget(RAM);
+        program.Line().SetTarget(Target::RAM);
         SetCtrlVal(panel, ui::RBTRam, 1);
     }
 }
 
-Outcome Shown(Result result, const char *text, const std::string &detail = {}) {
-    gui::ShowStatus(text);
-    return {result, text, detail};
-}
-
-const char *MemoryName(int target) {
-    return target == EEPROM ? "EEPROM" : "RAM";
-}
-
 } // namespace
 
-void ShowLineHint(const Outcome &outcome) {
-    const int port           = Port();
+void Program::ShowLineHint(const Outcome &outcome) {
+    const int port           = line_.Port();
     const std::string device = PortDevice(port);
     switch (outcome.result) {
     case Result::Ok:
-        gui::ShowHint({});
+        panel_.ShowHint({});
         return;
     case Result::NoReply:
     case Result::WriteFailed:
-        gui::ShowHint(*GetLostDiagnosis(port) ? status::LostLineHint(port, device)
-                                              : status::SilentLineHint(port, device));
+        panel_.ShowHint(*GetLostDiagnosis(port) ? status::LostLineHint(port, device)
+                                                : status::SilentLineHint(port, device));
         return;
     case Result::BadReply:
-        gui::ShowHint(status::WrongAnswerHint(port, device));
+        panel_.ShowHint(status::WrongAnswerHint(port, device));
         return;
     case Result::PortFailed:
-        gui::ShowHint(status::PortFailedHint(port, device));
+        panel_.ShowHint(status::PortFailedHint(port, device));
         return;
     default: // a file or a dialog: the line is as it was
         return;
     }
 }
 
-Outcome Explained(const Outcome &outcome, bool onLine) {
+Outcome Program::Explained(const Outcome &outcome, bool onLine) {
     // A cancelled dialog did nothing, and says nothing.
     if (outcome.result != Result::Cancelled)
-        gui::Explain(outcome.detail);
+        panel_.Explain(outcome.detail);
     if (onLine)
         ShowLineHint(outcome);
     return outcome;
 }
 
-Outcome SendParameters() {
-    gui::ShowStatus(status::kTransmit);
-    if (Target() == DATFILE) {
-        if (gui::SelectParameterFileForSave() <= 0)
-            return {Result::Cancelled, {}};
-        return Explained(gui::SendParaToFile(), false);
+job::Task<Outcome> Program::SendParameters() {
+    panel_.ShowStatus(status::kTransmit);
+    if (line_.GetTarget() == Target::DATFILE) {
+        if (panel_.SelectParameterFileForSave() <= 0)
+            co_return Outcome{Result::Cancelled, {}};
+        co_return Explained(panel_.SendParaToFile(), false);
     }
-    ReopenLostPort();
-    gui::GetPanelValues();
-    // No reply is awaited; an answer, if any, is taken in by the receive callback.
-    if (!SendRequest(Target() == EEPROM ? kCmdWriteEeprom : kCmdWriteRam))
-        return Explained({Result::WriteFailed, "the parameter set could not be written to the port",
-                          GetLostDiagnosis(Port())});
+    panel_.GetPanelValues();
+    const Outcome sent = steps::Send(line_, line_.GetTarget(), line_.ParameterSet());
     // The controller holds the panel's reference now, not the one it taught.
-    gui::MarkTaught(false);
-    return Explained(
-        Shown(Result::Ok, status::kTransmitOk, status::ParametersSent(MemoryName(Target()))));
+    if (sent.ok())
+        panel_.MarkTaught(false);
+    co_return Explained(sent);
 }
 
-Outcome GetParameters() {
+job::Task<Outcome> Program::GetParameters() {
     Outcome outcome;
     bool read = false;
-    if (Target() == DATFILE) {
-        outcome = gui::ReadParaFromFile();
+    if (line_.GetTarget() == Target::DATFILE) {
+        outcome = panel_.ReadParaFromFile();
     } else {
-        ReopenLostPort();
-        const ParameterRead fetched = ReadParameterWords(Target());
+        line_.ReopenLostPort();
+        const com232::ParameterRead fetched = co_await line_.ReadParameterWords(line_.GetTarget());
         if (fetched.words) {
-            SetParameterSet(ParametersOf(*fetched.words));
+            line_.SetParameterSet(com232::ParametersOf(*fetched.words));
             read = true;
         }
         outcome = fetched.outcome;
     }
     // Also after a time-out or a failed load: the panel shows the set as it stands.
-    gui::SetPanelValues();
+    panel_.SetPanelValues();
     if (read)
-        gui::NoteReadFromController();
-    return Explained(outcome, Target() != DATFILE);
+        panel_.NoteReadFromController();
+    co_return Explained(outcome, line_.GetTarget() != Target::DATFILE);
 }
 
-Outcome TeachReference() {
-    ReopenLostPort();
-    if (SendPanelSet(kCmdTeach))
-        gui::ShowStatus(status::kLineOk);
-    const WaitOutcome wait = WaitForReply(kCommandWait, Timer());
-    // A time-out judged at exactly its time still counts as taught. Only an answer shows that
-    // the controller's reference may now differ from the panel's, also one in the last sleep
-    // that came too late for the text.
-    const bool answered = ReplyWaiting();
-    if (answered)
-        gui::MarkTaught(true);
-    if (wait.elapsed <= kTeachTimeout)
-        return Explained(
-            Shown(Result::Ok, status::kTeachActivated, answered ? status::kTaught : ""));
-    return Explained(Shown(Result::NoReply, status::kNoCommandReply, NoAnswerDetail(wait.elapsed)));
+job::Task<Outcome> Program::TeachReference() {
+    panel_.GetPanelValues();
+    const steps::Taught taught = co_await steps::Teach(line_);
+    teachAnswered_             = taught.answered;
+    if (taught.answered)
+        panel_.MarkTaught(true);
+    co_return Explained(taught.outcome);
 }
 
-Outcome ResetController() {
-    ReopenLostPort();
-    if (SendPanelSet(kCmdReset))
-        gui::ShowStatus(status::kLineOk);
-    const WaitOutcome wait = WaitForReply(kCommandWait, Timer());
-    // The fetch has a wait of its own: once the reply came, no time-out text of the reset
-    // follows, however long the fetch took.
-    if (wait.replied()) {
-        Outcome fetched = PushGET(RAM);
-        if (fetched.ok())
-            fetched.detail = status::kRamReloaded;
-        return Explained(fetched);
+job::Task<Outcome> Program::ResetController() {
+    panel_.GetPanelValues();
+    co_return Explained(co_await steps::Reset(line_));
+}
+
+int CC_BTNSend(int, int, int event, void *callbackData, int, int) {
+    if (event == kEventLeftClick) {
+        Program &program = ProgramOf(callbackData);
+        program.Queue(program.SendParameters());
     }
-    if (wait.elapsed > kResetTimeout)
-        return Explained(
-            Shown(Result::NoReply, status::kNoCommandReply, NoAnswerDetail(wait.elapsed)));
-    return Explained({Result::NoReply, {}, NoAnswerDetail(wait.elapsed)});
-}
-
-int CC_BTNSend(int, int, int event, void *, int, int) {
-    if (event == kEventLeftClick)
-        SendParameters();
     return 0;
 }
 
-int CC_BTNGet(int, int, int event, void *, int, int) {
+int CC_BTNGet(int, int, int event, void *callbackData, int, int) {
+    Program &program = ProgramOf(callbackData);
     if (event == kEventLeftClick)
-        gui::ShowStatus(status::kReceive);
+        program.Panel().ShowStatus(status::kReceive);
     else if (event == kEventCommit)
-        GetParameters();
+        program.Queue(program.GetParameters());
     return 0;
 }
 
-int CC_ButtonTeach(int, int, int event, void *, int, int) {
+int CC_ButtonTeach(int, int, int event, void *callbackData, int, int) {
+    Program &program = ProgramOf(callbackData);
     if (event == kEventLeftClick)
-        gui::ShowStatus(status::kTeachPressed);
+        program.Panel().ShowStatus(status::kTeachPressed);
     else if (event == kEventCommit)
-        TeachReference();
+        program.Queue(program.TeachReference());
     return 0;
 }
 
-int CC_ButtonReset(int, int, int event, void *, int, int) {
-    if (event == kEventCommit)
-        ResetController();
+int CC_ButtonReset(int, int, int event, void *callbackData, int, int) {
+    if (event == kEventCommit) {
+        Program &program = ProgramOf(callbackData);
+        program.Queue(program.ResetController());
+    }
     return 0;
 }
 
-int CC_RBTRam(int panel, int control, int event, void *, int, int) {
+int CC_RBTRam(int, int control, int event, void *callbackData, int, int) {
     if (event == kEventValueChanged)
-        SelectTarget(panel, control, RAM, ui::RBTEeprom, ui::RBTFile);
+        SelectTarget(ProgramOf(callbackData), control, Target::RAM, ui::RBTEeprom, ui::RBTFile);
     return 0;
 }
 
-int CC_RBTEeprom(int panel, int control, int event, void *, int, int) {
+int CC_RBTEeprom(int, int control, int event, void *callbackData, int, int) {
     if (event == kEventValueChanged)
-        SelectTarget(panel, control, EEPROM, ui::RBTRam, ui::RBTFile);
+        SelectTarget(ProgramOf(callbackData), control, Target::EEPROM, ui::RBTRam, ui::RBTFile);
     return 0;
 }
 
-int CC_RBTFile(int panel, int control, int event, void *, int, int) {
+int CC_RBTFile(int, int control, int event, void *callbackData, int, int) {
     if (event == kEventValueChanged)
-        SelectTarget(panel, control, DATFILE, ui::RBTEeprom, ui::RBTRam);
+        SelectTarget(ProgramOf(callbackData), control, Target::DATFILE, ui::RBTEeprom, ui::RBTRam);
     return 0;
 }
 

@@ -32,6 +32,9 @@ ViewerContent ContentOf(Recording recorded, const std::string &path) {
     const std::string name = std::filesystem::path(path).filename().string();
     content.title          = name + " - recording viewer";
     content.notes          = std::move(recorded.comments);
+    if (recorded.moreComments > 0)
+        content.notes.push_back("... " + std::to_string(recorded.moreComments) +
+                                " more comment lines, not shown");
     char summary[160];
     std::snprintf(summary, sizeof summary, "file %s, %zu rows from %.3f s to %.3f s", name.c_str(),
                   recorded.Rows(), recorded.columns[kTime].front(), recorded.columns[kTime].back());
@@ -91,18 +94,19 @@ int ViewOnly(const std::string &path, int argc, char **argv) {
     return opened == 0 ? 0 : 1;
 }
 
-int CC_BTNViewRecording(int, int, int event, void *, int, int) {
+int CC_BTNViewRecording(int, int, int event, void *callbackData, int, int) {
     if (event != kEventCommit)
         return 0;
+    gui::Panel &panel    = static_cast<Program *>(callbackData)->Panel();
     char path[kPathSize] = {};
-    if (FileSelectPopup(gui::ProjectDir().c_str(), "", "*.csv", "View recording", kButtonLoad, 0, 1,
-                        1, 0, path) <= 0)
+    if (FileSelectPopup(panel.ProjectDir().c_str(), "", "*.csv", "View recording", kButtonLoad, 0,
+                        1, 1, 0, path) <= 0)
         return 0;
     const std::string error = ViewRecordingFile(path);
-    gui::ShowStatus((error.empty()
-                         ? status::RecordingShown(std::filesystem::path(path).filename().string())
-                         : status::RecordingNotShown(error))
-                        .c_str());
+    panel.ShowStatus((error.empty()
+                          ? status::RecordingShown(std::filesystem::path(path).filename().string())
+                          : status::RecordingNotShown(error))
+                         .c_str());
     return 0;
 }
 

@@ -1,16 +1,14 @@
 // The plant link: settings, payloads and the publisher over one MQTT connection.
 #include "publish.h"
 
-#include "gui.h"
 #include "parameters.h"
+#include "platform/json/json.h"
 #include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
-#include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/text.h"
 #include "program.h"
 #include "recording_file.h"
-#include "ui.h"
 
 #include <algorithm>
 #include <array>
@@ -20,20 +18,22 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <random>
+#include <unistd.h>
+#include <utility>
 
 namespace publish {
 
 namespace {
 
 constexpr int kLiveValues                = 9;
-constexpr std::string_view kOptionKeys[] = {"broker", "name",      "topic",    "every",
-                                            "qos",    "client-id", "username", "password-file",
-                                            "cafile", "cert",      "key"};
-constexpr const char *kPasswordVariable  = "RMX7_MQTT_PASSWORD";
-constexpr const char *kNoController      = "no-controller: ";
-constexpr const char *kMeasurement       = "rmx7";
-constexpr const char *kLineTag           = "line";
-constexpr int kStopTimeoutMs             = 2000;
+constexpr std::string_view kOptionKeys[] = {
+    "broker",        "name",   "topic", "every", "qos",      "client-id",       "username",
+    "password-file", "cafile", "cert",  "key",   "commands", "parameter-server"};
+constexpr const char *kPasswordVariable = "RMX7_MQTT_PASSWORD";
+constexpr const char *kMeasurement      = "rmx7";
+constexpr const char *kLineTag          = "line";
+constexpr int kHostNameSize             = 256;
 
 using Values = std::array<long, kLiveValues>;
 
@@ -67,6 +67,12 @@ bool HasControl(const std::string &text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
+std::string CheckName(const std::string &name) {
+    if (name.empty() || name.find_first_of("/+#") != std::string::npos || HasControl(name))
+        return "name is one level of a topic: no '/', '+', '#' or control characters";
+    return {};
+}
+
 // One setting into settings; what is wrong with it, or empty.
 std::string Apply(const std::string &key, const std::string &value, Settings &settings) {
     std::string error;
@@ -78,13 +84,21 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
     } else if (key == "device") {
         settings.device = value;
     } else if (key == "name") {
-        if (value.find_first_of("/+#") != std::string::npos || HasControl(value))
-            return "name is one level of a topic: no '/', '+', '#' or control characters";
+        if (const std::string wrong = CheckName(value); !wrong.empty())
+            return wrong;
         settings.name = value;
+    } else if (key == "line") {
+        std::pair<std::string, std::string> line;
+        if (const std::string wrong = ParseLine(value, line); !wrong.empty())
+            return wrong;
+        settings.lines.push_back(std::move(line));
     } else if (key == "topic") {
         if (value.find_first_of("+#") != std::string::npos || HasControl(value) ||
             value.front() == '/' || value.back() == '/' || value.find("//") != std::string::npos)
             return "topic takes levels joined by '/', none empty, without '+' or '#'";
+        if (value.front() == '$')
+            return "topic must not begin with '$': such topics are the broker's own, and it "
+                   "drops what others publish there";
         settings.prefix = value;
     } else if (key == "every") {
         if (!ParseWhole(value, settings.every) || settings.every < 1)
@@ -94,6 +108,9 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
             return "qos wants 0 or 1, not '" + value + "'";
         settings.qos = value[0] - '0';
     } else if (key == "client-id") {
+        if (value.size() > mqtt::kMaxClientIdBytes || HasControl(value))
+            return "client-id takes at most " + std::to_string(mqtt::kMaxClientIdBytes) +
+                   " bytes, without control characters";
         settings.clientId = value;
     } else if (key == "username") {
         settings.username = value;
@@ -105,104 +122,39 @@ std::string Apply(const std::string &key, const std::string &value, Settings &se
         settings.certFile = value;
     } else if (key == "key") {
         settings.keyFile = value;
+    } else if (key == "commands") {
+        if (value != "off" && value != "read" && value != "write")
+            return "commands wants off, read or write, not '" + value + "'";
+        settings.commands = value;
+    } else if (key == "parameter-server") {
+        if (value != "off" && value != "backup" && value != "restore")
+            return "parameter-server wants off, backup or restore, not '" + value + "'";
+        settings.parameterServer = value;
+    } else if (key == "state") {
+        settings.state = value;
     }
     return {};
 }
 
-// --- The publisher's state ---
+// The systemd credential of the password, as the service's unit passes it.
+constexpr const char *kPasswordCredential = "mqtt-password";
 
-struct Vars {
-    std::unique_ptr<mqtt::Client> client;
-    Settings settings;
-    std::string broker; // the address as given, for the texts
-    std::string name, liveTopic, infoTopic, statusTopic;
-    std::string status;               // what the status topic should hold; empty: nothing known yet
-    std::optional<Info> info;         // the info published last
-    std::vector<std::string> pending; // live messages for the next event processing
-    bool posted               = false;
-    long long replies         = 0; // since Start
-    long long unpublished     = 0; // replies due that were dropped
-    long long toldUnpublished = 0;
-};
-
-Vars vars;
-void (*tellSink)(const char *) = nullptr;
-
-void Tell(const std::string &text) {
-    if (tellSink)
-        tellSink(("MQTT: " + text).c_str());
-}
-
-void ShowBrokerState() {
-    const int panel = gui::Panel();
-    if (panel <= 0)
-        return;
-    const mqtt::State state = BrokerState();
-    std::string tip;
-    if (state == mqtt::State::Off) {
-        SetCtrlVal(panel, ui::TXTBroker, "Broker: off");
-    } else if (state == mqtt::State::Connecting) {
-        SetCtrlVal(panel, ui::TXTBroker, "Broker: connecting");
-        tip = vars.client->LastError().empty() ? "Connecting to " + vars.broker
-                                               : vars.client->LastError();
-    } else {
-        SetCtrlVal(panel, ui::TXTBroker, "Broker: connected");
-        tip = "Publishing to " + vars.broker + " under " + vars.settings.prefix + "/" + vars.name;
+// The password of a login: from its file, else the service's credential, else the
+// environment's.
+bool ReadPassword(Settings &read, const std::string &environment, std::string &error) {
+    if (!read.passwordFile.empty() && read.username.empty()) {
+        error = "a password file needs a user name: --username NAME";
+        return false;
     }
-    SetCtrlAttribute(panel, ui::TXTBroker, kAttrToolTip, tip.c_str());
-}
-
-void PublishRetained(const std::string &topic, const std::string &payload) {
-    vars.client->Publish(topic, payload, vars.settings.qos, true);
-}
-
-void SetStatus(const std::string &status) {
-    if (status == vars.status)
-        return;
-    vars.status = status;
-    PublishRetained(vars.statusTopic, status);
-}
-
-// The info again when the controller, its port or its RAM set changed since it was
-// published; cheap enough for every reply, so the device is looked up only at a change.
-void RefreshInfo() {
-    if (const std::optional<Info> &known = vars.info;
-        known && known->board == com232::BoardVariant() && known->firmware == com232::Firmware() &&
-        known->com == com232::Port() &&
-        com232::WordsOf(known->ram) == com232::WordsOf(com232::ParameterSet()))
-        return;
-    vars.info = CurrentInfo(UnixNow());
-    PublishRetained(vars.infoTopic, InfoJson(*vars.info));
-}
-
-// The live messages of the replies taken since the last event processing. The run loop
-// writes its next request before it processes events again, so the send, and the broker
-// and subscribers it wakes, never stand between a reply and the next request.
-void SendPending(void *) {
-    vars.posted = false;
-    for (const std::string &payload : vars.pending)
-        if (!vars.client || vars.client->Publish(vars.liveTopic, payload, vars.settings.qos,
-                                                 false) != mqtt::kMqttOk)
-            ++vars.unpublished;
-    vars.pending.clear();
-}
-
-// On every connection the retained topics go out again: the broker may have lost them.
-void OnBrokerChange(mqtt::State state, const std::string &reason) {
-    ShowBrokerState();
-    if (state == mqtt::State::Connected) {
-        if (vars.info)
-            PublishRetained(vars.infoTopic, InfoJson(*vars.info));
-        if (!vars.status.empty())
-            PublishRetained(vars.statusTopic, vars.status);
-        const long long missed = vars.unpublished - vars.toldUnpublished;
-        vars.toldUnpublished   = vars.unpublished;
-        Tell("connected to " + vars.broker + ", publishing under " + vars.settings.prefix + "/" +
-             vars.name +
-             (missed > 0 ? "; " + std::to_string(missed) + " replies were not published" : ""));
-    } else if (state == mqtt::State::Connecting) {
-        Tell(reason + "; trying again");
-    }
+    if (!read.passwordFile.empty())
+        return ReadSecretFile(read.passwordFile, read.password, error);
+    if (read.username.empty())
+        return true;
+    const std::string credential = CredentialFile(kPasswordCredential);
+    if (!credential.empty())
+        return ReadSecretFile(credential, read.password, error);
+    read.password = environment;
+    return true;
 }
 
 } // namespace
@@ -240,6 +192,8 @@ bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error)
 }
 
 bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
+    // Taken first, whatever follows, so that no process started later inherits it.
+    const std::string environment = TakeFromEnvironment(kPasswordVariable);
     std::vector<Setting> all;
     if (!given.config.empty() &&
         !ReadSettingsFile(given.config, mqtt::kPublishConfigKeys, all, error))
@@ -255,23 +209,33 @@ bool ReadSettings(const Given &given, Settings &settings, std::string &error) {
                                : "--" + wrong;
             return false;
         }
-        needsBroker = needsBroker || (s.key != "name" && s.key != "device");
+        needsBroker = needsBroker ||
+                      (s.key != "name" && s.key != "device" && s.key != "line" && s.key != "state");
     }
     if (needsBroker && read.broker.empty()) {
         error = "the publisher's settings need a broker: --broker mqtt://HOST[:PORT]";
         return false;
     }
-    if (!read.passwordFile.empty() && !ReadSecretFile(read.passwordFile, read.password, error))
+    if (!ReadPassword(read, environment, error))
         return false;
-    const char *environment = std::getenv(kPasswordVariable);
-    if (read.passwordFile.empty() && environment && *environment && !read.username.empty())
-        read.password = environment;
-    if (!read.password.empty() && read.username.empty()) {
-        error = "a password file needs a user name: --username NAME";
+    if (!read.keyFile.empty() && !CheckOwnerOnly(read.keyFile, error)) {
+        error = "the client key " + error;
         return false;
     }
+    if (!read.password.empty() || !read.keyFile.empty())
+        KeepSecretsOutOfDumps();
     settings = std::move(read);
     return true;
+}
+
+std::string ParseLine(const std::string &text, std::pair<std::string, std::string> &line) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals + 1 == text.size())
+        return "line wants NAME=DEVICE, not '" + text + "'";
+    line = {text.substr(0, equals), text.substr(equals + 1)};
+    if (const std::string wrong = CheckName(line.first); !wrong.empty())
+        return "line " + wrong.substr(std::string("name ").size());
+    return {};
 }
 
 std::string PasswordWarning(const Settings &settings) {
@@ -282,6 +246,18 @@ std::string PasswordWarning(const Settings &settings) {
         return {};
     return "the password goes unencrypted to the broker at " + address.host +
            ", readable on the network: use mqtts:// (TLS)";
+}
+
+std::string CommandsWarning(const Settings &settings) {
+    mqtt::BrokerAddress address;
+    std::string error;
+    if (settings.commands != "write" ||
+        !mqtt::ParseBrokerAddress(settings.broker, address, error) || address.tls ||
+        mqtt::IsLoopbackHost(address.host))
+        return {};
+    return "--commands write without TLS to the broker at " + address.host +
+           ": writes to the controller come over the network unencrypted, from whoever the "
+           "broker lets publish; use mqtts:// and the broker's ACL";
 }
 
 std::string LineName(const Settings &settings, int port) {
@@ -295,6 +271,12 @@ std::string LineName(const Settings &settings, int port) {
 
 // --- Payloads ---
 
+std::string TimeJson(double unixSeconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", unixSeconds);
+    return text;
+}
+
 double UnixNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -306,10 +288,12 @@ long long UnixNanoseconds() {
         .count();
 }
 
-std::string LiveJson(const com232::LiveReply &reply, double unixSeconds, long long seq) {
+std::string LiveJson(const com232::LiveReply &reply, double unixSeconds, long long seq,
+                     const std::string &line) {
     char head[64];
-    std::snprintf(head, sizeof head, "{\"time\":%.3f,\"seq\":%lld", unixSeconds, seq);
-    std::string json    = head;
+    std::snprintf(head, sizeof head, "\"time\":%.3f,\"seq\":%lld", unixSeconds, seq);
+    std::string json = line.empty() ? "{" : "{\"line\":" + JsonString(line) + ",";
+    json += head;
     const Values values = ValuesOf(reply);
     for (int i = 0; i < kLiveValues; ++i)
         json += ",\"" + ValueNames()[i] + "\":" + std::to_string(values[i]);
@@ -327,21 +311,46 @@ std::string InfluxLine(const std::string &line, const com232::LiveReply &reply, 
     return text + " " + std::to_string(unixNs);
 }
 
-bool Info::SameAs(const Info &other) const {
-    return board == other.board && firmware == other.firmware && com == other.com &&
-           device == other.device && com232::WordsOf(ram) == com232::WordsOf(other.ram);
+Identity NewIdentity() {
+    std::random_device random;
+    const unsigned long long id = (static_cast<unsigned long long>(random()) << 32) ^
+                                  static_cast<unsigned long long>(random());
+    char instance[17];
+    std::snprintf(instance, sizeof instance, "%016llx", id);
+    char host[kHostNameSize] = {};
+    gethostname(host, sizeof host - 1);
+    return {instance, host, static_cast<long>(getpid()), UnixNow()};
 }
 
-Info CurrentInfo(double unixSeconds) {
+bool Info::SameAs(const Info &other) const {
+    return board == other.board && firmware == other.firmware && com == other.com &&
+           device == other.device && com232::WordsOf(ram) == com232::WordsOf(other.ram) &&
+           name == other.name && identity.instance == other.identity.instance &&
+           offer.commands == other.offer.commands &&
+           offer.parameterServer == other.offer.parameterServer;
+}
+
+Info CurrentInfo(const com232::Line &line, double unixSeconds) {
     Info info;
-    info.board    = com232::BoardVariant();
-    info.firmware = com232::Firmware();
-    info.com      = com232::Port();
+    info.board    = line.BoardVariant();
+    info.firmware = line.Firmware();
+    info.com      = line.Port();
     info.device   = PortDevice(info.com);
-    info.ram      = com232::ParameterSet();
+    info.ram      = line.ParameterSet();
     info.time     = unixSeconds;
     return info;
 }
+
+namespace {
+
+// ,"instance":...,"host":...,"pid":...,"started":...
+std::string IdentityMembers(const Identity &identity) {
+    return ",\"instance\":" + JsonString(identity.instance) +
+           ",\"host\":" + JsonString(identity.host) + ",\"pid\":" + std::to_string(identity.pid) +
+           ",\"started\":" + TimeJson(identity.started);
+}
+
+} // namespace
 
 std::string InfoJson(const Info &info) {
     std::string ram;
@@ -349,117 +358,64 @@ std::string InfoJson(const Info &info) {
     for (int i = 0; i < com232::PNUM; ++i)
         ram += std::string(i == 0 ? "" : ",") + "\"" + parameters::kTable[i].name +
                "\":" + std::to_string(words[i]);
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", info.time);
     return "{\"program\":" + JsonString(program::kName) +
            ",\"version\":" + JsonString(program::kVersion) +
            ",\"firmware\":" + JsonString(info.firmware) +
            ",\"board\":" + std::to_string(info.board) + ",\"port\":\"COM" +
            std::to_string(info.com) + "\",\"device\":" + JsonString(info.device) + ",\"ram\":{" +
-           ram + "},\"unit\":" + JsonString(kUnit) + ",\"time\":" + time + "}";
+           ram + "},\"unit\":" + JsonString(kUnit) + ",\"time\":" + TimeJson(info.time) +
+           ",\"name\":" + JsonString(info.name) + IdentityMembers(info.identity) +
+           ",\"commands\":" + JsonString(info.offer.commands) +
+           ",\"parameter_server\":" + JsonString(info.offer.parameterServer) + "}";
 }
 
-std::string NoController(const std::string &text) {
-    return kNoController + text;
-}
-
-// --- The publisher ---
-
-bool Start(const Settings &settings, int port, std::string &error) {
-    Stop();
-    mqtt::BrokerAddress address;
-    if (!mqtt::ParseBrokerAddress(settings.broker, address, error))
-        return false;
-    vars                    = Vars{};
-    vars.settings           = settings;
-    vars.broker             = settings.broker;
-    vars.name               = LineName(settings, port);
-    const std::string topic = settings.prefix + "/" + vars.name + "/";
-    vars.liveTopic          = topic + "live";
-    vars.infoTopic          = topic + "info";
-    vars.statusTopic        = topic + "status";
-
-    mqtt::Settings connection;
-    connection.host        = address.host;
-    connection.port        = address.port;
-    connection.tls         = address.tls;
-    connection.caFile      = settings.caFile;
-    connection.certFile    = settings.certFile;
-    connection.keyFile     = settings.keyFile;
-    connection.username    = settings.username;
-    connection.password    = settings.password;
-    connection.clientId    = settings.clientId;
-    connection.willTopic   = vars.statusTopic;
-    connection.willPayload = kOffline;
-    connection.willRetain  = true;
-    connection.qos         = settings.qos;
-    vars.client            = std::make_unique<mqtt::Client>();
-    vars.client->OnStateChange(OnBrokerChange);
-    if (vars.client->Start(connection, error) != mqtt::kMqttOk) {
-        vars.client.reset();
-        return false;
+const char *StateName(State state) {
+    switch (state) {
+    case State::Online:
+        return "online";
+    case State::NoController:
+        return "no-controller";
+    case State::Offline:
+        return "offline";
+    case State::Conflict:
+        return "conflict";
     }
-    ShowBrokerState();
-    Tell("connecting to " + vars.broker + " for " + topic + "live, info and status");
-    return true;
+    return "offline";
 }
 
-void Stop() {
-    if (!vars.client)
-        return;
-    SendPending(nullptr);
-    vars.client->Stop(vars.statusTopic, kOffline, true, kStopTimeoutMs);
-    vars.client.reset();
-    ShowBrokerState();
+std::string StatusJson(const Status &status, const Identity &identity, double time) {
+    return "{\"status\":" + JsonString(StateName(status.state)) +
+           ",\"text\":" + JsonString(status.text) + IdentityMembers(identity) +
+           (status.other.empty() ? "" : ",\"other\":" + JsonString(status.other)) +
+           ",\"time\":" + (time < 0 ? std::string("null") : TimeJson(time)) + "}";
 }
 
-bool Started() {
-    return vars.client != nullptr;
-}
-
-mqtt::State BrokerState() {
-    return vars.client ? vars.client->GetState() : mqtt::State::Off;
-}
-
-bool BrokerTried() {
-    return BrokerState() == mqtt::State::Connected ||
-           (vars.client && !vars.client->LastError().empty());
-}
-
-void TellBrokerChanges(void (*tell)(const char *text)) {
-    tellSink = tell;
-}
-
-void NoteOutcome(const status::Outcome &outcome) {
-    if (!vars.client)
-        return;
-    if (!outcome.ok()) {
-        SetStatus(NoController(outcome.text));
-        return;
-    }
-    RefreshInfo();
-    SetStatus(kOnline);
-}
-
-void PublishReply(const com232::LiveReply &reply, double) {
-    if (!vars.client)
-        return;
-    const long long seq = ++vars.replies;
-    RefreshInfo();
-    SetStatus(kOnline);
-    if ((seq - 1) % vars.settings.every != 0)
-        return;
-    vars.pending.push_back(LiveJson(reply, UnixNow(), seq));
-    if (!vars.posted)
-        vars.posted = PostDeferredCall(SendPending, nullptr) == 0;
-}
-
-long long Replies() {
-    return vars.replies;
-}
-
-long long Unpublished() {
-    return vars.unpublished;
+std::optional<HeardStatus> ReadStatus(std::string_view payload) {
+    json::Value value;
+    std::string error;
+    if (!json::Parse(payload, value, error) || !value.IsObject())
+        return std::nullopt;
+    const json::Value *state = value.Find("status"), *instance = value.Find("instance");
+    if (!state || !state->IsString() || !instance || !instance->IsString())
+        return std::nullopt;
+    HeardStatus heard;
+    bool known = false;
+    for (State each : {State::Online, State::NoController, State::Offline, State::Conflict})
+        if (state->text == StateName(each)) {
+            heard.state = each;
+            known       = true;
+        }
+    if (!known)
+        return std::nullopt;
+    heard.identity.instance = instance->text;
+    if (const json::Value *host = value.Find("host"); host && host->IsString())
+        heard.identity.host = host->text;
+    long long whole = 0;
+    if (const json::Value *pid = value.Find("pid"); pid && pid->WholeNumber(1, 1LL << 31, whole))
+        heard.identity.pid = static_cast<long>(whole);
+    if (const json::Value *started = value.Find("started"); started && started->IsNumber())
+        heard.identity.started = started->number;
+    return heard;
 }
 
 } // namespace publish

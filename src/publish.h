@@ -16,13 +16,16 @@
 #include "platform/mqtt/mqtt.h"
 #include "status.h"
 
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace publish {
 
-constexpr const char *kOnline  = "online";
-constexpr const char *kOffline = "offline";
 // The unit of the live values (the state, instate, is a number from 0 to 3).
 constexpr const char *kUnit = parameters::kAdcUnits;
 
@@ -35,8 +38,20 @@ struct Settings {
     int every          = 1; // replies 1, 1 + every, 1 + 2 every, ... are published
     int qos            = 0;
     std::string clientId, username, passwordFile, caFile, certFile, keyFile;
-    std::string password; // from passwordFile, else RMX7_MQTT_PASSWORD; never shown
+    std::string password; // from passwordFile, else the credential mqtt-password, else
+                          // RMX7_MQTT_PASSWORD; never shown
+    // The line's agent: the commands it takes ("off", "read", "write"), its parameter server
+    // ("off", "backup", "restore") and its state directory (empty: the default).
+    std::string commands        = "off";
+    std::string parameterServer = "off";
+    std::string state;
+    // The config's lines, "line = NAME=DEVICE" each, in their order: one process serves them
+    // side by side.
+    std::vector<std::pair<std::string, std::string>> lines;
 };
+
+// "NAME=DEVICE" of a line into its two parts; why not, or empty.
+std::string ParseLine(const std::string &text, std::pair<std::string, std::string> &line);
 
 // The publisher's options as a command line gave them, in their order (line 0), and the
 // config file named with --config.
@@ -51,11 +66,17 @@ struct Given {
 // password asked for on the command line, goes into error.
 bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error);
 // The config file's settings, then the command line's over them, each checked, and the
-// password read; false with error naming the file and line, or the option.
+// password read: from the password file, else the systemd credential "mqtt-password", else
+// RMX7_MQTT_PASSWORD, which leaves the environment either way. A password file or client key
+// that group or others may read is refused; a process that holds either is no longer
+// dumpable. False with error naming the file and line, or the option.
 bool ReadSettings(const Given &given, Settings &settings, std::string &error);
 // Why the password would cross the network readable (no TLS, a host not the loopback), or
 // empty.
 std::string PasswordWarning(const Settings &settings);
+// Why anyone on the network could send the line's agent writes (commands write without TLS
+// to a host not the loopback), or empty.
+std::string CommandsWarning(const Settings &settings);
 // The line's name in topics: the settings' name, else taken from COM port: its stable
 // name, device file or remote address, made topic-safe.
 std::string LineName(const Settings &settings, int port);
@@ -64,14 +85,36 @@ std::string LineName(const Settings &settings, int port);
 // Unix time now, in seconds, and in nanoseconds.
 double UnixNow();
 long long UnixNanoseconds();
+// Unix seconds to the millisecond, as every payload gives a time: 1733580000.123
+std::string TimeJson(double unixSeconds);
 // The live topic's message: {"time":1733580000.123,"seq":1,"valNORM":1000,...,"instate":1},
-// the time in Unix seconds to the millisecond, the values by their recording column names.
-std::string LiveJson(const com232::LiveReply &reply, double unixSeconds, long long seq);
+// the time in Unix seconds to the millisecond, the values by their recording column names;
+// with a line's name first ("line":"line7") where several lines share one stream.
+std::string LiveJson(const com232::LiveReply &reply, double unixSeconds, long long seq,
+                     const std::string &line = {});
 // A line of InfluxDB line protocol: measurement rmx7, the line's name as the tag line, the
 // nine values as integer fields, the time in Unix nanoseconds.
 std::string InfluxLine(const std::string &line, const com232::LiveReply &reply, long long unixNs);
 
-// What the info topic tells of the controller and its line.
+// --- Who publishes ---
+// One publisher of a line's name (an agent, a panel): a random instance id of 16 hex digits,
+// its host, its process and when it started. Info and every status payload carry it, so
+// that two publishers of one name are told apart.
+struct Identity {
+    std::string instance;
+    std::string host;
+    long pid       = 0;
+    double started = 0; // Unix seconds
+};
+Identity NewIdentity();
+// What the line's agent takes, as info tells the plant: commands "off", "read" or
+// "write"; the parameter server "off", "backup" or "restore".
+struct Offer {
+    std::string commands        = "off";
+    std::string parameterServer = "off";
+};
+
+// What the info topic tells of the controller, its line and who publishes it.
 struct Info {
     int board = 0;
     std::string firmware;
@@ -79,37 +122,35 @@ struct Info {
     std::string device;
     com232::Parameters ram{};
     double time = 0; // Unix seconds when it was taken
+    std::string name;
+    Identity identity;
+    Offer offer;
     // Everything but the time is the same.
     bool SameAs(const Info &other) const;
 };
-// The link's controller now: board variant, firmware, port and the parameter set as the
+// The line's controller now: board variant, firmware, port and the parameter set as the
 // start-up fetched it from RAM (or as it was sent since).
-Info CurrentInfo(double unixSeconds);
+Info CurrentInfo(const com232::Line &line, double unixSeconds);
 std::string InfoJson(const Info &info);
-// The status while the controller does not answer: "no-controller: <status text>".
-std::string NoController(const std::string &text);
 
-// --- The publisher ---
-// Connects in the background to the broker of settings, for the line on COM port, with
-// "offline" as its last will; shows the broker's state beside Record. False with error
-// when a setting is wrong or a file it names cannot be read: nothing is started then.
-bool Start(const Settings &settings, int port, std::string &error);
-// Publishes "offline" and disconnects (waiting 2 s at most); nothing when not started.
-void Stop();
-bool Started();
-mqtt::State BrokerState();
-// Connected, or an attempt has failed: the first connection attempt is over.
-bool BrokerTried();
-// Where the broker's changes are told besides the panel's label, one line each (nullptr:
-// nowhere).
-void TellBrokerChanges(void (*tell)(const char *text));
-// How a start-up or a run ended: online (with the info, when it changed) once the
-// controller answered, no-controller with the status text of a failure.
-void NoteOutcome(const status::Outcome &outcome);
-// The live listener: the reply counted and, when it is one of every Nth, published at the
-// next event processing: in the run, right after the next request went out.
-void PublishReply(const com232::LiveReply &reply, double now);
-long long Replies();     // since Start
-long long Unpublished(); // replies due that were dropped: no broker, or too many not out
+// The status topic's payload: {"status":"online","text":"","instance":"...","host":"...",
+// "pid":...,"started":...,"time":...}. text: the failure's status text for no-controller,
+// "stopped" for a clean end, "connection lost" in the last will; other: the instance that
+// keeps the name, for a conflict.
+enum class State { Online, NoController, Offline, Conflict };
+struct Status {
+    State state = State::Online;
+    std::string text;
+    std::string other;
+};
+const char *StateName(State state); // "online", "no-controller", "offline", "conflict"
+// time: Unix seconds of the change; below 0 none (the will, whose time the broker gives).
+std::string StatusJson(const Status &status, const Identity &identity, double time);
+// A status payload heard on the broker; nothing when it is not one.
+struct HeardStatus {
+    State state = State::Offline;
+    Identity identity;
+};
+std::optional<HeardStatus> ReadStatus(std::string_view payload);
 
 } // namespace publish

@@ -1,13 +1,15 @@
 // Reading and checking a recording.
 #include "recording_file.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace recording {
 
@@ -63,8 +65,9 @@ bool ParseField(int column, std::string_view field, double &value) {
     return ec == std::errc() && end == last && !field.empty();
 }
 
-// Splits a row into the columns; an empty string, or what is wrong with the row.
-std::string ParseRow(std::string_view row, Recording &recording) {
+// Reads a row into values: an empty string, or what is wrong with the row. after is the
+// time of the row above.
+std::string ParseRow(std::string_view row, double after, double (&values)[kColumnCount]) {
     std::string_view fields[kColumnCount];
     int count = 0;
     for (std::size_t start = 0;; ++count) {
@@ -79,38 +82,69 @@ std::string ParseRow(std::string_view row, Recording &recording) {
     if (count != kColumnCount)
         return std::to_string(count) + (count == 1 ? " field" : " fields") + " where a row has " +
                std::to_string(kColumnCount);
-    double values[kColumnCount];
     for (int column = 0; column < kColumnCount; ++column)
         if (!ParseField(column, fields[column], values[column]))
             return std::string(kColumnNames[column]) + " " + Quoted(fields[column]) +
                    (column == kTime ? " is not a number" : " is not a whole number");
-    std::vector<double> &time = recording.columns[kTime];
-    if (!time.empty() && values[kTime] < time.back())
+    if (values[kTime] < after)
         return "time_s " + Quoted(fields[kTime]) + " goes back from the row above";
-    for (int column = 0; column < kColumnCount; ++column)
-        recording.columns[column].push_back(values[column]);
     return {};
 }
 
-// The file's bytes; empty with errno set when it cannot be read (a folder included).
-std::string ReadWholeFile(const std::string &path) {
-    errno      = 0;
-    FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return {};
-    std::string text;
-    std::error_code ignored;
-    text.reserve(static_cast<std::size_t>(std::filesystem::file_size(path, ignored) + 1));
-    char chunk[1 << 16];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    const int cause = std::ferror(file) ? (errno != 0 ? errno : EIO) : 0;
-    std::fclose(file);
-    if (cause != 0)
-        text.clear();
-    errno = cause;
-    return text;
+// At most kKeptCommentLength bytes of a comment, never half a character.
+std::string KeptComment(std::string_view comment) {
+    if (comment.size() <= kKeptCommentLength)
+        return std::string(comment);
+    std::size_t end = kKeptCommentLength;
+    while (end > 0 && (static_cast<unsigned char>(comment[end]) & 0xC0) == 0x80)
+        --end;
+    return std::string(comment.substr(0, end)) + "...";
+}
+
+void AddComment(std::string_view line, Recording &recording) {
+    if (recording.comments.size() == kKeptComments) {
+        ++recording.moreComments;
+        return;
+    }
+    line.remove_prefix(line.starts_with("# ") ? 2 : 1);
+    recording.comments.push_back(KeptComment(line));
+}
+
+// Takes the file's bytes into text; false with error when it is not a plain file that can
+// be read, or larger than a recording may be, neither of which is read.
+bool ReadFileBytes(const std::string &path, std::string &text, std::string &error) {
+    // O_NONBLOCK: a pipe is refused below instead of waiting for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        error = std::string("cannot read it: ") + std::strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? std::string("cannot read it: ") + std::strerror(EISDIR)
+                                      : "not a file but a device or a pipe";
+    } else if (static_cast<std::size_t>(info.st_size) > kMaxRecordingBytes) {
+        error = std::to_string(info.st_size >> 20) + " MB, more than the " +
+                std::to_string(kMaxRecordingBytes >> 20) + " MB a recording may have";
+    } else {
+        text.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t got = read(fd, text.data() + done, text.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                error = std::string("cannot read it: ") + std::strerror(errno);
+            if (got <= 0) // an error, or a file that shrank meanwhile
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        text.resize(done);
+    }
+    close(fd);
+    return error.empty();
 }
 
 bool CheckRecording(std::string_view text, Recording &recording, std::string &error) {
@@ -118,15 +152,12 @@ bool CheckRecording(std::string_view text, Recording &recording, std::string &er
         error = "the file is empty";
         return false;
     }
-    const std::size_t lineCount =
-        static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     Lines lines(text);
     std::string_view line;
     bool header = false;
     while (!header && lines.Next(line)) {
         if (line.starts_with('#')) {
-            line.remove_prefix(line.starts_with("# ") ? 2 : 1);
-            recording.comments.emplace_back(line);
+            AddComment(line, recording);
         } else if (line == kHeader) {
             header = true;
         } else {
@@ -138,18 +169,29 @@ bool CheckRecording(std::string_view text, Recording &recording, std::string &er
         error = AtLine(lines.Number(), "the file ends before the column header");
         return false;
     }
-    for (std::vector<double> &column : recording.columns)
-        column.reserve(lineCount);
-    while (lines.Next(line)) {
-        const std::string wrong = ParseRow(line, recording);
+    // Every row is checked and counted before the columns take any memory: a file of a
+    // hundred million empty lines must cost nothing but its refusal.
+    const Lines rows = lines;
+    double values[kColumnCount];
+    std::size_t count = 0;
+    for (double after = -std::numeric_limits<double>::infinity(); lines.Next(line); ++count) {
+        const std::string wrong = ParseRow(line, after, values);
         if (!wrong.empty()) {
             error = AtLine(lines.Number(), wrong);
             return false;
         }
+        after = values[kTime];
     }
-    if (recording.Rows() == 0) {
+    if (count == 0) {
         error = AtLine(lines.Number(), "no rows after the column header");
         return false;
+    }
+    for (std::vector<double> &column : recording.columns)
+        column.reserve(count);
+    for (Lines again = rows; again.Next(line);) {
+        ParseRow(line, -std::numeric_limits<double>::infinity(), values);
+        for (int column = 0; column < kColumnCount; ++column)
+            recording.columns[column].push_back(values[column]);
     }
     return true;
 }
@@ -171,12 +213,8 @@ bool ReadRecording(std::string_view text, Recording &recording, std::string &err
 bool LoadRecording(const std::string &path, Recording &recording, std::string &error) {
     recording              = Recording{};
     const std::string name = std::filesystem::path(path).filename().string();
-    const std::string text = ReadWholeFile(path);
-    if (text.empty() && errno != 0) {
-        error = name + ": cannot read it: " + std::strerror(errno);
-        return false;
-    }
-    if (ReadRecording(text, recording, error))
+    std::string text;
+    if (ReadFileBytes(path, text, error) && ReadRecording(text, recording, error))
         return true;
     error = name + ": " + error;
     return false;

@@ -2,12 +2,8 @@
 #include "report.h"
 
 #include "colours.h"
-#include "exports.h"
-#include "gui.h"
 #include "parameters.h"
 #include "platform/files/project_dir.h"
-#include "platform/files/remembered.h"
-#include "platform/panel/dialogs.h"
 #include "platform/report/fingerprint.h"
 #include "platform/report/pdf_report.h"
 #include "platform/serial/ports.h"
@@ -31,7 +27,6 @@ namespace {
 using com232::PNUM;
 using status::Result;
 
-constexpr const char *kTitle      = "Commissioning report";
 constexpr const char *kNoCapture  = "No data curve captured in this session.";
 constexpr const char *kSampleAxis = "Sample";
 constexpr int kHostNameSize       = 256;
@@ -49,13 +44,6 @@ std::string LocalTime(std::time_t when) {
     return text;
 }
 
-std::string LoginName() {
-    if (const passwd *user = getpwuid(getuid()))
-        return user->pw_name;
-    const char *name = std::getenv("LOGNAME");
-    return name ? name : "";
-}
-
 std::string ComputerName() {
     char name[kHostNameSize] = {};
     gethostname(name, sizeof name - 1);
@@ -68,8 +56,8 @@ std::string OrNone(const std::string &text, const char *none) {
 
 // The port as the COM-port ring knows it: a local device with what the system reports of
 // it, or a remote line's address.
-void AddPortRows(std::vector<ReportHeaderRow> &header) {
-    const int port = com232::Port();
+void AddPortRows(const com232::Line &line, std::vector<ReportHeaderRow> &header) {
+    const int port = line.Port();
     header.push_back({"Port", "COM" + std::to_string(port)});
     const std::vector<PortEntry> table = PortTable();
     const auto entry                   = std::find_if(table.begin(), table.end(),
@@ -86,13 +74,14 @@ void AddPortRows(std::vector<ReportHeaderRow> &header) {
     header.push_back({"Stable name", OrNone(entry->byIdName, "none")});
 }
 
-std::vector<ReportHeaderRow> Header(const std::string &operatorName, const Request &request) {
+std::vector<ReportHeaderRow> Header(const com232::Line &line, const std::string &operatorName,
+                                    const Request &request) {
     std::vector<ReportHeaderRow> header = {
         {"Program", Program()},
-        {"Firmware", OrNone(com232::Firmware(), "not read")},
-        {"Board variant", std::to_string(com232::BoardVariant())},
+        {"Firmware", OrNone(line.Firmware(), "not read")},
+        {"Board variant", std::to_string(line.BoardVariant())},
     };
-    AddPortRows(header);
+    AddPortRows(line, header);
     header.push_back({"Computer", ComputerName()});
     header.push_back({"Date and time", LocalTime(std::time(nullptr))});
     header.push_back({"Operator", operatorName});
@@ -103,14 +92,16 @@ std::vector<ReportHeaderRow> Header(const std::string &operatorName, const Reque
 
 // Every word by its name and label; from the panel also the value each control shows with
 // its mark, and the words of the parameter file saved or loaded in this session.
-ReportParameterTable PanelTable(bool fromPanel) {
+ReportParameterTable PanelTable(const Request &request) {
     ReportParameterTable table;
+    const bool fromPanel                          = request.fromPanel;
     table.panelColumn                             = fromPanel;
-    const std::optional<com232::Words> &fileWords = gui::ParameterFileWords();
+    const std::optional<com232::Words> &fileWords = request.fileWords;
     if (fromPanel && fileWords)
-        table.fileName = gui::ParameterFile();
+        table.fileName = request.parameterFile;
     for (int word = 0; word < PNUM; ++word) {
-        const gui::PanelWord panel = gui::PanelWordOf(word);
+        const gui::PanelWord panel =
+            word < static_cast<int>(request.panel.size()) ? request.panel[word] : gui::PanelWord{};
         ReportParameterRow row;
         row.word       = word;
         row.name       = parameters::kTable[word].name;
@@ -130,17 +121,16 @@ std::vector<std::uint16_t> Samples(const gui::Curve &curve) {
 }
 
 // The last capture in the styles of the panel's data graph, under its own source.
-ReportCapture Capture() {
+ReportCapture Capture(const Request &request) {
     ReportCapture capture;
-    capture.absentNote                            = kNoCapture;
-    const std::optional<gui::DataCurve> &captured = exports::LastCapture();
-    if (!captured)
+    capture.absentNote = kNoCapture;
+    if (!request.capture)
         return capture;
-    const gui::DataCurve &curve = *captured;
-    const bool raw              = curve.source == gui::kSourceRaw;
+    const gui::DataCurve &curve = *request.capture;
+    const bool raw              = curve.source == com232::GraphSource::Raw;
     capture.present             = true;
     capture.source              = raw ? "RAW" : "NORM";
-    capture.taken               = LocalTime(exports::LastCaptureTime());
+    capture.taken               = LocalTime(request.captureTime);
     capture.xCaption            = kSampleAxis;
     // The unit, as the panel's charts are captioned; the source is in the legend above.
     capture.yCaption = parameters::kAdcUnits;
@@ -156,35 +146,9 @@ ReportCapture Capture() {
     return capture;
 }
 
-Outcome Shown(Result result, const std::string &text) {
-    gui::ShowStatus(text.c_str());
+Outcome Shown(const com232::Line &line, Result result, const std::string &text) {
+    line.ShowStatus(text.c_str());
     return {result, text};
-}
-
-// The report form: who made the report, of which unit, where, and a note. The last entries
-// are remembered for the next report; the operator is the login name the first time.
-constexpr const char *kRememberGroup = "report";
-constexpr std::size_t kOperatorField = 0;
-constexpr std::size_t kUnitField     = 1;
-constexpr std::size_t kStationField  = 2;
-constexpr std::size_t kNoteField     = 3;
-constexpr const char *kFormKeys[]    = {"operator", "unit_id", "station", "note"};
-
-std::vector<FormField> RememberedForm() {
-    std::vector<FormField> form = {{"Operator", {}},
-                                   {"Unit id (serial number or asset tag)", {}},
-                                   {"Station", {}},
-                                   {"Note", {}, true}};
-    for (std::size_t k = 0; k < form.size(); ++k)
-        form[k].value = RememberedValue(kRememberGroup, kFormKeys[k]);
-    if (form[kOperatorField].value.empty())
-        form[kOperatorField].value = LoginName();
-    return form;
-}
-
-void RememberForm(const std::vector<FormField> &form) {
-    for (std::size_t k = 0; k < form.size(); ++k)
-        RememberValue(kRememberGroup, kFormKeys[k], form[k].value);
 }
 
 // The unit id as a part of a file name, "U-4711-": letters, digits, '.', '-' and '_' kept,
@@ -217,27 +181,27 @@ std::string FolderProblem(const std::string &path) {
     return {};
 }
 
-Made MakeReport(const Request &request) {
+job::Task<Made> MakeReport(com232::Line &line, Request request) {
     Made made;
     const std::string file = std::filesystem::path(request.path).filename().string();
     // Before the line: a folder that takes no file makes every read in vain.
     made.fileProblem = FolderProblem(request.path);
     if (!made.fileProblem.empty()) {
-        made.outcome = Shown(Result::FileFailed, status::ReportNotSaved(file));
-        return made;
+        made.outcome = Shown(line, Result::FileFailed, status::ReportNotSaved(file));
+        co_return made;
     }
     // The panel as the operator left it when asking for the report; the reads touch
     // neither it nor the parameter set.
-    const ReportParameterTable panel = PanelTable(request.fromPanel);
-    const com232::ParameterRead ram  = com232::ReadParameterWords(com232::RAM);
+    const ReportParameterTable panel = PanelTable(request);
+    const com232::ParameterRead ram  = co_await line.ReadParameterWords(com232::Target::RAM);
     if (!ram.words) {
         made.outcome = ram.outcome;
-        return made;
+        co_return made;
     }
-    const com232::ParameterRead eeprom = com232::ReadParameterWords(com232::EEPROM);
+    const com232::ParameterRead eeprom = co_await line.ReadParameterWords(com232::Target::EEPROM);
     if (!eeprom.words) {
         made.outcome = eeprom.outcome;
-        return made;
+        co_return made;
     }
     made.ram         = *ram.words;
     made.eeprom      = *eeprom.words;
@@ -249,48 +213,32 @@ Made MakeReport(const Request &request) {
     document.author     = request.operatorName.empty() ? LoginName() : request.operatorName;
     document.unitId     = request.unitId;
     document.station    = request.station;
-    document.header     = Header(document.author, request);
+    document.header     = Header(line, document.author, request);
     document.parameters = panel;
     for (ReportParameterRow &row : document.parameters.rows) {
         row.ram    = made.ram[row.word];
         row.eeprom = made.eeprom[row.word];
     }
     document.fingerprint = made.fingerprint;
-    document.capture     = Capture();
+    document.capture     = Capture(request);
     document.note        = request.note;
 
     const ReportWriteResult written = WriteReport(document, request.path.c_str());
     made.fileProblem                = written.reason;
-    made.outcome                    = written ? Shown(Result::Ok, status::ReportSaved(file))
-                                              : Shown(Result::FileFailed, status::ReportNotSaved(file));
-    return made;
+    made.outcome                    = written ? Shown(line, Result::Ok, status::ReportSaved(file))
+                                              : Shown(line, Result::FileFailed, status::ReportNotSaved(file));
+    co_return made;
 }
 
-Outcome ReportFromPanel() {
-    std::vector<FormField> form = RememberedForm();
-    if (FormPopup(kTitle, form) <= 0)
-        return {Result::Cancelled, {}};
-    RememberForm(form);
-    Request request;
-    request.operatorName = form[kOperatorField].value;
-    request.unitId       = form[kUnitField].value;
-    request.station      = form[kStationField].value;
-    request.note         = form[kNoteField].value;
-    request.fromPanel    = true;
+std::string ReportFileName(const std::string &unitId) {
+    return "RMX7report-" + FileNamePart(unitId) + record::FileStamp() + ".pdf";
+}
 
-    const std::string name =
-        "RMX7report-" + FileNamePart(request.unitId) + record::FileStamp() + ".pdf";
-    char path[kPathSize] = {};
-    gui::MakeProjectDir();
-    if (FileSelectPopup(gui::ProjectDir().c_str(), name.c_str(), "*.pdf", "Save report",
-                        kButtonSave, 0, 1, 1, 1, path) <= 0)
-        return {Result::Cancelled, {}};
-    request.path    = path;
-    const Made made = MakeReport(request);
-    Outcome outcome = made.outcome;
-    if (outcome.result == Result::FileFailed)
-        outcome.detail = made.fileProblem;
-    return outcome;
+std::string LoginName() {
+    if (const passwd *user = getpwuid(getuid()))
+        return user->pw_name;
+    const char *name = std::getenv("LOGNAME");
+    return name ? name : "";
 }
 
 } // namespace report

@@ -6,13 +6,21 @@
 #pragma once
 
 #include "com232.h"
+#include "gui.h"
+#include "job.h"
 #include "status.h"
 
+#include <ctime>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace report {
 
 using status::Outcome;
+
+// The title of every report, and of the Report button's form.
+constexpr const char *kTitle = "Commissioning report";
 
 struct Request {
     std::string path;         // the PDF file
@@ -20,8 +28,16 @@ struct Request {
     std::string unitId;       // the unit's serial number or asset tag; empty: not given
     std::string station;      // where it is commissioned; empty: not given
     std::string note;         // the operator's; empty: none
-    bool fromPanel = false;   // the panel's values with their not-sent marks, and the
-                              // parameter file of this session, beside RAM and EEPROM
+    // Each word as the panel shows it, with its label and its not-sent mark.
+    std::vector<gui::PanelWord> panel;
+    // The panel's values with their marks, and the parameter file of this session, beside
+    // RAM and EEPROM (the Report button); else only the labels are taken.
+    bool fromPanel = false;
+    std::string parameterFile;
+    std::optional<com232::Words> fileWords;
+    // The last capture and when it was taken, when there is one.
+    std::optional<gui::DataCurve> capture;
+    std::time_t captureTime = 0;
 };
 
 struct Made {
@@ -35,20 +51,23 @@ struct Made {
 // exist"), or "" when its folder takes a new file.
 std::string FolderProblem(const std::string &path);
 
-// Checks the folder, reads RAM, then EEPROM, as Get does, and writes the report whole or
-// not at all. A folder that takes no file ends it before the line with "Report not saved -
-// ..." (FileFailed), as a file that cannot be written does; a read without an answer ends
-// it with Get's time-out text and no file (NoReply); else "Report saved: ...".
-Made MakeReport(const Request &request);
+// Checks the folder, reads RAM, then EEPROM, of line as Get does, and writes the report
+// whole or not at all. A folder that takes no file ends it before the line with "Report
+// not saved - ..." (FileFailed), as a file that cannot be written does; a read without an
+// answer ends it with Get's time-out text and no file (NoReply); else "Report saved: ...".
+// The texts go to the line's status sink.
+job::Task<Made> MakeReport(com232::Line &line, Request request);
+
+// The default name of a report, "RMX7report-20261208-101502.pdf", with a unit id
+// "RMX7report-U-4711-20261208-101502.pdf" (only letters, digits, '.', '-' and '_' of it
+// kept, the others made '_').
+std::string ReportFileName(const std::string &unitId = {});
+
+// The login name of the user running the program: a report's operator when none is given.
+std::string LoginName();
 
 // The fingerprint of a set of sixteen words, as the report prints it: a later report,
 // rmx7ctl diff and a parameter file's set compare by it.
 std::string Fingerprint(const com232::Words &words);
-
-// The Report button: asks for the operator, the unit id, the station and a note (the last
-// entries remembered, the login name the first time) and where (RMX7report-<unit
-// id>-<stamp>.pdf in the project folder by default; the dialog asks before it replaces a
-// file), then makes the report from the panel. Cancelled when a dialog was.
-Outcome ReportFromPanel();
 
 } // namespace report

@@ -168,28 +168,55 @@ std::string ParameterTip(const parameters::Parameter &parameter) {
            " Send, Teach and Reset carry the value shown here.";
 }
 
-const char *ResultName(Result result) {
-    switch (result) {
-    case Result::Ok:
-        return "Ok";
-    case Result::Cancelled:
-        return "Cancelled";
-    case Result::PortFailed:
-        return "PortFailed";
-    case Result::NoReply:
-        return "NoReply";
-    case Result::BadReply:
-        return "BadReply";
-    case Result::WriteFailed:
-        return "WriteFailed";
-    case Result::FileFailed:
-        return "FileFailed";
-    case Result::Differs:
-        return "Differs";
-    case Result::Refused:
-        return "Refused";
+std::string AuditNotWritten(const std::string &why) {
+    return "Audit trail not written - " + why +
+           "; its records wait in memory and are written as soon as it can be.";
+}
+
+std::string AuditWrittenAgain(const std::string &file, std::size_t records) {
+    return "Audit trail written again: " + file + ", " + std::to_string(records) +
+           (records == 1 ? " record that waited" : " records that waited");
+}
+
+// --- The plant ---
+
+std::string WentOfflineWaiting(const std::string &verb) {
+    return "the line went offline before it answered " + verb +
+           "; whether it was done is not "
+           "known";
+}
+
+std::string LineOfflineSince(const std::string &since) {
+    return "the line is offline " + since;
+}
+
+std::string NoControllerOnLine(const std::string &text) {
+    return "no controller answers on the line" + (text.empty() ? "" : " (" + text + ")");
+}
+
+std::string WaitingForAnswer(const std::string &verb) {
+    return "waiting for the answer to " + verb;
+}
+
+const char *ExitCodeMeaning(int code) {
+    switch (code) {
+    case 0:
+        return "ok";
+    case 1:
+        return "the tool could not start";
+    case 2:
+        return "refused, or a wrong request";
+    case 3:
+        return "the port cannot be opened";
+    case 4:
+        return "no controller, or a time-out";
+    case 5:
+        return "differences found";
+    case 6:
+        return "a file cannot be read or written";
+    default:
+        return "an exit code of no known meaning";
     }
-    return "Refused";
 }
 
 } // namespace status

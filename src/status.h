@@ -5,6 +5,7 @@
 
 #include "parameters.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -132,6 +133,35 @@ constexpr const char *kPanelDefaults = "Not read from a controller yet: the pane
                                        "or a value typed here. Get reads the controller's.";
 std::string LoadedNotRead(const std::string &file);
 std::string ParameterTip(const parameters::Parameter &parameter);
+// The audit trail that cannot be written, said once: "Audit trail not written - <why>; ..."
+std::string AuditNotWritten(const std::string &why);
+// ... and that can be again: "Audit trail written again: <file>, 3 records that waited".
+std::string AuditWrittenAgain(const std::string &file, std::size_t records);
+
+// --- The plant: lines seen through their agents on the broker ---
+// A line's status in words, beside its colour.
+constexpr const char *kLineOnline       = "online";
+constexpr const char *kLineNoController = "no controller";
+constexpr const char *kLineOffline      = "offline";
+constexpr const char *kLineUnknown      = "not known yet";
+// A command whose answer did not come within the wait, or that could not go out.
+constexpr const char *kNoAnswerWithin5s   = "no answer within 5 s";
+constexpr const char *kNoBrokerConnection = "no connection to the broker";
+// A command whose line went offline before it answered: the agent may have done it or not.
+std::string WentOfflineWaiting(const std::string &verb);
+// Why an action is not offered for a line: its agent's permission, the line's state.
+constexpr const char *kTakesNoCommands      = "its agent takes no commands (commands off)";
+constexpr const char *kTakesReadOnly        = "its agent takes read commands only";
+constexpr const char *kCommandsUnknown      = "its agent has not said which commands it takes";
+constexpr const char *kStatusUnknown        = "its status is not known yet";
+constexpr const char *kNoApprovedSet        = "it has no approved set to restore";
+constexpr const char *kApprovedUnknown      = "nothing is known of its approved set";
+constexpr const char *kOnlyOfflineForgotten = "only an offline line is forgotten";
+std::string LineOfflineSince(const std::string &since);
+std::string NoControllerOnLine(const std::string &text);
+std::string WaitingForAnswer(const std::string &verb);
+// What rmx7ctl's exit code means, in a few words: "no controller, or a time-out".
+const char *ExitCodeMeaning(int code);
 
 // --- Results ---
 enum class Result {
@@ -145,8 +175,6 @@ enum class Result {
     Differs,     // sets compared differ: a set read back is not the one sent, or two memories
     Refused,     // what was asked for is refused as given: a wrong command line, say
 };
-// The result's own name ("NoReply"): a code that scripts can compare, never changed.
-const char *ResultName(Result result);
 
 // How an operation ended, beside the text it showed for it (or, for a failure the status
 // line has no text for, the words that say what went wrong).

@@ -1,5 +1,6 @@
 // Run, Stop, chart switching, the data curve capture, the recording of a run and the
 // export of a capture, against a controller stand-in on a pty.
+#include "support/limits.h"
 #include "support/panel_fixture.h"
 
 #include "app.h"
@@ -11,6 +12,7 @@
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
 #include "record.h"
+#include "recording_file.h"
 #include "ui.h"
 
 #include <QApplication>
@@ -91,7 +93,7 @@ class LiveView : public ControllerTest {
         InitRS232(1);
         project = fs::temp_directory_path() / ("rmx7-project-" + std::to_string(getpid()));
         fs::create_directories(project);
-        gui::SetProjectDir(project.string());
+        program().SetProjectDir(project.string());
     }
     void TearDown() override {
         fs::remove_all(project);
@@ -118,7 +120,7 @@ class LiveView : public ControllerTest {
 };
 
 TEST_F(LiveView, RunKeepsOneRequestOutstandingAndPlotsEveryReplyOnce) {
-    SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceRaw);
+    SetCtrlVal(panel, ui::RNGGraphSource, kSourceRaw);
     controller.live[8]   = 1; // the lower state bit: LED 1 only
     controller.liveLimit = 5;
     Raise(app::CC_BTNRun); // ends by the time-out
@@ -129,12 +131,13 @@ TEST_F(LiveView, RunKeepsOneRequestOutstandingAndPlotsEveryReplyOnce) {
         << "one request after each of the five replies";
     EXPECT_EQ(FrameWord(requests.back(), 0), ParameterSet().power) << "requests carry the set";
     for (int k = 1; k <= 5; ++k)
-        EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 2 * k], 500) << k;
-    EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 12], 0) << "each reply plotted exactly once";
+        EXPECT_EQ(panelModule().RawHistory()[gui::kRawValues - 2 * k], 500) << k;
+    EXPECT_EQ(panelModule().RawHistory()[gui::kRawValues - 12], 0)
+        << "each reply plotted exactly once";
     QCoreApplication::processEvents(); // the chart's queued redraw
     EXPECT_EQ(Plot("ChartRAW")->graph(1)->dataCount(), 5)
         << "the history's fill is kept, but not drawn as a drop to zero";
-    EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 1], 450) << "channel B beside A";
+    EXPECT_EQ(panelModule().RawHistory()[gui::kRawValues - 1], 450) << "channel B beside A";
     EXPECT_EQ(Values({ui::adcCHA, ui::Amax, ui::Amin, ui::UPval, ui::LOval, ui::LEDState1,
                       ui::LEDState2}),
               (std::vector<int>{500, 800, 100, 520, 480, 1, 0}));
@@ -148,9 +151,9 @@ TEST_F(LiveView, StopUndimsBothFramesStopsTheTimerAndResetsTheHistories) {
     RunFor(2);
     EXPECT_EQ(Attributes(kAttrDimmed, {ui::Ctrl6, ui::Ctrl22}), (std::vector<int>{0, 0}));
     EXPECT_EQ(Attribute(ui::Timer50ms, kAttrEnabled), 0);
-    EXPECT_EQ(gui::RawHistory()[gui::kRawValues - 1], 0);
-    EXPECT_EQ(gui::NormHistory()[gui::kNormValues - 2], ParameterSet().reference);
-    EXPECT_EQ(gui::NormHistory()[gui::kNormValues - 1], 0);
+    EXPECT_EQ(panelModule().RawHistory()[gui::kRawValues - 1], 0);
+    EXPECT_EQ(panelModule().NormHistory()[gui::kNormValues - 2], ParameterSet().reference);
+    EXPECT_EQ(panelModule().NormHistory()[gui::kNormValues - 1], 0);
 }
 
 TEST_F(LiveView, CapturesReadTheirBlocksThenOneLiveRequestAndDrawOnFixedAxes) {
@@ -158,7 +161,7 @@ TEST_F(LiveView, CapturesReadTheirBlocksThenOneLiveRequestAndDrawOnFixedAxes) {
         int source;
         std::size_t blocks;
         int a1, a127, b0, curves; // the fake sends word i as source * 1000 + i
-    } cases[] = {{gui::kSourceRaw, 4, 1, 127, 128, 2}, {gui::kSourceNorm, 2, 1001, 1127, 128, 4}};
+    } cases[] = {{kSourceRaw, 4, 1, 127, 128, 2}, {kSourceNorm, 2, 1001, 1127, 128, 4}};
     for (const auto &c : cases) {
         const std::size_t before = peer.Requests().size();
         Capture(c.source);
@@ -174,7 +177,7 @@ TEST_F(LiveView, CapturesReadTheirBlocksThenOneLiveRequestAndDrawOnFixedAxes) {
         EXPECT_EQ((std::vector<int>{Curves().a[1], Curves().a[127], Curves().b[0]}),
                   (std::vector<int>{c.a1, c.a127, c.b0}))
             << "NORM keeps curve B";
-        EXPECT_EQ(exports::LastCapture()->reference[0], 510)
+        EXPECT_EQ(program().Exports().LastCapture()->reference[0], 510)
             << "reference line at the controller's value";
         EXPECT_EQ(Shown(), (std::vector<int>{0, 0, 1}));
         EXPECT_EQ(Dimmed(ui::Ctrl6), 0);
@@ -182,7 +185,7 @@ TEST_F(LiveView, CapturesReadTheirBlocksThenOneLiveRequestAndDrawOnFixedAxes) {
         EXPECT_EQ(DataGraph()->xAxis->range(), QCPRange(1, 128));
         EXPECT_EQ(DataGraph()->yAxis->range(), QCPRange(0, 1023));
     }
-    SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceRaw);
+    SetCtrlVal(panel, ui::RNGGraphSource, kSourceRaw);
     Raise(app::CC_RNGGraphSource);
     EXPECT_EQ(Shown(), (std::vector<int>{1, 0, 1})) << "the graph stays beside the chart";
     RunFor(1);
@@ -230,9 +233,9 @@ TEST_F(LiveView, RecordingWritesTheHeaderThenOneRowPerReplyInSecondsSinceRun) {
     for (const auto &[column, indicator] : shown)
         EXPECT_EQ(std::stoi(last[column]), Value(indicator)) << "column " << column;
     EXPECT_EQ(last[3] + last[8] + last[9], "4505101") << "adcCHB, refval, instate";
-    EXPECT_FALSE(record::Recording());
+    EXPECT_FALSE(program().Recorder().Recording());
     const std::string tip = ToolTip();
-    EXPECT_EQ(tip.substr(tip.find('\n') + 1), "Recorded to " + record::RecordingPath())
+    EXPECT_EQ(tip.substr(tip.find('\n') + 1), "Recorded to " + program().Recorder().RecordingPath())
         << "below why the run ended: " << tip;
 }
 
@@ -248,7 +251,7 @@ TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
                               Dimmed(ui::BTNReport) == 1; // a modal dialog stalls the line
             fs::remove_all(project);
         }
-        if (removed && !record::Recording() && repliesAtFailure == 0)
+        if (removed && !program().Recorder().Recording() && repliesAtFailure == 0)
             repliesAtFailure = controller.liveReplies;
         if (repliesAtFailure > 0 && controller.liveReplies > repliesAtFailure + 3)
             Stop();
@@ -261,13 +264,28 @@ TEST_F(LiveView, ARecordingThatCannotBeWrittenEndsWhileTheRunGoesOn) {
     EXPECT_EQ(Dimmed(ui::BTNSaveChart), 0);
     EXPECT_EQ(Dimmed(ui::BTNViewRecording), 0);
     EXPECT_EQ(Dimmed(ui::BTNReport), 0);
+
+    // A file-size limit (ulimit -f) ends the recording with its reason, not the program;
+    // the rows that did not fit are cut back, so that the file holds whole lines.
+    record::Recorder &recorder = program().Recorder();
+    {
+        const ProcessLimit small(RLIMIT_FSIZE, 1024);
+        recorder.StartRecording();
+        for (int row = 0; row < 100; ++row)
+            recorder.AppendReply(LiveReply{}, recorder.RunStart() + row);
+        recorder.StopRecording();
+    }
+    const std::string name = fs::path(recorder.RecordingPath()).filename().string();
+    EXPECT_EQ(StatusLine(), "Recording stopped - cannot write " + name + ": File too large!");
+    EXPECT_FALSE(recorder.Recording());
+    EXPECT_EQ(Lines(recorder.RecordingPath()).back(), std::string(recording::kHeader));
 }
 
 TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfWholeAndTheChartItsPng) {
     EXPECT_EQ(Dimmed(ui::BTNSaveCurve), 1) << "nothing captured yet";
     SetFileSelectResponder(ChoosePath);
     const fs::path csv = project / "curve.csv", old = project / "old.csv";
-    for (int source : {gui::kSourceNorm, gui::kSourceRaw}) {
+    for (int source : {kSourceNorm, kSourceRaw}) {
         std::ofstream(csv) << "old\n";
         fs::create_hard_link(csv, old);
         Capture(source);
@@ -280,7 +298,7 @@ TEST_F(LiveView, SavingACaptureWritesItsCsvPngAndPdfWholeAndTheChartItsPng) {
         const std::vector<std::string> lines = Lines(chosenPath);
         ASSERT_EQ(lines.size(), 4u + 1u + 128u) << StatusLine();
         EXPECT_EQ(lines[3].rfind("# parameters 640 300", 0), 0u);
-        const bool raw = source == gui::kSourceRaw;
+        const bool raw = source == kSourceRaw;
         EXPECT_EQ(lines[4], raw ? "x,A,B" : "x,NORM,upper,lower,reference");
         EXPECT_EQ(Fields(lines[5]).size(), raw ? 3u : 5u);
         EXPECT_EQ(Fields(lines[5])[0], "1");
@@ -308,14 +326,14 @@ TEST_F(LiveView, AReportReadsBothMemoriesAsGetDoesAndLeavesWhatTheOperatorSetUp)
     Raise(app::CC_RBTFile, kEventValueChanged, ui::RBTFile);
     Raise(app::CC_BTNSend, kEventLeftClick); // the file of the session, and the target
     SetCtrlVal(panel, ui::power, 777);       // typed, not sent
-    Capture(gui::kSourceNorm);
+    Capture(kSourceNorm);
     const std::initializer_list<int> controls = {
         ui::power,  ui::reference, ui::hysteresis, ui::polarity, ui::hold,
         ui::hwmode, ui::evalmode,  ui::mmtime,     ui::mmthd,    ui::sdelay};
     const auto setUp = [&] {
         return std::tuple(Values(controls), Attributes(kAttrNotSent, controls), Target(),
-                          WordsOf(ParameterSet()), exports::LastCapture()->a,
-                          exports::LastCaptureTime());
+                          WordsOf(ParameterSet()), program().Exports().LastCapture()->a,
+                          program().Exports().LastCaptureTime());
     };
     const auto before          = setUp();
     const std::size_t previous = peer.Requests().size();
@@ -383,13 +401,13 @@ TEST_F(PanelTest, AReplyShowsEachValueOnItsTraceItsIndicatorAndItsLeds) {
         reply.valNORM = 0xFFFF, reply.adcCHA = 101, reply.adcCHB = 102, reply.Amax = 103;
         reply.Amin = 104, reply.UPval = 105, reply.LOval = 106, reply.refval = 688;
         reply.instate = static_cast<std::uint16_t>(c.state);
-        gui::PlotNORMValues(reply);
-        gui::PlotRAWValues(reply);
-        const double *norm = gui::NormHistory() + gui::kNormValues - 4;
+        panelModule().PlotNORMValues(reply);
+        panelModule().PlotRAWValues(reply);
+        const double *norm = panelModule().NormHistory() + gui::kNormValues - 4;
         EXPECT_EQ((std::vector<double>(norm, norm + 4)),
                   (std::vector<double>{0, 0, double(c.reference), 65535}))
             << "NORM traces: two at 0, the reference, NORM zero-extended; hwmode " << c.hwmode;
-        const double *raw = gui::RawHistory() + gui::kRawValues - 2;
+        const double *raw = panelModule().RawHistory() + gui::kRawValues - 2;
         EXPECT_EQ((std::vector<double>(raw, raw + 2)), (std::vector<double>{101, 102}));
         EXPECT_EQ(
             Values({ui::valNORM, ui::adcCHA, ui::adcCHB, ui::valREF, ui::Amax, ui::Amin, ui::UPval,
@@ -404,7 +422,7 @@ TEST_F(LiveView, EndedByTheSystemTheProgramClosesAsItsWindowDoesWithEveryReplyAR
     std::string device = peer.path().substr(std::string("/dev/").size()); // Qt's lock name
     std::replace(device.begin(), device.end(), '/', '_');
     const std::string lock = "/run/lock/LCK.." + device;
-    QTimer::singleShot(0, [this] { Raise(app::CC_BTNRun); });
+    QTimer::singleShot(0, [this] { app::CC_BTNRun(panel, 0, kEventCommit, &program(), 0, 0); });
     bool signalled = false, locked = false;
     EventHook hook(
         [&] {
@@ -415,9 +433,9 @@ TEST_F(LiveView, EndedByTheSystemTheProgramClosesAsItsWindowDoesWithEveryReplyAR
             }
         },
         10, [] { QuitUserInterface(0); });
-    app::RunPanel();
+    program().RunPanel();
     EXPECT_TRUE(signalled && locked) << lock;
-    EXPECT_FALSE(app::RunGoing());
+    EXPECT_FALSE(program().RunGoing());
     EXPECT_LT(GetInQLen(1), 0) << "the port is closed";
     EXPECT_FALSE(fs::exists(lock)) << "and its lock removed";
     const std::vector<std::string> read  = Trace("RX");

@@ -1,5 +1,6 @@
 // The program as the operator meets it: start-up, port change, panel close, and the
 // parameter commands, each driven through its callback with the events the panel raises.
+#include "support/limits.h"
 #include "support/panel_fixture.h"
 
 #include "app.h"
@@ -21,12 +22,6 @@
 using namespace com232;
 
 namespace {
-
-void SetParameter(std::uint16_t Parameters::*word, std::uint16_t value) {
-    Parameters params = ParameterSet();
-    params.*word      = value;
-    SetParameterSet(params);
-}
 
 std::vector<int> Commands(const std::vector<Bytes> &requests) {
     std::vector<int> codes;
@@ -111,7 +106,7 @@ TEST_F(StartUp, WithoutAControllerOnlyTheEchoRunsAndTimesOut) {
 // parameter controls look like defaults until a read has filled them.
 TEST_F(StartUp, ASilentLineIsSaidBesideTheStatusAndUnreadValuesLookLikeDefaults) {
     controller.silent[kCmdEcho] = true;
-    app::FillPortRing();
+    program().FillPortRing();
     Raise(app::CC_DropDCom, kEventCommit, ui::DropDCom);
     EXPECT_EQ(StatusLine(), "Timeout < 36 Bytes");
     char hint[256] = {};
@@ -147,10 +142,10 @@ TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
     other.firmware = "second board";
     second.SetResponder(other.Responder());
     PortTableAdd(3, "/dev/rmx7-third");
-    app::FillPortRing();
+    program().FillPortRing();
     SetCtrlVal(panel, ui::DropDCom, 3);
     PortTableUpdate({DeviceInfo{second.path(), "", "", "", ""}});
-    app::RefreshPortRing();
+    program().RefreshPortRing();
     EXPECT_EQ(Value(ui::DropDCom), 3) << "a rescan keeps the selection";
     InitRS232(1);
     SetCtrlVal(panel, ui::DropDCom, 2);
@@ -163,7 +158,8 @@ TEST_F(StartUp, APortChangeClosesTheOldPortAndSetsUpTheNewOneForEachEvent) {
     const std::vector<std::string> texts = StatusTexts();
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Init COM-Port ..."), texts.end());
     second.Send(MakeFrame(kCmdLive, {77}));
-    EXPECT_TRUE(PumpUntil([] { return ReplyWaiting(); }, 2.0)) << "receive callback on COM2";
+    EXPECT_TRUE(PumpUntil([this] { return FrameWords()[0] == 77; }, 2.0))
+        << "receive callback on COM2";
     EXPECT_EQ(FrameWords()[0], 77);
     CloseCom(2);
 }
@@ -172,11 +168,13 @@ TEST_F(StartUp, ClosingThePanelDuringAWaitEndsTheWaitAndTheEventLoop) {
     InitRS232(1);
     controller.silent[kCmdReadRam] = true;
     QObject scope;
-    QTimer::singleShot(0, &scope, [this] { Raise(app::CC_BTNGet); });
-    QTimer::singleShot(300, &scope, [this] { app::CC_PANEL(panel, kEventClose, nullptr, 0, 0); });
+    QTimer::singleShot(0, &scope,
+                       [this] { app::CC_BTNGet(panel, 0, kEventCommit, &program(), 0, 0); });
+    QTimer::singleShot(300, &scope,
+                       [this] { app::CC_PANEL(panel, kEventClose, &program(), 0, 0); });
     EventHook guard(nullptr, 10, [] { QuitUserInterface(0); });
     RunUserInterface();
-    EXPECT_FALSE(app::RunGoing());
+    EXPECT_FALSE(program().RunGoing());
     EXPECT_EQ(StatusLine(), "Timeout RS232-Line!") << "the wait ran to its end";
     EXPECT_LT(GetInQLen(1), 0) << "the close closed the port";
 }
@@ -272,7 +270,7 @@ TEST_F(ParameterCommands, AnAnsweredTeachMarksTheReferenceUntilTheNextGetFetchOr
         std::function<void()> clears;
     } steps[] = {
         {"Get", [this] { Raise(app::CC_BTNGet); }},
-        {"fetch", [] { InitRS232(1); }},
+        {"fetch", [this] { InitRS232(1); }},
         {"Send", [this] { Raise(app::CC_BTNSend, kEventLeftClick); }},
     };
     for (const auto &s : steps) {
@@ -349,6 +347,10 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     std::ofstream(stubPath) << "old\n";
     const std::string other = stubPath + ".link"; // the old file under a second name
     ASSERT_EQ(link(stubPath.c_str(), other.c_str()), 0);
+    // Another account plants the old temporary's name as a link to a file of the user's.
+    const std::string mine = stubPath + ".mine", planted = stubPath + ".part";
+    std::ofstream(mine) << "mine\n";
+    ASSERT_EQ(symlink(mine.c_str(), planted.c_str()), 0);
     const std::size_t requests = peer.Requests().size();
     SetCtrlVal(panel, ui::power, 65535);
     SetParameter(&Parameters::para13, 5);
@@ -357,7 +359,10 @@ TEST_F(ParameterFile, SaveReplacesTheFileWholeAndLoadReproducesTheSet) {
     EXPECT_EQ(ReadFile(stubPath), "65535\n  300\n   12\n    0\n   90\n    1\n    3\n    1\n   "
                                   "25\n   55\n    4\n    0\n    0\n    0\n    0\n    0\n");
     EXPECT_EQ(ReadFile(other), "old\n") << "written beside and renamed over, not in place";
-    std::remove(other.c_str());
+    EXPECT_EQ(ReadFile(mine), "mine\n") << "the planted link is not followed";
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(stubPath)));
+    for (const std::string &file : {other, mine, planted})
+        std::remove(file.c_str());
     EXPECT_EQ(ToolTip(), "Parameters saved to " + stubPath) << "the status line stays";
     EXPECT_EQ(Trace("DIAG").back(), ToolTip());
     SetCtrlVal(panel, ui::power, 1);
@@ -393,14 +398,15 @@ TEST_F(ParameterFile, AnUnwritableOrCancelledSaveWritesNothing) {
     stubPath               = testing::TempDir() + "rmx7-no-such-folder/params.dat";
     Raise(app::CC_BTNSend, kEventLeftClick);
     EXPECT_EQ(StatusLine(), "Parameter file could not be written - no file saved!");
-    // An older file that cannot be replaced (its new text has nowhere to go) stays.
+    // An older file that cannot be replaced (the file-size limit cuts its new text) stays.
     stubPath = kept;
     std::ofstream(stubPath) << "older\n";
-    std::filesystem::create_directory(stubPath + ".part");
-    Raise(app::CC_BTNSend, kEventLeftClick);
+    {
+        const ProcessLimit small(RLIMIT_FSIZE, 16);
+        Raise(app::CC_BTNSend, kEventLeftClick);
+    }
     EXPECT_EQ(StatusLine(), "Parameter file could not be written - old file kept!");
     EXPECT_EQ(ReadFile(stubPath), "older\n");
-    std::filesystem::remove(stubPath + ".part");
     std::remove(stubPath.c_str());
     stubResult = kSelectCancel;
     SetCtrlVal(panel, ui::power, 5);

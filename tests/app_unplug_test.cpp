@@ -26,7 +26,7 @@ TEST_F(ControllerTest, APulledLineEndsEachWaitWithItsTimeoutAndTheDeviceBackAtIt
         std::filesystem::rename(device + ".next", device);
     };
     PortTableAdd(1, device);
-    app::FillPortRing();
+    program().FillPortRing();
     const struct {
         Callback command;
         int silent; // the command the line is pulled on
@@ -50,7 +50,7 @@ TEST_F(ControllerTest, APulledLineEndsEachWaitWithItsTimeoutAndTheDeviceBackAtIt
             break;
         }
         controller.silent[c.silent] = c.silent != kCmdLive;
-        seam::FillCurves(9, 9);
+        PanelTest::line().FillCurves(9, 9);
         // The capture and the get poll without events: the line is pulled from a thread.
         std::thread pull([&, count = line->Requests().size() + 1] {
             line->WaitForRequests(count + (c.silent == kCmdLive ? 3 : 0), 5.0);
@@ -91,7 +91,7 @@ TEST_F(ControllerTest, ALineLostInARunSaysSoAndTheNextRunReopensItOnceItIsBack) 
                              ") is gone: its device was unplugged or switched off, or its "
                              "connection closed. Once it is back, the next command opens it "
                              "again; it can also be picked again in the ring.");
-    app::RefreshPortRing();
+    program().RefreshPortRing();
     EXPECT_EQ(Trace("DIAG").back(), ToolTip()) << "also while the program waits";
 
     ScriptedPeer back;

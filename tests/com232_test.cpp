@@ -4,6 +4,7 @@
 
 #include "com232.h"
 #include "gui.h"
+#include "platform/panel/events.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/serial.h"
 #include "ui.h"
@@ -64,8 +65,8 @@ TEST_F(LinkTest, LineCheckReadsTheBoardVariantFromTheEchoShape) {
     OpenLink();
     for (const auto &c : cases) {
         peer.SetResponder([&](const Bytes &) { return PeerReply{c.echo}; });
-        seam::SetBoardVariant(42);
-        EXPECT_EQ(CheckComLine(1).line, c.result);
+        line().SetBoardVariant(42);
+        EXPECT_EQ(static_cast<int>(CheckComLine(1).line), c.result);
         EXPECT_EQ(BoardVariant(), c.pcbtype);
         EXPECT_EQ(StatusLine(), c.status);
     }
@@ -77,7 +78,7 @@ TEST_F(LinkTest, LineCheckReadsTheBoardVariantFromTheEchoShape) {
 TEST_F(LinkTest, AFirmwareReplyOf66BytesAndAnUnansweredFetchEachTimeOutWithTheirText) {
     OpenLink();
     peer.SetResponder([](const Bytes &) { return PeerReply{Bytes(66, 'v')}; });
-    seam::SetBoardVariant(kBoard100);
+    line().SetBoardVariant(kBoard100);
     EXPECT_EQ(GetVERSIONInfo().queued, 66);
     EXPECT_EQ(StatusLine(), "Timeout - reading firmware info!");
     EXPECT_EQ(Firmware(), "") << "nothing decoded";
@@ -90,24 +91,27 @@ TEST_F(LinkTest, AFirmwareReplyOf66BytesAndAnUnansweredFetchEachTimeOutWithTheir
 
 TEST_F(LinkTest, ReceiveCallbackDecodesTheFirst36Of40BytesAndDropsTheRest) {
     OpenLink();
-    ForgetReply();
+    std::optional<WaitOutcome> wait;
+    line().Queue([](Line &on, std::optional<WaitOutcome> &into) -> job::Task<void> {
+        into = co_await on.WaitForReply({}, Timer());
+    }(line(), wait));
     Bytes forty = MakeFrame(kCmdLive, {0x0102, 0x0304});
     forty.insert(forty.end(), {1, 2, 3, 4});
     peer.Send(forty);
-    ASSERT_TRUE(PumpUntil([] { return ReplyWaiting(); }, 2.0));
+    ASSERT_TRUE(PumpUntil([&] { return wait.has_value(); }, 3.0));
     EXPECT_EQ(FrameWords()[0], 0x0102);
     EXPECT_EQ(FrameWords()[1], 0x0304);
-    const std::optional<LiveReply> live = TakeLiveReply();
-    ASSERT_TRUE(live) << "decoded once for the live view";
-    EXPECT_EQ(live->valNORM, 0x0102);
-    EXPECT_EQ(live->adcCHA, 0x0304);
-    EXPECT_FALSE(TakeLiveReply()) << "and taken once";
+    ASSERT_TRUE(wait->reply) << "decoded once and handed to the wait";
+    EXPECT_EQ(wait->reply->command, kCmdLive);
+    const LiveReply live = DecodeLiveReply(wait->reply->words);
+    EXPECT_EQ(live.valNORM, 0x0102);
+    EXPECT_EQ(live.adcCHA, 0x0304);
     EXPECT_EQ(GetInQLen(1), 0);
 }
 
 TEST_F(LinkTest, BadBlocksStoreNothingAndAShortOneTimesOutAndClearsBothCurves) {
     OpenLink();
-    DetachReceiveCallback();
+    line().DetachReceiveCallback();
     Bytes block(128, 1);
     const struct {
         int start;
@@ -120,8 +124,8 @@ TEST_F(LinkTest, BadBlocksStoreNothingAndAShortOneTimesOutAndClearsBothCurves) {
         {64, Bytes(127, 1), 0, 0, 0, "Timeout-RS-232 while reading 64 data-words!"},
     };
     for (const auto &c : cases) {
-        seam::FillCurves(5, 6);
-        seam::SetStatusText("before");
+        line().FillCurves(5, 6);
+        line().SetStatus("before");
         peer.SetResponder([&](const Bytes &) { return PeerReply{c.reply}; });
         EXPECT_EQ(ReadData64(c.start, 0, kCmdDataBlock).words, c.result);
         EXPECT_EQ(Curves().a[0], c.a0) << c.start;

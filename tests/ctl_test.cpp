@@ -1,5 +1,8 @@
 // rmx7ctl as a script meets it: for each command the same requests as the panel's steps,
-// the exit code of each failure class, the JSON result, and the live and capture output.
+// the exit code of each failure class (plant's too), the JSON result, the live and capture
+// output, the audit trail printed and checked, and a controller's hostile firmware text
+// wherever it goes out.
+#include "support/broker.h"
 #include "support/fake_controller.h"
 #include "support/panel_fixture.h"
 
@@ -7,19 +10,25 @@
 #include "com232.h"
 #include "gui.h"
 #include "parameters.h"
+#include "plant/approved_set.h"
+#include "plant/audit.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "platform/trace.h"
+#include "publish.h"
 #include "record.h"
 #include "ui.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -38,12 +47,13 @@ std::string ReadAll(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// Runs ./rmx7ctl with COM1 on device, when one is given.
-ToolResult RunTool(const std::string &device, const std::string &args) {
+// Runs ./rmx7ctl with COM1 on device, when one is given, after the shell command before.
+ToolResult RunTool(const std::string &device, const std::string &args,
+                   const std::string &before = "") {
     const std::string out  = testing::TempDir() + "ctl-out-" + std::to_string(getpid());
     const std::string port = device.empty() ? "" : "--port 1=" + device + " ";
-    const int status =
-        std::system(("./rmx7ctl " + port + args + " >" + out + " 2>" + out + ".err").c_str());
+    const int status       = std::system(
+              (before + "./rmx7ctl " + port + args + " >" + out + " 2>" + out + ".err").c_str());
     return {WEXITSTATUS(status), ReadAll(out), ReadAll(out + ".err")};
 }
 
@@ -51,12 +61,6 @@ std::string filePath;
 int AnswerWithFile(const char *, int, char *pathName) {
     std::snprintf(pathName, kPathSize, "%s", filePath.c_str());
     return kSelectExisting;
-}
-
-void StopAfterThree(const com232::LiveReply &, double) {
-    static int rows = 0;
-    if (++rows % 3 == 0)
-        app::CC_BTNStop(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
 }
 
 } // namespace
@@ -76,59 +80,73 @@ class Ctl : public PanelTest {
         std::remove(filePath.c_str());
         PanelTest::TearDown();
     }
-    // A click on button, after one on the radio button, whose control id is the table's.
-    static void Press(CtrlCallbackPtr button, CtrlCallbackPtr radio = nullptr) {
-        const int panel = gui::Panel(), id = radio == app::CC_RBTFile ? ui::RBTFile : ui::RBTEeprom;
+    // A click on button, after one on the radio button, whose control id is the table's; the
+    // job it queues runs to its end.
+    static void Press(app::Program &program, CtrlCallbackPtr button,
+                      CtrlCallbackPtr radio = nullptr) {
+        const int panel = program.PanelHandle();
+        const int id    = radio == app::CC_RBTFile ? ui::RBTFile : ui::RBTEeprom;
         if (radio && SetCtrlVal(panel, id, 1) == 0)
-            radio(panel, id, kEventValueChanged, nullptr, 0, 0);
-        button(panel, 0, kEventLeftClick, nullptr, 0, 0);
-        button(panel, 0, kEventCommit, nullptr, 0, 0);
+            radio(panel, id, kEventValueChanged, &program, 0, 0);
+        button(panel, 0, kEventLeftClick, &program, 0, 0);
+        button(panel, 0, kEventCommit, &program, 0, 0);
+        PumpUntil([&program] { return program.Line().Idle(); }, 30);
     }
 };
 
 TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
-    const std::vector<std::pair<std::string, std::function<void(ScriptedPeer &)>>> cases = {
-        {"info", [](ScriptedPeer &) {}},
-        {"get eeprom", [](ScriptedPeer &) { Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
+    using Steps = std::function<void(app::Program &, ScriptedPeer &)>;
+    const std::vector<std::pair<std::string, Steps>> cases = {
+        {"info", [](app::Program &, ScriptedPeer &) {}},
+        {"get eeprom",
+         [](app::Program &p, ScriptedPeer &) { Press(p, app::CC_BTNGet, app::CC_RBTEeprom); }},
         {"send ram --set power=777 --set average=9",
-         [](ScriptedPeer &line) {
-             Press(app::CC_BTNGet);
-             SetCtrlVal(gui::Panel(), ui::power, 777);
-             com232::Parameters params = com232::ParameterSet();
+         [](app::Program &p, ScriptedPeer &line) {
+             Press(p, app::CC_BTNGet);
+             SetCtrlVal(p.PanelHandle(), ui::power, 777);
+             com232::Parameters params = p.Line().ParameterSet();
              params.average            = 9;
-             com232::SetParameterSet(params);
-             Press(app::CC_BTNSend);
+             p.Line().SetParameterSet(params);
+             Press(p, app::CC_BTNSend);
              line.WaitForRequests(5, 2.0); // the operator's pause: Get flushes what is not out
-             Press(app::CC_BTNGet);
+             Press(p, app::CC_BTNGet);
          }},
         {"send eeprom " + filePath + " --verify",
-         [](ScriptedPeer &line) {
-             Press(app::CC_BTNGet, app::CC_RBTEeprom);
-             Press(app::CC_BTNGet, app::CC_RBTFile);
-             Press(app::CC_BTNSend, app::CC_RBTEeprom);
+         [](app::Program &p, ScriptedPeer &line) {
+             Press(p, app::CC_BTNGet, app::CC_RBTEeprom);
+             Press(p, app::CC_BTNGet, app::CC_RBTFile);
+             Press(p, app::CC_BTNSend, app::CC_RBTEeprom);
              line.WaitForRequests(5, 2.0);
-             Press(app::CC_BTNGet);
+             Press(p, app::CC_BTNGet);
          }},
         {"diff",
-         [](ScriptedPeer &) { Press(app::CC_BTNGet), Press(app::CC_BTNGet, app::CC_RBTEeprom); }},
-        {"teach", [](ScriptedPeer &) { Press(app::CC_ButtonTeach); }},
-        {"reset", [](ScriptedPeer &) { Press(app::CC_ButtonReset); }},
+         [](app::Program &p, ScriptedPeer &) {
+             Press(p, app::CC_BTNGet), Press(p, app::CC_BTNGet, app::CC_RBTEeprom);
+         }},
+        {"teach", [](app::Program &p, ScriptedPeer &) { Press(p, app::CC_ButtonTeach); }},
+        {"reset", [](app::Program &p, ScriptedPeer &) { Press(p, app::CC_ButtonReset); }},
         {"capture raw",
-         [](ScriptedPeer &) {
-             SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceRaw);
-             Press(app::CC_BTNData);
+         [](app::Program &p, ScriptedPeer &) {
+             SetCtrlVal(p.PanelHandle(), ui::RNGGraphSource, kSourceRaw);
+             Press(p, app::CC_BTNData);
          }},
         {"report --capture norm -o " + filePath + ".pdf",
-         [](ScriptedPeer &) {
-             SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
-             Press(app::CC_BTNData);
-             Press(app::CC_BTNGet), Press(app::CC_BTNGet, app::CC_RBTEeprom);
+         [](app::Program &p, ScriptedPeer &) {
+             SetCtrlVal(p.PanelHandle(), ui::RNGGraphSource, kSourceNorm);
+             Press(p, app::CC_BTNData);
+             Press(p, app::CC_BTNGet), Press(p, app::CC_BTNGet, app::CC_RBTEeprom);
          }},
         {"live --count 3",
-         [](ScriptedPeer &) {
-             app::AddLiveListener(StopAfterThree);
-             Press(app::CC_BTNRun);
-             app::RemoveLiveListener(StopAfterThree);
+         [](app::Program &p, ScriptedPeer &) {
+             int rows = 0;
+             com232::LiveListener stopAfterThree;
+             stopAfterThree.reply = [&](const com232::LiveReply &, double) {
+                 if (++rows % 3 == 0)
+                     app::CC_BTNStop(p.PanelHandle(), 0, kEventCommit, &p, 0, 0);
+             };
+             const int id = p.Line().AddLiveListener(std::move(stopAfterThree));
+             Press(p, app::CC_BTNRun);
+             p.Line().RemoveLiveListener(id);
          }},
     };
     SetFileSelectResponder(AnswerWithFile);
@@ -137,17 +155,19 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
         panelLine.SetResponder(panelController.Responder());
         toolLine.SetResponder(toolController.Responder());
         PortTableAdd(1, panelLine.path());
-        const int fresh = app::LoadMainPanel(); // the panel file's values, as the tool starts
-        app::InitVars();
-        com232::InitRS232(1);
-        panelSteps(panelLine);
-        CloseCom(1);
-        DiscardPanel(fresh);
+        {
+            const int fresh = app::LoadMainPanel(); // the panel file's values, as the tool starts
+            app::Program steps(fresh, testing::TempDir(), 1);
+            steps.InitVars();
+            FinishOn(steps.Line(), steps.Line().InitRS232(1));
+            panelSteps(steps, panelLine);
+            CloseCom(1);
+            DiscardPanel(fresh);
+        }
         RunTool(toolLine.path(), args);
         EXPECT_EQ(toolLine.Requests(), panelLine.Requests()) << args;
     }
     SetFileSelectResponder(nullptr);
-    gui::SetPanel(panel);
     TraceSetStatusControl(panel, ui::TXTStatus);
 }
 
@@ -155,7 +175,7 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
     ScriptedPeer silent, noMarker, forgetful;
     noMarker.SetResponder([](const Bytes &) { return PeerReply{MakeFrame(5, {})}; });
     FakeController keepsNoWrites;
-    keepsNoWrites.silent[com232::kCmdWriteEeprom] = true;
+    keepsNoWrites.silent[kCmdWriteEeprom] = true;
     forgetful.SetResponder(keepsNoWrites.Responder());
     std::ofstream(filePath) << "1 2 3\n";
     const struct {
@@ -179,6 +199,16 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {toolPeer.path(), "send eeprom", 2, "send needs FILE, --from ram|eeprom or --set"},
         {"", "--simulate=50 info", 2, "board variant 100 or 0, not '50'"},
         {"", "--simulate --device /dev/ttyS0 info", 2, "give one of them"},
+        {"", "plant restore --broker mqtt://127.0.0.1", 2, "name the lines with --lines"},
+        {"", "plant report --lines 'l*' --broker mqtt://127.0.0.1", 2, "report wants -o DIR"},
+        {"", "plant status -o x --broker mqtt://127.0.0.1", 2, "plant status takes no -o"},
+        {"", "plant status --name l7 --broker mqtt://127.0.0.1", 2, "--name is the publisher's"},
+        {"", "plant halt --broker mqtt://127.0.0.1", 2, "not 'halt'"},
+        {"", "plant status", 2, "plant needs a broker"},
+        {"", "plant report -o /rmx7-no-such-folder --lines 'l*' --broker mqtt://127.0.0.1", 6,
+         "not a folder the reports can be written into"},
+        {"", "plant status --broker mqtt://127.0.0.1:" + std::to_string(FreeLoopbackPort()), 4,
+         "no connection to the broker at mqtt://127.0.0.1:"},
     };
     for (const auto &c : cases) {
         const std::size_t before = toolPeer.Requests().size();
@@ -285,15 +315,15 @@ TEST_F(Ctl, AParameterFileOfOtherThanSixteenWholeNumbersUpTo65535IsRefusedBefore
          ": line 7: 'seven' is not a whole number from 0 to 65535"},
     };
     SetFileSelectResponder(AnswerWithFile);
-    com232::InitRS232(1);
+    InitRS232(1);
     for (const auto &c : cases) {
         std::ofstream(filePath) << c.content;
         const std::size_t panelSent = peer.Requests().size(), toolSent = toolPeer.Requests().size();
-        Press(app::CC_BTNGet, app::CC_RBTFile);
+        Press(program(), app::CC_BTNGet, app::CC_RBTFile);
         EXPECT_EQ(StatusLine(), c.status);
         EXPECT_EQ(ToolTip(), filePath + c.says) << "the file, the line and the reason";
-        EXPECT_EQ(com232::ParameterSet().hwmode, 1) << "the set as it was: " << c.says;
-        Press(app::CC_BTNSend, app::CC_RBTEeprom);
+        EXPECT_EQ(ParameterSet().hwmode, 1) << "the set as it was: " << c.says;
+        Press(program(), app::CC_BTNSend, app::CC_RBTEeprom);
         ASSERT_TRUE(peer.WaitForRequests(panelSent + 1, 2.0));
         EXPECT_EQ(FrameWord(peer.Requests().back(), 5), 1) << "the set sent is the one before";
         const ToolResult tool = RunTool(toolPeer.path(), "send ram " + filePath);
@@ -388,6 +418,16 @@ TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
     const std::string png = filePath + ".png";
     EXPECT_EQ(RunTool(toolPeer.path(), "capture raw -o " + png).code, 0);
     EXPECT_EQ(ReadAll(png).substr(0, 4), "\x89PNG");
+    // Under a file-size limit of a block the picture fails as on a full disk, named.
+    std::ofstream(png) << "old\n";
+    const ToolResult limited = RunTool(toolPeer.path(), "capture raw -o " + png, "ulimit -f 1; ");
+    EXPECT_EQ(limited.code, 6);
+    EXPECT_NE(limited.err.find(png + " cannot be written: File too large"), std::string::npos)
+        << limited.err;
+    EXPECT_EQ(ReadAll(png), "old\n");
+    const std::string name = png.substr(png.rfind('/') + 1);
+    for (const auto &entry : std::filesystem::directory_iterator(testing::TempDir()))
+        EXPECT_NE(entry.path().filename().string().rfind("." + name, 0), 0u) << "a temporary left";
     std::remove(png.c_str());
 }
 
@@ -440,11 +480,142 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
         std::remove(file.c_str());
 
     FakeController quiet;
-    quiet.silent[com232::kCmdReadEeprom] = true;
+    quiet.silent[kCmdReadEeprom] = true;
     ScriptedPeer line;
     line.SetResponder(quiet.Responder());
     result = RunTool(line.path(), "report -o " + pdf);
     EXPECT_EQ(result.code, 4);
     EXPECT_NE(result.err.find("Timeout RS232-Line!"), std::string::npos) << result.err;
     EXPECT_FALSE(std::ifstream(pdf).good()) << "no report without both sets";
+}
+
+TEST_F(Ctl, AuditPrintsTheTrailOfAStateDirectoryAndCheckNamesTheFirstBadRecord) {
+    const std::string state = testing::TempDir() + "ctl-state-" + std::to_string(getpid());
+    std::filesystem::remove_all(state);
+    audit::Trail trail(state + "/" + plant::kAuditFile);
+    for (const char *line : {"line7", "line8", "line7"}) {
+        audit::Record record = audit::MakeRecord(audit::Origin::PlantCommand, "send", "ram");
+        record.line          = line;
+        record.result        = "Ok";
+        ASSERT_TRUE(trail.Append(record).written);
+    }
+    ToolResult result = RunTool("", "--json audit --state " + state + " --line line7");
+    ASSERT_EQ(result.code, 0) << result.err;
+    const QJsonObject json =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    ASSERT_EQ(json["records"].toArray().size(), 2) << result.out;
+    EXPECT_EQ(json["records"].toArray()[1].toObject()["seq"].toInt(), 3);
+    EXPECT_EQ(json["records"].toArray()[1].toObject()["hash"].toString().size(), 64);
+    result = RunTool("", "audit --csv --since 2000-01-01 --state " + state);
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 4) << result.out;
+    EXPECT_EQ(RunTool("", "audit --since 2999-01-01T00:00Z --state " + state).out, "");
+    result = RunTool("", "audit --check --state " + state);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.out, "intact: 3 records\n");
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tamper");
+        db.setDatabaseName(QString::fromStdString(state + "/" + plant::kAuditFile));
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec("UPDATE audit SET target = 'eeprom' WHERE seq = 2"));
+    }
+    QSqlDatabase::removeDatabase("tamper");
+    result = RunTool("", "audit --check --state " + state);
+    EXPECT_EQ(result.code, 5);
+    EXPECT_EQ(result.out, "broken at record 2\n");
+    EXPECT_NE(result.err.find("record 2 was changed after it was written"), std::string::npos);
+
+    EXPECT_EQ(RunTool("", "audit --state " + state + "/none").code, 6);
+    EXPECT_EQ(RunTool("", "audit --since yesterday").code, 2);
+    EXPECT_EQ(RunTool("", "audit --check --line line7").code, 2);
+    std::filesystem::remove_all(state);
+}
+
+TEST_F(Ctl, EachWriteAppendsItsRecordToTheDataFoldersTrail) {
+    toolController.silent[kCmdReset] = true;
+    for (const char *write : {"send ram --set power=777", "teach", "reset"})
+        RunTool(toolPeer.path(), std::string("--quiet ") + write);
+    const ToolResult result = RunTool("", "--json audit");
+    ASSERT_EQ(result.code, 0) << result.err;
+    const QJsonArray records = QJsonDocument::fromJson(QByteArray::fromStdString(result.out))
+                                   .object()["records"]
+                                   .toArray();
+    ASSERT_GE(records.size(), 3);
+    // The controller keeps what send wrote: teach and reset carry it, and replace it.
+    const struct {
+        const char *verb, *result;
+        int power, replaced;
+    } expected[] = {
+        {"send", "Ok", 777, 640}, {"teach", "Ok", 777, 777}, {"reset", "NoReply", 777, 777}};
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject record = records[records.size() - 3 + i].toObject();
+        EXPECT_EQ(record["origin"].toString(), "command-line");
+        EXPECT_EQ(record["verb"].toString(), expected[i].verb);
+        EXPECT_EQ(record["target"].toString(), "ram");
+        EXPECT_EQ(record["result"].toString(), expected[i].result);
+        EXPECT_EQ(record["words"].toArray()[0].toInt(), expected[i].power);
+        EXPECT_EQ(record["replaced"].toArray()[0].toInt(), expected[i].replaced);
+        EXPECT_EQ(record["firmware"].toString().toStdString(), toolController.firmware);
+    }
+    EXPECT_EQ(records.last().toObject()["exit_code"].toInt(), 4);
+}
+
+// A controller's firmware text reaches terminals, the trace, the status line, recordings and
+// the report in its printable form, and every JSON document (rmx7ctl --json, the info topic)
+// as strictly valid UTF-8, whatever bytes the controller sent.
+TEST_F(Ctl, AHostileFirmwareTextIsPrintableOnEveryWayOutAndValidInJson) {
+    const std::string bad = "\xef\xbf\xbd"; // U+FFFD
+    const struct {
+        std::string firmware, printable, json;
+    } cases[] = {
+        {"\x1b]0;owned\x07"
+         "FW 1.0",
+         "\\x1b]0;owned\\x07FW 1.0", "\\u001b]0;owned\\u0007FW 1.0"},
+        {"\x1b[2J\xc2\x9b"
+         "2JFW 1.0",
+         "\\x1b[2J\\xc2\\x9b2JFW 1.0", "\\u001b[2J\\u009b2JFW 1.0"},
+        {"FW 1.0\n0.123 STATUS Line Ok!", "FW 1.0\\x0a0.123 STATUS Line Ok!",
+         "FW 1.0\\u000a0.123 STATUS Line Ok!"},
+        {"FW \xc0\xaf 1.0", "FW \\xc0\\xaf 1.0", "FW " + bad + bad + " 1.0"},
+        {"FW \xed\xa0\x80 1.0", "FW \\xed\\xa0\\x80 1.0", "FW " + bad + bad + bad + " 1.0"},
+        {"FW \xf4\x90\x80\x80 1.0", "FW \\xf4\\x90\\x80\\x80 1.0",
+         "FW " + bad + bad + bad + bad + " 1.0"},
+        {"FW \xff 1.0", "FW \\xff 1.0", "FW " + bad + " 1.0"},
+        {"FW 1.0 \xe2\x80\x93 \xc3\x9cmlaut C:\\x41", "FW 1.0 \xe2\x80\x93 \xc3\x9cmlaut C:\\\\x41",
+         "FW 1.0 \xe2\x80\x93 \xc3\x9cmlaut C:\\\\x41"},
+    };
+    const std::string trace = filePath + ".trace", pdf = filePath + ".pdf";
+    const auto controlFree = [](const std::string &text) {
+        return std::none_of(text.begin(), text.end(),
+                            [](unsigned char c) { return (c < 0x20 && c != '\n') || c == 0x7F; });
+    };
+    for (const auto &c : cases) {
+        toolController.firmware = panelController.firmware = c.firmware;
+        const ToolResult text    = RunTool(toolPeer.path(), "--trace " + trace + " info");
+        const std::string traced = ReadAll(trace);
+        EXPECT_NE(text.out.find("\nfirmware  " + c.printable + "\n"), std::string::npos);
+        EXPECT_NE(text.err.find("\n" + c.printable + "\n"), std::string::npos) << text.err;
+        EXPECT_NE(traced.find(" STATUS " + c.printable + "\n"), std::string::npos) << traced;
+        EXPECT_TRUE(controlFree(text.out) && controlFree(text.err) && controlFree(traced));
+
+        const ToolResult json     = RunTool(toolPeer.path(), "--json info");
+        const QByteArray document = QByteArray::fromStdString(json.out);
+        EXPECT_EQ(QString::fromUtf8(document).toUtf8(), document) << "valid UTF-8";
+        EXPECT_NE(json.out.find("\"firmware\": \"" + c.json + "\""), std::string::npos) << json.out;
+        EXPECT_FALSE(QJsonDocument::fromJson(document).isNull());
+
+        ASSERT_EQ(RunTool(toolPeer.path(), "report -o " + pdf).code, 0);
+        std::system(("pdftotext " + pdf + " " + pdf + ".txt").c_str());
+        EXPECT_NE(ReadAll(pdf + ".txt").find(c.printable), std::string::npos);
+
+        InitRS232(1); // the panel: its status line, the info topic, a recording
+        EXPECT_EQ(StatusLine(), c.printable);
+        EXPECT_NE(publish::InfoJson(publish::CurrentInfo(line(), 0))
+                      .find("\"firmware\":\"" + c.json + "\""),
+                  std::string::npos);
+        EXPECT_NE(record::CommentHeader(line()).find("\n# firmware " + c.printable + "\n# port"),
+                  std::string::npos);
+    }
+    for (const std::string &file : {trace, pdf, pdf + ".txt"})
+        std::remove(file.c_str());
 }

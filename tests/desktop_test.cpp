@@ -100,11 +100,9 @@ class Desktop : public PanelTest {
     void SetUp() override {
         PanelTest::SetUp();
         peer.SetResponder(controller.Responder());
-        com232::InitRS232(1);
+        InitRS232(1);
     }
-    void Commit(Callback callback, int event = kEventCommit) {
-        callback(panel, 0, event, nullptr, 0, 0);
-    }
+    void Commit(Callback callback, int event = kEventCommit) { Raise(callback, event); }
     int Marked(int control) const {
         int marked = -1;
         GetCtrlAttribute(panel, control, kAttrNotSent, &marked);
@@ -114,17 +112,19 @@ class Desktop : public PanelTest {
 
 TEST_F(Desktop, ARecordingAndTheDialogsMakeTheMissingProjectFolderFirst) {
     const fs::path project = FreshDir("rmx7-documents") / "RMX7";
-    gui::SetProjectDir(project.string());
-    record::StartRecording();
-    const std::string recording = record::RecordingPath();
+    program().SetProjectDir(project.string());
+    record::Recorder &recorder = program().Recorder();
+    recorder.StartRecording();
+    const std::string recording = recorder.RecordingPath();
     EXPECT_NE(ToolTip(ui::CHKRecord).find("\nRecording to " + recording), std::string::npos);
-    record::StopRecording();
+    recorder.StopRecording();
     EXPECT_NE(ToolTip(ui::CHKRecord).find("\nRecorded to " + recording), std::string::npos);
-    EXPECT_TRUE(fs::exists(project / fs::path(record::RecordingPath()).filename())) << StatusLine();
+    EXPECT_TRUE(fs::exists(project / fs::path(recorder.RecordingPath()).filename()))
+        << StatusLine();
     fs::remove_all(project);
     dialogResult = kSelectCancel;
     SetFileSelectResponder(AnswerDialog);
-    com232::SetTarget(com232::DATFILE);
+    line().SetTarget(com232::Target::DATFILE);
     Commit(app::CC_BTNGet);
     SetFileSelectResponder(nullptr);
     EXPECT_TRUE(fs::is_directory(project)) << "the dialog starts in the folder";
@@ -148,26 +148,31 @@ TEST_F(Desktop, EveryTransferClearsTheMarksAndATypedBackValueToo) {
     dialogPath = (FreshDir("rmx7-marks") / "set.dat").string();
     std::ofstream(dialogPath) << "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16\n";
     SetFileSelectResponder(AnswerDialog);
-    const Callback fetch = [](int, int, int, void *, int, int) { return com232::InitRS232(1), 0; };
+    const Callback fetch = [](int, int, int, void *program, int, int) {
+        auto &on = *static_cast<app::Program *>(program);
+        on.Line().Queue(
+            [](com232::Line &line) -> job::Task<void> { co_await line.InitRS232(1); }(on.Line()));
+        return 0;
+    };
     const struct {
         const char *operation;
         int target;
         Callback callback;
         int event, dialog, marked;
     } cases[] = {
-        {"send", com232::RAM, app::CC_BTNSend, kEventLeftClick, kSelectNew, 0},
-        {"get", com232::EEPROM, app::CC_BTNGet, kEventCommit, kSelectNew, 0},
-        {"teach", com232::RAM, app::CC_ButtonTeach, kEventCommit, kSelectNew, 0},
-        {"reset", com232::RAM, app::CC_ButtonReset, kEventCommit, kSelectNew, 0},
-        {"start-up fetch", com232::RAM, fetch, kEventCommit, kSelectNew, 0},
-        {"file load", com232::DATFILE, app::CC_BTNGet, kEventCommit, kSelectExisting, 0},
-        {"file save", com232::DATFILE, app::CC_BTNSend, kEventLeftClick, kSelectNew, 0},
-        {"cancelled save", com232::DATFILE, app::CC_BTNSend, kEventLeftClick, kSelectCancel, 1},
+        {"send", RAM, app::CC_BTNSend, kEventLeftClick, kSelectNew, 0},
+        {"get", EEPROM, app::CC_BTNGet, kEventCommit, kSelectNew, 0},
+        {"teach", RAM, app::CC_ButtonTeach, kEventCommit, kSelectNew, 0},
+        {"reset", RAM, app::CC_ButtonReset, kEventCommit, kSelectNew, 0},
+        {"start-up fetch", RAM, fetch, kEventCommit, kSelectNew, 0},
+        {"file load", DATFILE, app::CC_BTNGet, kEventCommit, kSelectExisting, 0},
+        {"file save", DATFILE, app::CC_BTNSend, kEventLeftClick, kSelectNew, 0},
+        {"cancelled save", DATFILE, app::CC_BTNSend, kEventLeftClick, kSelectCancel, 1},
     };
     for (const auto &c : cases) {
-        com232::SetTarget(c.target);
+        line().SetTarget(static_cast<com232::Target>(c.target));
         dialogResult = c.dialog;
-        SetCtrlVal(panel, ui::hold, com232::ParameterSet().hold + 1);
+        SetCtrlVal(panel, ui::hold, ParameterSet().hold + 1);
         Commit(c.callback, c.event);
         EXPECT_EQ(Marked(ui::hold), c.marked) << c.operation;
     }
@@ -176,17 +181,18 @@ TEST_F(Desktop, EveryTransferClearsTheMarksAndATypedBackValueToo) {
 }
 
 TEST_F(Desktop, ANormCaptureDrawsAndExportsTheControllersSwitchingLevels) {
-    SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceNorm);
+    SetCtrlVal(panel, ui::RNGGraphSource, kSourceNorm);
     controller.live[5] = 610;
     controller.live[6] = 390;
     Commit(app::CC_BTNData);
-    EXPECT_EQ(exports::LastCapture()->upper[127], 610);
-    EXPECT_NE(exports::CurveCsv().find(",610,390,"), std::string::npos);
+    EXPECT_EQ(program().Exports().LastCapture()->upper[127], 610);
+    EXPECT_NE(program().Exports().CurveCsv().find(",610,390,"), std::string::npos);
 
     Commit(app::CC_BTNGet); // pp now holds the parameter set, not live values
-    controller.silent[com232::kCmdLive] = true;
+    controller.silent[kCmdLive] = true;
     Commit(app::CC_BTNData);
-    EXPECT_EQ(exports::LastCapture()->upper[0], 610) << "without a live reply the levels stay";
+    EXPECT_EQ(program().Exports().LastCapture()->upper[0], 610)
+        << "without a live reply the levels stay";
 }
 
 // The parameters of a manual page: the table's rows, fields split, and after it the list of

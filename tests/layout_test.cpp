@@ -67,13 +67,15 @@ void Settle() {
 }
 
 TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
-    app::InitVars(); // the logo band's texts
+    const int panel = app::LoadMainPanel();
+    ASSERT_GT(panel, 0);
+    app::Program program(panel, testing::TempDir());
+    program.InitVars(); // the logo band's texts
     // Shown only when there is something to say: placed as it stands then.
-    gui::ShowHint("No answer on COM1 (/dev/ttyUSB0): check power, cable and port");
-    QWidget *window = platform::PanelWidget(gui::Panel());
+    program.Panel().ShowHint("No answer on COM1 (/dev/ttyUSB0): check power, cable and port");
+    QWidget *window = platform::PanelWidget(panel);
     ASSERT_TRUE(window);
-    DisplayPanel(gui::Panel());
+    DisplayPanel(panel);
     window->showNormal(); // the offscreen screen is smaller than the panel: it came maximised
     auto *scroll = window->findChild<QScrollArea *>();
     ASSERT_TRUE(scroll);
@@ -113,10 +115,11 @@ TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
 // Where the panel does not fit with a window frame, it takes the screen's whole room before
 // it asks to be maximised, so that it fills the screen also where nothing maximises it.
 TEST(Layout, TheWindowOpensAtItsOwnSizeWhereItFitsElseOnTheWholeScreen) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
-    QWidget *window = platform::PanelWidget(gui::Panel());
+    const int panel = app::LoadMainPanel();
+    ASSERT_GT(panel, 0);
+    QWidget *window = platform::PanelWidget(panel);
     const QSize own = window->size();
-    DisplayPanel(gui::Panel());
+    DisplayPanel(panel);
     Settle();
     const QRect room = window->screen()->availableGeometry();
     SCOPED_TRACE(testing::Message() << room.width() << "x" << room.height());
@@ -128,15 +131,17 @@ TEST(Layout, TheWindowOpensAtItsOwnSizeWhereItFitsElseOnTheWholeScreen) {
         EXPECT_EQ(window->normalGeometry().size(), room.size().expandedTo(window->minimumSize()))
             << "as it stands without a window manager";
     }
-    DiscardPanel(gui::Panel());
+    DiscardPanel(panel);
 }
 
 // The bar at the right end of the logo has hard edges at every scale: each pixel across it
 // is band or bar, none a blend of both as a bitmap scaled up would give.
 TEST(Layout, TheLogoIsDrawnForTheScreensPixelDensity) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
-    app::InitVars();
-    QWidget *logo = platform::ControlWidget(gui::Panel(), ui::PICLogo);
+    const int panel = app::LoadMainPanel();
+    ASSERT_GT(panel, 0);
+    app::Program program(panel, testing::TempDir());
+    program.InitVars();
+    QWidget *logo = platform::ControlWidget(panel, ui::PICLogo);
     ASSERT_TRUE(logo);
     const QImage drawn = logo->grab().toImage();
     const double ratio = logo->devicePixelRatioF();

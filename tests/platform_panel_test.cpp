@@ -39,12 +39,12 @@ int RecordPanel(int, int event, void *, int, int) {
 
 void Register() {
     static std::vector<CallbackEntry> table{{"CC_PANEL", nullptr, RecordPanel}};
-    for (const char *name :
-         {"CC_DropDCom", "CC_BTNSend", "CC_BTNGet", "CC_ButtonTeach", "CC_ButtonReset", "CC_RBTRam",
-          "CC_RBTEeprom", "CC_RBTFile", "CC_BTNRun", "CC_BTNStop", "CC_Timer50ms", "CC_BTNData",
-          "CC_RNGGraphSource", "CC_CHKRecord", "CC_BTNSaveCurve", "CC_BTNSaveChart",
-          "CC_BTNViewRecording", "CC_BTNReport"})
-        if (table.size() < 19)
+    if (table.size() == 1)
+        for (const char *name :
+             {"CC_DropDCom", "CC_BTNSend", "CC_BTNGet", "CC_ButtonTeach", "CC_ButtonReset",
+              "CC_RBTRam", "CC_RBTEeprom", "CC_RBTFile", "CC_BTNRun", "CC_BTNStop", "CC_Timer50ms",
+              "CC_BTNData", "CC_RNGGraphSource", "CC_CHKRecord", "CC_BTNSaveCurve",
+              "CC_BTNSaveChart", "CC_BTNViewRecording", "CC_BTNReport", "CC_BTNPlant"})
             table.push_back({name, Record, nullptr});
     RegisterCallbacks(table.data(), static_cast<int>(table.size()));
 }

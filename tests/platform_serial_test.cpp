@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <sstream>
 
 namespace {
 
@@ -175,10 +176,20 @@ TEST_F(Serial, ALockLeftByAProgramThatEndedIsTakenOverOrNamedWithTheFileToRemove
     const std::string systemLock = "/var/lock/" + QtLockName(peer.path());
     const std::string folder     = TempPath("locks");
     const std::string lock       = folder + "/" + QtLockName(peer.path());
+    const std::string trace      = TempPath("trace");
     std::filesystem::create_directory(folder);
     for (const auto &c : cases) {
         std::ofstream(systemLock) << c.content; // this user's own: it may remove it
+        ASSERT_TRUE(TraceOpen(trace.c_str()));
         EXPECT_EQ(Open(kCom, peer.path()), 0) << c.holder << ": " << GetOpenDiagnosis();
+        TraceClose();
+        std::stringstream traced;
+        traced << std::ifstream(trace).rdbuf();
+        EXPECT_NE(traced.str().find(" DIAG " + peer.path() + " was locked by "), std::string::npos);
+        EXPECT_NE(traced.str().find(QtLockName(peer.path()) + ", a lock file that " + c.holder +
+                                    " left when it ended; the lock was removed\n"),
+                  std::string::npos)
+            << traced.str();
         CloseCom(kCom);
         std::ofstream(lock) << c.content;
         const std::string why = DiagnoseOpenFailure(EBUSY, peer.path(), {folder});
@@ -189,6 +200,7 @@ TEST_F(Serial, ALockLeftByAProgramThatEndedIsTakenOverOrNamedWithTheFileToRemove
     }
     std::filesystem::remove(systemLock);
     std::filesystem::remove_all(folder);
+    std::filesystem::remove(trace);
 }
 
 TEST_F(Serial, ReadReturnsOnceTheCountIsInOrAtTheTimeOutAndTheTraceStampsEachTransfer) {

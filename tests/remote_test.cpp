@@ -1,5 +1,6 @@
 // Remote ports: the simulator behind Debian's ser2net on loopback, through a raw and an RFC
-// 2217 accepter; a scripted RFC 2217 server for the bytes sent to it; the open failures.
+// 2217 accepter; a scripted RFC 2217 server for the bytes sent to it; the open failures;
+// hostile servers, and what they cost in memory.
 #include "support/panel_fixture.h"
 
 #include "app.h"
@@ -13,6 +14,10 @@
 #include "ui.h"
 
 #include <QTimer>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -46,13 +51,20 @@ bool Contains(const Bytes &haystack, const Bytes &needle) {
            haystack.end();
 }
 
+// A server's answers to the open's settings, as ser2net gives them, with the baud rate
+// (high, low byte) as given; and its answer to the open's purge.
+Bytes SettingsAnswers(std::uint8_t high = 0x4B, std::uint8_t low = 0) {
+    return {255, 250, 44,  101, 0,   0,   high, low, 255, 240, 255, 250, 44,
+            102, 8,   255, 240, 255, 250, 44,   103, 1,   255, 240, 255, 250,
+            44,  104, 1,   255, 240, 255, 250,  44,  105, 1,   255, 240};
+}
+const Bytes kPurgeAnswer = {255, 250, 44, 112, 3, 255, 240};
+
 // An RFC 2217 server that keeps what it gets and answers the open's settings and purge as
 // ser2net does, the baud rate (high, low byte) as given.
 struct ScriptedServer {
     explicit ScriptedServer(std::uint8_t high = 0x4B, std::uint8_t low = 0)
-        : answers{255, 250, 44,  101, 0,   0,   high, low, 255, 240, 255, 250, 44,
-                  102, 8,   255, 240, 255, 250, 44,   103, 1,   255, 240, 255, 250,
-                  44,  104, 1,   255, 240, 255, 250,  44,  105, 1,   255, 240} {}
+        : answers(SettingsAnswers(high, low)) {}
 
     Bytes answers, received;
     int port = 0, listener = Listener(port);
@@ -66,7 +78,7 @@ struct ScriptedServer {
             if (Contains(Bytes(chunk, chunk + n), {44, 5, 1, 255, 240})) // the last setting
                 write(connection, answers.data(), answers.size());
             if (Contains(Bytes(chunk, chunk + n), {44, 12, 3, 255, 240}))
-                write(connection, "\xff\xfa\x2c\x70\x03\xff\xf0", 7);
+                write(connection, kPurgeAnswer.data(), kPurgeAnswer.size());
         }
         close(connection);
     }};
@@ -82,6 +94,98 @@ struct ScriptedServer {
         close(listener);
     }
 };
+
+// --- Hostile servers ---
+
+constexpr std::size_t kMiB = 1024 * 1024;
+// Longer than any wait of the program: a hostile server floods until it is hung up on.
+constexpr double kFloodSeconds = 20;
+using Clock                    = std::chrono::steady_clock;
+
+std::string Text(const Bytes &bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+// Sends chunk again and again, a part sent taken up where it ended, until limit bytes are
+// out, the program hung up or seconds passed. A send waits 50 ms at most for a program that
+// does not read.
+void Flood(int connection, const std::string &chunk, std::size_t limit, double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    for (std::size_t sent = 0; sent < limit && Clock::now() < end;) {
+        const std::size_t at = sent % chunk.size();
+        const ssize_t n      = send(connection, chunk.data() + at,
+                                    std::min(chunk.size() - at, limit - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return;
+        sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+}
+
+void Say(int connection, const std::string &text) {
+    Flood(connection, text, text.size(), 2);
+}
+
+// Reads what the program sends until done(all of it) or the program hangs up, 5 s at most.
+void Read(int connection, const std::function<bool(const Bytes &)> &done) {
+    Bytes received;
+    std::uint8_t chunk[256];
+    for (const auto end = Clock::now() + std::chrono::seconds(5);
+         !done(received) && Clock::now() < end;) {
+        const ssize_t n = read(connection, chunk, sizeof chunk);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return;
+        received.insert(received.end(), chunk, chunk + std::max<ssize_t>(n, 0));
+    }
+}
+
+// A server on the loopback that, once the program connects, answers the open's settings
+// and purge at once when it answersOpen, runs its script and hangs up. What the program
+// sent is read before the close, so that the close is no reset that drops what was said.
+struct HostileServer {
+    using Script = std::function<void(int connection)>;
+    HostileServer(bool answers, Script run) : answersOpen(answers), script(std::move(run)) {}
+
+    bool answersOpen;
+    Script script;
+    std::atomic<bool> scriptEnded{false};
+    int port = 0, listener = Listener(port);
+    std::thread thread{[this] {
+        const int connection = accept(listener, nullptr, nullptr);
+        const timeval wait{0, 50000};
+        setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        if (answersOpen)
+            Say(connection, Text(SettingsAnswers()) + Text(kPurgeAnswer));
+        script(connection);
+        scriptEnded = true;
+        shutdown(connection, SHUT_WR);
+        Read(connection, [](const Bytes &) { return false; });
+        close(connection);
+    }};
+
+    std::string Address() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
+    ~HostileServer() {
+        shutdown(listener, SHUT_RDWR);
+        thread.join();
+        close(listener);
+    }
+};
+
+// This process's memory in KiB from /proc: "VmRSS:" resident now, "VmHWM:" its peak.
+long MemoryKiB(const char *field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::strlen(field)));
+    return -1;
+}
+
+// The sanitizer keeps freed memory in quarantine: the peak says nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeakMeansSomething = false;
+#else
+constexpr bool kPeakMeansSomething = true;
+#endif
 
 } // namespace
 
@@ -135,12 +239,12 @@ class Remote : public PanelTest {
         close(fd);
         return static_cast<std::size_t>(waiting);
     }
-    void Commit(int (*callback)(int, int, int, void *, int, int), int event = kEventCommit) {
-        callback(panel, ui::DropDCom, event, nullptr, 0, 0);
+    void Commit(Callback callback, int event = kEventCommit) {
+        Raise(callback, event, ui::DropDCom);
     }
     void Pick(const std::string &address) {
         PortTableAdd(2, address);
-        app::FillPortRing();
+        program().FillPortRing();
         SetCtrlVal(panel, ui::DropDCom, 2);
         Commit(app::CC_DropDCom);
         EXPECT_EQ(StatusLine(), kFirmware) << GetOpenDiagnosis();
@@ -169,18 +273,16 @@ class Remote : public PanelTest {
 // answers to the line settings, so a good open through ser2net also proves them.
 TEST_F(Remote, EachKindStartsGetsSendsRunsAndCapturesThroughSer2net) {
     for (const std::string &address : {raw, rfc2217}) {
-        com232::Parameters params = com232::ParameterSet();
-        params.power              = 65535; // the echo carries it there and back
-        com232::SetParameterSet(params);
+        SetParameter(&com232::Parameters::power, 65535); // the echo carries it there and back
         Pick(address);
         EXPECT_NE(PortTable()[1].label.find("COM2  " + address), std::string::npos);
         Commit(app::CC_BTNGet);
         EXPECT_EQ(StatusLine(), "Data Transfer Ok!");
         RunForThreeReplies([&] { Commit(app::CC_BTNStop); }, "Line Ok!");
-        SetCtrlVal(panel, ui::RNGGraphSource, gui::kSourceRaw);
-        com232::seam::FillCurves(0, 0);
+        SetCtrlVal(panel, ui::RNGGraphSource, kSourceRaw);
+        line().FillCurves(0, 0);
         Commit(app::CC_BTNData);
-        const com232::DataCurves &curves = com232::Curves();
+        const com232::DataCurves &curves = Curves();
         EXPECT_GT(*std::max_element(curves.a.begin(), curves.a.begin() + 128), 0);
         Commit(app::CC_BTNSend, kEventLeftClick); // last: a flush soon after would purge it
         EXPECT_EQ(StatusLine(), "Transmit Ok!");
@@ -233,11 +335,95 @@ TEST_F(PanelTest, RemoteOpenFailuresGiveTheTableTextAndSayWhy) {
     };
     for (const auto &c : cases) {
         PortTableAdd(1, c.address);
-        com232::InitRS232(1);
+        InitRS232(1);
         EXPECT_EQ(StatusLine(), c.status) << c.address;
         char tip[512] = {};
         GetCtrlAttribute(panel, ui::TXTStatus, kAttrToolTip, tip, sizeof tip);
         EXPECT_NE(std::string(tip).find(c.why), std::string::npos) << tip;
         EXPECT_EQ(Trace("DIAG").back(), tip);
+    }
+}
+
+// Each server is hung up on, or the program's wait ends at its time while the server
+// still floods; the peak memory of this process grows by less than 10 MB, a line that
+// opened holds 64 KiB of a flood at most, and the message names the server.
+TEST_F(PanelTest, AHostileServerCostsUnder10MBAndTheMessageNamesIt) {
+    const std::string endless = "\xff\xfa\x2c\x65"; // an answer to the baud rate, never ended
+    const std::string data(64 * 1024, 'A');
+    std::string commands; // no-operations, and options asked for that the program declines
+    for (int i = 0; i < 4096; ++i)
+        commands += "\xff\xf1\xff\xfd\x18\xff\xfb\x01";
+    const Bytes request = {0x55, 0xAA, 0x55};
+    const auto flood    = [](const std::string &chunk, std::size_t limit = SIZE_MAX) {
+        return [&chunk, limit](int c) { Flood(c, chunk, limit, kFloodSeconds); };
+    };
+    const auto afterRequest = [&](const HostileServer::Script &script) {
+        return [&, script](int c) {
+            Read(c, [&](const Bytes &got) { return Contains(got, request); });
+            script(c);
+        };
+    };
+    const auto endlessThen = [&](int c) {
+        Say(c, endless), Flood(c, data, SIZE_MAX, kFloodSeconds);
+    };
+    const struct {
+        const char *what;
+        bool answersOpen;
+        HostileServer::Script script;
+        int code;         // of the open
+        int reads;        // of a request's 36 reply bytes, on a line that opened
+        std::string says; // after "HOST port N" in the diagnosis of the open or the lost line
+    } cases[] = {
+        {"endless sub-negotiation", false, endlessThen, kComErrCannotOpen, 0,
+         " sent a Telnet sub-negotiation of more than 256 bytes, which no RFC 2217 server does"},
+        {"IAC flood", false, flood(commands), kComErrInvalidParameter, 0,
+         " does not set the line by RFC 2217 (it did not confirm the settings within 2 s)"},
+        {"close mid-frame", false, [&](int c) { Say(c, endless + std::string(2, '\0')); },
+         kComErrCannotOpen, 0, " closed the connection while it was set up. Another client"},
+        {"50 MB reason", false,
+         [&](int c) {
+             Say(c, "\x1b]0;owned\x07port in use "), Flood(c, data, 50 * kMiB, kFloodSeconds);
+         },
+         kComErrCannotOpen, 0,
+         " closed the connection while it was set up (it said \"\\x1b]0;owned\\x07port in use " +
+             std::string(178, 'A') + "...\")"},
+        {"raw flood", true, flood(data), 0, 36, ""},
+        {"IAC flood after the open", true, afterRequest(flood(commands)), 0, 0, ""},
+        {"endless sub-negotiation after the open", true, afterRequest(endlessThen), 0, 0,
+         " sent a Telnet sub-negotiation of more than 256 bytes"},
+    };
+    for (const auto &c : cases) {
+        std::ofstream("/proc/self/clear_refs") << "5"; // the peak is what is resident now
+        const long before = MemoryKiB("VmRSS:");
+        HostileServer server(c.answersOpen, c.script);
+        const int opened    = OpenComConfig(1, server.Address().c_str(), 19200, 0, 8, 1, 0, 0);
+        std::string message = GetOpenDiagnosis();
+        if (opened == 0) {
+            int queued = 0;
+            for (int i = 0; i < 100; ++i)
+                queued = std::max(queued, GetInQLen(1));
+            EXPECT_LE(queued, 64 * 1024) << c.what;
+            SetComTime(1, 1.0);
+            ComWrt(1, request.data(), static_cast<int>(request.size()));
+            unsigned char reply[36];
+            EXPECT_EQ(ComRd(1, reply, sizeof reply), c.reads) << c.what;
+            message = GetLostDiagnosis(1);
+            EXPECT_TRUE(!message.empty() || !server.scriptEnded) << c.what << ": ended in time";
+            CloseCom(1);
+        }
+        const long peak = MemoryKiB("VmHWM:");
+        EXPECT_EQ(opened, c.code) << c.what << ": " << message;
+        if (c.says.empty())
+            EXPECT_EQ(message, "") << c.what;
+        else
+            EXPECT_NE(message.find("127.0.0.1 port " + std::to_string(server.port) + c.says),
+                      std::string::npos)
+                << c.what << ": " << message;
+        EXPECT_TRUE(std::none_of(message.begin(), message.end(), [](unsigned char b) {
+            return b < 0x20 || b == 0x7F;
+        })) << message;
+        if (kPeakMeansSomething) {
+            EXPECT_LT(peak - before, 10 * 1024) << c.what;
+        }
     }
 }

@@ -2,6 +2,7 @@
 // fingerprint of a parameter set against sha256sum.
 #include "platform/report/fingerprint.h"
 #include "platform/report/pdf_report.h"
+#include "support/limits.h"
 
 #include <gtest/gtest.h>
 
@@ -167,7 +168,7 @@ TEST_F(ReportFile, IsAnArchivalFileOfEmbeddedFontsVectorsAndAFootOnEveryPage) {
     }
 }
 
-TEST_F(ReportFile, AFailedWriteLeavesNeitherTheFileNorItsPartBehind) {
+TEST_F(ReportFile, AFailedWriteLeavesNothingBehindAndAPlantedLinkIsNeverFollowed) {
     fs::create_directories(folder / "taken.pdf");
     const struct {
         fs::path path;
@@ -177,10 +178,34 @@ TEST_F(ReportFile, AFailedWriteLeavesNeitherTheFileNorItsPartBehind) {
         const ReportWriteResult result = WriteReport(Filled(), c.path.c_str());
         EXPECT_EQ(result.error, c.error) << c.path;
         EXPECT_NE(result.reason.find(c.path.string()), std::string::npos) << result.reason;
-        EXPECT_FALSE(fs::exists(c.path.string() + ".part")) << c.path;
     }
     EXPECT_FALSE(fs::exists(folder / "missing"));
     EXPECT_TRUE(fs::is_empty(folder / "taken.pdf"));
+
+    // Another account plants the old temporary's name as a link to a file of the user's.
+    const fs::path mine = folder / "mine.txt", planted = folder / "unit.pdf.part";
+    std::ofstream(mine) << "mine\n";
+    fs::create_symlink(mine, planted);
+    ASSERT_TRUE(WriteReport(Filled(), pdf.c_str()));
+    EXPECT_TRUE(Output("cat '" + mine.string() + "'") == "mine\n") << "written through the link";
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(pdf)));
+
+    // A file-size limit (ulimit -f) is a failure like a full disk, not the process's end.
+    std::ofstream(pdf) << "old\n";
+    {
+        const ProcessLimit small(RLIMIT_FSIZE, 1024);
+        const ReportWriteResult result = WriteReport(Filled(), pdf.c_str());
+        EXPECT_EQ(result.error, -EFBIG);
+        EXPECT_NE(result.reason.find("File too large"), std::string::npos) << result.reason;
+    }
+    EXPECT_EQ(Output("cat '" + pdf.string() + "'"), "old\n");
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(folder))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"mine.txt", "taken.pdf", "unit.pdf", "unit.pdf.part"}))
+        << "no temporary is left";
 }
 
 TEST(Fingerprint, IsTheSha256OfTheSixteenWordsAsAFrameCarriesThem) {

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 using namespace com232;
 
@@ -32,10 +33,6 @@ std::vector<TraceLine> Lines(const std::string &path) {
     return lines;
 }
 
-void Commit(int (*callback)(int, int, int, void *, int, int)) {
-    callback(gui::Panel(), 0, kEventCommit, nullptr, 0, 0);
-}
-
 } // namespace
 
 class Timeouts : public PanelTest {
@@ -52,18 +49,18 @@ TEST_F(Timeouts, EachWaitEndsAtItsStatedTimeAfterItsStart) {
     const struct {
         const char *wait;
         int silentCommand;
-        void (*start)();
+        std::function<void()> start;
         const char *text;
         double seconds; // from the wait's start to its time-out
     } boundaries[] = {
-        {"run", kCmdLive, [] { Commit(app::CC_BTNRun); }, "Timeout RS232-Line!", 2.0},
-        {"get", kCmdReadRam, [] { Commit(app::CC_BTNGet); }, "Timeout RS232-Line!", 2.0},
-        {"teach", kCmdTeach, [] { Commit(app::CC_ButtonTeach); }, "Timeout RS-232!!", 1.5},
-        {"reset", kCmdReset, [] { Commit(app::CC_ButtonReset); }, "Timeout RS-232!!", 1.5},
-        {"echo", kCmdEcho, [] { CheckComLine(1); }, "Timeout < 36 Bytes", kEchoPause + 2.0},
-        {"firmware", kCmdFirmware, [] { GetVERSIONInfo(); }, "Timeout - reading firmware info!",
+        {"run", kCmdLive, [this] { Raise(app::CC_BTNRun); }, "Timeout RS232-Line!", 2.0},
+        {"get", kCmdReadRam, [this] { Raise(app::CC_BTNGet); }, "Timeout RS232-Line!", 2.0},
+        {"teach", kCmdTeach, [this] { Raise(app::CC_ButtonTeach); }, "Timeout RS-232!!", 1.5},
+        {"reset", kCmdReset, [this] { Raise(app::CC_ButtonReset); }, "Timeout RS-232!!", 1.5},
+        {"echo", kCmdEcho, [this] { CheckComLine(1); }, "Timeout < 36 Bytes", kEchoPause + 2.0},
+        {"firmware", kCmdFirmware, [this] { GetVERSIONInfo(); }, "Timeout - reading firmware info!",
          kReplyTimeout},
-        {"block", kCmdDataBlock, [] { ReadData64(0, 0, kCmdDataBlock); },
+        {"block", kCmdDataBlock, [this] { ReadData64(0, 0, kCmdDataBlock); },
          "Timeout-RS-232 while reading 64 data-words!", kBlockTimeout},
     };
     controller.liveLimit = 3; // the run is answered three times, then meets silence
@@ -86,7 +83,7 @@ TEST_F(Timeouts, EachWaitEndsAtItsStatedTimeAfterItsStart) {
 TEST_F(Timeouts, AReplyThatComesWhileTheLoopSleepsIsTakenAtOnce) {
     controller.delay[kCmdLive] = kReplyDelay;
     controller.liveLimit       = 9;
-    Commit(app::CC_BTNRun);
+    Raise(app::CC_BTNRun);
     std::vector<double> late;
     double requested = 0;
     for (const TraceLine &line : Lines(tracePath)) {

@@ -7,35 +7,52 @@
 #include "platform/viewer/viewer.h"
 #include "record.h"
 #include "recording_file.h"
+#include "support/limits.h"
 #include "support/panel_fixture.h"
 
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 #define HEADER "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate\n"
 
 static std::string chosen; // the file the dialog answers with
 
-static void PressViewRecording(int panel, const std::string &path) {
+// A field of /proc/self/status in bytes ("VmHWM", "VmSize").
+static long long StatusBytes(const std::string &field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with(field + ":"))
+            return std::stoll(line.substr(field.size() + 1)) << 10;
+    return 0;
+}
+static long long PeakMemory() {
+    return StatusBytes("VmHWM");
+}
+static rlim_t AddressSpace() {
+    return static_cast<rlim_t>(StatusBytes("VmSize"));
+}
+
+static void PressViewRecording(app::Program &program, const std::string &path) {
     chosen = path;
     SetFileSelectResponder([](const char *, int, char *answer) {
         std::snprintf(answer, kPathSize, "%s", chosen.c_str());
         return kSelectExisting;
     });
-    app::CC_BTNViewRecording(panel, 0, kEventCommit, nullptr, 0, 0);
+    app::CC_BTNViewRecording(program.PanelHandle(), 0, kEventCommit, &program, 0, 0);
 }
 
 TEST_F(PanelTest, TheViewerReadsBackEveryCommentAndRowTheRecorderWrote) {
-    gui::SetProjectDir(testing::TempDir());
-    record::StartRecording();
+    record::Recorder &recorder = program().Recorder();
+    recorder.StartRecording();
     for (std::uint16_t i = 0; i < 2; ++i) {
         com232::LiveReply v;
         v.valNORM = 65535 - i, v.adcCHA = 1 + i, v.adcCHB = 2 + i, v.Amax = 3 + i, v.Amin = 4 + i;
         v.UPval = 5 + i, v.LOval = 6 + i, v.refval = 7 + i, v.instate = 8 + i;
-        record::AppendReply(v, record::RunStart() + 0.25 * i);
+        recorder.AppendReply(v, recorder.RunStart() + 0.25 * i);
     }
-    record::StopRecording();
-    const std::string path = record::RecordingPath();
+    recorder.StopRecording();
+    const std::string path = recorder.RecordingPath();
     recording::Recording read;
     std::string error;
     ASSERT_TRUE(recording::LoadRecording(path, read, error)) << error;
@@ -45,7 +62,7 @@ TEST_F(PanelTest, TheViewerReadsBackEveryCommentAndRowTheRecorderWrote) {
     for (int i = 0; i < 2; ++i)
         for (int c = 0; c < recording::kColumnCount; ++c) // valNORM zero-extended, not -1
             EXPECT_EQ(read.columns[c][i], c == 0 ? 0.25 * i : c == 1 ? 65535 - i : c - 1 + i) << c;
-    PressViewRecording(panel, path);
+    PressViewRecording(program(), path);
     EXPECT_EQ(StatusLine().rfind("Recording shown: RMX7live-", 0), 0u) << StatusLine();
     EXPECT_EQ(OpenViewerCount(), 1);
     CloseViewers();
@@ -74,9 +91,58 @@ TEST_F(PanelTest, AFileThatIsNotARecordingIsRefusedWithItsLineAndNothingShown) {
         const std::string path = dir + c.name;
         if (c.text)
             std::ofstream(path) << c.text;
-        PressViewRecording(panel, path);
+        PressViewRecording(program(), path);
         EXPECT_EQ(StatusLine(), std::string("Recording not shown - ") + c.error);
         EXPECT_EQ(OpenViewerCount(), 0) << c.name;
         std::filesystem::remove(path);
     }
+
+    // What cannot be a recording is refused unread: endless, waiting or too large.
+    const std::string pipe = dir + "pipe.csv", big = dir + "big.csv";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    std::ofstream(big) << "";
+    std::filesystem::resize_file(big, 257 << 20); // sparse: nothing is written
+    const std::pair<std::string, std::string> unread[] = {
+        {"/dev/zero", "zero: not a file but a device or a pipe"},
+        {pipe, "pipe.csv: not a file but a device or a pipe"},
+        {big, "big.csv: 257 MB, more than the 256 MB a recording may have"},
+    };
+    for (const auto &[path, error] : unread) {
+        PressViewRecording(program(), path);
+        EXPECT_EQ(StatusLine(), "Recording not shown - " + error);
+    }
+    std::filesystem::remove(pipe);
+    std::filesystem::remove(big);
+    // A header and then millions of empty lines takes no memory for rows before they are
+    // checked: under an address space of 256 MB to spare it is refused at its first line.
+    const std::string empty = std::string(HEADER) + std::string(20'000'000, '\n');
+    recording::Recording read;
+    std::string error;
+    {
+        const ProcessLimit spare(RLIMIT_AS, AddressSpace() + (256 << 20));
+        EXPECT_FALSE(recording::ReadRecording(empty, read, error));
+    }
+    EXPECT_EQ(error, "line 2: 1 field where a row has 10");
+}
+
+TEST_F(PanelTest, AMillionCommentLinesOpenWithAFewHundredShownAndTheRestCounted) {
+    const std::string path = testing::TempDir() + "comments.csv";
+    {
+        std::ofstream file(path);
+        for (int line = 0; line < 1'000'000; ++line)
+            file << "#\n";
+        file << HEADER "0.0,1,2,3,4,5,6,7,8,3\n";
+    }
+    recording::Recording read;
+    std::string error;
+    ASSERT_TRUE(recording::LoadRecording(path, read, error)) << error;
+    EXPECT_EQ(read.comments.size(), recording::kKeptComments);
+    EXPECT_EQ(read.moreComments, 1'000'000 - recording::kKeptComments);
+    std::ofstream("/proc/self/clear_refs") << "5"; // the peak from here on
+    PressViewRecording(program(), path);
+    EXPECT_EQ(StatusLine(), "Recording shown: comments.csv");
+    EXPECT_EQ(OpenViewerCount(), 1);
+    EXPECT_LT(PeakMemory(), 300 << 20);
+    CloseViewers();
+    std::filesystem::remove(path);
 }

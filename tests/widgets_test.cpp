@@ -29,12 +29,14 @@ struct PaintCounter : QObject {
     }
 };
 
+int loaded = 0; // the panel the last test loaded
+
 QAccessibleInterface *Reader(int control) {
-    return QAccessible::queryAccessibleInterface(platform::ControlWidget(gui::Panel(), control));
+    return QAccessible::queryAccessibleInterface(platform::ControlWidget(loaded, control));
 }
 
 TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
+    ASSERT_GT(loaded = app::LoadMainPanel(), 0);
     const struct {
         int control, value;
         QString name, text;
@@ -46,7 +48,7 @@ TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
     for (const auto &c : cases) {
         QAccessibleInterface *reader = Reader(c.control); // asked before the value changes
         ASSERT_TRUE(reader && reader->valueInterface()) << c.name.toStdString();
-        SetCtrlVal(gui::Panel(), c.control, c.value);
+        SetCtrlVal(loaded, c.control, c.value);
         EXPECT_EQ(reader->text(QAccessible::Value), c.text) << c.name.toStdString();
         EXPECT_EQ(reader->valueInterface()->currentValue().toInt(), c.shown);
     }
@@ -59,7 +61,7 @@ TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
 }
 
 QStringList LegendOf(int control) {
-    auto *plot = platform::ControlWidget(gui::Panel(), control)->findChild<QCustomPlot *>();
+    auto *plot = platform::ControlWidget(loaded, control)->findChild<QCustomPlot *>();
     QStringList shown;
     for (int item = 0; plot->legend->visible() && item < plot->legend->itemCount(); ++item)
         shown
@@ -70,24 +72,26 @@ QStringList LegendOf(int control) {
 // NORM traces 1 and 2 are drawn at 0: the legend names only what the lines show. The data
 // curve's names the curves of the capture drawn.
 TEST(Widgets, AChartsLegendNamesOnlyTheTracesItShows) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
+    ASSERT_GT(loaded = app::LoadMainPanel(), 0);
+    app::Program program(loaded, testing::TempDir());
     EXPECT_EQ(LegendOf(ui::ChartNORM), (QStringList{"Reference", "NORM"}));
     EXPECT_EQ(LegendOf(ui::ChartRAW), (QStringList{"Channel A", "Channel B"}));
     EXPECT_EQ(LegendOf(ui::GraphDATA), QStringList()) << "no legend before a capture";
-    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceRaw);
-    gui::PlotDATACurve({});
+    SetCtrlVal(loaded, ui::RNGGraphSource, static_cast<int>(com232::GraphSource::Raw));
+    program.Panel().PlotDATACurve({});
     EXPECT_EQ(LegendOf(ui::GraphDATA), (QStringList{"Channel A", "Channel B"}));
-    SetCtrlVal(gui::Panel(), ui::RNGGraphSource, gui::kSourceNorm);
-    gui::PlotDATACurve({});
+    SetCtrlVal(loaded, ui::RNGGraphSource, static_cast<int>(com232::GraphSource::Norm));
+    program.Panel().PlotDATACurve({});
     EXPECT_EQ(LegendOf(ui::GraphDATA),
               (QStringList{"NORM", "Upper threshold", "Lower threshold", "Reference"}));
 }
 
 TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
-    ASSERT_GT(app::LoadMainPanel(), 0);
-    DisplayPanel(gui::Panel());
-    auto *plot = platform::ControlWidget(gui::Panel(), ui::ChartNORM)->findChild<QCustomPlot *>();
-    QWidget *group = platform::ControlWidget(gui::Panel(), ui::valNORM)->parentWidget();
+    ASSERT_GT(loaded = app::LoadMainPanel(), 0);
+    app::Program program(loaded, testing::TempDir());
+    DisplayPanel(loaded);
+    auto *plot     = platform::ControlWidget(loaded, ui::ChartNORM)->findChild<QCustomPlot *>();
+    QWidget *group = platform::ControlWidget(loaded, ui::valNORM)->parentWidget();
     int replots    = 0;
     QObject::connect(plot, &QCustomPlot::beforeReplot, [&replots] { ++replots; });
     PaintCounter plotPaints, groupPaints;
@@ -97,7 +101,7 @@ TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {
         replots = plotPaints.paints = groupPaints.paints = 0;
         com232::LiveReply reply;
         reply.valNORM = norm;
-        gui::PlotNORMValues(reply);
+        program.Panel().PlotNORMValues(reply);
         for (int round = 0; round < 3; ++round) // the queued redraw, then its paint
             QCoreApplication::processEvents();
     }

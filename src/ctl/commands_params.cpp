@@ -24,12 +24,12 @@ struct Setting {
     std::uint16_t value;
 };
 
-Words CurrentWords() {
-    return com232::WordsOf(com232::ParameterSet());
+Words CurrentWords(Session &session) {
+    return com232::WordsOf(session.Line().ParameterSet());
 }
 
-int TargetOf(const std::string &memory) {
-    return memory == "eeprom" ? com232::EEPROM : com232::RAM;
+com232::Target TargetOf(const std::string &memory) {
+    return memory == "eeprom" ? com232::Target::EEPROM : com232::Target::RAM;
 }
 
 // The panel's own rules for a parameter file, before anything goes on the line. A file of
@@ -40,7 +40,7 @@ Outcome CheckParameterFile(const std::string &path, bool sending) {
     if (!read.outcome.ok())
         return {status::Result::FileFailed, read.outcome.detail + " - refused, nothing sent"};
     if (sending && !read.zeroedWords.empty())
-        Warn(path + ": " + read.zeroedWords);
+        Session::Warn(path + ": " + read.zeroedWords);
     return {};
 }
 
@@ -54,23 +54,23 @@ Outcome CheckNotASetting(const std::string &operand) {
 }
 
 // The target button and Get.
-Outcome GetFrom(int target) {
-    ChooseTarget(target);
-    return OutcomeOf(ClickGet());
+job::Task<Outcome> GetFrom(Session &session, com232::Target target) {
+    session.ChooseTarget(target);
+    co_return OutcomeOf(co_await session.ClickGet());
 }
 
 // The File button and Get, the load dialog answered with path.
-Outcome LoadFile(const std::string &path) {
-    ChooseTarget(com232::DATFILE);
-    AnswerDialogsWith(path);
-    return OutcomeOf(ClickGet());
+job::Task<Outcome> LoadFile(Session &session, std::string path) {
+    session.ChooseTarget(com232::Target::DATFILE);
+    session.AnswerDialogsWith(path);
+    co_return OutcomeOf(co_await session.ClickGet());
 }
 
 // The File button and Send, the save dialog answered with path.
-status::Outcome SaveFile(const std::string &path) {
-    ChooseTarget(com232::DATFILE);
-    AnswerDialogsWith(path);
-    return ClickSend();
+job::Task<status::Outcome> SaveFile(Session &session, std::string path) {
+    session.ChooseTarget(com232::Target::DATFILE);
+    session.AnswerDialogsWith(path);
+    co_return co_await session.ClickSend();
 }
 
 // "1 word", "3 words"
@@ -118,16 +118,17 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
 
 // Types each value into its control, as the operator does; a word without a control
 // (average) is taken into its variable, which the Send passes on.
-void ApplySettings(const std::vector<Setting> &settings) {
+void ApplySettings(Session &session, const std::vector<Setting> &settings) {
+    const int panel = session.Program().PanelHandle();
     for (const Setting &s : settings) {
         const int control = parameters::kTable[s.word].control;
         if (control != 0) {
-            SetCtrlVal(gui::Panel(), control, s.value);
+            SetCtrlVal(panel, control, s.value);
             continue;
         }
-        com232::Words words = CurrentWords();
+        com232::Words words = CurrentWords(session);
         words[s.word]       = s.value;
-        com232::SetParameterSet(com232::ParametersOf(words));
+        session.Line().SetParameterSet(com232::ParametersOf(words));
     }
 }
 
@@ -140,16 +141,16 @@ std::string JsonDifference(int word, const std::vector<std::pair<const char *, i
     return object.Text();
 }
 
-std::string OperandOf(int target) {
-    return target == com232::EEPROM ? "eeprom" : "ram";
+std::string OperandOf(com232::Target target) {
+    return target == com232::Target::EEPROM ? "eeprom" : "ram";
 }
 
 // Says which words the Send is about to change in the memory, from what it held to what the
 // panel will send (words 11 to 15 go as 0): on standard error, and as "changes".
-void TellChanges(int target, const Words &held, Report &report) {
-    gui::GetPanelValues(); // as Send reads the panel first
-    const Words sending = CurrentWords();
-    const char *memory  = target == com232::EEPROM ? "EEPROM" : "RAM";
+void TellChanges(Session &session, com232::Target target, const Words &held, Report &report) {
+    session.Program().Panel().GetPanelValues(); // as Send reads the panel first
+    const Words sending = CurrentWords(session);
+    const char *memory  = com232::MemoryName(target);
     std::vector<std::string> changes;
     std::string said;
     for (int i = 0; i < PNUM; ++i) {
@@ -160,93 +161,29 @@ void TellChanges(int target, const Words &held, Report &report) {
                 std::to_string(held[i]) + " -> " + std::to_string(sending[i]);
     }
     report.json.Add("changes", JsonArray(changes));
-    Note(changes.empty() ? std::string(memory) + " holds these words already: nothing changes"
-                         : std::string(memory) + ": " + CountOfWords(changes.size()) +
-                               (changes.size() == 1 ? " changes: " : " change: ") + said);
-}
-} // namespace
-
-void RunInfo(const Options &options, Report &report) {
-    report.outcome = PortSetUp(options.com);
-    if (!report.outcome.ok())
-        return;
-    const Words words = CurrentWords();
-    report.json.Add("variant", std::to_string(com232::BoardVariant()));
-    report.json.Add("firmware", JsonString(com232::Firmware()));
-    report.json.Add("parameters", JsonWords(words));
-    report.text = "variant   " + std::to_string(com232::BoardVariant()) + "\nfirmware  " +
-                  com232::Firmware() + "\n" + WordTable(words);
+    session.Note(changes.empty()
+                     ? std::string(memory) + " holds these words already: nothing changes"
+                     : std::string(memory) + ": " + CountOfWords(changes.size()) +
+                           (changes.size() == 1 ? " changes: " : " change: ") + said);
 }
 
-void RunGet(const Options &options, Report &report) {
-    report.json.Add("memory", JsonString(options.operands[0]));
-    report.outcome = PortSetUp(options.com);
-    if (report.outcome.ok())
-        report.outcome = GetFrom(TargetOf(options.operands[0]));
-    if (!report.outcome.ok())
-        return;
-    const Words words = CurrentWords();
-    report.json.Add("parameters", JsonWords(words));
-    report.json.Add("file", options.output.empty() ? "null" : JsonString(options.output));
-    if (options.output.empty()) {
-        report.text = WordTable(words);
-        report.json.Add("result", JsonString(status::ParametersRead(
-                                      options.operands[0] == "eeprom" ? "EEPROM" : "RAM")));
-        return;
-    }
-    // The save shows no status text of its own, only the "Transmit..." of Send's press,
-    // which reads as unfinished: the Get's last text says how the command went.
-    report.status               = LastStatus();
-    const status::Outcome saved = SaveFile(options.output);
-    report.outcome              = OutcomeOf(saved);
-    report.json.Add("result", JsonString(saved.detail));
-    if (saved.ok())
-        Note(saved.detail);
-}
-
-void RunSend(const Options &options, Report &report) {
-    const int target = TargetOf(options.operands[0]);
-    report.json.Add("memory", JsonString(options.operands[0]));
-    // Checked before anything goes on the line.
-    std::vector<Setting> settings;
-    report.outcome         = ParseSettings(options.sets, settings);
-    const std::string file = options.operands.size() > 1 ? options.operands[1] : "";
-    if (report.outcome.ok() && !file.empty())
-        report.outcome = CheckNotASetting(file);
-    if (report.outcome.ok() && !file.empty())
-        report.outcome = CheckParameterFile(file, true);
-    if (report.outcome.ok())
-        report.outcome = PortSetUp(options.com);
-    // What the memory holds, read as the operator reads it before editing: only the words
-    // asked for change, never what waits unsaved elsewhere.
-    if (report.outcome.ok())
-        report.outcome = GetFrom(target);
-    const Words held = CurrentWords();
-    const int from   = options.from.empty() ? target : TargetOf(options.from);
-    if (report.outcome.ok() && !file.empty())
-        report.outcome = LoadFile(file);
-    else if (report.outcome.ok() && from != target)
-        report.outcome = GetFrom(from);
-    if (!report.outcome.ok())
-        return;
-    report.json.Add("base", JsonString(file.empty() ? OperandOf(from) : file));
-    ApplySettings(settings);
-    TellChanges(target, held, report);
-
-    ChooseTarget(target);
-    const status::Outcome sending = ClickSend();
+// Send, its pause, and the Get that reads the set back and compares it; the words the
+// request carried.
+job::Task<Words> SendAndVerify(Session &session, com232::Target target, Report &report) {
+    session.ChooseTarget(target);
+    const status::Outcome sending = co_await session.ClickSend();
+    const Words sent              = session.Line().FrameWords();
     report.outcome                = OutcomeOf(sending);
     report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
     if (!report.outcome.ok())
-        return;
-    const Words sent = com232::FrameWords();
+        co_return sent;
     report.json.Add("sent", JsonWords(sent));
     report.text = WordTable(sent);
-    Pause(kSettleSeconds);
-    report.outcome = GetFrom(target);
+    co_await session.Pause(kSettleSeconds);
+    report.outcome = co_await GetFrom(session, target);
     if (!report.outcome.ok())
-        return;
-    const Words read = CurrentWords();
+        co_return sent;
+    const Words read = CurrentWords(session);
     std::vector<std::string> differences;
     for (int i = 0; i < PNUM; ++i) {
         if (read[i] == sent[i])
@@ -260,25 +197,102 @@ void RunSend(const Options &options, Report &report) {
     if (!differences.empty())
         report.outcome = {status::Result::Differs,
                           "the set read back differs in " + CountOfWords(differences.size())};
+    co_return sent;
 }
 
-void RunDiff(const Options &options, Report &report) {
+} // namespace
+
+job::Task<void> RunInfo(Session &session, const Options &options, Report &report) {
+    report.outcome = co_await session.PortSetUp(options.com);
+    if (!report.outcome.ok())
+        co_return;
+    const com232::Line &line = session.Line();
+    const Words words        = CurrentWords(session);
+    report.json.Add("variant", std::to_string(line.BoardVariant()));
+    report.json.Add("firmware", JsonString(line.Firmware()));
+    report.json.Add("parameters", JsonWords(words));
+    report.text = "variant   " + std::to_string(line.BoardVariant()) + "\nfirmware  " +
+                  PrintableText(line.Firmware()) + "\n" + WordTable(words);
+}
+
+job::Task<void> RunGet(Session &session, const Options &options, Report &report) {
+    report.json.Add("memory", JsonString(options.operands[0]));
+    report.outcome = co_await session.PortSetUp(options.com);
+    if (report.outcome.ok())
+        report.outcome = co_await GetFrom(session, TargetOf(options.operands[0]));
+    if (!report.outcome.ok())
+        co_return;
+    const Words words = CurrentWords(session);
+    report.json.Add("parameters", JsonWords(words));
+    report.json.Add("file", options.output.empty() ? "null" : JsonString(options.output));
+    if (options.output.empty()) {
+        report.text = WordTable(words);
+        report.json.Add("result", JsonString(status::ParametersRead(
+                                      com232::MemoryName(TargetOf(options.operands[0])))));
+        co_return;
+    }
+    // The save shows no status text of its own, only the "Transmit..." of Send's press,
+    // which reads as unfinished: the Get's last text says how the command went.
+    report.status               = session.LastStatus();
+    const status::Outcome saved = co_await SaveFile(session, options.output);
+    report.outcome              = OutcomeOf(saved);
+    report.json.Add("result", JsonString(saved.detail));
+    if (saved.ok())
+        session.Note(saved.detail);
+}
+
+job::Task<void> RunSend(Session &session, const Options &options, Report &report) {
+    const com232::Target target = TargetOf(options.operands[0]);
+    report.json.Add("memory", JsonString(options.operands[0]));
+    // Checked before anything goes on the line.
+    std::vector<Setting> settings;
+    report.outcome         = ParseSettings(options.sets, settings);
+    const std::string file = options.operands.size() > 1 ? options.operands[1] : "";
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = CheckNotASetting(file);
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = CheckParameterFile(file, true);
+    if (report.outcome.ok())
+        report.outcome = co_await session.PortSetUp(options.com);
+    // What the memory holds, read as the operator reads it before editing: only the words
+    // asked for change, never what waits unsaved elsewhere.
+    if (report.outcome.ok())
+        report.outcome = co_await GetFrom(session, target);
+    const Words held          = CurrentWords(session);
+    const com232::Target from = options.from.empty() ? target : TargetOf(options.from);
+    if (report.outcome.ok() && !file.empty())
+        report.outcome = co_await LoadFile(session, file);
+    else if (report.outcome.ok() && from != target)
+        report.outcome = co_await GetFrom(session, from);
+    if (!report.outcome.ok())
+        co_return;
+    report.json.Add("base", JsonString(file.empty() ? OperandOf(from) : file));
+    ApplySettings(session, settings);
+    TellChanges(session, target, held, report);
+
+    const Words sent = co_await SendAndVerify(session, target, report);
+    RecordWrite(session, options,
+                {"send", options.operands[0].c_str(), sent, held,
+                 plant::ResultCodeOf(report.outcome.result)});
+}
+
+job::Task<void> RunDiff(Session &session, const Options &options, Report &report) {
     const std::string file = options.operands.empty() ? "" : options.operands[0];
     if (!file.empty())
         report.outcome = CheckParameterFile(file, false);
     if (report.outcome.ok())
-        report.outcome = PortSetUp(options.com);
+        report.outcome = co_await session.PortSetUp(options.com);
     if (report.outcome.ok())
-        report.outcome = GetFrom(com232::RAM);
-    const Words ram = CurrentWords();
+        report.outcome = co_await GetFrom(session, com232::Target::RAM);
+    const Words ram = CurrentWords(session);
     if (report.outcome.ok())
-        report.outcome = GetFrom(com232::EEPROM);
-    const Words eeprom = CurrentWords();
+        report.outcome = co_await GetFrom(session, com232::Target::EEPROM);
+    const Words eeprom = CurrentWords(session);
     if (report.outcome.ok() && !file.empty())
-        report.outcome = LoadFile(file);
-    const Words loaded = CurrentWords();
+        report.outcome = co_await LoadFile(session, file);
+    const Words loaded = CurrentWords(session);
     if (!report.outcome.ok())
-        return;
+        co_return;
 
     std::vector<std::string> differences;
     std::string rows;
@@ -330,36 +344,41 @@ void RunDiff(const Options &options, Report &report) {
                               (differences.size() == 1 ? " differs" : " differ")};
 }
 
-void RunTeach(const Options &options, Report &report) {
-    report.outcome = PortSetUp(options.com);
+job::Task<void> RunTeach(Session &session, const Options &options, Report &report) {
+    report.outcome = co_await session.PortSetUp(options.com);
     if (!report.outcome.ok())
-        return;
-    const status::Outcome taught = ClickTeach();
+        co_return;
+    // Teach carries the set as it stands: the RAM set the set-up fetched.
+    const Words ram              = CurrentWords(session);
+    const status::Outcome taught = co_await session.ClickTeach();
     report.outcome               = OutcomeOf(taught);
+    RecordWrite(session, options, {"teach", "ram", ram, ram, plant::ResultCodeOf(taught.result)});
     // Only an answer tells that the controller taught itself a reference, perhaps another
     // one than the panel's; the command line's words name the command that reads it.
-    const bool answered = com232::ReplyWaiting();
+    const bool answered = session.Program().TeachAnswered();
     report.json.Add("result", answered ? JsonString(status::kTaughtCommandLine) : "null");
     if (answered && !options.get)
-        Note(status::kTaughtCommandLine);
+        session.Note(status::kTaughtCommandLine);
     if (!report.outcome.ok() || !options.get) {
         report.json.Add("parameters", "null");
-        return;
+        co_return;
     }
-    report.outcome    = GetFrom(com232::RAM);
-    const Words words = CurrentWords();
+    report.outcome    = co_await GetFrom(session, com232::Target::RAM);
+    const Words words = CurrentWords(session);
     report.json.Add("parameters", report.outcome.ok() ? JsonWords(words) : "null");
     if (report.outcome.ok())
         report.text = WordTable(words);
 }
 
-void RunReset(const Options &options, Report &report) {
-    report.outcome = PortSetUp(options.com);
+job::Task<void> RunReset(Session &session, const Options &options, Report &report) {
+    report.outcome = co_await session.PortSetUp(options.com);
     if (!report.outcome.ok())
-        return;
-    const status::Outcome reset = ClickReset();
+        co_return;
+    const Words ram             = CurrentWords(session);
+    const status::Outcome reset = co_await session.ClickReset();
     report.outcome              = OutcomeOf(reset);
-    const Words words           = CurrentWords();
+    RecordWrite(session, options, {"reset", "ram", ram, ram, plant::ResultCodeOf(reset.result)});
+    const Words words = CurrentWords(session);
     report.json.Add("result", reset.ok() ? JsonString(reset.detail) : "null");
     report.json.Add("parameters", JsonWords(words));
     if (report.outcome.ok())

@@ -1,118 +1,144 @@
-// rmx7ctl publish: the line's live values to an MQTT broker for as long as it runs.
+// rmx7ctl publish: the agents of one line or several, each with its own connection to an
+// MQTT broker: live values out, the plant's commands in, the approved set and the audit trail.
 #include "commands.h"
 
-#include "app.h"
 #include "com232.h"
+#include "lines.h"
+#include "plant/agent.h"
+#include "plant/approved_set.h"
+#include "platform/files/project_dir.h"
 #include "platform/panel/events.h"
+#include "platform/panel/panel.h"
 #include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
-#include "publish.h"
+#include "platform/text.h"
+#include "publisher.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 namespace ctl {
 
 namespace {
 
-// A controller that does not answer has its start-up tried again this often.
-constexpr double kRetrySeconds = 5.0;
-// The first run waits this long at most for the first connection attempt to end, so that a
-// broker that is up gets the replies from the first; one that is down costs no wait.
-constexpr double kFirstAttemptSeconds = 2.0;
+void Tell(const std::string &text) {
+    std::fprintf(stderr, "rmx7ctl: %s\n", text.c_str());
+}
 
-struct PublishState {
-    bool ending = false;
-    std::string failure; // the failure told last; empty while the controller answers
+// The state directory of the line called name: --state, else the config's, else systemd's
+// for the service, else lines/NAME in the data folder; below it a folder of each line's
+// name where one process serves several.
+std::string StateDirOf(const Options &options, const std::string &name, bool several) {
+    const std::string given =
+        !options.state.empty() ? options.state : options.shared.publisher.state;
+    if (given.empty()) {
+        char dataFolder[kPathSize] = {};
+        GetProjectDir(dataFolder);
+        const std::string folder =
+            plant::DefaultStateDir(std::getenv("STATE_DIRECTORY"), dataFolder, name);
+        return several && std::getenv("STATE_DIRECTORY") ? plant::FileIn(folder, name.c_str())
+                                                         : folder;
+    }
+    return several ? plant::FileIn(given, name.c_str()) : given;
+}
+
+plant::AgentSettings AgentSettingsOf(const Options &options, const std::string &name,
+                                     bool several) {
+    const publish::Settings &publisher = options.shared.publisher;
+    plant::AgentSettings settings;
+    settings.name      = name;
+    settings.publisher = publisher;
+    settings.commands  = publisher.commands == "write"  ? plant::Commands::Write
+                         : publisher.commands == "read" ? plant::Commands::Read
+                                                        : plant::Commands::Off;
+    plant::ParseMode(publisher.parameterServer, settings.server);
+    settings.stateDir = StateDirOf(options, name, several);
+    settings.quiet    = options.quiet;
+    return settings;
+}
+
+// The lines' agents, side by side until Ctrl+C or SIGTERM.
+class Agents {
+  public:
+    bool Start(const Options &options, std::vector<ServedLine> served, Report &report) {
+        const bool several = served.size() > 1;
+        for (ServedLine &line : served) {
+            const std::string label = several ? line.name + ": " : "";
+            auto agent              = std::make_unique<plant::Agent>(
+                *line.line, AgentSettingsOf(options, line.name, several),
+                [label](const std::string &text) { Tell(label + text); }, line.quiet);
+            std::string error;
+            if (!agent->Start(error)) {
+                report.outcome = {status::Result::Refused, error};
+                return false;
+            }
+            lines_.push_back(std::move(line));
+            agents_.push_back(std::move(agent));
+        }
+        return true;
+    }
+
+    void Run() {
+        running_ = static_cast<int>(agents_.size());
+        for (std::size_t i = 0; i < agents_.size(); ++i)
+            lines_[i].line->Queue(Serve(*agents_[i]));
+        CallOnInterrupt([this] {
+            for (const auto &agent : agents_)
+                agent->End();
+        });
+        if (running_ > 0)
+            RunUserInterface();
+        CallOnInterrupt(nullptr);
+    }
+
+    void Stop(Report &report) {
+        long long replies = 0, unpublished = 0;
+        std::vector<std::string> each;
+        for (std::size_t i = 0; i < agents_.size(); ++i) {
+            const publish::Publisher &publisher = agents_[i]->Publisher();
+            replies += publisher.Replies();
+            unpublished += publisher.Unpublished();
+            JsonObject entry;
+            entry.Add("name", JsonString(publisher.Name()));
+            entry.Add("replies", std::to_string(publisher.Replies()));
+            entry.Add("unpublished", std::to_string(publisher.Unpublished()));
+            each.push_back(entry.Text());
+            agents_[i]->Stop();
+            CloseCom(lines_[i].com);
+        }
+        report.json.Add("replies", std::to_string(replies));
+        report.json.Add("unpublished", std::to_string(unpublished));
+        if (agents_.size() > 1)
+            report.json.Add("lines", JsonArray(each));
+    }
+
+  private:
+    job::Task<void> Serve(plant::Agent &agent) {
+        co_await agent.Serve();
+        if (--running_ == 0)
+            QuitUserInterface(0);
+    }
+
+    std::vector<ServedLine> lines_;
+    std::vector<std::unique_ptr<plant::Agent>> agents_;
+    int running_ = 0;
 };
-
-PublishState state;
-
-void OnInterrupt() {
-    state.ending = true;
-    if (app::RunGoing())
-        app::StopRun();
-}
-
-void Tell(const char *text) {
-    std::fprintf(stderr, "rmx7ctl: %s\n", text);
-}
-
-// Processes events until the clock reaches until, or Ctrl+C or SIGTERM came.
-void WaitUntil(double until) {
-    while (!state.ending && Timer() < until)
-        ProcessSystemEvents();
-}
-
-std::string LineOf(int com) {
-    const std::string device = PortDevice(com);
-    return "COM" + std::to_string(com) + (device.empty() ? "" : " (" + device + ")");
-}
-
-// A failure is told once, with what the open's diagnosis found, not at every attempt.
-void TellFailure(int com, const status::Outcome &outcome) {
-    if (outcome.text == state.failure)
-        return;
-    state.failure = outcome.text;
-    std::string text =
-        LineOf(com) + ": no controller: " + outcome.text + "; its start-up is " + "tried every 5 s";
-    if (outcome.result == status::Result::PortFailed && *GetOpenDiagnosis())
-        text += "\n" + std::string(GetOpenDiagnosis());
-    Tell(text.c_str());
-}
 
 } // namespace
 
-void RunPublish(const Options &options, Report &report) {
-    const int com = options.com;
-    std::string error;
-    publish::TellBrokerChanges(Tell);
-    if (!publish::Start(options.shared.publisher, com, error)) {
-        report.outcome = {status::Result::Refused, error};
+void RunPublish(Session &, const Options &options, Report &report) {
+    Agents agents;
+    if (!agents.Start(options, ServeLines(options), report))
         return;
-    }
-    if (const std::string warning = publish::PasswordWarning(options.shared.publisher);
-        !warning.empty())
-        Tell(("warning: " + warning).c_str());
-    state = PublishState{};
-    // The publisher tries the port again by itself: no advice to run the command again.
+    for (const std::string &warning : {publish::PasswordWarning(options.shared.publisher),
+                                       publish::CommandsWarning(options.shared.publisher)})
+        if (!warning.empty())
+            Tell("warning: " + warning);
+    // The agents try the port again by themselves: no advice to run the command again.
     SetDiagnosisForProgram(kDiagnosisService);
-    app::AddLiveListener(publish::PublishReply);
-    CallOnInterrupt(OnInterrupt);
-    for (double tried = -1; !state.ending;) {
-        if (tried >= 0) {
-            WaitUntil(tried + kRetrySeconds);
-            CloseCom(com);
-        }
-        if (state.ending)
-            break;
-        tried = Timer();
-        // The status texts of an attempt that fails as the one before say nothing new.
-        SetQuiet(options.quiet || !state.failure.empty());
-        com232::SelectPort(com);
-        status::Outcome outcome = com232::InitRS232(com);
-        SetQuiet(options.quiet);
-        for (const double until = Timer() + kFirstAttemptSeconds;
-             outcome.ok() && !publish::BrokerTried() && !state.ending && Timer() < until;)
-            ProcessSystemEvents();
-        if (outcome.ok() && !state.ending) {
-            publish::NoteOutcome(outcome);
-            state.failure.clear();
-            Tell((LineOf(com) + ": the controller answers (" + com232::Firmware() +
-                  "); publishing its live values")
-                     .c_str());
-            outcome = app::RunLive();
-        }
-        if (state.ending)
-            break;
-        publish::NoteOutcome(outcome);
-        TellFailure(com, outcome);
-    }
-    CallOnInterrupt(nullptr);
-    app::RemoveLiveListener(publish::PublishReply);
-    report.json.Add("replies", std::to_string(publish::Replies()));
-    report.json.Add("unpublished", std::to_string(publish::Unpublished()));
-    publish::Stop();
-    publish::TellBrokerChanges(nullptr);
+    agents.Run();
+    agents.Stop(report);
 }
 
 } // namespace ctl

@@ -9,7 +9,7 @@
 
 namespace ctl {
 
-void RunReport(const Options &options, Report &result) {
+job::Task<void> RunReport(Session &session, const Options &options, Report &result) {
     result.json.Add("file", JsonString(options.output));
     result.json.Add("capture", options.capture.empty() ? "null" : JsonString(options.capture));
     result.json.Add("unit_id", JsonString(options.unitId));
@@ -18,32 +18,38 @@ void RunReport(const Options &options, Report &result) {
     if (const std::string problem = ::report::FolderProblem(options.output); !problem.empty()) {
         result.outcome = {status::Result::FileFailed,
                           options.output + " cannot be written: " + problem};
-        return;
+        co_return;
     }
     std::error_code error;
     const bool older = std::filesystem::exists(options.output, error);
-    result.outcome   = PortSetUp(options.com);
+    result.outcome   = co_await session.PortSetUp(options.com);
     if (result.outcome.ok() && !options.capture.empty()) {
-        ChooseSource(options.capture == "raw" ? gui::kSourceRaw : gui::kSourceNorm);
-        result.outcome = OutcomeOf(app::CaptureCurve());
+        session.ChooseSource(options.capture == "raw" ? com232::GraphSource::Raw
+                                                      : com232::GraphSource::Norm);
+        result.outcome = OutcomeOf(co_await session.Program().CaptureCurve());
     }
     if (!result.outcome.ok())
-        return;
+        co_return;
+    app::Program &program = session.Program();
     ::report::Request request;
-    request.path              = options.output;
-    request.operatorName      = options.operatorName;
-    request.unitId            = options.unitId;
-    request.station           = options.station;
-    request.note              = options.note;
-    const ::report::Made made = ::report::MakeReport(request);
+    request.path         = options.output;
+    request.operatorName = options.operatorName;
+    request.unitId       = options.unitId;
+    request.station      = options.station;
+    request.note         = options.note;
+    for (int word = 0; word < com232::PNUM; ++word)
+        request.panel.push_back(program.Panel().PanelWordOf(word));
+    request.capture           = program.Exports().LastCapture();
+    request.captureTime       = program.Exports().LastCaptureTime();
+    const ::report::Made made = co_await ::report::MakeReport(session.Line(), std::move(request));
     result.outcome            = OutcomeOf(made.outcome);
     if (made.outcome.result == status::Result::FileFailed)
         result.outcome.error = made.fileProblem;
     if (!result.outcome.ok())
-        return;
+        co_return;
     // As other tools replace a file they are told to write, and say so.
     if (older)
-        Note("replaced the older " + options.output);
+        session.Note("replaced the older " + options.output);
     result.json.Add("replaced", older ? "true" : "false");
     result.json.Add("ram", JsonWords(made.ram));
     result.json.Add("eeprom", JsonWords(made.eeprom));

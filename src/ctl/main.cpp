@@ -7,24 +7,29 @@
 #include "platform/serial/ports.h"
 #include "program.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 
 namespace ctl {
 
 namespace {
 
-using Runner = void (*)(const Options &, Report &);
-
 struct Entry {
     const char *name;
-    Runner run;
+    LineCommand onLine; // a job of the panel's line
+    PlainCommand plain; // or a command of lines of its own
 };
 
 constexpr Entry kRunners[] = {
-    {"ports", RunPorts},     {"info", RunInfo},     {"get", RunGet},         {"send", RunSend},
-    {"diff", RunDiff},       {"teach", RunTeach},   {"reset", RunReset},     {"live", RunLive},
-    {"capture", RunCapture}, {"report", RunReport}, {"publish", RunPublish},
+    {"ports", nullptr, RunPorts},     {"info", RunInfo, nullptr},
+    {"get", RunGet, nullptr},         {"send", RunSend, nullptr},
+    {"diff", RunDiff, nullptr},       {"teach", RunTeach, nullptr},
+    {"reset", RunReset, nullptr},     {"live", nullptr, RunLive},
+    {"capture", RunCapture, nullptr}, {"report", RunReport, nullptr},
+    {"publish", nullptr, RunPublish}, {"audit", nullptr, RunAudit},
+    {"plant", nullptr, RunPlant},
 };
 
 // Asked for anywhere on the command line, also where it could not be read to the end.
@@ -35,13 +40,19 @@ bool JsonAsked(int argc, char **argv) {
     return false;
 }
 
+// The name of a result as result_code: the one a plant's response gives the same result, so
+// that a script reads one name from both.
+const char *ResultCodeName(status::Result result) {
+    return plant::ResultCodeName(plant::ResultCodeOf(result));
+}
+
 int UsageError(const std::string &error, const Options &options, bool json) {
     std::fprintf(stderr, "rmx7ctl: %s\nTry 'rmx7ctl --help'.\n", error.c_str());
     if (json) {
         JsonObject object;
         object.Add("command", options.command.empty() ? "null" : JsonString(options.command));
         object.Add("exit_code", std::to_string(kExitUsage));
-        object.Add("result_code", JsonString(status::ResultName(status::Result::Refused)));
+        object.Add("result_code", JsonString(ResultCodeName(status::Result::Refused)));
         object.Add("status", "null");
         object.Add("error", JsonString(error));
         std::printf("%s\n", object.Text().c_str());
@@ -49,13 +60,15 @@ int UsageError(const std::string &error, const Options &options, bool json) {
     return kExitUsage;
 }
 
-void Print(const Options &options, const Report &report) {
+void Print(const Options &options, const Report &report, const std::string &lastStatus) {
+    if (report.printed)
+        return;
     const Outcome &outcome = report.outcome;
     if (options.json) {
         JsonObject tail;
         tail.Add("exit_code", std::to_string(outcome.exitCode));
-        tail.Add("result_code", JsonString(status::ResultName(outcome.result)));
-        tail.Add("status", JsonString(report.status.empty() ? LastStatus() : report.status));
+        tail.Add("result_code", JsonString(ResultCodeName(outcome.result)));
+        tail.Add("status", JsonString(report.status.empty() ? lastStatus : report.status));
         tail.Add("error", outcome.ok() ? "null" : JsonString(outcome.error));
         const std::string members = report.json.Members();
         if (report.streamed)
@@ -106,16 +119,22 @@ int Main(int argc, char **argv) {
         return UsageError(error, options, json);
 
     Report report;
-    if (const std::string error = StartPanel(options); !error.empty()) {
+    Session session;
+    const Entry *entry = std::find_if(std::begin(kRunners), std::end(kRunners),
+                                      [&](const Entry &e) { return options.command == e.name; });
+    // The lines of live and publish, the audit trail and the plant's broker need no panel:
+    // none is loaded, less memory and time.
+    if (const std::string error = session.Start(options, entry->onLine != nullptr);
+        !error.empty()) {
         std::fprintf(stderr, "rmx7ctl: %s\n", error.c_str());
-        StopPanel();
         return kExitFailure;
     }
-    for (const Entry &entry : kRunners)
-        if (options.command == entry.name)
-            entry.run(options, report);
-    Print(options, report);
-    StopPanel();
+    if (entry->onLine)
+        session.Run(entry->onLine(session, options, report));
+    else
+        entry->plain(session, options, report);
+    Print(options, report, session.LastStatus());
+    session.Stop();
     return report.outcome.exitCode;
 }
 

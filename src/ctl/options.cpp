@@ -1,10 +1,13 @@
 // Parsing of the command line, the table of commands and their help texts.
 #include "options.h"
 
+#include "plant/utc_time.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <utility>
 
 namespace ctl {
 
@@ -52,8 +55,10 @@ const Command kCommands[] = {
     {"reset", "reset", 0, 0, kNeedsLine,
      "Panel step: Reset, with its wait of 1.5 s and the parameter fetch from RAM that\n"
      "follows an answer; prints the fetched set.\n"},
-    {"live", "live [--count N | --seconds S] [--format csv|jsonl|influx] [--name NAME]", 0, 0,
-     kNeedsLine | kTakesCount | kTakesFormat,
+    {"live",
+     "live [--count N | --seconds S] [--format csv|jsonl|influx] [--name NAME] "
+     "[--line NAME=DEVICE]...",
+     0, 0, kNeedsLine | kTakesCount | kTakesFormat | kTakesLines,
      "Panel steps: Run, then Stop after N replies, after S seconds, on Ctrl+C or when\n"
      "standard output is closed. Each reply becomes one CSV row on standard output, with\n"
      "the comment lines and columns of a recording, flushed row by row. Without --count\n"
@@ -61,7 +66,11 @@ const Command kCommands[] = {
      "--format jsonl writes each reply as the JSON object of the publisher's live topic, one\n"
      "a line; --format influx as InfluxDB line protocol (measurement rmx7, the tag line\n"
      "with the line's name, --name or taken from the port, the nine values as integer\n"
-     "fields, the time in nanoseconds), for Telegraf's exec input and similar collectors.\n"},
+     "fields, the time in nanoseconds), for Telegraf's exec input and similar collectors.\n"
+     "--line NAME=DEVICE (repeatable) runs several lines side by side in this process, each\n"
+     "at its own line's pace: one stream with the line's name in each row (a first column\n"
+     "line in CSV, a field in JSONL, the tag in Influx), the CSV's time in seconds since\n"
+     "live began; --count counts each line's rows. DEVICE is anything --device takes.\n"},
     {"capture", "capture raw|norm [-o FILE]", 1, 1, kNeedsLine | kTakesOutput,
      "Panel steps: the graph source RAW or NORM, then Data. Prints the curve of 128 points\n"
      "as CSV, as Save curve writes it; -o FILE writes the CSV to FILE, or with a name\n"
@@ -69,7 +78,7 @@ const Command kCommands[] = {
     {"report",
      "report -o FILE.pdf [--capture raw|norm] [--unit-id ID] [--station NAME] [--note TEXT]\n"
      "                   [--operator NAME]",
-     0, 0, kNeedsLine | kTakesOutput | kTakesReport,
+     0, 0, kNeedsLine | kTakesOutput | kTakesReport | kTakesUnit,
      "Checks first that the folder of FILE takes a new file. Panel steps: with --capture, the\n"
      "graph source RAW or NORM and Data; then the reads of Report: Get's request to RAM and\n"
      "Get's request to EEPROM, each carrying the parameter set as it stands and leaving it\n"
@@ -81,8 +90,10 @@ const Command kCommands[] = {
      "unit and meaning, the fingerprint of the EEPROM set (SHA-256 of its 32 frame bytes),\n"
      "the data curve (without --capture a note that there is none), the note and lines for\n"
      "the signatures. Prints the file and the fingerprint.\n"},
-    {"publish", "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... | --config FILE", 0,
-     0, kPublishes,
+    {"publish",
+     "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... [--line NAME=DEVICE]... | "
+     "--config FILE",
+     0, 0, kPublishes | kTakesLines | kTakesState,
      "Runs the panel's start-up on the port, then Run for as long as it runs, and publishes\n"
      "every live reply to the MQTT broker: PREFIX/NAME/live, one JSON object a reply with\n"
      "its Unix time, a sequence number counting every reply and the nine values;\n"
@@ -104,7 +115,49 @@ const Command kCommands[] = {
      "                       environment variable RMX7_MQTT_PASSWORD, never the command line\n"
      "  --cafile FILE        the CA of the broker's certificate (default: the system's)\n"
      "  --cert FILE --key FILE  a client certificate and its key\n"
-     "  --config FILE        the same settings as 'key = value' lines, and device = DEVICE\n"},
+     "  --config FILE        the same settings as 'key = value' lines, and device = DEVICE\n"
+     "  --line NAME=DEVICE   serve several lines from this process, each with its own\n"
+     "                       connection, topics, status and last will (repeatable; in a\n"
+     "                       config as line = NAME=DEVICE lines)\n"},
+    {"audit", "audit [--state DIR] [--line NAME] [--since DATE] [--json|--csv] [--check]", 0, 0,
+     kTakesAudit | kTakesState,
+     "Prints the audit trail, oldest record first: a record for each write to a controller's\n"
+     "RAM or EEPROM (send, teach and reset append theirs). Each record holds the time\n"
+     "(UTC), the line, port, device and firmware, the account and the operator, the origin\n"
+     "(panel, command-line, plant-command, parameter-server), the verb and memory, the\n"
+     "words written and their fingerprint, the words they replaced where known, the result\n"
+     "and its exit code, and the hashes that chain it to the record before. Opens no port.\n"
+     "  --state DIR    the trail in a line's state directory (default: the data folder's,\n"
+     "                 which send, teach and reset write)\n"
+     "  --line NAME    only the records of that line\n"
+     "  --since DATE   only records from DATE on: YYYY-MM-DD[THH:MM[:SS]], local time\n"
+     "                 unless it ends in Z or +HH:MM\n"
+     "  --csv          as CSV with a header line; --json as one object with every field\n"
+     "  --check        walks the whole chain instead: exit code 5, naming the first bad\n"
+     "                 record, when a record was changed or removed afterwards\n"},
+    {"plant",
+     "plant status|diff|restore|store|report|forget --broker mqtt[s]://HOST[:PORT] "
+     "[--topic PREFIX] [--lines GLOB[,GLOB]...] [-o DIR]",
+     1, 1, kPublishes | kReadsPlant | kTakesOutput | kTakesReport,
+     "The plant from its broker alone: every line whose agent publishes under PREFIX (default\n"
+     "rmx7), or those --lines names (names or patterns such as 'hall3-*', joined by commas).\n"
+     "No port is opened; commands go to the lines' agents (rmx7ctl publish --commands), each\n"
+     "line has 5 s to answer.\n"
+     "  status   each line's status and since when, firmware, port, its set against its\n"
+     "           approved set, its last event; from the retained topics, read for 2 s at most\n"
+     "  diff     each line's agent reads RAM and EEPROM and compares them with the approved set\n"
+     "  restore  each line's agent writes the approved set into EEPROM and RAM, read back\n"
+     "  store    each line's agent makes the EEPROM set the approved set\n"
+     "  report -o DIR [--capture raw|norm] [--note TEXT]  a commissioning report of each line,\n"
+     "           written into DIR as NAME-YYYYMMDD-HHMM.pdf and checked against its SHA-256\n"
+     "  forget   clears the retained topics of lines that are offline (retired or mistyped),\n"
+     "           naming each first; a line that is not offline is refused\n"
+     "restore, store and forget want --lines, so that no plant is written by a slip. A line\n"
+     "that does not take the command (offline, no controller, commands off or read only) is\n"
+     "not sent it. --operator NAME goes with every command (default: the login name). The\n"
+     "broker's options are the publisher's: --username, --password-file, --cafile, --cert,\n"
+     "--key, --client-id, --config. Prints a table, or with --json one object with a member\n"
+     "per line; each line has its own exit code, and the tool exits with the highest.\n"},
 };
 
 bool ParseLong(const std::string &text, long &value) {
@@ -151,6 +204,10 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.verify = true;
     } else if (arg == "--get") {
         options.get = true;
+    } else if (arg == "--csv") {
+        options.csv = true;
+    } else if (arg == "--check") {
+        options.check = true;
     } else if (app::ParseSharedOption(argc, argv, i, options.shared)) {
         error = options.shared.error;
     } else if (TakeValue(argc, argv, i, "--com", value, error)) {
@@ -162,11 +219,17 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.shared.ports[1] = value;
     } else if (TakeValue(argc, argv, i, "--from", value, error)) {
         options.from = value;
+    } else if (TakeValue(argc, argv, i, "--line", value, error)) {
+        options.lineArguments.push_back(value);
     } else if (TakeValue(argc, argv, i, "--set", value, error)) {
         options.sets.push_back(value);
     } else if (TakeValue(argc, argv, i, "--output", value, error) ||
                TakeValue(argc, argv, i, "-o", value, error)) {
         options.output = value;
+    } else if (TakeValue(argc, argv, i, "--state", value, error)) {
+        options.state = value;
+    } else if (TakeValue(argc, argv, i, "--since", value, error)) {
+        options.since = value;
     } else if (TakeValue(argc, argv, i, "--capture", value, error)) {
         options.capture = value;
     } else if (TakeValue(argc, argv, i, "--note", value, error)) {
@@ -177,6 +240,8 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.unitId = value;
     } else if (TakeValue(argc, argv, i, "--station", value, error)) {
         options.station = value;
+    } else if (TakeValue(argc, argv, i, "--lines", value, error)) {
+        options.linePatterns = value;
     } else if (TakeValue(argc, argv, i, "--format", value, error)) {
         options.format = value;
         if (error.empty() && value != "csv" && value != "jsonl" && value != "influx")
@@ -196,6 +261,31 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
     }
 }
 
+// What plant takes: a known verb, a broker, -o DIR for report alone, --lines for writes.
+std::string CheckPlantLine(const Options &options) {
+    static constexpr const char *kVerbs[] = {"status", "diff",   "restore",
+                                             "store",  "report", "forget"};
+    const std::string &verb               = options.operands[0];
+    if (std::find(std::begin(kVerbs), std::end(kVerbs), verb) == std::end(kVerbs))
+        return "plant wants status, diff, restore, store, report or forget, not '" + verb + "'";
+    if (options.shared.publisher.broker.empty())
+        return "plant needs a broker: --broker mqtt://HOST[:PORT], or broker = in --config";
+    const publish::Given &given = options.shared.publishing;
+    for (const Setting &s : given.settings)
+        if (s.key == "name" || s.key == "every" || s.key == "qos")
+            return "plant reads the plant: --" + s.key + " is the publisher's, not its";
+    if ((verb == "report") != !options.output.empty())
+        return verb == "report" ? "plant report wants -o DIR, the folder for the reports"
+                                : "plant " + verb + " takes no -o";
+    if (verb != "report" && (!options.capture.empty() || !options.note.empty()))
+        return "--capture and --note go with plant report only";
+    if (!options.capture.empty() && options.capture != "raw" && options.capture != "norm")
+        return "plant report --capture wants raw or norm, not '" + options.capture + "'";
+    if ((verb == "restore" || verb == "store" || verb == "forget") && options.linePatterns.empty())
+        return "plant " + verb + " writes: name the lines with --lines (--lines '*' for all)";
+    return {};
+}
+
 // Publisher options given, but for the --name that live takes too.
 bool PublisherOptions(const Options &options) {
     const publish::Given &given = options.shared.publishing;
@@ -205,12 +295,36 @@ bool PublisherOptions(const Options &options) {
            });
 }
 
+std::string CheckAuditLine(const Options &options) {
+    std::int64_t since = 0;
+    std::string error;
+    if (options.csv && options.json)
+        return "audit prints --json or --csv, not both";
+    if (options.check && (options.csv || !options.line.empty() || !options.since.empty()))
+        return "audit --check walks the whole chain: no --csv, --line or --since with it";
+    if (!options.since.empty() && !plant::ParseDate(options.since, since, error))
+        return "--since: " + error;
+    return {};
+}
+
 } // namespace
 
 Options ParseOptions(int argc, char **argv) {
     Options options;
     for (int i = 1; i < argc && options.error.empty(); ++i)
         ParseOne(argc, argv, i, options);
+    // audit names one line to show; live and publish name the lines they serve.
+    for (const std::string &value : options.lineArguments) {
+        if (!options.error.empty())
+            break;
+        if (options.command == "audit") {
+            options.line = value;
+            continue;
+        }
+        std::pair<std::string, std::string> line;
+        options.error = publish::ParseLine(value, line);
+        options.lines.push_back(std::move(line));
+    }
     if (options.error.empty()) {
         app::FinishSharedOptions(options.shared);
         options.error = options.shared.error;
@@ -248,18 +362,28 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         (options.verify && refuses(kTakesVerify)) || (options.get && refuses(kTakesGet)) ||
         (!options.from.empty() && refuses(kTakesFrom)) ||
         ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)) ||
-        ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty() ||
-          !options.unitId.empty() || !options.station.empty()) &&
+        ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty()) &&
          refuses(kTakesReport)) ||
+        ((!options.unitId.empty() || !options.station.empty()) && refuses(kTakesUnit)) ||
         (!options.format.empty() && refuses(kTakesFormat)) ||
-        (PublisherOptions(options) && refuses(kPublishes)))
+        (!options.lines.empty() && refuses(kTakesLines)) ||
+        (!options.linePatterns.empty() && refuses(kReadsPlant)) ||
+        (PublisherOptions(options) && refuses(kPublishes)) ||
+        (!options.state.empty() && refuses(kTakesState)) ||
+        ((!options.line.empty() || !options.since.empty() || options.csv || options.check) &&
+         refuses(kTakesAudit)))
         return name + " takes no such option; usage: rmx7ctl " + command.synopsis;
+    if (!options.lines.empty() &&
+        (!options.shared.ports.empty() || options.shared.simulate || options.com != 1))
+        return "--line names each line's device: no --device, --port, --com or --simulate with it";
     if (options.count > 0 && options.seconds > 0)
         return "live takes --count or --seconds, not both";
     if (options.json && (options.format == "jsonl" || options.format == "influx"))
         return "live --format " + options.format + " writes its own lines: no --json with it";
     if (name == "publish" && options.shared.publisher.broker.empty())
         return "publish needs a broker: --broker mqtt://HOST[:PORT], or broker = in --config";
+    if (name == "plant")
+        return CheckPlantLine(options);
     if (name == "get" || name == "send") {
         if (options.operands[0] != "ram" && options.operands[0] != "eeprom")
             return name + " wants ram or eeprom, not '" + options.operands[0] + "'";
@@ -286,6 +410,8 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         if (!options.capture.empty() && options.capture != "raw" && options.capture != "norm")
             return "report --capture wants raw or norm, not '" + options.capture + "'";
     }
+    if (name == "audit")
+        return CheckAuditLine(options);
     return {};
 }
 
@@ -318,11 +444,15 @@ std::string UsageText() {
         "  --from ram|eeprom    send: start from that memory's set, as it stands\n"
         "  --verify             send: read the set back and compare (send always does)\n"
         "  --get                teach: then read the set from RAM and print it\n"
-        "  --count N, --seconds S   live: stop after N rows or S seconds\n\n"
+        "  --count N, --seconds S   live: stop after N rows or S seconds\n"
+        "  --lines GLOB[,GLOB]  plant: the lines to read or command (default: all)\n"
+        "  --state DIR, --line NAME, --since DATE, --csv, --check   audit: which trail,\n"
+        "                       which records, how; --check walks the chain\n\n"
         "Data goes to standard output; status texts and diagnostics to standard error.\n"
         "Exit codes: 0 success, 1 the tool could not start (panel file missing), 2 wrong\n"
         "command line, 3 the port cannot be opened, 4 no controller or a time-out, 5 send read\n"
-        "back another set or diff found differences, 6 a file cannot be read or written.\n"
+        "back another set, diff found differences or audit --check a broken chain, 6 a file\n"
+        "cannot be read or written.\n"
         "See rmx7ctl COMMAND --help, and man rmx7ctl for the parameters' table.\n";
     return text;
 }

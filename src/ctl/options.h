@@ -4,6 +4,7 @@
 #include "app.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ctl {
@@ -14,7 +15,7 @@ constexpr int kExitFailure = 1; // the tool itself could not start (no panel fil
 constexpr int kExitUsage   = 2;
 constexpr int kExitPort    = 3; // the port cannot be opened
 constexpr int kExitLine    = 4; // no controller, or a time-out
-constexpr int kExitDiffers = 5; // send read back another set, or diff found differences
+constexpr int kExitDiffers = 5; // send or diff found differences, or a broken audit chain
 constexpr int kExitFile    = 6; // a file that cannot be read or written
 
 // What a command accepts besides its operands.
@@ -22,13 +23,18 @@ enum Accepts : unsigned {
     kTakesOutput = 1u << 0, // -o FILE
     kTakesSet    = 1u << 1, // --set NAME=VALUE
     kTakesVerify = 1u << 2,
-    kTakesCount  = 1u << 3, // --count N, --seconds S
-    kNeedsLine   = 1u << 4, // runs the port set-up of start-up first
-    kTakesReport = 1u << 5, // --capture, --note, --operator, --unit-id, --station
-    kTakesGet    = 1u << 6, // --get: Get from RAM after the command
-    kTakesFormat = 1u << 7, // --format csv|jsonl|influx, --name NAME
-    kPublishes   = 1u << 8, // the publisher's options and --config
-    kTakesFrom   = 1u << 9, // --from ram|eeprom: the set to start from
+    kTakesCount  = 1u << 3,  // --count N, --seconds S
+    kNeedsLine   = 1u << 4,  // runs the port set-up of start-up first
+    kTakesReport = 1u << 5,  // --capture, --note, --operator
+    kTakesGet    = 1u << 6,  // --get: Get from RAM after the command
+    kTakesFormat = 1u << 7,  // --format csv|jsonl|influx, --name NAME
+    kPublishes   = 1u << 8,  // the publisher's options and --config
+    kTakesLines  = 1u << 9,  // --line NAME=DEVICE: several lines side by side
+    kTakesAudit  = 1u << 10, // --line NAME, --since DATE, --csv, --check
+    kReadsPlant  = 1u << 11, // --lines GLOB; the broker alone, no port, no panel
+    kTakesState  = 1u << 12, // --state DIR: a line's state directory
+    kTakesFrom   = 1u << 13, // --from ram|eeprom: the set to start from
+    kTakesUnit   = 1u << 14, // --unit-id, --station: the unit a report is of
 };
 
 struct Options {
@@ -51,7 +57,18 @@ struct Options {
     std::string unitId; // report: the unit's serial number or asset tag
     std::string station;
     std::string format; // live: csv, jsonl or influx; empty: csv
-    std::string error;  // not empty: the command line is wrong
+    // --line as given: NAME=DEVICE for live and publish (lines), NAME for audit (line).
+    std::vector<std::string> lineArguments;
+    // --line NAME=DEVICE, in the order given: the lines run side by side in this process.
+    std::vector<std::pair<std::string, std::string>> lines;
+    std::string state;  // audit, diff, publish: the state directory; empty: the default
+    std::string line;   // audit: the records of this line only
+    std::string since;  // audit: the records from this date on, as typed
+    bool csv   = false; // audit
+    bool check = false; // audit
+    // plant: the lines' names, patterns joined by commas; empty: all
+    std::string linePatterns;
+    std::string error; // not empty: the command line is wrong
 };
 
 struct Command {

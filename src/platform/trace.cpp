@@ -2,6 +2,9 @@
 // started, written to a file or to stderr and flushed line by line.
 #include "trace.h"
 
+#include "files/textfile.h"
+#include "text.h"
+
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -18,7 +21,7 @@ struct TraceState {
     std::FILE *out = nullptr;
     bool ownsFile  = false;
     std::optional<std::pair<int, int>> statusControl; // (panel, control)
-    StatusListener statusListener = nullptr;
+    StatusListener statusListener;
 };
 
 TraceState trace;
@@ -48,6 +51,8 @@ std::string HexBytes(const unsigned char *bytes, int count) {
 
 bool TraceOpen(const char *path) {
     TraceClose();
+    // A trace that outgrows the file-size limit stops growing; the program goes on.
+    TreatFileSizeLimitAsError();
     if (std::string(path) == kStandardErrorPath) {
         trace.out = stderr;
         return true;
@@ -74,16 +79,22 @@ void TraceBytes(const char *direction, const unsigned char *bytes, int count) {
     WriteLine(direction + HexBytes(bytes, count));
 }
 
-void TraceStatus(const char *text) {
-    if (trace.statusListener)
-        trace.statusListener(text);
+void TraceStatus(const char *text, bool tell) {
+    const std::string printable = PrintableText(text);
+    if (tell && trace.statusListener)
+        trace.statusListener(printable.c_str());
     if (trace.out)
-        WriteLine(std::string("STATUS ") + text);
+        WriteLine("STATUS " + printable);
 }
 
 void TraceDiagnosis(const char *text) {
     if (trace.out)
-        WriteLine(std::string("DIAG ") + text);
+        WriteLine("DIAG " + PrintableText(text));
+}
+
+void TraceShown(const char *text) {
+    if (trace.out)
+        WriteLine("SHOWN " + PrintableText(text));
 }
 
 void TraceSetStatusControl(int panel, int control) {
@@ -91,7 +102,7 @@ void TraceSetStatusControl(int panel, int control) {
 }
 
 void TraceSetStatusListener(StatusListener listener) {
-    trace.statusListener = listener;
+    trace.statusListener = std::move(listener);
 }
 
 bool TraceIsStatusControl(int panel, int control) {

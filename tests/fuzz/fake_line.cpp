@@ -1,4 +1,5 @@
-// The serial and clock services the device link calls, over an in-memory line.
+// The serial, clock and timer services the device link calls, over an in-memory line, and a
+// virtual event loop that drives the line's jobs from chunk to chunk and timer to timer.
 #include "fake_line.h"
 
 #include "com232.h"
@@ -10,12 +11,19 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <vector>
 
 namespace {
 
 constexpr double kGapUnitSeconds = 0.01;
 constexpr double kPollSeconds    = 0.001; // what one idle event pass or queue poll waits
+
+struct PendingTimer {
+    double due;
+    void (*callback)(void *);
+    void *data;
+};
 
 struct Line {
     std::vector<std::pair<double, std::vector<std::uint8_t>>> chunks; // arrival time, bytes
@@ -25,6 +33,8 @@ struct Line {
     ComCallbackPtr callback = nullptr;
     void *callbackData      = nullptr;
     int notifyCount         = 1;
+    std::map<int, PendingTimer> timers;
+    int nextTimer = 1;
 } line;
 
 void Advance(double seconds) {
@@ -58,6 +68,42 @@ bool fake_line::Drained() {
     return line.next == line.chunks.size() && line.input.empty();
 }
 
+bool fake_line::RunUntil(const std::function<bool()> &done) {
+    while (!done()) {
+        if (line.callback && static_cast<int>(line.input.size()) >= line.notifyCount) {
+            line.callback(1, kComEventReceive, line.callbackData);
+            continue;
+        }
+        // The next thing that happens: a chunk arrives, or a timer is due.
+        double next = line.next < line.chunks.size() ? line.chunks[line.next].first : -1;
+        auto first  = line.timers.end();
+        for (auto it = line.timers.begin(); it != line.timers.end(); ++it)
+            if (first == line.timers.end() || it->second.due < first->second.due)
+                first = it;
+        if (first != line.timers.end() && (next < 0 || first->second.due <= next)) {
+            const PendingTimer due = first->second;
+            line.timers.erase(first);
+            Advance(std::max(due.due - line.now, 0.0));
+            due.callback(due.data);
+        } else if (next >= 0) {
+            Advance(next - line.now);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+int StartTimer(double seconds, void (*callback)(void *data), void *data) {
+    const int id    = line.nextTimer++;
+    line.timers[id] = {line.now + std::max(seconds, kPollSeconds), callback, data};
+    return id;
+}
+
+void CancelTimer(int id) {
+    line.timers.erase(id);
+}
+
 int OpenComConfig(int, const char *, long, int, int, int, int, int) {
     return 0;
 }
@@ -85,9 +131,6 @@ std::string PortDevice(int) {
 void TraceDiagnosis(const char *) {}
 double Timer() {
     return line.now;
-}
-void Delay(double seconds) {
-    Advance(std::max(seconds, 0.0));
 }
 
 int SetComTime(int, double timeoutSeconds) {
@@ -118,27 +161,10 @@ int GetInQLen(int) {
     return static_cast<int>(line.input.size());
 }
 
-// Sleeps to the next chunk or the end of the wait, whichever comes first.
-int WaitForInQ(int, double timeoutSeconds) {
-    const double end = line.now + std::max(timeoutSeconds, kPollSeconds);
-    const double next =
-        line.next < line.chunks.size() ? std::min(line.chunks[line.next].first, end) : end;
-    Advance(next - line.now);
-    return static_cast<int>(line.input.size());
-}
-
 int InstallComCallback(int, int eventMask, int notifyCount, int, ComCallbackPtr callback,
                        void *data) {
     line.callback     = (eventMask & kComEventReceive) ? callback : nullptr;
     line.callbackData = data;
     line.notifyCount  = std::max(1, notifyCount);
-    return 0;
-}
-
-// One delivery per pass at most, as from the real port's queued event.
-int ProcessSystemEvents() {
-    Advance(kPollSeconds);
-    if (line.callback && static_cast<int>(line.input.size()) >= line.notifyCount)
-        line.callback(com232::Port(), kComEventReceive, line.callbackData);
     return 0;
 }

@@ -14,14 +14,14 @@ constexpr double kRequestSpacing = 0.04; // seconds between requests on the mode
 // builds it.
 void CheckProgramDecoder(const std::uint8_t *frame) {
     const sim::Bytes slice(frame, frame + com232::kFrameLength);
-    const com232::Words decoded = com232::DecodeFrame(frame);
+    const com232::Reply decoded = com232::DecodeReply(frame);
     const sim::Words words      = sim::FrameWords(slice);
-    if (!std::equal(words.begin(), words.end(), decoded.begin()))
+    if (!std::equal(words.begin(), words.end(), decoded.words.begin()) ||
+        decoded.command != sim::FrameCommand(slice))
         __builtin_trap();
-    unsigned char built[com232::kFrameLength];
-    com232::EncodeFrame(sim::FrameCommand(slice), decoded.data(), built);
-    if (sim::Bytes(built, built + com232::kFrameLength) !=
-        sim::MakeFrame(sim::FrameCommand(slice), words))
+    const com232::Frame built =
+        com232::EncodeRequest(static_cast<com232::Command>(decoded.command), decoded.words);
+    if (sim::Bytes(built.begin(), built.end()) != sim::MakeFrame(sim::FrameCommand(slice), words))
         __builtin_trap();
 }
 

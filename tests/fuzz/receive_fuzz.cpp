@@ -10,26 +10,32 @@ namespace {
 constexpr int kMaxLiveRounds           = 64;
 constexpr std::size_t kLongestFirmware = 72;
 
-void CheckFirmware() {
-    if (com232::Firmware().size() > kLongestFirmware)
+job::Task<void> Drive(com232::Line &line, bool &ended) {
+    co_await line.InitRS232(line.Port());
+    if (line.Firmware().size() > kLongestFirmware)
         __builtin_trap();
+    line.DetachReceiveCallback(); // a RAW capture
+    for (int block = 0; block < 4; ++block)
+        co_await line.ReadData64(block * com232::kBlockWords, com232::GraphSource::Raw);
+    line.AttachReceiveCallback();
+    for (int round = 0; round < kMaxLiveRounds && !fake_line::Drained(); ++round) {
+        line.SendFrameWords(com232::Command::Live);
+        const com232::WaitOutcome wait = co_await line.WaitRxFull();
+        if (wait.replied() && !wait.reply)
+            __builtin_trap();
+    }
+    ended = true;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    com232::InitVars();
     fake_line::Load(data, size);
-    com232::InitRS232(com232::Port());
-    CheckFirmware();
-    com232::DetachReceiveCallback(); // a RAW capture
-    for (int block = 0; block < 4; ++block)
-        com232::ReadData64(block * com232::kBlockWords, 0, com232::kCmdDataBlock);
-    com232::AttachReceiveCallback();
-    for (int round = 0; round < kMaxLiveRounds && !fake_line::Drained(); ++round) {
-        com232::SendFrameWords(com232::kCmdLive);
-        if (com232::WaitRxFull().replied() && !com232::TakeLiveReply())
-            __builtin_trap();
-    }
+    com232::Line line(1);
+    bool ended = false;
+    line.Queue(Drive(line, ended));
+    // Every wait ends at its time-out at the latest: the jobs cannot stall.
+    if (!fake_line::RunUntil([&] { return ended; }))
+        __builtin_trap();
     return 0;
 }

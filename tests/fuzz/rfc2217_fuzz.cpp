@@ -1,7 +1,9 @@
-// The Telnet and COM Port Control decoder of remote lines on any bytes a server may send.
-// The first byte says where TCP cuts the stream: decoded whole and in those pieces, the
-// bytes give the same data, answers and replies. Every reply is a whole negotiation answer,
-// none is given twice, and data with its 255s doubled comes back unchanged.
+// The Telnet and COM Port Control decoder of remote lines on any bytes a server may send,
+// up to 1 MB at once (tests/fuzz/run.sh). The first byte says where TCP cuts the stream:
+// decoded whole and in those pieces, the bytes give the same data, answers and replies,
+// and the same sub-negotiation runs past the decoder's bound. Every reply is a whole
+// negotiation answer, none is given twice, and data with its 255s doubled comes back
+// unchanged.
 #include "platform/serial/telnet.h"
 
 #include <set>
@@ -38,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         pieces.replies += one.replies;
     }
     if (all.data != pieces.data || all.replies != pieces.replies ||
-        whole.Answers() != cut.Answers() || whole.ComPortRefused() != cut.ComPortRefused())
+        whole.Answers() != cut.Answers() || whole.ComPortRefused() != cut.ComPortRefused() ||
+        whole.Overrun() != cut.Overrun())
         __builtin_trap();
 
     std::set<std::string> answered;
@@ -62,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Decoded back;
     plain.Decode(reinterpret_cast<const std::uint8_t *>(escaped.data()), escaped.size(), back);
     if (back.data != std::string(reinterpret_cast<const char *>(bytes), count) ||
-        !back.replies.empty())
+        !back.replies.empty() || plain.Overrun())
         __builtin_trap();
     return 0;
 }

@@ -37,6 +37,8 @@ bool Broker::Start(const Options &options) {
          << (options.passwordFile.empty() ? "true" : "false") << "\n";
     if (!options.passwordFile.empty())
         file << "password_file " << options.passwordFile << "\n";
+    if (!acl_.empty())
+        file << "acl_file " << acl_ << "\n";
     if (!options.caFile.empty())
         file << "cafile " << options.caFile << "\ncertfile " << options.certFile << "\nkeyfile "
              << options.keyFile << "\n";

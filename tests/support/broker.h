@@ -26,10 +26,12 @@ class Broker {
     // Starts, always on the same port, and waits until it listens (10 s at most).
     bool Start(const Options &options = {});
     void Stop() { process_.reset(); }
+    // From the next Start on, the ACL in aclFile says who may read and write where.
+    void SetAcl(const std::string &aclFile) { acl_ = aclFile; }
     int Port() const { return port_; }
 
   private:
-    std::string folder_;
+    std::string folder_, acl_;
     int port_;
     std::unique_ptr<QProcess> process_;
 };

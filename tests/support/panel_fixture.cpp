@@ -13,6 +13,12 @@
 #include <fstream>
 #include <unistd.h>
 
+namespace {
+
+int pumping = 0; // PumpUntil calls running, nested ones included
+
+} // namespace
+
 EventHook::EventHook(const std::function<void()> &tick, double seconds,
                      const std::function<void()> &fallback) {
     if (tick) {
@@ -29,27 +35,44 @@ EventHook::EventHook(const std::function<void()> &tick, double seconds,
 void PanelTest::SetUp() {
     static const int loaded = app::LoadMainPanel();
     ASSERT_GT(loaded, 0) << "the panel file must stand beside the test";
-    panel = loaded;
-    gui::SetPanel(panel);
+    panel     = loaded;
     tracePath = testing::TempDir() + "rmx7-trace-" + std::to_string(getpid()) + ".txt";
     ASSERT_TRUE(TraceOpen(tracePath.c_str()));
-    app::InitVars();
+    program_ = std::make_unique<app::Program>(panel, testing::TempDir(), 1);
+    program_->InitVars();
     PortTableClear();
     PortTableAdd(1, peer.path());
 }
 
 void PanelTest::TearDown() {
-    CloseCom(com232::Port());
+    CloseCom(line().Port());
     CloseCom(1);
+    program_.reset();
     TraceClose();
     std::remove(tracePath.c_str());
+}
+
+void PanelTest::Settle() {
+    EXPECT_TRUE(PumpUntil([this] { return line().Idle(); }, 30)) << "a job never ended";
+}
+
+void PanelTest::SetParameter(std::uint16_t com232::Parameters::*word, std::uint16_t value) {
+    com232::Parameters params = ParameterSet();
+    params.*word              = value;
+    SetParameterSet(params);
 }
 
 void PanelTest::OpenLink() {
     ASSERT_GE(OpenComConfig(1, "", 19200, 0, 8, 1, 4096, 4096), 0);
     SetComTime(1, com232::kPortTimeout);
-    com232::SelectPort(1);
-    com232::AttachReceiveCallback();
+    line().SelectPort(1);
+    line().AttachReceiveCallback();
+}
+
+void PanelTest::Raise(Callback callback, int event, int control) {
+    callback(panel, control, event, program_.get(), 0, 0);
+    if (pumping == 0)
+        Settle();
 }
 
 std::vector<std::string> PanelTest::Trace(const std::string &kind) const {
@@ -94,13 +117,18 @@ std::vector<int> PanelTest::Attributes(int attribute, std::initializer_list<int>
 }
 
 bool PanelTest::PumpUntil(const std::function<bool()> &done, double timeoutSeconds) {
+    ++pumping;
     const double deadline = Timer() + timeoutSeconds;
+    bool met              = true;
     while (!done()) {
-        if (Timer() > deadline)
-            return false;
+        if (Timer() > deadline) {
+            met = false;
+            break;
+        }
         ProcessSystemEvents();
     }
-    return true;
+    --pumping;
+    return met;
 }
 
 void ControllerTest::SetUp() {
@@ -118,8 +146,13 @@ void ControllerTest::RunWhile(const std::function<void()> &poll) {
 }
 
 void ControllerTest::RunFor(int count) {
+    int shown = 0;
+    com232::LiveListener counted;
+    counted.reply = [&shown](const com232::LiveReply &, double) { ++shown; };
+    const int id  = line().AddLiveListener(std::move(counted));
     RunWhile([&] {
-        if (controller.liveReplies >= count && !com232::ReplyWaiting())
+        if (shown >= count)
             Stop();
     });
+    line().RemoveLiveListener(id);
 }

@@ -4,7 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,20 +29,60 @@ std::string KnownKeys(std::span<const std::string_view> allowed) {
     return known;
 }
 
-// The whole file, or false with errno set (a folder fails with EISDIR).
-bool ReadWhole(const std::string &path, std::string &text) {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
+constexpr mode_t kGroupAndOthers = 077;
+
+// Why a file of this mode is no place for a secret; "" when it is its owner's alone.
+std::string OpenToOthers(const std::string &path, mode_t mode) {
+    if ((mode & kGroupAndOthers) == 0)
+        return {};
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
+    return path + " has mode " + octal + ": group or others may " +
+           ((mode & 044) ? "read" : "change") +
+           " it. A secret must be its owner's alone: chmod 600 " + path;
+}
+
+// Closes the descriptor on every way out.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// Up to kMaxSettingsFileSize bytes of the file; false with error naming the file. A secret
+// is refused unread when group or others have access to it.
+bool ReadBounded(const std::string &path, bool secret, std::string &text, std::string &error) {
+    const Descriptor file{open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC)};
+    struct stat info {};
+    if (file.fd < 0 || fstat(file.fd, &info) != 0) {
+        error = path + ": " + std::strerror(errno);
         return false;
+    }
+    if (secret && !OpenToOthers(path, info.st_mode).empty()) {
+        error = OpenToOthers(path, info.st_mode);
+        return false;
+    }
     std::string read;
     char chunk[4096];
-    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-        read.append(chunk, got);
-    const int cause = std::ferror(file) ? (errno != 0 ? errno : EIO) : 0;
-    std::fclose(file);
-    errno = cause;
-    if (cause != 0)
-        return false;
+    for (;;) {
+        const ssize_t got = ::read(file.fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = path + ": " + std::strerror(errno);
+            return false;
+        }
+        if (got == 0)
+            break;
+        if (read.size() + static_cast<std::size_t>(got) > kMaxSettingsFileSize) {
+            error = path + ": larger than " + std::to_string(kMaxSettingsFileSize / 1024) +
+                    " KiB, more than a settings or secret file holds";
+            return false;
+        }
+        read.append(chunk, static_cast<std::size_t>(got));
+    }
     text = std::move(read);
     return true;
 }
@@ -91,10 +136,8 @@ bool ParseSettingsText(std::string_view text, std::span<const std::string_view> 
 bool ReadSettingsFile(const std::string &path, std::span<const std::string_view> allowed,
                       std::vector<Setting> &settings, std::string &error) {
     std::string text;
-    if (!ReadWhole(path, text)) {
-        error = path + ": " + std::strerror(errno);
+    if (!ReadBounded(path, false, text, error))
         return false;
-    }
     if (!ParseSettingsText(text, allowed, settings, error)) {
         error = path + ", " + error;
         return false;
@@ -104,10 +147,8 @@ bool ReadSettingsFile(const std::string &path, std::span<const std::string_view>
 
 bool ReadSecretFile(const std::string &path, std::string &secret, std::string &error) {
     std::string text;
-    if (!ReadWhole(path, text)) {
-        error = path + ": " + std::strerror(errno);
+    if (!ReadBounded(path, true, text, error))
         return false;
-    }
     std::string first = text.substr(0, text.find('\n'));
     if (!first.empty() && first.back() == '\r')
         first.pop_back();
@@ -117,4 +158,37 @@ bool ReadSecretFile(const std::string &path, std::string &secret, std::string &e
     }
     secret = std::move(first);
     return true;
+}
+
+bool CheckOwnerOnly(const std::string &path, std::string &error) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    error = OpenToOthers(path, info.st_mode);
+    return error.empty();
+}
+
+std::string CredentialFile(std::string_view name) {
+    const char *directory = std::getenv("CREDENTIALS_DIRECTORY");
+    if (!directory || !*directory)
+        return {};
+    const std::string path = std::string(directory) + "/" + std::string(name);
+    return access(path.c_str(), F_OK) == 0 ? path : std::string();
+}
+
+std::string TakeFromEnvironment(const char *name) {
+    char *value = std::getenv(name);
+    if (!value)
+        return {};
+    std::string taken(value);
+    // unsetenv drops the pointer only; the text stays where /proc/PID/environ shows it.
+    std::memset(value, 0, taken.size());
+    unsetenv(name);
+    return taken;
+}
+
+void KeepSecretsOutOfDumps() {
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }

@@ -1,16 +1,21 @@
-// Text files over POSIX calls, so that every failure of the disk is seen and reported.
+// Text files over POSIX calls, so that every failure of the disk is seen and reported, and
+// no name that another account can reach is followed as a link.
 #include "textfile.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr mode_t kFileMode = 0644;
+constexpr mode_t kFileMode            = 0644;
+constexpr int kTemporaryTries         = 16;
+constexpr std::size_t kKeptNameLength = 64; // of the target's name in its temporary's
 
 // Writes all of text; 0 or -errno.
 int WriteAll(int fd, const std::string &text) {
@@ -33,26 +38,67 @@ int CloseKeepingError(int fd, int result) {
     return result;
 }
 
-int WriteNew(const char *path, const std::string &text, int flags) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC | flags, kFileMode);
-    if (fd < 0)
-        return -errno;
-    return CloseKeepingError(fd, WriteAll(fd, text));
+// A name beside path that no other account can foresee and so plant beforehand:
+// ".<name>.<64 random bits>.part", hidden like an editor's.
+std::string TemporaryName(const std::string &path) {
+    const std::filesystem::path target(path);
+    std::random_device entropy;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x%08x.part", entropy(), entropy());
+    const std::string name = "." + target.filename().string().substr(0, kKeptNameLength) + suffix;
+    return (target.parent_path() / name).string();
+}
+
+// A new file beside path, made by this call alone (O_EXCL never follows a link); its
+// descriptor or -errno.
+int OpenTemporary(const std::string &path, std::string &temporary) {
+    for (int attempt = 0; attempt < kTemporaryTries; ++attempt) {
+        temporary    = TemporaryName(path);
+        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd >= 0 ? fd : -errno;
+    }
+    return -EEXIST;
+}
+
+// A plain file that is replaced lends its permissions: a file made private stays so.
+int KeepPermissions(int fd, const char *path) {
+    struct stat old {};
+    if (lstat(path, &old) != 0 || !S_ISREG(old.st_mode))
+        return 0;
+    return fchmod(fd, old.st_mode & 0777) == 0 ? 0 : -errno;
 }
 
 } // namespace
 
+void TreatFileSizeLimitAsError() {
+    static const bool ignored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)ignored;
+}
+
 int CreateTextFile(const char *path, const std::string &text) {
-    return WriteNew(path, text, O_EXCL);
+    TreatFileSizeLimitAsError();
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+    if (fd < 0)
+        return -errno;
+    const int result = CloseKeepingError(fd, WriteAll(fd, text));
+    // The file is this call's own: a part of it would pass for a whole one.
+    if (result != 0)
+        unlink(path);
+    return result;
 }
 
 int AppendTextFile(const char *path, const std::string &text) {
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    TreatFileSizeLimitAsError();
+    // O_NONBLOCK: a pipe put in the file's place fails here instead of waiting for a reader.
+    const int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return -errno;
     struct stat before {};
     if (fstat(fd, &before) != 0)
         return CloseKeepingError(fd, -errno);
+    if (!S_ISREG(before.st_mode))
+        return CloseKeepingError(fd, -EINVAL);
     const int result = WriteAll(fd, text);
     if (result != 0 && ftruncate(fd, before.st_size) != 0)
         std::perror("rmx7scope: cannot cut back a failed append");
@@ -60,11 +106,14 @@ int AppendTextFile(const char *path, const std::string &text) {
 }
 
 int ReplaceTextFile(const char *path, const std::string &text) {
-    const std::string temporary = std::string(path) + ".part";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
+    TreatFileSizeLimitAsError();
+    std::string temporary;
+    const int fd = OpenTemporary(path, temporary);
     if (fd < 0)
-        return -errno;
-    int result = WriteAll(fd, text);
+        return fd;
+    int result = KeepPermissions(fd, path);
+    if (result == 0)
+        result = WriteAll(fd, text);
     if (result == 0 && fsync(fd) != 0)
         result = -errno;
     result = CloseKeepingError(fd, result);
@@ -72,6 +121,23 @@ int ReplaceTextFile(const char *path, const std::string &text) {
         result = -errno;
     if (result != 0)
         unlink(temporary.c_str());
+    return result;
+}
+
+int CreateFileWhole(const char *path, const std::string &bytes) {
+    TreatFileSizeLimitAsError();
+    std::string temporary;
+    const int fd = OpenTemporary(path, temporary);
+    if (fd < 0)
+        return fd;
+    int result = WriteAll(fd, bytes);
+    if (result == 0 && fsync(fd) != 0)
+        result = -errno;
+    result = CloseKeepingError(fd, result);
+    // link, unlike rename, never replaces what stands at path.
+    if (result == 0 && link(temporary.c_str(), path) != 0)
+        result = -errno;
+    unlink(temporary.c_str());
     return result;
 }
 

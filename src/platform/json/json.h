@@ -4,6 +4,8 @@
 //
 //   Parse: one document into a Value, or why not
 //   Value: null, true/false, a number, a string, an array or an object; Find a member
+//   EncodeBase64: bytes as a base64 string
+//   DecodeBase64: the bytes of a base64 string
 //
 // Strings are UTF-8; a document that holds text that is not (or a lone surrogate) is
 // refused, as strict readers do. Results: true, or false with the reason in plain words.
@@ -40,5 +42,10 @@ struct Value {
 // Reads text as one JSON document into value. False with error ("not JSON at offset 17:
 // missing comma") when it is not one.
 bool Parse(std::string_view text, Value &value, std::string &error);
+// Bytes (a report's PDF) as base64, for a string member.
+std::string EncodeBase64(std::string_view bytes);
+// The bytes a string member carries as base64 (a report's PDF); false, bytes untouched,
+// when text is not base64.
+bool DecodeBase64(std::string_view text, std::string &bytes);
 
 } // namespace json

@@ -2,10 +2,12 @@
 // socket: the library's read, write and keep-alive steps run when the socket is readable,
 // when it can take more, and once a second, never the library's own thread or its
 // blocking loop. Each connection attempt gets a fresh library session, so nothing the
-// library holds for a lost connection outlives it.
+// library holds for a lost connection outlives it; the subscriptions are the client's and
+// are made again on every connection.
 #include "mqtt.h"
 
 #include "mqtt_text.h"
+#include "mqtt_tls.h"
 
 #include <QHostInfo>
 #include <QObject>
@@ -13,6 +15,7 @@
 #include <QTimer>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +23,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <set>
@@ -36,6 +40,10 @@ constexpr int kHousekeepingMs = 1000;
 constexpr int kMinKeepAlive   = 5; // the library's own lower bound
 constexpr int kMaxKeepAlive   = 65535;
 constexpr int kMaxPort        = 65535;
+// Packets read in one wake-up at most: a broker that sends without pause still lets the
+// event loop serve the line between bursts.
+constexpr int kMaxPacketsPerWake          = 1000;
+constexpr std::size_t kMaxCorrelationData = 65535; // a binary property's length is 16 bits
 
 void InitLibrary() {
     static const bool initialised = [] {
@@ -43,11 +51,6 @@ void InitLibrary() {
         return true;
     }();
     (void)initialised;
-}
-
-// An encrypted key would have OpenSSL ask on the terminal; no answer makes it fail at once.
-int NoKeyPassword(char *, int, int, void *) {
-    return 0;
 }
 
 bool FileReadable(const std::string &what, const std::string &path, std::string &error) {
@@ -68,6 +71,13 @@ std::string CheckSettings(const Settings &s) {
         return "the broker port must be from 1 to 65535";
     if (s.qos != 0 && s.qos != 1)
         return "the QoS must be 0 or 1";
+    if (s.clientId.size() > kMaxClientIdBytes ||
+        mosquitto_validate_utf8(s.clientId.data(), static_cast<int>(s.clientId.size())) !=
+            MOSQ_ERR_SUCCESS)
+        return "the client id must be UTF-8 text of at most " + std::to_string(kMaxClientIdBytes) +
+               " bytes, without control characters";
+    if (s.protocol != 4 && s.protocol != 5)
+        return "the MQTT protocol must be 5 or 4 (3.1.1)";
     if (s.keepAliveSeconds < kMinKeepAlive || s.keepAliveSeconds > kMaxKeepAlive)
         return "the keep-alive must be from 5 to 65535 s";
     if (s.certFile.empty() != s.keyFile.empty())
@@ -93,6 +103,91 @@ bool HungUp(int socket) {
     return poll(&watch, 1, 0) == 1 && (watch.revents & (POLLHUP | POLLERR));
 }
 
+bool Readable(int socket) {
+    pollfd watch{socket, POLLIN, 0};
+    return poll(&watch, 1, 0) == 1 && (watch.revents & POLLIN);
+}
+
+// The library takes C strings: a byte 0 inside would cut a topic short.
+bool HasNul(std::string_view text) {
+    return text.find('\0') != std::string_view::npos;
+}
+
+bool FilterTaken(std::string_view filter) {
+    return !filter.empty() && !HasNul(filter) &&
+           mosquitto_sub_topic_check2(filter.data(), filter.size()) == MOSQ_ERR_SUCCESS &&
+           mosquitto_validate_utf8(filter.data(), static_cast<int>(filter.size())) ==
+               MOSQ_ERR_SUCCESS;
+}
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+int AddUserProperties(const Pairs &pairs, mosquitto_property **list) {
+    int rc = MOSQ_ERR_SUCCESS;
+    for (const auto &[name, value] : pairs)
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = HasNul(name) || HasNul(value)
+                     ? MOSQ_ERR_INVAL
+                     : mosquitto_property_add_string_pair(list, MQTT_PROP_USER_PROPERTY,
+                                                          name.c_str(), value.c_str());
+    return rc;
+}
+
+// The PUBLISH properties of p, into list (null when there are none). A response topic must
+// be one to publish to, or the broker would end the connection over it.
+int BuildProperties(const Properties &p, mosquitto_property **list) {
+    if (!p.responseTopic.empty() &&
+        (HasNul(p.responseTopic) ||
+         mosquitto_pub_topic_check2(p.responseTopic.data(), p.responseTopic.size()) !=
+             MOSQ_ERR_SUCCESS))
+        return MOSQ_ERR_INVAL;
+    if (p.correlationData.size() > kMaxCorrelationData)
+        return MOSQ_ERR_INVAL;
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!p.responseTopic.empty())
+        rc = mosquitto_property_add_string(list, MQTT_PROP_RESPONSE_TOPIC, p.responseTopic.c_str());
+    if (rc == MOSQ_ERR_SUCCESS && !p.correlationData.empty())
+        rc = mosquitto_property_add_binary(list, MQTT_PROP_CORRELATION_DATA,
+                                           p.correlationData.data(),
+                                           static_cast<uint16_t>(p.correlationData.size()));
+    return rc == MOSQ_ERR_SUCCESS ? AddUserProperties(p.userProperties, list) : rc;
+}
+
+// The library hands out copies made with malloc.
+std::string TakeCopy(char *text) {
+    std::string copy = text ? text : "";
+    std::free(text);
+    return copy;
+}
+
+void ReadProperties(const mosquitto_property *props, Message &message) {
+    char *text = nullptr;
+    if (mosquitto_property_read_string(props, MQTT_PROP_RESPONSE_TOPIC, &text, false))
+        message.responseTopic = TakeCopy(text);
+    void *data      = nullptr;
+    uint16_t length = 0;
+    if (mosquitto_property_read_binary(props, MQTT_PROP_CORRELATION_DATA, &data, &length, false)) {
+        message.correlationData.assign(static_cast<const char *>(data), length);
+        std::free(data);
+    }
+    char *name = nullptr, *value = nullptr;
+    bool skip = false; // from the second on, the search goes on after the pair found
+    while ((props = mosquitto_property_read_string_pair(props, MQTT_PROP_USER_PROPERTY, &name,
+                                                        &value, skip))) {
+        std::string key = TakeCopy(name);
+        message.userProperties.emplace_back(std::move(key), TakeCopy(value));
+        skip = true;
+    }
+}
+
+// A message's payload and properties: what the bound on messages in counts.
+std::size_t BytesOf(const Message &m) {
+    std::size_t bytes = m.payload.size() + m.responseTopic.size() + m.correlationData.size();
+    for (const auto &[name, value] : m.userProperties)
+        bytes += name.size() + value.size();
+    return bytes;
+}
+
 // What OpenSSL said last, without the library's prefix and OpenSSL's error codes.
 std::string OpenSslReason(const std::string &logged) {
     const std::size_t colon = logged.rfind(':');
@@ -112,12 +207,20 @@ struct Client::Impl {
     State state = State::Off;
     std::string lastError;
     std::function<void(State, const std::string &)> callback;
-    std::vector<State> changes;      // made during one event, reported at its end
-    Clock::time_point awaySince;     // the start, or the loss of the last connection
-    int retryMs = 2 * kFirstRetryMs; // the next back-off once the steady retries are over
+    std::vector<State> changes;                // made during one event, reported at its end
+    Clock::time_point awaySince;               // the start, or the loss of the last connection
+    int retryMs           = 2 * kFirstRetryMs; // the next back-off once the steady retries are over
+    bool takenOver        = false;             // the last connection was ended for another client's
+    bool closedBefore     = false; // the broker closed the last connection without a word
+    int attemptsSinceLoss = 0;     // connection attempts since the last connection ended
+    Clock::time_point connectedAt;
 
     std::set<int> outstanding; // message ids handed to the connection and not yet out
-    long long published = 0, dropped = 0;
+    std::vector<std::pair<std::string, int>> subscriptions; // filter and QoS, in their order
+    std::function<void(const Message &)> onMessage;
+    std::vector<Message> arrived; // read during one event, handed on at its end
+    bool handingOn      = false;  // a message callback runs
+    long long published = 0, dropped = 0, droppedIn = 0;
     bool inPublish = false, doneInPublish = false;
 
     // What the library's callbacks saw during one of its steps.
@@ -126,7 +229,9 @@ struct Client::Impl {
     bool ended    = false;
     int endCode   = 0;
     int endErrno  = 0;
-    std::string logged; // the library's latest error line in this attempt
+    std::string logged;                    // the library's latest error line in this attempt
+    TlsContext tls;                        // with settings.tls, for every connection of this start
+    CertificateRefusal certificateRefusal; // what the handshake of this attempt refused
     Clock::time_point attemptStart;
 
     Impl() {
@@ -158,9 +263,12 @@ struct Client::Impl {
     void Step(bool read);
     void Housekeep();
     void AfterStep(int stepErrno);
-    void Fail(const std::string &reason);
+    void Fail(const std::string &reason, bool takeover = false);
     void End();
     std::string EndReason(bool wasConnected) const;
+    std::string RefusalReason() const;
+    bool ThrownOut();
+    std::string ThrownOutReason() const;
     std::string TlsReason() const;
 
     void Arm(int socket) {
@@ -183,8 +291,30 @@ struct Client::Impl {
         state = to;
         changes.push_back(to);
     }
-    // Last in every event handler: the callback may publish, which touches nothing here.
+    // A callback that processes events (a wait for the line) lets more messages arrive:
+    // they join the end of the list that the outer call is handing on, so all go in order,
+    // and each is moved out before its callback, where the list may grow.
+    void HandOn() {
+        if (handingOn)
+            return;
+        handingOn = true;
+        for (std::size_t i = 0; i < arrived.size(); ++i) {
+            const Message message = std::move(arrived[i]);
+            if (onMessage)
+                onMessage(message);
+        }
+        arrived.clear(); // keeps the capacity for the next burst
+        handingOn = false;
+    }
+    bool V5() const { return settings.protocol == 5; }
+    int SendSubscribe(const std::string &filter, int qos) {
+        return V5() ? mosquitto_subscribe_v5(session, nullptr, filter.c_str(), qos, 0, nullptr)
+                    : mosquitto_subscribe(session, nullptr, filter.c_str(), qos);
+    }
+    // Last in every event handler: the callbacks may publish and subscribe, which touches
+    // nothing here. Messages first: they came before any end of the connection seen with them.
     void Report() {
+        HandOn();
         std::vector<State> made;
         made.swap(changes);
         for (State to : made)
@@ -192,23 +322,46 @@ struct Client::Impl {
                 callback(to, to == State::Connecting ? lastError : std::string());
     }
 
-    static void OnConnect(mosquitto *, void *self, int code) {
+    static void OnConnect(mosquitto *, void *self, int code, int, const mosquitto_property *) {
         auto *impl     = static_cast<Impl *>(self);
         impl->accepted = code == 0;
         impl->refusal  = code;
     }
-    static void OnDisconnect(mosquitto *, void *self, int code) {
+    static void OnDisconnect(mosquitto *, void *self, int code, const mosquitto_property *) {
         auto *impl     = static_cast<Impl *>(self);
         impl->ended    = true;
         impl->endCode  = code;
         impl->endErrno = errno;
     }
-    static void OnPublish(mosquitto *, void *self, int mid) {
-        auto *impl = static_cast<Impl *>(self);
+    // A QoS 1 message the broker refused in its acknowledgement (MQTT 5) is not out.
+    static void OnPublish(mosquitto *, void *self, int mid, int reason,
+                          const mosquitto_property *) {
+        auto *impl      = static_cast<Impl *>(self);
+        const bool kept = reason < MQTT_RC_UNSPECIFIED;
         if (impl->outstanding.erase(mid) > 0)
-            ++impl->published;
+            ++(kept ? impl->published : impl->dropped);
         else if (impl->inPublish)
             impl->doneInPublish = true;
+    }
+    static void OnArrival(mosquitto *, void *self, const mosquitto_message *in,
+                          const mosquitto_property *props) {
+        auto *impl = static_cast<Impl *>(self);
+        if (static_cast<std::size_t>(in->payloadlen) > kMaxMessageInBytes) {
+            ++impl->droppedIn;
+            return;
+        }
+        Message &message = impl->arrived.emplace_back();
+        message.topic    = in->topic;
+        message.payload.assign(static_cast<const char *>(in->payload),
+                               static_cast<std::size_t>(in->payloadlen));
+        message.qos      = in->qos;
+        message.retained = in->retain;
+        if (props)
+            ReadProperties(props, message);
+        if (BytesOf(message) > kMaxMessageInBytes) {
+            impl->arrived.pop_back();
+            ++impl->droppedIn;
+        }
     }
     static void OnLog(mosquitto *, void *self, int level, const char *text) {
         if (level == MOSQ_LOG_ERR)
@@ -224,26 +377,35 @@ mosquitto *Client::Impl::NewSession(std::string &error) {
                                 : "no memory for an MQTT session";
         return nullptr;
     }
-    mosquitto_connect_callback_set(m, OnConnect);
-    mosquitto_disconnect_callback_set(m, OnDisconnect);
-    mosquitto_publish_callback_set(m, OnPublish);
+    mosquitto_connect_v5_callback_set(m, OnConnect);
+    mosquitto_disconnect_v5_callback_set(m, OnDisconnect);
+    mosquitto_publish_v5_callback_set(m, OnPublish);
+    mosquitto_message_v5_callback_set(m, OnArrival);
     mosquitto_log_callback_set(m, OnLog);
-    mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION,
+                         V5() ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // Each reply is one small message: Nagle's wait would be all latency.
     mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
     int rc = MOSQ_ERR_SUCCESS;
     if (!s.username.empty())
         rc = mosquitto_username_pw_set(m, s.username.c_str(),
                                        s.password.empty() ? nullptr : s.password.c_str());
-    if (rc == MOSQ_ERR_SUCCESS && !s.willTopic.empty())
-        rc = mosquitto_will_set(m, s.willTopic.c_str(), static_cast<int>(s.willPayload.size()),
-                                s.willPayload.data(), s.qos, s.willRetain);
-    if (rc == MOSQ_ERR_SUCCESS && s.tls) {
-        if (s.caFile.empty())
-            mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        rc = mosquitto_tls_set(m, s.caFile.empty() ? nullptr : s.caFile.c_str(), nullptr,
-                               s.certFile.empty() ? nullptr : s.certFile.c_str(),
-                               s.keyFile.empty() ? nullptr : s.keyFile.c_str(), NoKeyPassword);
+    if (rc == MOSQ_ERR_SUCCESS && !s.willTopic.empty()) {
+        mosquitto_property *props = nullptr;
+        if (V5())
+            rc = AddUserProperties(s.willUserProperties, &props);
+        // The library owns the properties once the will is set, the caller before.
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_will_set_v5(m, s.willTopic.c_str(),
+                                       static_cast<int>(s.willPayload.size()), s.willPayload.data(),
+                                       s.qos, s.willRetain, props);
+        if (rc != MOSQ_ERR_SUCCESS)
+            mosquitto_property_free_all(&props);
+    }
+    // The context is complete: the library adds nothing to it.
+    if (rc == MOSQ_ERR_SUCCESS && tls) {
+        mosquitto_int_option(m, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+        rc = mosquitto_void_option(m, MOSQ_OPT_SSL_CTX, tls.get());
     }
     if (rc != MOSQ_ERR_SUCCESS) {
         error = std::string("the MQTT settings are not accepted: ") + mosquitto_strerror(rc);
@@ -257,7 +419,8 @@ mosquitto *Client::Impl::NewSession(std::string &error) {
 // program for as long as the name server takes.
 void Client::Impl::Attempt() {
     logged.clear();
-    lookups = std::make_unique<QObject>();
+    certificateRefusal = {};
+    lookups            = std::make_unique<QObject>();
     QHostInfo::lookupHost(
         QString::fromStdString(settings.host), lookups.get(), [this](const QHostInfo &host) {
             if (host.error() != QHostInfo::NoError || host.addresses().empty())
@@ -293,20 +456,32 @@ void Client::Impl::Connect() {
         return;
     }
     attemptStart = Clock::now();
+    ++attemptsSinceLoss;
     Arm(mosquitto_socket(session));
     // Under TLS a connect the system refused at once still counts as under way.
     AfterStep(cause);
 }
 
+// A read takes every packet the socket holds (the library reads one a call), up to a bound.
 void Client::Impl::Step(bool read) {
     if (!session)
         return;
-    errno = 0;
-    if (read)
-        mosquitto_loop_read(session, 1);
-    else
+    int stepErrno = 0;
+    if (read) {
+        for (int packets = 0; packets < kMaxPacketsPerWake; ++packets) {
+            errno            = 0;
+            const int rc     = mosquitto_loop_read(session, 1);
+            stepErrno        = errno;
+            const int socket = mosquitto_socket(session);
+            if (rc != MOSQ_ERR_SUCCESS || ended || socket < 0 || !Readable(socket))
+                break;
+        }
+    } else {
+        errno = 0;
         mosquitto_loop_write(session, 1);
-    AfterStep(errno);
+        stepErrno = errno;
+    }
+    AfterStep(stepErrno);
     Report();
 }
 
@@ -331,9 +506,11 @@ void Client::Impl::Housekeep() {
 void Client::Impl::AfterStep(int stepErrno) {
     const bool wasConnected = state == State::Connected;
     if (accepted) {
-        accepted = false;
-        retryMs  = 2 * kFirstRetryMs;
+        accepted    = false;
+        connectedAt = Clock::now();
         lastError.clear();
+        for (const auto &[filter, qos] : subscriptions)
+            SendSubscribe(filter, qos);
         Change(State::Connected);
     }
     if (const int socket = mosquitto_socket(session); !ended && socket >= 0 && HungUp(socket)) {
@@ -346,31 +523,73 @@ void Client::Impl::AfterStep(int stepErrno) {
     }
     if (ended || mosquitto_socket(session) < 0) {
         Disarm();
-        Fail(EndReason(wasConnected || state == State::Connected));
+        const bool connected = wasConnected || state == State::Connected;
+        const bool thrownOut = connected && ThrownOut();
+        Fail(thrownOut ? ThrownOutReason() : EndReason(connected), thrownOut);
         return;
     }
     SyncWriter();
 }
 
-std::string Client::Impl::EndReason(bool wasConnected) const {
+// Whether the connection that ended was thrown out for another client of the same id. An
+// MQTT 5 broker may say so; others (mosquitto 2.0 among them) just close it, as they do
+// when they shut down. So a connection closed without a word soon after it was taken, at
+// the first attempt after one that ended so too, is taken for one thrown out: a broker that
+// went down would have refused the attempts in between.
+bool Client::Impl::ThrownOut() {
+    if (endCode == MQTT_RC_SESSION_TAKEN_OVER)
+        return true;
+    const bool closed = endCode == MOSQ_ERR_CONN_LOST;
+    const bool again  = closed && closedBefore && attemptsSinceLoss == 1 &&
+                       !settings.clientId.empty() &&
+                       Clock::now() - connectedAt < std::chrono::milliseconds(2 * kLastRetryMs);
+    closedBefore = closed;
+    return again;
+}
+
+std::string Client::Impl::ThrownOutReason() const {
+    const std::string id = " (\"" + settings.clientId + "\")";
+    if (endCode == MQTT_RC_SESSION_TAKEN_OVER)
+        return "the broker at " + Where() + " ended the connection: another client uses this " +
+               "client id" + (settings.clientId.empty() ? std::string() : id);
+    return "the broker at " + Where() + " closes each connection soon after taking it: " +
+           "most likely another client uses this client id" + id;
+}
+
+// The broker's refusal of a connection: MQTT 3.1.1's return codes and MQTT 5's reason codes.
+std::string Client::Impl::RefusalReason() const {
     const std::string broker = "the broker at " + Where();
     switch (refusal) {
-    case 0:
-        break;
     case 1:
-        return broker + " does not take MQTT 3.1.1";
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+        return broker + " does not take MQTT " + (V5() ? "5" : "3.1.1");
     case 2:
+    case MQTT_RC_CLIENTID_NOT_VALID:
         return broker + " refused the client id \"" + settings.clientId + "\"";
     case 3:
+    case MQTT_RC_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_BUSY:
         return broker + " is not available (it refused the connection)";
     case 4:
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
         return broker + " refused the user name or password";
     case 5:
+    case MQTT_RC_NOT_AUTHORIZED:
         return broker + " did not let this client in: a wrong user name or password, or " +
                "no access for it";
     default:
-        return broker + " refused the connection (code " + std::to_string(refusal) + ")";
+        return broker + " refused the connection (" +
+               (refusal >= MQTT_RC_UNSPECIFIED
+                    ? std::string(mosquitto_reason_string(refusal)) + ", "
+                    : std::string()) +
+               "code " + std::to_string(refusal) + ")";
     }
+}
+
+std::string Client::Impl::EndReason(bool wasConnected) const {
+    const std::string broker = "the broker at " + Where();
+    if (refusal != 0)
+        return RefusalReason();
     const std::string keepAlive = std::to_string(settings.keepAliveSeconds) + " s";
     if (endCode == MOSQ_ERR_TLS || (!wasConnected && settings.tls && !logged.empty()))
         return TlsReason();
@@ -380,28 +599,32 @@ std::string Client::Impl::EndReason(bool wasConnected) const {
                             : broker + " did not answer within " + keepAlive;
     if (endCode == MOSQ_ERR_ERRNO && endErrno == ECONNREFUSED)
         return broker + " refused the connection";
-    const std::string why = endCode == MOSQ_ERR_ERRNO ? std::strerror(endErrno)
-                            : endCode != 0            ? mosquitto_strerror(endCode)
-                                                      : "it was closed";
+    // The library's own codes are small; MQTT 5's reasons for a DISCONNECT are 128 and up.
+    if (endCode >= MQTT_RC_UNSPECIFIED)
+        return "the connection to " + broker + " was ended by the broker (" +
+               mosquitto_reason_string(endCode) + ")";
+    const std::string why = endCode == MOSQ_ERR_ERRNO       ? std::strerror(endErrno)
+                            : endCode == MOSQ_ERR_CONN_LOST ? "the broker closed it"
+                            : endCode != 0                  ? mosquitto_strerror(endCode)
+                                                            : "it was closed";
     return wasConnected ? "the connection to " + broker + " was lost (" + why + ")"
                         : "cannot connect to " + broker + ": " + why;
 }
 
 std::string Client::Impl::TlsReason() const {
     const std::string broker = "the broker at " + Where();
-    if (logged.find("certificate verify failed") != std::string::npos)
-        return broker + " showed a certificate that " +
-               (settings.caFile.empty() ? "no CA of the system"
-                                        : "the CA file " + settings.caFile) +
-               " vouches for, or one that does not name \"" + settings.host +
-               "\" (certificate verify failed)";
+    if (const std::string refused = RefusedCertificate(certificateRefusal, settings, broker);
+        !refused.empty())
+        return refused;
     return "TLS with " + broker + " failed" +
            (logged.empty() ? std::string() : " (" + OpenSslReason(logged) + ")");
 }
 
 // Ends the attempt or the connection and schedules the next with back-off. A new reason
 // while connecting is reported as well, so the caller can say why it is still connecting.
-void Client::Impl::Fail(const std::string &reason) {
+// Two clients of one id throw each other out in turn: each such loss after the first goes
+// on with the back-off of the first, as an outage does, instead of starting it afresh.
+void Client::Impl::Fail(const std::string &reason, bool takeover) {
     Disarm();
     if (session) {
         mosquitto_destroy(session);
@@ -409,8 +632,14 @@ void Client::Impl::Fail(const std::string &reason) {
     }
     dropped += static_cast<long long>(outstanding.size());
     outstanding.clear();
-    if (state == State::Connected)
-        awaySince = Clock::now();
+    if (state == State::Connected) {
+        if (!(takeover && takenOver)) {
+            awaySince = Clock::now();
+            retryMs   = 2 * kFirstRetryMs;
+        }
+        takenOver         = takeover;
+        attemptsSinceLoss = 0;
+    }
     if (state != State::Connecting || reason != lastError) {
         lastError = reason;
         Change(State::Connecting);
@@ -432,7 +661,9 @@ void Client::Impl::End() {
         mosquitto_destroy(session);
         session = nullptr;
     }
+    tls.reset();
     outstanding.clear();
+    arrived.clear();
     changes.clear();
     state = State::Off;
 }
@@ -442,7 +673,7 @@ Client::Client() : impl_(std::make_unique<Impl>()) {}
 Client::~Client() = default;
 
 int Client::Start(const Settings &settings, std::string &error) {
-    StopSilently();
+    impl_->End();
     InitLibrary();
     Impl &d    = *impl_;
     d.settings = settings;
@@ -452,14 +683,18 @@ int Client::Start(const Settings &settings, std::string &error) {
         error = wrong;
         return kMqttErrSettings;
     }
+    if (d.settings.tls && !(d.tls = MakeTlsContext(d.settings, &d.certificateRefusal, error)))
+        return kMqttErrSettings;
     if (!(d.session = d.NewSession(error)))
         return kMqttErrSettings;
     std::signal(SIGPIPE, SIG_IGN);
-    d.published = d.dropped = 0;
+    d.published = d.dropped = d.droppedIn = 0;
     d.lastError.clear();
     d.retryMs   = 2 * kFirstRetryMs;
     d.awaySince = Clock::now();
-    d.state     = State::Connecting;
+    d.takenOver = d.closedBefore = false;
+    d.attemptsSinceLoss          = 0;
+    d.state                      = State::Connecting;
     d.housekeeping.start();
     d.Attempt();
     return kMqttOk;
@@ -494,11 +729,13 @@ int Client::Stop(std::string_view topic, std::string_view payload, bool retain, 
         }
     }
     d.End();
+    d.subscriptions.clear();
     return result;
 }
 
 void Client::StopSilently() {
     impl_->End();
+    impl_->subscriptions.clear();
 }
 
 State Client::GetState() const {
@@ -513,16 +750,22 @@ void Client::OnStateChange(std::function<void(State, const std::string &)> callb
     impl_->callback = std::move(callback);
 }
 
-int Client::Publish(std::string_view topic, std::string_view payload, int qos, bool retain) {
+int Client::Publish(std::string_view topic, std::string_view payload, int qos, bool retain,
+                    const Properties &properties) {
     Impl &d    = *impl_;
     int result = kMqttOk;
     if (d.state != State::Connected || !d.session)
         result = kMqttErrNotConnected;
     else if (static_cast<int>(d.outstanding.size()) >= kMaxOutstanding)
         result = kMqttErrBacklog;
-    else if ((qos != 0 && qos != 1) || payload.size() > static_cast<std::size_t>(INT_MAX))
+    else if ((qos != 0 && qos != 1) || payload.size() > static_cast<std::size_t>(INT_MAX) ||
+             HasNul(topic))
+        result = kMqttErrRefused;
+    mosquitto_property *props = nullptr;
+    if (result == kMqttOk && d.V5() && BuildProperties(properties, &props) != MOSQ_ERR_SUCCESS)
         result = kMqttErrRefused;
     if (result != kMqttOk) {
+        mosquitto_property_free_all(&props);
         ++d.dropped;
         return result;
     }
@@ -530,9 +773,11 @@ int Client::Publish(std::string_view topic, std::string_view payload, int qos, b
     int mid         = 0;
     d.inPublish     = true;
     d.doneInPublish = false;
-    const int rc    = mosquitto_publish(d.session, &mid, name.c_str(),
-                                        static_cast<int>(payload.size()), payload.data(), qos, retain);
-    d.inPublish     = false;
+    const int rc =
+        mosquitto_publish_v5(d.session, &mid, name.c_str(), static_cast<int>(payload.size()),
+                             payload.data(), qos, retain, props);
+    d.inPublish = false;
+    mosquitto_property_free_all(&props);
     if (rc != MOSQ_ERR_SUCCESS) {
         ++d.dropped;
         const bool connection = rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST ||
@@ -553,6 +798,45 @@ long long Client::Published() const {
 
 long long Client::Dropped() const {
     return impl_->dropped;
+}
+
+int Client::Subscribe(std::string_view filter, int qos) {
+    Impl &d = *impl_;
+    if ((qos != 0 && qos != 1) || !FilterTaken(filter))
+        return kMqttErrRefused;
+    auto known = std::find_if(d.subscriptions.begin(), d.subscriptions.end(),
+                              [&](const auto &s) { return s.first == filter; });
+    if (known == d.subscriptions.end())
+        known = d.subscriptions.insert(known, {std::string(filter), qos});
+    known->second = qos;
+    // Not connected now: the next connection makes it.
+    if (d.state == State::Connected && d.session) {
+        d.SendSubscribe(known->first, qos);
+        d.SyncWriter();
+    }
+    return kMqttOk;
+}
+
+int Client::Unsubscribe(std::string_view filter) {
+    Impl &d = *impl_;
+    std::erase_if(d.subscriptions, [&](const auto &s) { return s.first == filter; });
+    if (d.state == State::Connected && d.session && FilterTaken(filter)) {
+        const std::string name(filter);
+        if (d.V5())
+            mosquitto_unsubscribe_v5(d.session, nullptr, name.c_str(), nullptr);
+        else
+            mosquitto_unsubscribe(d.session, nullptr, name.c_str());
+        d.SyncWriter();
+    }
+    return kMqttOk;
+}
+
+void Client::OnMessage(std::function<void(const Message &)> callback) {
+    impl_->onMessage = std::move(callback);
+}
+
+long long Client::DroppedIn() const {
+    return impl_->droppedIn;
 }
 
 } // namespace mqtt

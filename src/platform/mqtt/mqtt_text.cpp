@@ -20,6 +20,17 @@ bool TopicCharacter(char c) {
 } // namespace
 
 bool ParseBrokerAddress(std::string_view text, BrokerAddress &address, std::string &error) {
+    // A user and password in the address stay out of the error, which goes to a journal: the
+    // address is quoted from its last '@' on, with what went before it hidden.
+    if (const std::size_t at = text.rfind('@'); at != std::string_view::npos) {
+        const std::size_t scheme = text.substr(0, at).find("://");
+        const std::string_view kept =
+            scheme == std::string_view::npos ? std::string_view() : text.substr(0, scheme + 3);
+        error = "broker address \"" + std::string(kept) + "...@" +
+                std::string(text.substr(at + 1)) +
+                "\": no user or password in the address; give them by their options";
+        return false;
+    }
     const std::string quoted = "broker address \"" + std::string(text) + "\": ";
     BrokerAddress parsed;
     std::string_view rest = text;
@@ -31,10 +42,6 @@ bool ParseBrokerAddress(std::string_view text, BrokerAddress &address, std::stri
         rest.remove_prefix(kPlainScheme.size());
     } else {
         error = quoted + "expected mqtt://HOST[:PORT] or mqtts://HOST[:PORT]";
-        return false;
-    }
-    if (rest.find('@') != std::string_view::npos) {
-        error = quoted + "no user or password in the address; give them by their options";
         return false;
     }
     std::string_view port;

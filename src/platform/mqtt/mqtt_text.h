@@ -14,8 +14,8 @@ constexpr int kDefaultTlsPort = 8883;
 // The keys of a publisher's config file: the long option names of `rmx7ctl publish`, and
 // rmx7ctl's own --device, since a service names its line nowhere else.
 inline constexpr std::string_view kPublishConfigKeys[] = {
-    "device",    "broker",   "name",          "topic",  "every", "qos",
-    "client-id", "username", "password-file", "cafile", "cert",  "key"};
+    "device",        "broker", "name", "topic", "every", "qos",      "client-id",        "username",
+    "password-file", "cafile", "cert", "key",   "line",  "commands", "parameter-server", "state"};
 
 struct BrokerAddress {
     std::string host; // a name or an address, IPv6 without its brackets

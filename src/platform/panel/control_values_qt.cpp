@@ -142,9 +142,13 @@ int SetCtrlVal(int panel, int control, const char *text) {
         return found.error;
     if (!text)
         return platform::kErrBadArgument;
-    if (TraceIsStatusControl(panel, control))
+    // The status line shows what a controller or a server said, in the same printable form
+    // as the trace; the panel file makes it plain text, so no markup of theirs acts either.
+    const bool status = TraceIsStatusControl(panel, control);
+    if (status)
         TraceStatus(text);
-    if (!WriteText(found.widget, QString::fromUtf8(text)))
+    const std::string shown = status ? PrintableText(text) : std::string(text);
+    if (!WriteText(found.widget, QString::fromStdString(shown)))
         return platform::kErrWrongKind;
     ShowAtOnce(found.widget);
     return 0;

@@ -3,6 +3,7 @@
 
 #include "text.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,12 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 // A program without a window (the command-line tool, a test) answers the dialog itself:
 // while a responder is set, FileSelectPopup shows nothing and returns what the responder
 // returns (a kSelect code or negative), with the path it put into pathName (kPathSize
-// bytes). nullptr goes back to the dialog.
-using FileSelectResponder = int (*)(const char *title, int button, char *pathName);
+// bytes). An empty one goes back to the dialog.
+using FileSelectResponder = std::function<int(const char *title, int button, char *pathName)>;
 void SetFileSelectResponder(FileSelectResponder responder);
+// The responder set, or an empty one: the other rooms' dialogs (the plant window's folder) ask
+// it too.
+FileSelectResponder GetFileSelectResponder();
 
 // A form of text fields in a modal dialog, for what a step must be told (the report's
 // operator, unit and station). Each field starts with its value and ends with the

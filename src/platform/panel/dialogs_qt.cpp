@@ -17,13 +17,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 constexpr int kErrNoEngine = -1;
 
-FileSelectResponder fileSelectResponder = nullptr;
-FormResponder formResponder             = nullptr;
+FileSelectResponder fileSelectResponder;
+FormResponder formResponder = nullptr;
 // Wide enough for an asset tag or a station's name without scrolling.
 constexpr int kFormFieldWidth = 320;
 constexpr int kNoteLines      = 4;
@@ -104,7 +105,11 @@ int FileSelectPopup(const char *defaultDirectory, const char *defaultFileName, c
 }
 
 void SetFileSelectResponder(FileSelectResponder responder) {
-    fileSelectResponder = responder;
+    fileSelectResponder = std::move(responder);
+}
+
+FileSelectResponder GetFileSelectResponder() {
+    return fileSelectResponder;
 }
 
 namespace {

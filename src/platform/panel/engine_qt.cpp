@@ -1,4 +1,5 @@
 // Engine start and stop: the Qt application object the panels and ports live in.
+#include "files/textfile.h"
 #include "panel.h"
 #include "widgets/accessible.h"
 
@@ -36,6 +37,9 @@ int StartEngine(int argc, char **argv) {
         return 1;
     if (!DisplayReachable())
         return 0;
+    // Before Qt and its libraries write anything (a font cache): under ulimit -f every write
+    // beyond the limit must fail as on a full disk, not end the program.
+    TreatFileSizeLimitAsError();
     savedArgc   = argc;
     application = new QApplication(savedArgc, argv);
     platform::InstallWidgetAccessibility();

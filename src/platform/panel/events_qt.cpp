@@ -10,8 +10,12 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+#include <QTimerEvent>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <map>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -50,7 +54,59 @@ QElapsedTimer &Clock() {
     return clock;
 }
 
+// The program's one-shot timers on one object: a timer costs a map entry, not an object.
+class TimerHost : public QObject {
+  public:
+    int Start(int ms, void (*callback)(void *), void *data) {
+        const int id = startTimer(ms, Qt::PreciseTimer);
+        if (id > 0)
+            calls_[id] = {callback, data};
+        return id > 0 ? id : -1;
+    }
+    void Cancel(int id) {
+        if (calls_.erase(id) > 0)
+            killTimer(id);
+    }
+
+  protected:
+    void timerEvent(QTimerEvent *event) override {
+        const int id = event->timerId();
+        killTimer(id);
+        const auto call = calls_.find(id);
+        if (call == calls_.end())
+            return;
+        const auto [callback, data] = call->second;
+        calls_.erase(call);
+        callback(data);
+    }
+
+  private:
+    std::map<int, std::pair<void (*)(void *), void *>> calls_;
+};
+
+TimerHost *Timers() {
+    static QPointer<TimerHost> host;
+    if (!host && QCoreApplication::instance()) {
+        host = new TimerHost;
+        host->setParent(QCoreApplication::instance());
+    }
+    return host.data();
+}
+
 } // namespace
+
+int StartTimer(double seconds, void (*callback)(void *data), void *data) {
+    TimerHost *host = Timers();
+    if (!host || !callback)
+        return -1;
+    const double ms = std::ceil(std::max(seconds, 0.0) * 1000.0);
+    return host->Start(ms > 1e9 ? 1000000000 : static_cast<int>(ms), callback, data);
+}
+
+void CancelTimer(int id) {
+    if (TimerHost *host = Timers(); host && id > 0)
+        host->Cancel(id);
+}
 
 double Timer() {
     return static_cast<double>(Clock().nsecsElapsed()) * 1e-9;

@@ -8,15 +8,17 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 struct InterruptState {
-    int pipe[2]               = {-1, -1};
-    void (*handler)()         = nullptr;
+    int pipe[2] = {-1, -1};
+    std::function<void()> handler;
     QSocketNotifier *notifier = nullptr;
 };
 
@@ -48,11 +50,11 @@ bool OpenPipe() {
 
 } // namespace
 
-void CallOnInterrupt(void (*handler)()) {
-    interrupt.handler = handler;
+void CallOnInterrupt(std::function<void()> handler) {
+    interrupt.handler = std::move(handler);
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
-    if (handler && OpenPipe()) {
+    if (interrupt.handler && OpenPipe()) {
         action.sa_handler = WakeEventLoop;
         // The second signal finds the default again and ends a program that does not stop.
         action.sa_flags = SA_RESTART | SA_RESETHAND;

@@ -98,7 +98,8 @@ struct CallbackEntry {
 };
 
 // --- Engine and panels (engine_qt.cpp, panel_loader.cpp, panel_table_qt.cpp) ---
-// Starts the engine (the Qt application). 0 when the display cannot be opened.
+// Starts the engine (the Qt application). 0 when the display cannot be opened. From here
+// on a write beyond the file-size limit fails with EFBIG (TreatFileSizeLimitAsError).
 int StartEngine(int argc, char **argv);
 // Ends the engine; every panel must have been discarded.
 void StopEngine();
@@ -108,6 +109,8 @@ void RegisterCallbacks(const CallbackEntry *table, int count);
 // beside the program. The panel handle (> 0), or negative when the file is missing,
 // unreadable or names an unknown callback.
 int LoadPanel(int parentPanel, const char *fileName, int panelResource);
+// What every callback of the panel gets as its callback data from now on (nullptr at load).
+int SetPanelCallbackData(int panel, void *callbackData);
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);
 // Calls callbacks until QuitUserInterface; returns once the callbacks that were
@@ -161,5 +164,6 @@ int DisplayImageFile(int panel, int control, const char *fileName);
 constexpr int kImagePng = 0;
 constexpr int kImagePdf = 1;
 // Writes what a strip chart or an x-y graph shows, at its size on screen, as a PNG or PDF
-// file. The picture goes to path + ".part", which is then renamed over path.
+// file, whole or not at all (as ReplaceTextFile writes). A file that cannot be written
+// gives a negative result with errno set to the cause.
 int SavePlotImage(int panel, int control, const char *path, int format);

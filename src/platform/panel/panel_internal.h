@@ -39,6 +39,7 @@ struct PanelRecord {
     QPointer<QWidget> top;
     std::map<int, QPointer<QWidget>> controls;
     PanelCallbackPtr callback = nullptr;
+    void *callbackData        = nullptr; // what every callback of the panel is given
 };
 
 // Enters a loaded panel into the table; its handle.

@@ -71,10 +71,12 @@ Control FindControl(int panel, int control) {
 }
 
 void RaiseControlEvent(CtrlCallbackPtr callback, int panel, int control, int event) {
-    if (!FindPanel(panel))
+    PanelRecord *record = FindPanel(panel);
+    if (!record)
         return;
+    void *data = record->callbackData;
     CallbackScope scope;
-    callback(panel, control, event, nullptr, 0, 0);
+    callback(panel, control, event, data, 0, 0);
 }
 
 bool ProgramIdle() {
@@ -86,8 +88,9 @@ void RaisePanelEvent(int panel, int event) {
     if (!record || !record->callback)
         return;
     const PanelCallbackPtr callback = record->callback;
+    void *data                      = record->callbackData;
     CallbackScope scope;
-    callback(panel, event, nullptr, 0, 0);
+    callback(panel, event, data, 0, 0);
 }
 
 // Beside the program in a build tree; in the data folder of an installed program.
@@ -124,6 +127,14 @@ void ShowFitted(QWidget *window) {
 } // namespace platform
 
 // --- Panels and the event loop ---
+
+int SetPanelCallbackData(int panel, void *callbackData) {
+    platform::PanelRecord *record = platform::FindPanel(panel);
+    if (!record)
+        return platform::kErrNoPanel;
+    record->callbackData = callbackData;
+    return 0;
+}
 
 int DisplayPanel(int panel) {
     QWidget *window = platform::PanelWidget(panel);

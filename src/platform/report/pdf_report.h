@@ -18,7 +18,7 @@
 
 struct ReportHeaderRow {
     std::string label; // "Firmware", "Port", "Operator", ...
-    std::string value;
+    std::string value; // shown in its printable form: a controller's text may hold any byte
 };
 
 // One word of the parameter set. The RAM and EEPROM values are marked where they differ.
@@ -81,7 +81,7 @@ struct ReportWriteResult {
     explicit operator bool() const { return error == 0; }
 };
 
-// Writes the report to path, whole or not at all: the file is made in memory, written to
-// path + ".part" and renamed over path. A failure leaves neither a new path nor the
-// ".part" behind; an older file at path stays as it was.
+// Writes the report to path, whole or not at all: the file is made in memory and written
+// as ReplaceTextFile writes, never through a link planted beside it. A failure leaves
+// neither a new path nor a part of it behind; an older file at path stays as it was.
 ReportWriteResult WriteReport(const ReportDocument &document, const char *path);

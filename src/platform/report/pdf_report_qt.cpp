@@ -7,6 +7,7 @@
 #include "files/textfile.h"
 #include "pdf_author.h"
 #include "report_chart.h"
+#include "text.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
@@ -79,7 +80,7 @@ QString HeadingHtml(const ReportDocument &document) {
     html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"2\">");
     for (const ReportHeaderRow &row : document.header)
         html += QStringLiteral("<tr><td class=\"label\" width=\"130\">%1</td><td>%2</td></tr>")
-                    .arg(Html(row.label), Html(row.value));
+                    .arg(Html(row.label), Html(PrintableText(row.value)));
     return html + QStringLiteral("</table>");
 }
 

@@ -2,6 +2,9 @@
 // before Qt opens it, so that a refused open says why in the system's own terms.
 #include "local_line.h"
 
+#include "port_diagnosis.h"
+#include "trace.h"
+
 #include <QSerialPort>
 
 #include <fcntl.h>
@@ -9,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <optional>
@@ -159,6 +163,15 @@ bool ApplyLineSettings(QSerialPort &serial, const LineSettings &settings) {
            serial.setStopBits(*stopBitsValue) && serial.setFlowControl(QSerialPort::NoFlowControl);
 }
 
+// Qt's serial port takes over a lock file whose program has ended, at the open; the trace
+// names each one it removed, as the diagnosis names one it could not remove.
+void TraceRemovedLocks(const std::string &device, const std::vector<std::string> &staleBefore) {
+    const std::vector<std::string> staleNow = StaleLockFiles(device);
+    for (const std::string &lock : staleBefore)
+        if (std::find(staleNow.begin(), staleNow.end(), lock) == staleNow.end())
+            TraceDiagnosis((device + " was locked by " + lock + "; the lock was removed").c_str());
+}
+
 } // namespace
 
 OpenFailure OpenLocalLine(const std::string &device, const LineSettings &settings,
@@ -168,8 +181,11 @@ OpenFailure OpenLocalLine(const std::string &device, const LineSettings &setting
     auto local = std::make_unique<LocalLine>();
     if (const OpenFailure failure = LockDevice(device, local->lock); failure.code)
         return failure;
+    const std::vector<std::string> stale = StaleLockFiles(device);
     local->serial.setPortName(QString::fromStdString(device));
-    if (!local->serial.open(QIODevice::ReadWrite))
+    const bool opened = local->serial.open(QIODevice::ReadWrite);
+    TraceRemovedLocks(device, stale);
+    if (!opened)
         return QtOpenFailure(local->serial.error());
     if (!ApplyLineSettings(local->serial, settings))
         return {kComErrInvalidParameter, EINVAL};

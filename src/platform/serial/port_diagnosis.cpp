@@ -186,21 +186,29 @@ std::vector<LockFile> LockFiles(const std::string &device, const Directories &di
     return locks;
 }
 
+std::vector<LockFile> EndedLocks(const std::string &device, const Directories &directories) {
+    std::vector<LockFile> ended = LockFiles(device, directories);
+    std::erase_if(ended, [](const LockFile &lock) { return IsRunning(lock.pid); });
+    return ended;
+}
+
+std::string Described(const LockFile &lock) {
+    return lock.path.string() + ", a lock file that " +
+           (lock.program.empty() ? "a program" : lock.program) + " (pid " +
+           std::to_string(lock.pid) + ") left when it ended";
+}
+
 // A program that ended without removing its lock file leaves the device locked for every
 // program that honours the file. Qt's serial port removes such a file itself where the
 // system lets it, so one that is left is another user's.
 std::string LockedByEndedPrograms(const std::string &device, const Directories &directories) {
     std::string locks, files;
-    int count = 0;
-    for (const LockFile &lock : LockFiles(device, directories)) {
-        if (IsRunning(lock.pid))
-            continue;
-        ++count;
-        locks += (locks.empty() ? "" : " and by ") + lock.path.string() + ", a lock file that " +
-                 (lock.program.empty() ? "a program" : lock.program) + " (pid " +
-                 std::to_string(lock.pid) + ") left when it ended";
+    const std::vector<LockFile> ended = EndedLocks(device, directories);
+    for (const LockFile &lock : ended) {
+        locks += (locks.empty() ? "" : " and by ") + Described(lock);
         files += " " + lock.path.string();
     }
+    const std::size_t count = ended.size();
     if (count == 0)
         return {};
     const std::string them = count == 1 ? "it" : "them";
@@ -239,13 +247,23 @@ std::vector<std::string> DeviceHolders(const std::string &device,
     return names;
 }
 
+std::vector<std::string> StaleLockFiles(const std::string &device,
+                                        const Directories &lockDirectories) {
+    std::vector<std::string> stale;
+    for (const LockFile &lock : EndedLocks(device, lockDirectories))
+        stale.push_back(Described(lock));
+    return stale;
+}
+
 void SetDiagnosisAudience(DiagnosisAudience who) {
     audience = who;
 }
 
-std::string DiagnoseLostLine(int portNo, const std::string &device) {
+std::string DiagnoseLostLine(int portNo, const std::string &device, const std::string &cause) {
     const std::string port =
         "COM" + std::to_string(portNo) + (device.empty() ? "" : " (" + device + ")");
+    if (!cause.empty())
+        return port + " is gone: " + cause;
     const char *back =
         audience == DiagnosisAudience::Panel
             ? "Once it is back, the next command opens it again; it can also be picked again in "
@@ -324,6 +342,11 @@ std::string DiagnoseRemoteOpenFailure(RemoteFault fault, const std::string &addr
                std::to_string(port) + ".";
     case RemoteFault::SettingsRefused:
         return where + " refused the line settings asked for: " + detail + ".";
+    case RemoteFault::Overrun:
+        return where + " sent " + detail +
+               ", which no RFC 2217 server does, and was disconnected. Check what serves that "
+               "port; a raw TCP port is written tcp://" +
+               host + ":" + std::to_string(port) + ".";
     }
     return "Cannot open " + address + ".";
 }

@@ -26,8 +26,8 @@ DiagnoseOpenFailure(int errorNumber, const std::string &device,
                     const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
 
 // The line of COM portNo, on device, was lost while it was open: the device was unplugged
-// or switched off, or the connection closed.
-std::string DiagnoseLostLine(int portNo, const std::string &device);
+// or switched off, or the connection closed; or cause, when the line knows why.
+std::string DiagnoseLostLine(int portNo, const std::string &device, const std::string &cause = {});
 
 // The processes that hold device, "name (pid N)": the other processes that have it open,
 // and whoever a lock file in lockDirectories names while it runs, this process as "this
@@ -35,6 +35,13 @@ std::string DiagnoseLostLine(int portNo, const std::string &device);
 std::vector<std::string>
 DeviceHolders(const std::string &device,
               const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
+
+// The lock files of device in lockDirectories whose program has ended, each as "<file>, a
+// lock file that <program> (pid N) left when it ended". Qt's serial port removes such a
+// file at the next open where the system lets it; the open names each one it removed.
+std::vector<std::string>
+StaleLockFiles(const std::string &device,
+               const std::vector<std::string> &lockDirectories = kSystemLockDirectories);
 
 // Why a remote line (tcp://, rfc2217://) would not open.
 enum class RemoteFault {
@@ -46,6 +53,7 @@ enum class RemoteFault {
     Closed,           // the server closed the connection while it was set up
     NoComPortControl, // the server does not do RFC 2217, or did not answer in time
     SettingsRefused,  // the server answered other settings than those asked for
+    Overrun,          // the server sent a Telnet command longer than any server sends
 };
 
 // address as given (tcp://HOST:PORT); host and port as parsed, empty for a bad address;

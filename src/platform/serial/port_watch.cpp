@@ -12,7 +12,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -52,8 +54,8 @@ std::vector<std::string> Labels() {
 // What one watched ring was last given; it lives as long as the ring.
 class PortRingWatch : public QObject {
   public:
-    PortRingWatch(Ring *ring, void (*refresh)())
-        : QObject(ring), ring_(ring), refresh_(refresh), shown_(Labels()),
+    PortRingWatch(Ring *ring, std::function<void()> refresh)
+        : QObject(ring), ring_(ring), refresh_(std::move(refresh)), shown_(Labels()),
           stamp_(DeviceFolderStamp()) {
         timer_.setInterval(kRescanIntervalMs);
         connect(&timer_, &QTimer::timeout, this, &PortRingWatch::Tick);
@@ -93,7 +95,7 @@ class PortRingWatch : public QObject {
     }
 
     Ring *ring_;
-    void (*refresh_)();
+    std::function<void()> refresh_;
     std::vector<std::string> shown_;
     FolderStamp stamp_;
     int scansDue_ = 0;
@@ -102,8 +104,8 @@ class PortRingWatch : public QObject {
 
 } // namespace
 
-void WatchPortRing(int panel, int control, void (*refresh)()) {
+void WatchPortRing(int panel, int control, std::function<void()> refresh) {
     auto *ring = qobject_cast<Ring *>(platform::ControlWidget(panel, control));
     if (ring && refresh)
-        new PortRingWatch(ring, refresh);
+        new PortRingWatch(ring, std::move(refresh));
 }

@@ -7,6 +7,7 @@
 // shown absent, so numbers never shift under the operator.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,4 +56,4 @@ std::vector<std::string> NumberingOrder(std::vector<std::string> devices);
 // or events are processed inside a wait. Every 2 s, and after each rescan, calls refresh
 // when the labels changed since the ring last got them. refresh refills the ring from
 // PortTable().
-void WatchPortRing(int panel, int control, void (*refresh)());
+void WatchPortRing(int panel, int control, std::function<void()> refresh);

@@ -7,6 +7,7 @@
 
 #include "port_diagnosis.h"
 #include "telnet.h"
+#include "text.h"
 
 #include <QDeadlineTimer>
 #include <QHostInfo>
@@ -45,6 +46,13 @@ constexpr int kQuietMs  = 25;
 constexpr int kSettleMs = 200;
 
 constexpr std::uint8_t kParityCodeOffset = 1; // the option's NONE, ODD, EVEN follow ours
+
+// What the line holds for the program: as a serial driver's input queue, bytes beyond it are
+// dropped. That is over half a minute of the line at 19200 baud, and it bounds what a server
+// that floods the connection costs. The socket takes no more from the system at a time.
+constexpr qsizetype kInputQueueBytes = 64 * 1024;
+// What a diagnosis quotes of the words a server said before it hung up.
+constexpr qsizetype kSaidBytes = 200;
 
 using namespace telnet;
 
@@ -114,6 +122,19 @@ std::uint32_t ValueOf(const std::string &bytes) {
     return value;
 }
 
+// The first line of what a server said, at most kSaidBytes of it, in printable form.
+std::string FirstLineSaid(const QByteArray &said) {
+    QByteArray line = said.trimmed();
+    if (const qsizetype end = line.indexOf('\n'); end >= 0)
+        line.truncate(end);
+    line           = line.trimmed();
+    const bool cut = line.size() > kSaidBytes;
+    line.truncate(kSaidBytes);
+    return PrintableText(
+               std::string_view(line.constData(), static_cast<std::size_t>(line.size()))) +
+           (cut ? "..." : "");
+}
+
 std::string SettingName(std::uint8_t command) {
     switch (command) {
     case kSetBaudRate:
@@ -134,6 +155,7 @@ std::string SettingName(std::uint8_t command) {
 class RemoteLine final : public SerialLine {
   public:
     explicit RemoteLine(const RemoteAddress &address) : address_(address) {
+        socket_.setReadBufferSize(kInputQueueBytes);
         QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { TakeArrived(); });
         QObject::connect(&socket_, &QTcpSocket::disconnected, &socket_, [this] { ReportLost(); });
         QObject::connect(&socket_, &QTcpSocket::errorOccurred, &socket_,
@@ -199,10 +221,14 @@ class RemoteLine final : public SerialLine {
             SendComPort(kSetControl, BigEndian(on ? kControlHardware : kControlNoFlow, 1));
         return true;
     }
+    std::string LostCause() const override { return lostCause_; }
 
   private:
     std::string Where() const { return address_.host + ":" + std::to_string(address_.port); }
     void TakeArrived();
+    void Queue(const char *data, qsizetype size);
+    // Hangs up on a server whose stream cannot be decoded further.
+    void DropOverrun();
     // Waits until the server answered each command, refused the option or hung up.
     bool AwaitAnswers(const std::vector<std::uint8_t> &commands, const QDeadlineTimer &deadline);
     void Send(const QByteArray &bytes) {
@@ -245,12 +271,13 @@ class RemoteLine final : public SerialLine {
     RemoteAddress address_;
     QTcpSocket socket_;
     QByteArray received_;
-    std::uint64_t dataBytes_ = 0; // every data byte that ever arrived, read or dropped
+    std::uint64_t dataBytes_ = 0; // every data byte that ever was queued, read or cleared
     std::function<void()> arrived_;
     std::function<void()> lost_;
     bool lostSeen_        = false;
     bool waitFailed_      = false;
     bool wroteSincePurge_ = true;
+    std::string lostCause_; // why this end hung up, when it did
 
     Decoder decoder_;
 };
@@ -327,9 +354,11 @@ OpenFailure RemoteLine::Configure(const LineSettings &settings) {
     if (decoder_.ComPortRefused())
         return fail(kComErrInvalidParameter, RemoteFault::NoComPortControl,
                     "it refused the COM port option");
+    if (decoder_.Overrun())
+        return {kComErrCannotOpen, 0, lostCause_};
     if (lostSeen_) {
         // What a server says before it hangs up ("port in use") is the best reason there is.
-        const std::string said = received_.trimmed().toStdString();
+        const std::string said = FirstLineSaid(received_);
         return fail(kComErrCannotOpen, RemoteFault::Closed,
                     said.empty() ? std::string() : "it said \"" + said + "\"");
     }
@@ -375,11 +404,14 @@ bool RemoteLine::WaitForReadyRead(int ms) {
             waitFailed_ = true;
             return false;
         }
-        // Telnet's own bytes wake the wait too; it goes on until data came.
+        // Telnet's own bytes wake the wait too, and so do bytes a full queue drops: it goes
+        // on until data came or its time is up, however much else the server sends.
         if (!WaitForSocket(wait)) {
             waitFailed_ = socket_.error() != QAbstractSocket::SocketTimeoutError;
             return false;
         }
+        if (wait.hasExpired())
+            return dataBytes_ != before;
     }
     return true;
 }
@@ -392,19 +424,37 @@ void RemoteLine::TakeArrived() {
     if (!bytes.isEmpty())
         AcknowledgeAtOnce();
     if (!address_.rfc2217) {
-        received_.append(bytes);
-        dataBytes_ += static_cast<std::uint64_t>(bytes.size());
+        Queue(bytes.constData(), bytes.size());
     } else {
         Decoded decoded;
         decoder_.Decode(reinterpret_cast<const std::uint8_t *>(bytes.constData()),
                         static_cast<std::size_t>(bytes.size()), decoded);
-        received_.append(decoded.data.data(), static_cast<qsizetype>(decoded.data.size()));
-        dataBytes_ += decoded.data.size();
+        Queue(decoded.data.data(), static_cast<qsizetype>(decoded.data.size()));
         if (!decoded.replies.empty())
             Send(QByteArray::fromStdString(decoded.replies));
+        if (decoder_.Overrun())
+            DropOverrun();
     }
     if (dataBytes_ > before && arrived_)
         arrived_();
+}
+
+void RemoteLine::Queue(const char *data, qsizetype size) {
+    const qsizetype taken = std::min(size, kInputQueueBytes - received_.size());
+    if (taken <= 0)
+        return;
+    received_.append(data, taken);
+    dataBytes_ += static_cast<std::uint64_t>(taken);
+}
+
+void RemoteLine::DropOverrun() {
+    if (!lostCause_.empty())
+        return;
+    lostCause_ = DiagnoseRemoteOpenFailure(RemoteFault::Overrun, "", address_.host, address_.port,
+                                           "a Telnet sub-negotiation of more than " +
+                                               std::to_string(kMaxSubnegotiation) + " bytes");
+    socket_.abort();
+    ReportLost();
 }
 
 } // namespace

@@ -23,6 +23,9 @@ std::string RemoteLineKind(const std::string &device);
 // most), so that bytes the line held from before do not meet the first request. On
 // success line holds the open line; else the failure says why: a malformed address or a
 // name that does not resolve kComErrNoPortFound, a refused, unreachable or silent host
-// kComErrCannotOpen, settings the server refuses kComErrInvalidParameter.
+// kComErrCannotOpen, settings the server refuses kComErrInvalidParameter. A server that
+// sends a Telnet sub-negotiation longer than any server sends is hung up on, at the open
+// (kComErrCannotOpen) or later (the line is lost, and says why). The line holds at most
+// 64 KiB of input for the program, as a serial driver's queue does; more is dropped.
 OpenFailure OpenRemoteLine(const std::string &address, const LineSettings &settings,
                            std::unique_ptr<SerialLine> &line);

@@ -43,6 +43,9 @@ class SerialLine {
     virtual bool ClearInput()                  = 0;
     virtual bool ClearOutput()                 = 0;
     virtual bool SetHardwareHandshake(bool on) = 0;
+
+    // Why the line was lost, when the line knows more than that it is gone; empty else.
+    virtual std::string LostCause() const { return {}; }
 };
 
 // The settings an open asks of the line: parity 0 none, 1 odd, 2 even.

@@ -82,7 +82,8 @@ Port *UsablePort(int number) {
     if (it == opened.ports.end())
         return nullptr;
     if (it->second->vanished) {
-        opened.lost[number] = DiagnoseLostLine(number, it->second->device);
+        opened.lost[number] =
+            DiagnoseLostLine(number, it->second->device, it->second->serial->LostCause());
         opened.ports.erase(it);
         return nullptr;
     }

@@ -15,7 +15,7 @@ void Decoder::Decode(const std::uint8_t *bytes, std::size_t size, Decoded &out) 
     const auto takeData = [&out](std::uint8_t byte) {
         out.data.push_back(static_cast<char>(byte));
     };
-    for (std::size_t i = 0; i < size; ++i) {
+    for (std::size_t i = 0; i < size && !overrun_; ++i) {
         const std::uint8_t byte = bytes[i];
         switch (parse_) {
         case Parse::Data:
@@ -45,12 +45,12 @@ void Decoder::Decode(const std::uint8_t *bytes, std::size_t size, Decoded &out) 
             if (byte == kIac)
                 parse_ = Parse::SubIac;
             else
-                sub_.push_back(static_cast<char>(byte));
+                HoldSubnegotiation(byte);
             break;
         case Parse::SubIac:
             parse_ = Parse::Sub;
             if (byte == kIac)
-                sub_.push_back(static_cast<char>(byte));
+                HoldSubnegotiation(byte);
             else if (byte == kSe) {
                 parse_ = Parse::Data;
                 EndSubnegotiation();
@@ -78,6 +78,16 @@ void Decoder::Negotiate(std::uint8_t verb, std::uint8_t option, std::string &rep
     } else if (option == kComPort && verb == kDont) {
         comPortRefused_ = true;
     }
+}
+
+// A server that never ends a sub-negotiation would otherwise grow it without end.
+void Decoder::HoldSubnegotiation(std::uint8_t byte) {
+    if (sub_.size() < kMaxSubnegotiation) {
+        sub_.push_back(static_cast<char>(byte));
+        return;
+    }
+    overrun_ = true;
+    std::string().swap(sub_);
 }
 
 void Decoder::EndSubnegotiation() {

@@ -38,6 +38,10 @@ constexpr std::uint8_t kControlHardware = 3;
 constexpr std::uint8_t kPurgeReceive    = 1; // what the server got from the line for us
 constexpr std::uint8_t kPurgeTransmit   = 2; // what the server holds for the line
 
+// The longest sub-negotiation the decoder holds. A COM Port Control answer is a few bytes and
+// a server's signature a line; a server that sends more is broken or hostile.
+constexpr std::size_t kMaxSubnegotiation = 256;
+
 // What one call of Decode found.
 struct Decoded {
     std::string data;    // the line's data bytes, in order
@@ -57,11 +61,15 @@ class Decoder {
     bool ComPortRefused() const { return comPortRefused_; }
     // The server's latest answer to each client command, by the client's command code.
     const std::map<std::uint8_t, std::string> &Answers() const { return answers_; }
+    // A sub-negotiation ran past kMaxSubnegotiation bytes. Nothing from there on is decoded:
+    // the stream cannot be trusted, and the connection is to be dropped.
+    bool Overrun() const { return overrun_; }
 
   private:
     enum class Parse { Data, Iac, Verb, Sub, SubIac };
 
     void Negotiate(std::uint8_t verb, std::uint8_t option, std::string &replies);
+    void HoldSubnegotiation(std::uint8_t byte);
     void EndSubnegotiation();
 
     Parse parse_       = Parse::Data;
@@ -71,6 +79,7 @@ class Decoder {
     std::set<std::uint8_t> doSent_;   // options we asked or agreed the server to do
     std::set<std::uint8_t> refused_;  // options we declined, so each is declined once
     bool comPortRefused_ = false;
+    bool overrun_        = false;
     std::map<std::uint8_t, std::string> answers_;
 };
 

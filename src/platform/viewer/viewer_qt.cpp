@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -34,6 +35,7 @@ constexpr double kWheelZoom        = 0.85; // span after one wheel step away fro
 constexpr double kShortestSpan     = 1e-3; // seconds shown by a recording of one row
 constexpr qint64 kBusyRedrawMs     = 200;  // between redraws while the program waits
 constexpr int kNoWriteRedrawMs     = 250;  // when no request goes out meanwhile
+constexpr int kNoteLinesInView     = 8;    // lines of notes shown before they scroll
 
 QColor Rgb(unsigned color) {
     return QColor(static_cast<int>(color >> 16 & 0xFF), static_cast<int>(color >> 8 & 0xFF),
@@ -75,6 +77,31 @@ QCPRange ValueRange(const ViewerStrip &strip) {
     return QCPRange(low - margin, high + margin);
 }
 
+// The notes above the plot: as tall as their text up to kNoteLinesInView lines, then
+// scrolled, so that a file of many comment lines never pushes the plot out of the window.
+class NotesArea : public QScrollArea {
+  public:
+    explicit NotesArea(QLabel *notes, QWidget *parent) : QScrollArea(parent) {
+        setWidget(notes);
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+        setAccessibleName(notes->accessibleName());
+    }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override {
+        const int lines = widget()->fontMetrics().lineSpacing() * kNoteLinesInView;
+        return std::min(widget()->heightForWidth(width), lines);
+    }
+    QSize sizeHint() const override {
+        const QSize hint = QScrollArea::sizeHint();
+        return QSize(hint.width(), heightForWidth(hint.width()));
+    }
+};
+
 class ViewerWindow : public QWidget {
   public:
     ViewerWindow(ViewerContent content, void (*closed)())
@@ -83,7 +110,7 @@ class ViewerWindow : public QWidget {
         setAccessibleName(tr("Recording viewer"));
         resize(1100, 760);
         auto *layout = new QVBoxLayout(this);
-        layout->addWidget(NotesLabel());
+        layout->addWidget(new NotesArea(NotesLabel(), this));
         layout->addLayout(ReadoutRow());
         plot = new QCustomPlot(this);
         plot->setAccessibleName(tr("Recorded values"));

@@ -1,10 +1,12 @@
 // Tables and JSON of the command results.
 #include "output.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <sstream>
 
-namespace ctl {
+namespace output {
 
 void JsonObject::Add(const std::string &key, const std::string &json) {
     members_.emplace_back(key, json);
@@ -63,6 +65,35 @@ void AddCsv(JsonObject &json, const std::string &csv) {
     json.Add("rows", JsonArray(rows));
 }
 
+std::string JsonText(const json::Value &value, const std::vector<std::string> &without) {
+    switch (value.kind) {
+    case json::Kind::Null:
+        return "null";
+    case json::Kind::Bool:
+        return value.boolean ? "true" : "false";
+    case json::Kind::Number: {
+        char number[32];
+        const auto written = std::to_chars(number, number + sizeof number, value.number);
+        return std::string(number, written.ptr);
+    }
+    case json::Kind::String:
+        return JsonString(value.text);
+    case json::Kind::Array: {
+        std::vector<std::string> items;
+        for (const json::Value &item : value.items)
+            items.push_back(JsonText(item));
+        return JsonArray(items);
+    }
+    case json::Kind::Object:
+        break;
+    }
+    JsonObject object;
+    for (const auto &[key, member] : value.members)
+        if (std::find(without.begin(), without.end(), key) == without.end())
+            object.Add(key, JsonText(member));
+    return object.Text();
+}
+
 std::string WordTable(const Words &words) {
     std::string text;
     char line[64];
@@ -73,4 +104,4 @@ std::string WordTable(const Words &words) {
     return text;
 }
 
-} // namespace ctl
+} // namespace output

@@ -1,9 +1,11 @@
-// What the commands print: parameter sets as tables or JSON, JSON values, CSV as JSON.
+// What a step's result prints as, on the command line and in a plant's responses: parameter
+// sets as tables or JSON, JSON values, CSV as JSON.
 #pragma once
 
 #include "com232.h"
 #include "parameters.h"
-#include "platform/text.h" // JsonString
+#include "platform/json/json.h"
+#include "platform/text.h" // JsonString, PrintableText
 
 #include <array>
 #include <cstdint>
@@ -11,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace ctl {
+namespace output {
 
 using Words = com232::Words;
 
@@ -41,7 +43,11 @@ void AddCsv(JsonObject &json, const std::string &csv);
 // One CSV row of numbers as a JSON array.
 std::string JsonRow(const std::string &row);
 
+// A JSON value read from outside written back as JSON, leaving out the members named in
+// without (an agent's answer without its PDF).
+std::string JsonText(const json::Value &value, const std::vector<std::string> &without = {});
+
 // " 0  power          500" for each word.
 std::string WordTable(const Words &words);
 
-} // namespace ctl
+} // namespace output
