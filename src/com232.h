@@ -116,13 +116,6 @@ struct Parameters {
         mmthd, sdelay, para12, para13, para14, para15, para16;
 };
 
-// The names of the sixteen words, in frame order, as the parameter set calls them; the
-// command line names the words by them.
-constexpr const char *kParameterNames[PNUM] = {
-    "power",  "reference", "hysteresis", "polarity", "hold",   "hwmode", "average", "evalmode",
-    "mmtime", "mmthd",     "sdelay",     "para12",   "para13", "para14", "para15",  "para16",
-};
-
 // The start-up defaults of the parameter set; the panel file's values replace those of the
 // ten parameters with a control.
 constexpr Parameters kDefaultParameters = {500, 512, 10, 1, 100, 1, 0, 0, 20, 50, 1, 0, 0, 0, 0, 0};
