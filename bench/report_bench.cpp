@@ -2,6 +2,7 @@
 // with a NORM capture, the first in the process (fonts loaded) and the median of the
 // following ones. Offscreen; writes its own JSON file, and keeps the last report when a
 // path for it is given (an example to look at).
+#include "parameters.h"
 #include "platform/panel/panel.h"
 #include "platform/report/fingerprint.h"
 #include "platform/report/pdf_report.h"
@@ -28,9 +29,6 @@ double Median(std::vector<double> values) {
 // A unit as the panel would describe it: RAM and EEPROM differing in three words, one
 // value typed and not sent, a parameter file loaded, a noisy NORM curve through the beam.
 ReportDocument Example() {
-    const char *names[16]  = {"power",   "reference", "hysteresis", "polarity", "hold",   "hwmode",
-                              "average", "evalmode",  "mmtime",     "mmthd",    "sdelay", "para12",
-                              "para13",  "para14",    "para15",     "para16"};
     const char *labels[16] = {
         "Power", "Reference",       "Hysteresis",   "Polarity",          "Hold time",   "HW mode",
         "",      "Evaluation mode", "Min/max time", "Min/max threshold", "Switch delay"};
@@ -53,17 +51,20 @@ ReportDocument Example() {
                  {"Computer", "line3-pc"},
                  {"Date and time", "2026-03-04 10:15:02 CET (+0100)"},
                  {"Operator", "operator"}};
-    for (int w = 0; w < 16; ++w)
-        d.parameters.rows.push_back({w, names[w], w < 11 ? labels[w] : "", ram[w], eeprom[w],
+    d.unitId  = "U-4711";
+    d.station = "Line 3/7";
+    for (int w = 0; w < 16; ++w) {
+        const parameters::Parameter &p = parameters::kTable[w];
+        d.parameters.rows.push_back({w, p.name, w < 11 ? labels[w] : "", ram[w], eeprom[w],
                                      static_cast<std::uint16_t>(w == 1 ? 520 : ram[w]), w == 1,
-                                     eeprom[w]});
+                                     eeprom[w], p.unit, p.meaning});
+    }
     d.parameters.panelColumn = true;
     d.parameters.fileName    = "RMX7para.dat";
     d.fingerprint            = ParameterFingerprint(eeprom);
 
-    d.capture = {
-        true, "NORM", "2026-03-04 10:14:40 CET (+0100)", "Sample", "NORM=RAW / [ADC-units]",
-        {},   ""};
+    d.capture = {true, "NORM", "2026-03-04 10:14:40 CET (+0100)", "Sample", parameters::kAdcUnits,
+                 {},   ""};
     ReportCurve norm{"NORM", {}, 0xFF0000, true, false};
     unsigned noise = 12345;
     for (int k = 0; k < 128; ++k) {

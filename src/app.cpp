@@ -369,6 +369,7 @@ void Program::Queue(job::Task<Outcome> step) {
 job::Task<Outcome> Program::SetUpPort(int port) {
     line_.SelectPort(port);
     const Outcome outcome = co_await line_.InitRS232(port);
+    ShowLineHint(outcome);
     NoteOutcome(outcome);
     co_return outcome;
 }

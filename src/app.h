@@ -131,9 +131,14 @@ class Program {
     // and writes the commissioning report.
     job::Task<Outcome> MakeReport();
     // Each of the above puts its outcome's detail (which file, which port and what to check)
-    // into the status line's tooltip and the trace as it ends; a lost port whose device is
-    // back is opened again first (Line::ReopenLostPort). This is that last step.
-    Outcome Explained(const Outcome &outcome);
+    // into the status line's tooltip and the trace as it ends, and for a step on the line
+    // (onLine) the short line beside the status text; a lost port whose device is back is
+    // opened again first (Line::ReopenLostPort). This is that last step.
+    Outcome Explained(const Outcome &outcome, bool onLine = true);
+    // The short line beside the status text after a step on the line: the port and what to
+    // check when it failed (no answer, the device gone, another answer, no open), none once
+    // it went well.
+    void ShowLineHint(const Outcome &outcome);
     // The run loop ends at its next check; nothing else of Stop is done (the panel's close).
     void EndRunAtNextCheck();
     // The ends of the panel: the operator's close now; the system's after the exchange.

@@ -5,6 +5,7 @@
 #include "com232.h"
 #include "exports.h"
 #include "gui.h"
+#include "platform/files/remembered.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
@@ -35,6 +36,32 @@ void SetVisible(int panel, int control, int visible) {
 
 void SetDimmed(int panel, int control, int dimmed) {
     SetCtrlAttribute(panel, control, kAttrDimmed, dimmed);
+}
+
+// The report form: who made the report, of which unit, where, and a note. The last entries
+// are remembered for the next report; the operator is the login name the first time.
+constexpr const char *kRememberGroup = "report";
+constexpr std::size_t kOperatorField = 0;
+constexpr std::size_t kUnitField     = 1;
+constexpr std::size_t kStationField  = 2;
+constexpr std::size_t kNoteField     = 3;
+constexpr const char *kFormKeys[]    = {"operator", "unit_id", "station", "note"};
+
+std::vector<FormField> RememberedForm() {
+    std::vector<FormField> form = {{"Operator", {}},
+                                   {"Unit id (serial number or asset tag)", {}},
+                                   {"Station", {}},
+                                   {"Note", {}, true}};
+    for (std::size_t k = 0; k < form.size(); ++k)
+        form[k].value = RememberedValue(kRememberGroup, kFormKeys[k]);
+    if (form[kOperatorField].value.empty())
+        form[kOperatorField].value = report::LoginName();
+    return form;
+}
+
+void RememberForm(const std::vector<FormField> &form) {
+    for (std::size_t k = 0; k < form.size(); ++k)
+        RememberValue(kRememberGroup, kFormKeys[k], form[k].value);
 }
 
 } // namespace
@@ -233,12 +260,21 @@ Outcome Program::SaveChart() {
 }
 
 job::Task<Outcome> Program::MakeReport() {
+    std::vector<FormField> form = RememberedForm();
+    if (FormPopup(report::kTitle, form) <= 0)
+        co_return Outcome{Result::Cancelled, {}};
+    RememberForm(form);
+    report::Request request;
+    request.operatorName = form[kOperatorField].value;
+    request.unitId       = form[kUnitField].value;
+    request.station      = form[kStationField].value;
+    request.note         = form[kNoteField].value;
+
     char path[kPathSize] = {};
     panel_.MakeProjectDir();
-    if (FileSelectPopup(panel_.ProjectDir().c_str(), report::ReportFileName().c_str(), "*.pdf",
-                        "Save report", kButtonSave, 0, 1, 1, 1, path) <= 0)
+    if (FileSelectPopup(panel_.ProjectDir().c_str(), report::ReportFileName(request.unitId).c_str(),
+                        "*.pdf", "Save report", kButtonSave, 0, 1, 1, 1, path) <= 0)
         co_return Outcome{Result::Cancelled, {}};
-    report::Request request;
     request.path      = path;
     request.fromPanel = true;
     for (int word = 0; word < com232::PNUM; ++word)
@@ -248,7 +284,10 @@ job::Task<Outcome> Program::MakeReport() {
     request.capture         = exports_.LastCapture();
     request.captureTime     = exports_.LastCaptureTime();
     const report::Made made = co_await report::MakeReport(line_, std::move(request));
-    co_return made.outcome;
+    Outcome outcome         = made.outcome;
+    if (outcome.result == Result::FileFailed)
+        outcome.detail = made.fileProblem;
+    co_return Explained(outcome);
 }
 
 int CC_CHKRecord(int panel, int control, int event, void *callbackData, int, int) {

@@ -5,6 +5,7 @@
 #include "gui.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
+#include "platform/serial/ports.h"
 #include "platform/serial/serial.h"
 #include "status.h"
 #include "steps.h"
@@ -42,10 +43,35 @@ void SelectTarget(Program &program, int control, Target target, int firstOther, 
 
 } // namespace
 
-Outcome Program::Explained(const Outcome &outcome) {
+void Program::ShowLineHint(const Outcome &outcome) {
+    const int port           = line_.Port();
+    const std::string device = PortDevice(port);
+    switch (outcome.result) {
+    case Result::Ok:
+        panel_.ShowHint({});
+        return;
+    case Result::NoReply:
+    case Result::WriteFailed:
+        panel_.ShowHint(*GetLostDiagnosis(port) ? status::LostLineHint(port, device)
+                                                : status::SilentLineHint(port, device));
+        return;
+    case Result::BadReply:
+        panel_.ShowHint(status::WrongAnswerHint(port, device));
+        return;
+    case Result::PortFailed:
+        panel_.ShowHint(status::PortFailedHint(port, device));
+        return;
+    default: // a file or a dialog: the line is as it was
+        return;
+    }
+}
+
+Outcome Program::Explained(const Outcome &outcome, bool onLine) {
     // A cancelled dialog did nothing, and says nothing.
     if (outcome.result != Result::Cancelled)
         panel_.Explain(outcome.detail);
+    if (onLine)
+        ShowLineHint(outcome);
     return outcome;
 }
 
@@ -54,7 +80,7 @@ job::Task<Outcome> Program::SendParameters() {
     if (line_.GetTarget() == Target::DATFILE) {
         if (panel_.SelectParameterFileForSave() <= 0)
             co_return Outcome{Result::Cancelled, {}};
-        co_return Explained(panel_.SendParaToFile());
+        co_return Explained(panel_.SendParaToFile(), false);
     }
     panel_.GetPanelValues();
     const Outcome sent = steps::Send(line_, line_.GetTarget(), line_.ParameterSet());
@@ -82,7 +108,7 @@ job::Task<Outcome> Program::GetParameters() {
     panel_.SetPanelValues();
     if (read)
         panel_.NoteReadFromController();
-    co_return Explained(outcome);
+    co_return Explained(outcome, line_.GetTarget() != Target::DATFILE);
 }
 
 job::Task<Outcome> Program::TeachReference() {

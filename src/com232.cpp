@@ -156,12 +156,6 @@ std::uint16_t ParameterWord(const Parameters &params, int i) {
     return params.*kWordVariable[i];
 }
 
-int WordOfParameter(std::uint16_t Parameters::*variable) {
-    return static_cast<int>(
-        std::find(std::begin(kWordVariable), std::end(kWordVariable), variable) -
-        std::begin(kWordVariable));
-}
-
 Words WordsOf(const Parameters &params) {
     Words words{};
     for (int i = 0; i < PNUM; ++i)

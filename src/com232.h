@@ -116,13 +116,6 @@ struct Parameters {
         mmthd, sdelay, para12, para13, para14, para15, para16;
 };
 
-// The names of the sixteen words, in frame order, as the parameter set calls them; the
-// command line names the words by them.
-constexpr const char *kParameterNames[PNUM] = {
-    "power",  "reference", "hysteresis", "polarity", "hold",   "hwmode", "average", "evalmode",
-    "mmtime", "mmthd",     "sdelay",     "para12",   "para13", "para14", "para15",  "para16",
-};
-
 // The start-up defaults of the parameter set; the panel file's values replace those of the
 // ten parameters with a control.
 constexpr Parameters kDefaultParameters = {500, 512, 10, 1, 100, 1, 0, 0, 20, 50, 1, 0, 0, 0, 0, 0};
@@ -142,8 +135,6 @@ struct DataCurves {
 
 // Word i (0 to PNUM - 1) of a parameter set, in frame order, and the set of sixteen words.
 std::uint16_t ParameterWord(const Parameters &params, int i);
-// The word of a parameter variable in a frame.
-int WordOfParameter(std::uint16_t Parameters::*variable);
 Words WordsOf(const Parameters &params);
 Parameters ParametersOf(const Words &words);
 LiveReply DecodeLiveReply(const Words &words);

@@ -3,6 +3,7 @@
 #include "gui.h"
 
 #include "colours.h"
+#include "parameters.h"
 #include "platform/files/arrayfile.h"
 #include "platform/files/textfile.h"
 #include "platform/panel/dialogs.h"
@@ -31,7 +32,6 @@ constexpr const char *kParameterFileName = "RMX7para.dat";
 constexpr const char *kParameterFilter   = "*.dat";
 constexpr const char *kParameterTitle    = "K-VEX-RMX7 Parameter File";
 constexpr unsigned int kLargestWord      = 0xFFFF;
-constexpr int kFirstZeroedWord           = 11; // words 11 to 15 go out as 0 after a panel read
 
 constexpr const char *kRawYName  = "RAW-values / [ADC-units]";
 constexpr const char *kNormYName = "NORM=RAW / [ADC-units]";
@@ -45,27 +45,7 @@ const std::array<std::uint16_t, com232::kCurveSize> kXArray = [] {
     return x;
 }();
 
-// The ten parameters with a control, in the order they are read and written.
-struct PanelParameter {
-    int control;
-    std::uint16_t com232::Parameters::*variable;
-    int word; // its place in a frame
-};
-constexpr PanelParameter kPanelParameters[] = {
-    {ui::power, &com232::Parameters::power, 0},
-    {ui::reference, &com232::Parameters::reference, 1},
-    {ui::hysteresis, &com232::Parameters::hysteresis, 2},
-    {ui::polarity, &com232::Parameters::polarity, 3},
-    {ui::sdelay, &com232::Parameters::sdelay, 10},
-    {ui::hwmode, &com232::Parameters::hwmode, 5},
-    {ui::evalmode, &com232::Parameters::evalmode, 7},
-    {ui::mmtime, &com232::Parameters::mmtime, 8},
-    {ui::mmthd, &com232::Parameters::mmthd, 9},
-    {ui::hold, &com232::Parameters::hold, 4},
-};
-
-// Each control's tooltip: where its value came from, then what it is. The range is the
-// control's own, as the panel file gives it.
+// Each control's tooltip: where its value came from, then what it is.
 std::string OriginTip(bool notRead, const std::string &loadedFrom) {
     if (notRead)
         return std::string(status::kPanelDefaults) + "\n";
@@ -83,6 +63,9 @@ Outcome FileRefused(const std::string &file, const ArrayFileFault &fault) {
     case kFileErrTooMany:
         return {status::Result::FileFailed, status::kFileTooMany,
                 status::FileTooMany(file, fault.line, fault.token)};
+    case kFileErrNegative:
+        return {status::Result::FileFailed, status::kFileNegative,
+                status::FileNegative(file, fault.line, fault.token)};
     case kFileErrNotNumber:
         return {status::Result::FileFailed, status::kFileNotNumber,
                 status::FileNotWholeNumber(file, fault.line, fault.token)};
@@ -99,9 +82,11 @@ Outcome FileRefused(const std::string &file, const ArrayFileFault &fault) {
 std::string ZeroedWordsNote(const com232::Words &words) {
     std::string values;
     bool any = false;
-    for (int i = kFirstZeroedWord; i < PNUM; ++i) {
-        values += (values.empty() ? "" : " ") + std::to_string(words[i]);
-        any = any || words[i] != 0;
+    for (const parameters::Parameter &p : parameters::kTable) {
+        if (!p.sentAsZero)
+            continue;
+        values += (values.empty() ? "" : " ") + std::to_string(words[p.word]);
+        any = any || words[p.word] != 0;
     }
     return any ? status::LoadedWordsSentAsZero(values) : std::string();
 }
@@ -157,10 +142,6 @@ int Shift(const double *input, int count, int shift, double *output) {
     return 0;
 }
 
-const char *YAxisName(GraphSource source) {
-    return source == GraphSource::Raw ? kRawYName : kNormYName;
-}
-
 // --- The panel ---
 
 Panel::Panel(int handle, com232::Line &line, std::string projectDir)
@@ -175,8 +156,10 @@ void Panel::InitVars() {
     fileWords_.reset();
     std::fill(std::begin(arrayRAW_), std::end(arrayRAW_), 0.0);
     std::fill(std::begin(arrayNORM_), std::end(arrayNORM_), 0.0);
-    valREF_ = 0;
-    origin_ = Origin::NotRead;
+    realRAW_  = 0;
+    realNORM_ = 0;
+    valREF_   = 0;
+    origin_   = Origin::NotRead;
     loadedFrom_.clear();
     ShowParameterTips();
     MarkTaught(false);
@@ -184,6 +167,13 @@ void Panel::InitVars() {
 
 void Panel::ShowStatus(const char *text) const {
     SetCtrlVal(pHandle_, ui::TXTStatus, text);
+}
+
+// Shown only with something to say, so that the status text has the line's whole width.
+void Panel::ShowHint(const std::string &hint) const {
+    SetCtrlVal(pHandle_, ui::TXTHint, hint.c_str());
+    SetCtrlAttribute(pHandle_, ui::TXTHint, kAttrToolTip, hint.c_str());
+    SetCtrlAttribute(pHandle_, ui::TXTHint, kAttrVisible, !hint.empty());
 }
 
 void Panel::ExplainStatus(const char *text) const {
@@ -209,21 +199,21 @@ GraphSource Panel::GraphSourceShown() const {
 // Only the parameter transfers copy, never the live loop, so marking costs the live view
 // nothing.
 void Panel::NoteExchangedValues(const com232::Parameters &params) {
-    for (const PanelParameter &p : kPanelParameters)
-        SetCtrlAttribute(pHandle_, p.control, kAttrSentValue, params.*p.variable);
+    const com232::Words words = com232::WordsOf(params);
+    for (const int word : parameters::kPanelOrder)
+        SetCtrlAttribute(pHandle_, parameters::kTable[word].control, kAttrSentValue, words[word]);
 }
 
+// Each control's tooltip (where its value came from, then what it is) and its default mark
+// until a read from the controller.
 void Panel::ShowParameterTips() {
     const std::string origin = OriginTip(origin_ == Origin::NotRead,
                                          origin_ == Origin::File ? loadedFrom_ : std::string());
-    for (const PanelParameter &p : kPanelParameters) {
-        int minimum = 0, maximum = 0;
-        GetCtrlAttribute(pHandle_, p.control, kAttrMinValue, &minimum);
-        GetCtrlAttribute(pHandle_, p.control, kAttrMaxValue, &maximum);
-        const int word = com232::WordOfParameter(p.variable);
-        const std::string tip =
-            origin + status::ParameterTip(com232::kParameterNames[word], word, minimum, maximum);
+    for (const int word : parameters::kPanelOrder) {
+        const parameters::Parameter &p = parameters::kTable[word];
+        const std::string tip          = origin + status::ParameterTip(p);
         SetCtrlAttribute(pHandle_, p.control, kAttrToolTip, tip.c_str());
+        SetCtrlAttribute(pHandle_, p.control, kAttrDefaultMark, origin_ == Origin::NotRead);
     }
 }
 
@@ -234,39 +224,38 @@ void Panel::NoteOrigin(Origin origin, const std::string &file) {
 }
 
 void Panel::GetPanelValues() {
-    com232::Parameters params = line_.ParameterSet();
-    for (const PanelParameter &p : kPanelParameters)
-        GetCtrlVal(pHandle_, p.control, &(params.*p.variable));
-    params.para12 = 0;
-    params.para13 = 0;
-    params.para14 = 0;
-    params.para15 = 0;
-    params.para16 = 0;
+    com232::Words words = com232::WordsOf(line_.ParameterSet());
+    for (const int word : parameters::kPanelOrder)
+        GetCtrlVal(pHandle_, parameters::kTable[word].control, &words[word]);
+    for (const parameters::Parameter &p : parameters::kTable)
+        if (p.sentAsZero)
+            words[p.word] = 0;
+    const com232::Parameters params = com232::ParametersOf(words);
     line_.SetParameterSet(params);
     NoteExchangedValues(params);
 }
 
 void Panel::SetPanelValues() {
     const com232::Parameters &params = line_.ParameterSet();
-    for (const PanelParameter &p : kPanelParameters)
-        SetCtrlVal(pHandle_, p.control, params.*p.variable);
+    const com232::Words words        = com232::WordsOf(params);
+    for (const int word : parameters::kPanelOrder)
+        SetCtrlVal(pHandle_, parameters::kTable[word].control, words[word]);
     NoteExchangedValues(params);
 }
 
 PanelWord Panel::PanelWordOf(int word) const {
     PanelWord shown;
-    for (const PanelParameter &p : kPanelParameters) {
-        if (p.word != word)
-            continue;
-        shown.control = true;
-        GetCtrlVal(pHandle_, p.control, &shown.value);
-        int marked = 0;
-        GetCtrlAttribute(pHandle_, p.control, kAttrNotSent, &marked);
-        shown.notSent          = marked != 0;
-        char label[kLabelSize] = {};
-        GetCtrlAttribute(pHandle_, p.control, kAttrLabel, label, sizeof label);
-        shown.label = label;
-    }
+    const int control = parameters::kTable[word].control;
+    if (control == 0)
+        return shown;
+    shown.control = true;
+    GetCtrlVal(pHandle_, control, &shown.value);
+    int marked = 0;
+    GetCtrlAttribute(pHandle_, control, kAttrNotSent, &marked);
+    shown.notSent          = marked != 0;
+    char label[kLabelSize] = {};
+    GetCtrlAttribute(pHandle_, control, kAttrLabel, label, sizeof label);
+    shown.label = label;
     return shown;
 }
 
@@ -303,10 +292,11 @@ Outcome Panel::SendParaToFile() {
     std::copy(words.begin(), words.end(), values);
     ArrayFileFault fault;
     if (ArrayToFile(file_name_.c_str(), values, PNUM, kFieldWidth, &fault) != 0) {
-        ShowStatus(status::kFileNotWritten);
         std::error_code error;
-        const bool kept = std::filesystem::exists(file_name_, error);
-        return {status::Result::FileFailed, status::kFileNotWritten,
+        const bool kept  = std::filesystem::exists(file_name_, error);
+        const char *text = kept ? status::kFileNotWritten : status::kFileNotMade;
+        ShowStatus(text);
+        return {status::Result::FileFailed, text,
                 status::FileCannotBeWritten(file_name_, std::strerror(fault.systemError), kept)};
     }
     fileWords_ = words;
@@ -334,6 +324,7 @@ int Panel::SelectParameterFileForSave() {
 // --- Sample histories ---
 
 void Panel::FillarrayRAW(int a, int b) {
+    realRAW_ = 0;
     for (int s = 0; s < kSamples; ++s) {
         arrayRAW_[2 * s]     = a;
         arrayRAW_[2 * s + 1] = b;
@@ -341,6 +332,7 @@ void Panel::FillarrayRAW(int a, int b) {
 }
 
 void Panel::FillarrayNORM(int referenceLevel, int normLevel) {
+    realNORM_ = 0;
     for (int s = 0; s < kSamples; ++s) {
         arrayNORM_[4 * s]     = 0.0;
         arrayNORM_[4 * s + 1] = 0.0;
@@ -367,6 +359,7 @@ void Panel::ShowLiveIndicators(const com232::LiveReply &reply) {
     SetCtrlVal(pHandle_, ui::Amin, reply.Amin);
     SetCtrlVal(pHandle_, ui::UPval, reply.UPval);
     SetCtrlVal(pHandle_, ui::LOval, reply.LOval);
+    SetCtrlVal(pHandle_, ui::adcCHB, reply.adcCHB);
     DispLEDState(reply.instate);
 }
 
@@ -376,12 +369,19 @@ void Panel::SetChartLayout(int chart, int traces) {
     SetCtrlAttribute(pHandle_, chart, kAttrNumTraces, traces);
 }
 
+// One more reply in a history; once it holds only replies, the chart draws all it has.
+void Panel::DrawRealSamples(int chart, int &real) const {
+    real = std::min(real + 1, kSamples);
+    SetCtrlAttribute(pHandle_, chart, kAttrDrawnPoints, real < kSamples ? real : -1);
+}
+
 void Panel::PlotRAWValues(const com232::LiveReply &reply) {
     Shift(arrayRAW_, kRawValues, -kRawTraces, arrayRAW_);
     valREF_                   = ChooseReference(reply);
     arrayRAW_[kRawValues - 2] = reply.adcCHA;
     arrayRAW_[kRawValues - 1] = reply.adcCHB;
     SetChartLayout(ui::ChartRAW, kRawTraces);
+    DrawRealSamples(ui::ChartRAW, realRAW_);
     PlotStripChart(pHandle_, ui::ChartRAW, arrayRAW_, kRawValues, 0, 0, kTypeDouble);
     ShowLiveIndicators(reply);
 }
@@ -398,6 +398,7 @@ void Panel::PlotNORMValues(const com232::LiveReply &reply) {
     for (int trace = 0; trace < kNormTraces; ++trace)
         SetTraceAttribute(pHandle_, ui::ChartNORM, trace + 1, kAttrTraceColor,
                           kNormTraceColour[trace]);
+    DrawRealSamples(ui::ChartNORM, realNORM_);
     PlotStripChart(pHandle_, ui::ChartNORM, history, kNormValues, 0, 0, kTypeDouble);
     ShowLiveIndicators(reply);
 }
@@ -411,9 +412,11 @@ void Panel::DispLEDState(int state) {
 
 // --- Data curve ---
 
-void Panel::PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour) {
-    PlotXY(pHandle_, ui::GraphDATA, kXArray.data(), y.data(), kCurvePoints, kTypeU16, kTypeU16,
-           plotStyle, kPointEmpty, lineStyle, 1, colour);
+void Panel::PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour,
+                      const char *name) const {
+    const int plot = PlotXY(pHandle_, ui::GraphDATA, kXArray.data(), y.data(), kCurvePoints,
+                            kTypeU16, kTypeU16, plotStyle, kPointEmpty, lineStyle, 1, colour);
+    SetPlotAttribute(pHandle_, ui::GraphDATA, plot, kAttrPlotName, name);
 }
 
 void Panel::PlotDATACurve(const DataCurve &curve) {
@@ -425,15 +428,15 @@ void Panel::PlotDATACurve(const DataCurve &curve) {
     if (source == GraphSource::Raw) {
         SetCtrlAttribute(pHandle_, ui::GraphDATA, kAttrYName, kRawYName);
         SetAxisScalingMode(pHandle_, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
-        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kBlue);
-        PlotCurve(curve.b, kPlotThickLine, kLineSolid, colour::kBrightGreen);
+        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kBlue, kCurveA);
+        PlotCurve(curve.b, kPlotThickLine, kLineSolid, colour::kBrightGreen, kCurveB);
     } else if (source == GraphSource::Norm) {
         SetCtrlAttribute(pHandle_, ui::GraphDATA, kAttrYName, kNormYName);
         SetAxisScalingMode(pHandle_, ui::GraphDATA, kAxisLeftY, kScaleManual, kAxisYMin, kAxisYMax);
-        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kRed);
-        PlotCurve(curve.upper, kPlotThickLine, kLineSolid, colour::kDarkGreen);
-        PlotCurve(curve.lower, kPlotThickLine, kLineSolid, colour::kDarkGreen);
-        PlotCurve(curve.reference, kPlotThinLine, kLineDashed, colour::kBlack);
+        PlotCurve(curve.a, kPlotThickLine, kLineSolid, colour::kRed, kCurveNorm);
+        PlotCurve(curve.upper, kPlotThickLine, kLineSolid, colour::kDarkGreen, kCurveUpper);
+        PlotCurve(curve.lower, kPlotThickLine, kLineSolid, colour::kDarkGreen, kCurveLower);
+        PlotCurve(curve.reference, kPlotThinLine, kLineDashed, colour::kBlack, kCurveReference);
     }
 }
 

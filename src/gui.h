@@ -28,6 +28,14 @@ constexpr int kShiftTooFar   = -20102;
 
 using Curve = std::array<std::uint16_t, kCurvePoints>;
 
+// The names of a capture's curves, in the graph's legend and in the report.
+constexpr const char *kCurveA         = "Channel A";
+constexpr const char *kCurveB         = "Channel B";
+constexpr const char *kCurveNorm      = "NORM";
+constexpr const char *kCurveUpper     = "Upper threshold";
+constexpr const char *kCurveLower     = "Lower threshold";
+constexpr const char *kCurveReference = "Reference";
+
 // A captured data curve as it is drawn and saved: the curves of its source with the
 // threshold and reference lines beside them.
 struct DataCurve {
@@ -56,8 +64,6 @@ ParameterFileRead ReadParameterFile(const std::string &path);
 // The sample histories' array operations.
 int Copy1D(const double *input, int count, double *output);
 int Shift(const double *input, int count, int shift, double *output);
-// The caption of the graph's y axis for a source.
-const char *YAxisName(GraphSource source);
 
 class Panel {
   public:
@@ -82,6 +88,9 @@ class Panel {
     // The same tooltip, also written to the trace as a DIAG line when there is one: what the
     // last action did or why it failed, beside its status text.
     void Explain(const std::string &detail) const;
+    // The short line beside the status text, in plain words: what to check on the line; ""
+    // none. The status text itself stays as it is.
+    void ShowHint(const std::string &hint) const;
     // The value of the graph-source switch.
     GraphSource GraphSourceShown() const;
 
@@ -115,6 +124,8 @@ class Panel {
     const std::optional<com232::Words> &ParameterFileWords() const { return fileWords_; }
 
     // --- Sample histories ---
+    // A history filled holds the level until replies push it out; its chart draws only the
+    // replies' samples, from the next plot on.
     void FillarrayRAW(int a, int b);
     void FillarrayNORM(int referenceLevel, int normLevel);
     // What the charts were given last, oldest sample first (kRawValues, kNormValues).
@@ -145,7 +156,9 @@ class Panel {
     std::uint16_t ChooseReference(const com232::LiveReply &reply) const;
     void ShowLiveIndicators(const com232::LiveReply &reply);
     void SetChartLayout(int chart, int traces);
-    void PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour);
+    void DrawRealSamples(int chart, int &real) const;
+    void PlotCurve(const Curve &y, int plotStyle, int lineStyle, int colour,
+                   const char *name) const;
 
     int pHandle_;
     com232::Line &line_;
@@ -154,8 +167,11 @@ class Panel {
     std::optional<com232::Words> fileWords_; // last saved to or loaded from file_name_
     double arrayRAW_[kRawValues]   = {};
     double arrayNORM_[kNormValues] = {};
-    std::uint16_t valREF_          = 0;
-    Origin origin_                 = Origin::NotRead;
+    // Samples of a reply in each history since its last fill: the charts draw only these, so
+    // that the fill level is kept but not drawn as a drop to it.
+    int realRAW_ = 0, realNORM_ = 0;
+    std::uint16_t valREF_ = 0;
+    Origin origin_        = Origin::NotRead;
     std::string loadedFrom_; // the file of Origin::File
 };
 

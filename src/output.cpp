@@ -8,13 +8,6 @@
 
 namespace output {
 
-int WordOfName(const std::string &name) {
-    for (int i = 0; i < com232::PNUM; ++i)
-        if (name == kWordNames[i])
-            return i;
-    return -1;
-}
-
 void JsonObject::Add(const std::string &key, const std::string &json) {
     members_.emplace_back(key, json);
 }
@@ -40,7 +33,7 @@ std::string JsonArray(const std::vector<std::string> &elements) {
 std::string JsonWords(const Words &words) {
     JsonObject object;
     for (int i = 0; i < com232::PNUM; ++i)
-        object.Add(kWordNames[i], std::to_string(words[i]));
+        object.Add(NameOf(i), std::to_string(words[i]));
     return object.Text();
 }
 
@@ -105,7 +98,7 @@ std::string WordTable(const Words &words) {
     std::string text;
     char line[64];
     for (int i = 0; i < com232::PNUM; ++i) {
-        std::snprintf(line, sizeof line, "%2d  %-10s %5u\n", i, kWordNames[i], words[i]);
+        std::snprintf(line, sizeof line, "%2d  %-10s %5u\n", i, NameOf(i), words[i]);
         text += line;
     }
     return text;

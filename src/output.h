@@ -3,6 +3,7 @@
 #pragma once
 
 #include "com232.h"
+#include "parameters.h"
 #include "platform/json/json.h"
 #include "platform/text.h" // JsonString, PrintableText
 
@@ -16,10 +17,10 @@ namespace output {
 
 using Words = com232::Words;
 
-// The parameter variables' names, word 0 to 15.
-constexpr const char *const *kWordNames = com232::kParameterNames;
-// The word of a name; -1 when there is none.
-int WordOfName(const std::string &name);
+// The name of word 0 to 15, as the parameter table gives it.
+inline const char *NameOf(int word) {
+    return parameters::kTable[word].name;
+}
 
 // One JSON object whose members keep the order in which they were added.
 class JsonObject {

@@ -1,6 +1,7 @@
 // The plant link: settings, payloads and the publisher over one MQTT connection.
 #include "publish.h"
 
+#include "parameters.h"
 #include "platform/json/json.h"
 #include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
@@ -405,7 +406,7 @@ std::string InfoJson(const Info &info) {
     std::string ram;
     const com232::Words words = com232::WordsOf(info.ram);
     for (int i = 0; i < com232::PNUM; ++i)
-        ram += std::string(i == 0 ? "" : ",") + "\"" + com232::kParameterNames[i] +
+        ram += std::string(i == 0 ? "" : ",") + "\"" + parameters::kTable[i].name +
                "\":" + std::to_string(words[i]);
     return "{\"program\":" + JsonString(program::kName) +
            ",\"version\":" + JsonString(program::kVersion) +

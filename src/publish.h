@@ -11,6 +11,7 @@
 #pragma once
 
 #include "com232.h"
+#include "parameters.h"
 #include "platform/files/settings_file.h"
 #include "platform/mqtt/mqtt.h"
 #include "status.h"
@@ -26,7 +27,7 @@
 namespace publish {
 
 // The unit of the live values (the state, instate, is a number from 0 to 3).
-constexpr const char *kUnit = "ADC units";
+constexpr const char *kUnit = parameters::kAdcUnits;
 
 // --- Settings ---
 struct Settings {

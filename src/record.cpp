@@ -9,6 +9,7 @@
 #include "status.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -47,6 +48,19 @@ std::string ColumnLine() {
     return std::string(recording::kHeader) + "\n";
 }
 
+std::string RunStartLine(std::chrono::system_clock::time_point start) {
+    using namespace std::chrono;
+    const auto since        = start.time_since_epoch();
+    const std::time_t whole = duration_cast<seconds>(since).count();
+    const auto millis       = duration_cast<milliseconds>(since).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    char stamp[48];
+    const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(stamp + n, sizeof stamp - n, ".%03dZ", static_cast<int>(millis));
+    return std::string("# run start ") + stamp + "\n";
+}
+
 std::string Row(const com232::LiveReply &reply, double seconds) {
     char row[128];
     std::snprintf(row, sizeof row, "%.3f,%d,%u,%u,%u,%u,%u,%u,%u,%u\n", seconds,
@@ -81,8 +95,9 @@ void Recorder::InitVars() {
     stoppedWithRun_ = false;
     path_.clear();
     pending_.clear();
-    runStart_  = 0;
-    lastWrite_ = 0;
+    runStart_    = 0;
+    runStartUtc_ = {};
+    lastWrite_   = 0;
 }
 
 void Recorder::Note(const std::string &line) const {
@@ -129,8 +144,9 @@ void Recorder::WritePending() {
 }
 
 void Recorder::RunStarted(double now) {
-    runStart_  = now;
-    lastWrite_ = now;
+    runStart_    = now;
+    runStartUtc_ = std::chrono::system_clock::now();
+    lastWrite_   = now;
     if (wanted_)
         StartRecording();
 }
@@ -139,7 +155,8 @@ void Recorder::StartRecording() {
     if (active_)
         return;
     pending_.clear();
-    const int result = CreateRecordingFile(CommentHeader(line_) + ColumnLine());
+    const int result =
+        CreateRecordingFile(CommentHeader(line_) + RunStartLine(runStartUtc_) + ColumnLine());
     if (result != 0) {
         Abandon(status::kRecordingNotStarted, result);
         return;

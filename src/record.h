@@ -1,5 +1,6 @@
 // Recording of a run: while recording, every live reply becomes a row of a CSV file
-// "RMX7live-<yyyymmdd-hhmmss>.csv" in the project folder. A Recorder is a live listener of
+// "RMX7live-<yyyymmdd-hhmmss>.csv" in the project folder, after comment lines that name the
+// unit and the run's start in UTC. A Recorder is a live listener of
 // its line: rows wait in memory and are written after a request went out, at most every
 // kWriteInterval, and when the run ends, so the disk never delays a request. A write that
 // fails ends the recording, not the run. It reaches no panel: whether to record comes as
@@ -8,6 +9,7 @@
 
 #include "com232.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -23,6 +25,9 @@ std::string CommentHeader(const com232::Line &line);
 std::string FileStamp();
 // The column line that comes after the comment lines, ending in a newline.
 std::string ColumnLine();
+// "# run start 2026-03-04T09:15:02.123Z": when the run whose rows follow began (start), in
+// UTC to the millisecond, the time from which a row's time_s counts; ending in a newline.
+std::string RunStartLine(std::chrono::system_clock::time_point start);
 // One row of a reply, seconds since the run began, ending in a newline.
 std::string Row(const com232::LiveReply &reply, double seconds);
 
@@ -79,9 +84,10 @@ class Recorder {
     bool wanted_         = false;
     bool active_         = false;
     bool stoppedWithRun_ = false;
-    std::string path_;     // the file being recorded to
-    std::string pending_;  // rows not written yet
-    double runStart_  = 0; // Timer() when the run began
+    std::string path_;                                  // the file being recorded to
+    std::string pending_;                               // rows not written yet
+    double runStart_ = 0;                               // Timer() when the run began
+    std::chrono::system_clock::time_point runStartUtc_; // and on the calendar
     double lastWrite_ = 0;
 };
 

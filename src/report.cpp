@@ -2,6 +2,8 @@
 #include "report.h"
 
 #include "colours.h"
+#include "parameters.h"
+#include "platform/files/project_dir.h"
 #include "platform/report/fingerprint.h"
 #include "platform/report/pdf_report.h"
 #include "platform/serial/ports.h"
@@ -9,7 +11,10 @@
 #include "record.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <pwd.h>
@@ -22,7 +27,6 @@ namespace {
 using com232::PNUM;
 using status::Result;
 
-constexpr const char *kTitle      = "Commissioning report";
 constexpr const char *kNoCapture  = "No data curve captured in this session.";
 constexpr const char *kSampleAxis = "Sample";
 constexpr int kHostNameSize       = 256;
@@ -38,13 +42,6 @@ std::string LocalTime(std::time_t when) {
     char text[64];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %Z (%z)", &local);
     return text;
-}
-
-std::string LoginName() {
-    if (const passwd *user = getpwuid(getuid()))
-        return user->pw_name;
-    const char *name = std::getenv("LOGNAME");
-    return name ? name : "";
 }
 
 std::string ComputerName() {
@@ -77,7 +74,8 @@ void AddPortRows(const com232::Line &line, std::vector<ReportHeaderRow> &header)
     header.push_back({"Stable name", OrNone(entry->byIdName, "none")});
 }
 
-std::vector<ReportHeaderRow> Header(const com232::Line &line, const std::string &operatorName) {
+std::vector<ReportHeaderRow> Header(const com232::Line &line, const std::string &operatorName,
+                                    const Request &request) {
     std::vector<ReportHeaderRow> header = {
         {"Program", Program()},
         {"Firmware", OrNone(line.Firmware(), "not read")},
@@ -87,6 +85,8 @@ std::vector<ReportHeaderRow> Header(const com232::Line &line, const std::string 
     header.push_back({"Computer", ComputerName()});
     header.push_back({"Date and time", LocalTime(std::time(nullptr))});
     header.push_back({"Operator", operatorName});
+    header.push_back({"Unit id", OrNone(request.unitId, "not given")});
+    header.push_back({"Station", OrNone(request.station, "not given")});
     return header;
 }
 
@@ -104,11 +104,13 @@ ReportParameterTable PanelTable(const Request &request) {
             word < static_cast<int>(request.panel.size()) ? request.panel[word] : gui::PanelWord{};
         ReportParameterRow row;
         row.word       = word;
-        row.name       = com232::kParameterNames[word];
+        row.name       = parameters::kTable[word].name;
         row.panelLabel = panel.label;
         row.panel      = panel.value;
         row.notSent    = panel.notSent;
         row.file       = fileWords ? (*fileWords)[word] : 0;
+        row.unit       = parameters::kTable[word].unit;
+        row.meaning    = parameters::kTable[word].meaning;
         table.rows.push_back(row);
     }
     return table;
@@ -130,22 +132,34 @@ ReportCapture Capture(const Request &request) {
     capture.source              = raw ? "RAW" : "NORM";
     capture.taken               = LocalTime(request.captureTime);
     capture.xCaption            = kSampleAxis;
-    capture.yCaption            = gui::YAxisName(curve.source);
+    // The unit, as the panel's charts are captioned; the source is in the legend above.
+    capture.yCaption = parameters::kAdcUnits;
     if (raw)
-        capture.curves = {{"A", Samples(curve.a), colour::kBlue, true, false},
-                          {"B", Samples(curve.b), colour::kBrightGreen, true, false}};
+        capture.curves = {{gui::kCurveA, Samples(curve.a), colour::kBlue, true, false},
+                          {gui::kCurveB, Samples(curve.b), colour::kBrightGreen, true, false}};
     else
         capture.curves = {
-            {"NORM", Samples(curve.a), colour::kRed, true, false},
-            {"upper threshold", Samples(curve.upper), colour::kDarkGreen, true, false},
-            {"lower threshold", Samples(curve.lower), colour::kDarkGreen, true, false},
-            {"reference", Samples(curve.reference), colour::kBlack, false, true}};
+            {gui::kCurveNorm, Samples(curve.a), colour::kRed, true, false},
+            {gui::kCurveUpper, Samples(curve.upper), colour::kDarkGreen, true, false},
+            {gui::kCurveLower, Samples(curve.lower), colour::kDarkGreen, true, false},
+            {gui::kCurveReference, Samples(curve.reference), colour::kBlack, false, true}};
     return capture;
 }
 
 Outcome Shown(const com232::Line &line, Result result, const std::string &text) {
     line.ShowStatus(text.c_str());
     return {result, text};
+}
+
+// The unit id as a part of a file name, "U-4711-": letters, digits, '.', '-' and '_' kept,
+// anything else made '_'; "" without one.
+std::string FileNamePart(const std::string &unitId) {
+    std::string part;
+    for (const char c : unitId)
+        part += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_'
+                    ? c
+                    : '_';
+    return part.empty() ? part : part + "-";
 }
 
 } // namespace
@@ -156,8 +170,26 @@ std::string Fingerprint(const com232::Words &words) {
     return ParameterFingerprint(set);
 }
 
+std::string FolderProblem(const std::string &path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::string name             = folder.empty() ? "." : folder.string();
+    std::error_code error;
+    if (!std::filesystem::is_directory(name, error))
+        return "the folder " + name + " does not exist";
+    if (!DirectoryWritable(name.c_str()))
+        return "the folder " + name + " takes no new file: " + std::strerror(EACCES);
+    return {};
+}
+
 job::Task<Made> MakeReport(com232::Line &line, Request request) {
     Made made;
+    const std::string file = std::filesystem::path(request.path).filename().string();
+    // Before the line: a folder that takes no file makes every read in vain.
+    made.fileProblem = FolderProblem(request.path);
+    if (!made.fileProblem.empty()) {
+        made.outcome = Shown(line, Result::FileFailed, status::ReportNotSaved(file));
+        co_return made;
+    }
     // The panel as the operator left it when asking for the report; the reads touch
     // neither it nor the parameter set.
     const ReportParameterTable panel = PanelTable(request);
@@ -179,7 +211,9 @@ job::Task<Made> MakeReport(com232::Line &line, Request request) {
     document.title      = kTitle;
     document.program    = Program();
     document.author     = request.operatorName.empty() ? LoginName() : request.operatorName;
-    document.header     = Header(line, document.author);
+    document.unitId     = request.unitId;
+    document.station    = request.station;
+    document.header     = Header(line, document.author, request);
     document.parameters = panel;
     for (ReportParameterRow &row : document.parameters.rows) {
         row.ram    = made.ram[row.word];
@@ -189,7 +223,6 @@ job::Task<Made> MakeReport(com232::Line &line, Request request) {
     document.capture     = Capture(request);
     document.note        = request.note;
 
-    const std::string file          = std::filesystem::path(request.path).filename().string();
     const ReportWriteResult written = WriteReport(document, request.path.c_str());
     made.fileProblem                = written.reason;
     made.outcome                    = written ? Shown(line, Result::Ok, status::ReportSaved(file))
@@ -197,8 +230,15 @@ job::Task<Made> MakeReport(com232::Line &line, Request request) {
     co_return made;
 }
 
-std::string ReportFileName() {
-    return "RMX7report-" + record::FileStamp() + ".pdf";
+std::string ReportFileName(const std::string &unitId) {
+    return "RMX7report-" + FileNamePart(unitId) + record::FileStamp() + ".pdf";
+}
+
+std::string LoginName() {
+    if (const passwd *user = getpwuid(getuid()))
+        return user->pw_name;
+    const char *name = std::getenv("LOGNAME");
+    return name ? name : "";
 }
 
 } // namespace report

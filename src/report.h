@@ -19,9 +19,14 @@ namespace report {
 
 using status::Outcome;
 
+// The title of every report, and of the Report button's form.
+constexpr const char *kTitle = "Commissioning report";
+
 struct Request {
     std::string path;         // the PDF file
     std::string operatorName; // empty: the login name of the user running the program
+    std::string unitId;       // the unit's serial number or asset tag; empty: not given
+    std::string station;      // where it is commissioned; empty: not given
     std::string note;         // the operator's; empty: none
     // Each word as the panel shows it, with its label and its not-sent mark.
     std::vector<gui::PanelWord> panel;
@@ -42,14 +47,24 @@ struct Made {
     std::string fileProblem;       // why the file could not be written, in plain words
 };
 
-// Reads RAM, then EEPROM, of line as Get does, and writes the report whole or not at all. A
-// read without an answer ends it with Get's time-out text and no file (NoReply); a file
-// that cannot be written with "Report not saved - ..." (FileFailed); else "Report saved:
-// ...". The texts go to the line's status sink.
+// Why no report can be made at path before anything is read ("the folder /x does not
+// exist"), or "" when its folder takes a new file.
+std::string FolderProblem(const std::string &path);
+
+// Checks the folder, reads RAM, then EEPROM, of line as Get does, and writes the report
+// whole or not at all. A folder that takes no file ends it before the line with "Report
+// not saved - ..." (FileFailed), as a file that cannot be written does; a read without an
+// answer ends it with Get's time-out text and no file (NoReply); else "Report saved: ...".
+// The texts go to the line's status sink.
 job::Task<Made> MakeReport(com232::Line &line, Request request);
 
-// The default name of a report, "RMX7report-20261208-101502.pdf".
-std::string ReportFileName();
+// The default name of a report, "RMX7report-20261208-101502.pdf", with a unit id
+// "RMX7report-U-4711-20261208-101502.pdf" (only letters, digits, '.', '-' and '_' of it
+// kept, the others made '_').
+std::string ReportFileName(const std::string &unitId = {});
+
+// The login name of the user running the program: a report's operator when none is given.
+std::string LoginName();
 
 // The fingerprint of a set of sixteen words, as the report prints it: a later report,
 // rmx7ctl diff and a parameter file's set compare by it.

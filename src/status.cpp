@@ -69,6 +69,10 @@ std::string FileNotWholeNumber(const std::string &file, int line, const std::str
     return AtLine(file, line) + Quoted(token) + " is not a whole number from 0 to 65535";
 }
 
+std::string FileNegative(const std::string &file, int line, const std::string &token) {
+    return AtLine(file, line) + Quoted(token) + " is negative; a word holds 0 to 65535";
+}
+
 std::string FileAbove65535(const std::string &file, int line, const std::string &token) {
     return AtLine(file, line) + Quoted(token) + " is above 65535, the largest value of a word";
 }
@@ -125,6 +129,22 @@ std::string NoAnswer(int port, const std::string &device, double seconds) {
            com + " is the port it is on; --simulate tries the program without hardware.";
 }
 
+std::string SilentLineHint(int port, const std::string &device) {
+    return "No answer on " + PortName(port, device) + ": check power, cable and port";
+}
+
+std::string LostLineHint(int port, const std::string &device) {
+    return PortName(port, device) + " is gone: plug it in; the next command opens it";
+}
+
+std::string WrongAnswerHint(int port, const std::string &device) {
+    return PortName(port, device) + " answers, but not as the controller: check the port";
+}
+
+std::string PortFailedHint(int port, const std::string &device) {
+    return PortName(port, device) + " cannot be opened: the status tooltip says why";
+}
+
 std::string PortReopened(int port, const std::string &device) {
     return PortName(port, device) +
            " is back: opened again for the next command, without the start-up's exchanges.";
@@ -140,11 +160,12 @@ std::string LoadedNotRead(const std::string &file) {
     return "Loaded from " + file + ", not read from a controller.";
 }
 
-std::string ParameterTip(const char *name, int word, int minimum, int maximum) {
-    return "Word " + std::to_string(word) + " of the parameter set, rmx7ctl name " + name + ", " +
-           std::to_string(minimum) + " to " + std::to_string(maximum) +
-           ". Send, Teach and Reset carry the value shown here; what the controller does with "
-           "it is the controller's.";
+std::string ParameterTip(const parameters::Parameter &parameter) {
+    const std::string unit = *parameter.unit ? std::string(" ") + parameter.unit : "";
+    return "Word " + std::to_string(parameter.word) + " of the parameter set, rmx7ctl name " +
+           parameter.name + ", " + std::to_string(parameter.minimum) + " to " +
+           std::to_string(parameter.maximum) + unit + ". " + parameter.meaning +
+           " Send, Teach and Reset carry the value shown here.";
 }
 
 std::string AuditNotWritten(const std::string &why) {

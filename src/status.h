@@ -3,6 +3,8 @@
 // never change; the program decides what happened by the result, never by a text.
 #pragma once
 
+#include "parameters.h"
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -49,11 +51,14 @@ constexpr const char *kNoCommandReply = "Timeout RS-232!!";
 constexpr const char *kFileTooFew = "Parameter file holds fewer than 16 values - nothing loaded!";
 constexpr const char *kFileNotNumber =
     "Parameter file holds a value that is not a number - nothing loaded!";
-constexpr const char *kFileTooMany = "Parameter file holds more than 16 values - nothing loaded!";
+constexpr const char *kFileTooMany  = "Parameter file holds more than 16 values - nothing loaded!";
+constexpr const char *kFileNegative = "Parameter file holds a negative value - nothing loaded!";
 constexpr const char *kFileAbove65535 =
     "Parameter file holds a value above 65535 - nothing loaded!";
 constexpr const char *kFileUnreadable = "Parameter file not readable - nothing loaded!";
+// Whether an older file of that name stands, and stays as it was.
 constexpr const char *kFileNotWritten = "Parameter file could not be written - old file kept!";
+constexpr const char *kFileNotMade    = "Parameter file could not be written - no file saved!";
 
 // --- Data curve ---
 constexpr const char *kBlockWaiting  = "Waiting for Data[64] ...";
@@ -89,6 +94,7 @@ std::string FileCannotBeRead(const std::string &file, const char *reason);
 std::string FileTooFew(const std::string &file, int values);
 std::string FileTooMany(const std::string &file, int line, const std::string &token);
 std::string FileNotWholeNumber(const std::string &file, int line, const std::string &token);
+std::string FileNegative(const std::string &file, int line, const std::string &token);
 std::string FileAbove65535(const std::string &file, int line, const std::string &token);
 // kept: an older file of that name stands and stays as it was.
 std::string FileCannotBeWritten(const std::string &file, const char *reason, bool kept);
@@ -110,6 +116,14 @@ std::string RecordingTo(const std::string &file);
 std::string RecordedTo(const std::string &file);
 // No answer within the wait: the port and its device, the time waited, what to check.
 std::string NoAnswer(int port, const std::string &device, double seconds);
+// The short line beside the status text when the line failed: the port and what to check,
+// short enough to stand beside it on a small screen. No answer: "No answer on COM1
+// (/dev/ttyUSB0): check power, cable and port". The others for a line lost, an answer not
+// the controller's, and a port that would not open.
+std::string SilentLineHint(int port, const std::string &device);
+std::string LostLineHint(int port, const std::string &device);
+std::string WrongAnswerHint(int port, const std::string &device);
+std::string PortFailedHint(int port, const std::string &device);
 // A port whose line was lost, opened again once its device was back.
 std::string PortReopened(int port, const std::string &device);
 // An answer that is not the controller's echo.
@@ -118,7 +132,7 @@ std::string NotTheEcho(int port, const std::string &device);
 constexpr const char *kPanelDefaults = "Not read from a controller yet: the panel file's default "
                                        "or a value typed here. Get reads the controller's.";
 std::string LoadedNotRead(const std::string &file);
-std::string ParameterTip(const char *name, int word, int minimum, int maximum);
+std::string ParameterTip(const parameters::Parameter &parameter);
 // The audit trail that cannot be written, said once: "Audit trail not written - <why>; ..."
 std::string AuditNotWritten(const std::string &why);
 // ... and that can be again: "Audit trail written again: <file>, 3 records that waited".
@@ -158,6 +172,8 @@ enum class Result {
     BadReply,    // an answer of the wrong shape: no echo marker, a block of the wrong length
     WriteFailed, // the request did not go out whole
     FileFailed,  // a file cannot be read or written; the set and the file are as they were
+    Differs,     // sets compared differ: a set read back is not the one sent, or two memories
+    Refused,     // what was asked for is refused as given: a wrong command line, say
 };
 
 // How an operation ended, beside the text it showed for it (or, for a failure the status

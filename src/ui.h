@@ -50,5 +50,7 @@ constexpr int BTNViewRecording = 55; // opens a recording in a viewer window
 constexpr int BTNReport        = 56; // writes the commissioning report
 constexpr int TXTBroker        = 57; // text: the state of the plant link's broker
 constexpr int BTNPlant         = 58; // opens the plant window on the panel's broker
+constexpr int adcCHB           = 60; // indicator: channel B of the live reply
+constexpr int TXTHint          = 61; // text beside the status line: what to check on the line
 
 } // namespace ui

@@ -20,6 +20,7 @@
 #include <qcustomplot.h>
 
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -54,11 +55,27 @@ std::string Head(const fs::path &path, std::size_t count) {
     return bytes;
 }
 
-const QCustomPlot *DataGraph() {
+const QCustomPlot *Plot(const char *name) {
     for (QWidget *widget : QApplication::allWidgets())
-        if (widget->objectName() == "GraphDATA")
+        if (widget->objectName() == name)
             return widget->findChild<QCustomPlot *>();
     return nullptr;
+}
+
+const QCustomPlot *DataGraph() {
+    return Plot("GraphDATA");
+}
+
+// The report's form: what it offered last, answered as an operator fills it, or cancelled.
+std::vector<FormField> offered;
+bool formCancelled = false;
+int FillReportForm(const char *, std::vector<FormField> &fields) {
+    offered = fields;
+    if (formCancelled)
+        return kSelectCancel;
+    for (std::size_t k = 0; k < fields.size(); ++k)
+        fields[k].value = std::vector<std::string>{"Jana", "U-4711", "Line 3/7", "Mounted."}[k];
+    return 1;
 }
 
 std::string chosenPath; // what the save dialog answers
@@ -117,6 +134,9 @@ TEST_F(LiveView, RunKeepsOneRequestOutstandingAndPlotsEveryReplyOnce) {
         EXPECT_EQ(panelModule().RawHistory()[gui::kRawValues - 2 * k], 500) << k;
     EXPECT_EQ(panelModule().RawHistory()[gui::kRawValues - 12], 0)
         << "each reply plotted exactly once";
+    QCoreApplication::processEvents(); // the chart's queued redraw
+    EXPECT_EQ(Plot("ChartRAW")->graph(1)->dataCount(), 5)
+        << "the history's fill is kept, but not drawn as a drop to zero";
     EXPECT_EQ(panelModule().RawHistory()[gui::kRawValues - 1], 450) << "channel B beside A";
     EXPECT_EQ(Values({ui::adcCHA, ui::Amax, ui::Amin, ui::UPval, ui::LOval, ui::LEDState1,
                       ui::LEDState2}),
@@ -183,15 +203,23 @@ TEST_F(LiveView, RecordingWritesTheHeaderThenOneRowPerReplyInSecondsSinceRun) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(fs::path(files[0]).filename().string().size(), 28u) << "RMX7live-yyyymmdd-hhmmss.csv";
     const std::vector<std::string> lines = Lines(files[0]);
-    ASSERT_EQ(lines.size(), 5u + 5u);
+    ASSERT_EQ(lines.size(), 6u + 5u);
     EXPECT_EQ(lines[0], "# program K-VEX-RMX7-PIRA-Scope V2.0");
     EXPECT_EQ(lines[1], "# firmware " + controller.firmware);
     EXPECT_EQ(lines[2], "# port COM1 " + peer.path());
     EXPECT_EQ(lines[3], "# parameters 640 300 12 0 90 1 3 1 25 55 4 0 0 0 0 0")
         << "the set fetched at the port set-up";
-    EXPECT_EQ(lines[4], "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate");
+    // The run's start in UTC, which a historian adds time_s to.
+    std::tm utc{};
+    EXPECT_EQ(lines[4].size(), std::string("# run start 2026-03-04T09:15:02.123Z").size());
+    const char *rest = strptime(lines[4].c_str(), "# run start %Y-%m-%dT%H:%M:%S", &utc);
+    ASSERT_TRUE(rest) << lines[4];
+    EXPECT_EQ(std::string(rest).substr(4), "Z");
+    const double started = static_cast<double>(timegm(&utc)) + std::stod(rest);
+    EXPECT_NEAR(started, static_cast<double>(std::time(nullptr)) - runSeconds, 2.0);
+    EXPECT_EQ(lines[5], "time_s,valNORM,adcCHA,adcCHB,Amax,Amin,UPval,LOval,refval,instate");
     double previous = 0;
-    for (std::size_t row = 5; row < lines.size(); ++row) {
+    for (std::size_t row = 6; row < lines.size(); ++row) {
         const std::string time = Fields(lines[row])[0];
         EXPECT_EQ(time.size() - time.find('.'), 4u) << "three decimals: " << time;
         EXPECT_GE(std::stod(time), previous + 0.1) << "a reply every 0.15 s";
@@ -310,7 +338,13 @@ TEST_F(LiveView, AReportReadsBothMemoriesAsGetDoesAndLeavesWhatTheOperatorSetUp)
     const auto before          = setUp();
     const std::size_t previous = peer.Requests().size();
     chosenPath                 = (project / "unit.pdf").string();
+    setenv("XDG_CONFIG_HOME", (project / "config").c_str(), 1);
+    SetFormResponder(FillReportForm);
+    formCancelled = false;
     Raise(app::CC_BTNReport);
+    ASSERT_EQ(offered.size(), 4u);
+    EXPECT_FALSE(offered[0].value.empty()) << "the login name the first time";
+    EXPECT_EQ(offered[1].value + offered[2].value, "");
 
     EXPECT_EQ(setUp(), before);
     const std::vector<Bytes> requests = peer.Requests();
@@ -336,6 +370,16 @@ TEST_F(LiveView, AReportReadsBothMemoriesAsGetDoesAndLeavesWhatTheOperatorSetUp)
     EXPECT_NE(text.find("differ in 3 of 16 words"), std::string::npos);
     EXPECT_NE(text.find("parameter file " + (project / "unit.dat").string()), std::string::npos);
     EXPECT_NE(text.find("Source NORM"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(Operator +Jana\n)"))) << "not the login";
+    EXPECT_TRUE(std::regex_search(text, std::regex(R"(Unit U-4711, station Line 3/7 +Page 1)")));
+    // The form remembers its last entries; a cancelled one sends nothing.
+    formCancelled = true;
+    Raise(app::CC_BTNReport);
+    EXPECT_EQ(offered[0].value + "|" + offered[1].value + "|" + offered[2].value + "|" +
+                  offered[3].value,
+              "Jana|U-4711|Line 3/7|Mounted.");
+    EXPECT_EQ(peer.Requests().size(), previous + 2);
+    SetFormResponder(nullptr);
     SetFileSelectResponder(nullptr);
 }
 
@@ -365,9 +409,10 @@ TEST_F(PanelTest, AReplyShowsEachValueOnItsTraceItsIndicatorAndItsLeds) {
             << "NORM traces: two at 0, the reference, NORM zero-extended; hwmode " << c.hwmode;
         const double *raw = panelModule().RawHistory() + gui::kRawValues - 2;
         EXPECT_EQ((std::vector<double>(raw, raw + 2)), (std::vector<double>{101, 102}));
-        EXPECT_EQ(Values({ui::valNORM, ui::adcCHA, ui::valREF, ui::Amax, ui::Amin, ui::UPval,
-                          ui::LOval, ui::LEDState1, ui::LEDState2}),
-                  (std::vector<int>{65535, 101, c.reference, 103, 104, 105, 106, c.led1, c.led2}))
+        EXPECT_EQ(
+            Values({ui::valNORM, ui::adcCHA, ui::adcCHB, ui::valREF, ui::Amax, ui::Amin, ui::UPval,
+                    ui::LOval, ui::LEDState1, ui::LEDState2}),
+            (std::vector<int>{65535, 101, 102, c.reference, 103, 104, 105, 106, c.led1, c.led2}))
             << "state " << c.state;
     }
 }
@@ -397,5 +442,5 @@ TEST_F(LiveView, EndedByTheSystemTheProgramClosesAsItsWindowDoesWithEveryReplyAR
     const std::vector<std::string> files = Recordings();
     ASSERT_EQ(files.size(), 1u);
     // Every reply the program read since Run is a row: the start-up read three others.
-    EXPECT_EQ(Lines(files[0]).size() - 5, read.size() - 3);
+    EXPECT_EQ(Lines(files[0]).size() - 6, read.size() - 3);
 }

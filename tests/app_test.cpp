@@ -1,5 +1,6 @@
 // The program as the operator meets it: start-up, port change, panel close, and the
 // parameter commands, each driven through its callback with the events the panel raises.
+#include "support/limits.h"
 #include "support/panel_fixture.h"
 
 #include "app.h"
@@ -92,12 +93,34 @@ TEST_F(StartUp, WithoutAControllerOnlyTheEchoRunsAndTimesOut) {
     EXPECT_EQ(Trace("DIAG").back(), tip);
     const std::string notRead = "Not read from a controller yet: the panel file's default or a "
                                 "value typed here. Get reads the controller's.\nWord 4 of the "
-                                "parameter set, rmx7ctl name hold, 0 to 65535.";
+                                "parameter set, rmx7ctl name hold, 0 to 65535. The controller's "
+                                "hold time.";
     EXPECT_EQ(ToolTip(ui::hold).substr(0, notRead.size()), notRead);
     controller.silent = {{kCmdFirmware, true}};
     InitRS232(1);
     EXPECT_EQ(StatusLine(), "Error reading firmware-info!") << "no firmware reply";
     EXPECT_EQ(ToolTip(ui::hold).substr(0, 7), "Word 4 ") << "the fetch read the controller's";
+}
+
+// The status texts stay as they are; beside them one line says what to check, and the
+// parameter controls look like defaults until a read has filled them.
+TEST_F(StartUp, ASilentLineIsSaidBesideTheStatusAndUnreadValuesLookLikeDefaults) {
+    controller.silent[kCmdEcho] = true;
+    program().FillPortRing();
+    Raise(app::CC_DropDCom, kEventCommit, ui::DropDCom);
+    EXPECT_EQ(StatusLine(), "Timeout < 36 Bytes");
+    char hint[256] = {};
+    GetCtrlVal(panel, ui::TXTHint, hint, sizeof hint);
+    EXPECT_EQ(std::string(hint),
+              "No answer on COM1 (" + peer.path() + "): check power, cable and port");
+    EXPECT_EQ(Attribute(ui::TXTHint, kAttrVisible), 1);
+    EXPECT_EQ(Attributes(kAttrDefaultMark, {ui::power, ui::hold}), (std::vector<int>{1, 1}));
+    controller.silent.clear();
+    Raise(app::CC_BTNGet);
+    GetCtrlVal(panel, ui::TXTHint, hint, sizeof hint);
+    EXPECT_STREQ(hint, "") << "the line answers again";
+    EXPECT_EQ(Attribute(ui::TXTHint, kAttrVisible), 0) << "the status text has the whole line";
+    EXPECT_EQ(Attributes(kAttrDefaultMark, {ui::power, ui::hold}), (std::vector<int>{0, 0}));
 }
 
 TEST_F(StartUp, PortsThatCannotBeOpenedShowTheirTextAndCauseAndLeaveTheProgramUsable) {
@@ -374,8 +397,17 @@ TEST_F(ParameterFile, AnUnwritableOrCancelledSaveWritesNothing) {
     const std::string kept = stubPath;
     stubPath               = testing::TempDir() + "rmx7-no-such-folder/params.dat";
     Raise(app::CC_BTNSend, kEventLeftClick);
+    EXPECT_EQ(StatusLine(), "Parameter file could not be written - no file saved!");
+    // An older file that cannot be replaced (the file-size limit cuts its new text) stays.
+    stubPath = kept;
+    std::ofstream(stubPath) << "older\n";
+    {
+        const ProcessLimit small(RLIMIT_FSIZE, 16);
+        Raise(app::CC_BTNSend, kEventLeftClick);
+    }
     EXPECT_EQ(StatusLine(), "Parameter file could not be written - old file kept!");
-    stubPath   = kept;
+    EXPECT_EQ(ReadFile(stubPath), "older\n");
+    std::remove(stubPath.c_str());
     stubResult = kSelectCancel;
     SetCtrlVal(panel, ui::power, 5);
     Raise(app::CC_BTNGet);

@@ -9,6 +9,7 @@
 #include "app.h"
 #include "com232.h"
 #include "gui.h"
+#include "parameters.h"
 #include "plant/approved_set.h"
 #include "plant/audit.h"
 #include "platform/panel/dialogs.h"
@@ -100,18 +101,22 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
         {"get eeprom",
          [](app::Program &p, ScriptedPeer &) { Press(p, app::CC_BTNGet, app::CC_RBTEeprom); }},
         {"send ram --set power=777 --set average=9",
-         [](app::Program &p, ScriptedPeer &) {
+         [](app::Program &p, ScriptedPeer &line) {
+             Press(p, app::CC_BTNGet);
              SetCtrlVal(p.PanelHandle(), ui::power, 777);
              com232::Parameters params = p.Line().ParameterSet();
              params.average            = 9;
              p.Line().SetParameterSet(params);
              Press(p, app::CC_BTNSend);
+             line.WaitForRequests(5, 2.0); // the operator's pause: Get flushes what is not out
+             Press(p, app::CC_BTNGet);
          }},
         {"send eeprom " + filePath + " --verify",
          [](app::Program &p, ScriptedPeer &line) {
+             Press(p, app::CC_BTNGet, app::CC_RBTEeprom);
              Press(p, app::CC_BTNGet, app::CC_RBTFile);
              Press(p, app::CC_BTNSend, app::CC_RBTEeprom);
-             line.WaitForRequests(4, 2.0); // the operator's pause: Get flushes what is not out
+             line.WaitForRequests(5, 2.0);
              Press(p, app::CC_BTNGet);
          }},
         {"diff",
@@ -167,8 +172,11 @@ TEST_F(Ctl, EachCommandSendsTheRequestsOfThePanelsSteps) {
 }
 
 TEST_F(Ctl, EachFailureClassHasItsExitCode) {
-    ScriptedPeer silent, noMarker;
+    ScriptedPeer silent, noMarker, forgetful;
     noMarker.SetResponder([](const Bytes &) { return PeerReply{MakeFrame(5, {})}; });
+    FakeController keepsNoWrites;
+    keepsNoWrites.silent[kCmdWriteEeprom] = true;
+    forgetful.SetResponder(keepsNoWrites.Responder());
     std::ofstream(filePath) << "1 2 3\n";
     const struct {
         std::string device, args;
@@ -178,14 +186,17 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         {"/dev/rmx7-no-such-device", "info", 3, "No serial port found"},
         {silent.path(), "info", 4, "Timeout < 36 Bytes"},
         {noMarker.path(), "info", 4, "read error - not sync byte 0xAA!"},
-        {toolPeer.path(), "send eeprom --set power=1 --verify", 5, "differs in 1 word"},
+        {forgetful.path(), "send eeprom --set power=1", 5, "differs in 1 word"},
         {toolPeer.path(), "send ram " + filePath, 6, "fewer than 16 values"},
         {toolPeer.path(), "get ram -o /rmx7-no-such-folder/x.dat", 6,
          "x.dat cannot be written: No such file or directory\n"},
+        {toolPeer.path(), "report -o /rmx7-no-such-folder/x.pdf", 6,
+         "x.pdf cannot be written: the folder /rmx7-no-such-folder does not exist\n"},
         {toolPeer.path(), "get flash", 2, "ram or eeprom"},
         {toolPeer.path(), "send ram power=600", 2, "write --set power=600"},
         {toolPeer.path(), "send ram --set powr=1", 2, "the names are power, reference,"},
         {toolPeer.path(), "send ram --set power=500.7", 2, "a whole number from 0 to 65535"},
+        {toolPeer.path(), "send eeprom", 2, "send needs FILE, --from ram|eeprom or --set"},
         {"", "--simulate=50 info", 2, "board variant 100 or 0, not '50'"},
         {"", "--simulate --device /dev/ttyS0 info", 2, "give one of them"},
         {"", "plant restore --broker mqtt://127.0.0.1", 2, "name the lines with --lines"},
@@ -207,10 +218,77 @@ TEST_F(Ctl, EachFailureClassHasItsExitCode) {
         if (c.code == 4) {
             EXPECT_EQ(result.err.find(c.says), result.err.rfind(c.says)) << "once: " << result.err;
         }
-        if (c.code == 2 || (c.code == 6 && c.args.rfind("send", 0) == 0)) {
+        if (c.code == 2 || (c.code == 6 && c.args.rfind("get", 0) != 0)) {
             EXPECT_EQ(toolPeer.Requests().size(), before) << "nothing goes on the line";
         }
     }
+}
+
+// RAM holds a change not saved to EEPROM (hold 333): a send writes the memory as it held
+// it with only the words asked for changed, unless --from names the set to start from.
+TEST_F(Ctl, SendReadsTheMemoryFirstAndWritesOnlyTheWordsAskedFor) {
+    const sim::Words ram    = {640, 300, 12, 0, 333, 1, 3, 1, 25, 55, 4};
+    const sim::Words eeprom = {640, 300, 12, 0, 90, 1, 3, 1, 25, 55, 4, 0, 0, 4242};
+    const auto with         = [](sim::Words words, int word, std::uint16_t value) {
+        words[word] = value;
+        return words;
+    };
+    const struct {
+        std::string args;
+        std::vector<int> commands; // after the start-up's echo, fetch and firmware query
+        sim::Words ram, eeprom;
+        std::string says;
+    } cases[] = {
+        {"send eeprom --set power=700",
+         {4, 3, 4},
+         ram,
+         with(with(eeprom, 0, 700), 13, 0),
+         "EEPROM: 2 words change: power 640 -> 700, "
+         "para14 4242 -> 0"},
+        {"send ram --set hold=444 --set average=7",
+         {2, 1, 2},
+         with(with(ram, 4, 444), 6, 7),
+         eeprom,
+         "RAM: 2 words change: hold 333 -> 444, average 3 -> 7"},
+        {"send eeprom --from ram --set power=700",
+         {4, 2, 3, 4},
+         ram,
+         with(ram, 0, 700),
+         "EEPROM: 3 words change: power 640 -> 700, hold 90 -> 333, para14 4242 -> 0"},
+        {"send ram --from eeprom",
+         {2, 4, 1, 2},
+         with(eeprom, 13, 0),
+         eeprom,
+         "RAM: 1 word changes: hold 333 -> 90"},
+    };
+    for (const auto &c : cases) {
+        FakeController unit;
+        unit.ram    = ram;
+        unit.eeprom = eeprom;
+        ScriptedPeer line;
+        line.SetResponder(unit.Responder());
+        const ToolResult result = RunTool(line.path(), c.args);
+        EXPECT_EQ(result.code, 0) << c.args << ": " << result.err;
+        std::vector<int> commands;
+        for (std::size_t i = 3; i < line.Requests().size(); ++i)
+            commands.push_back(sim::FrameCommand(line.Requests()[i]));
+        EXPECT_EQ(commands, c.commands) << c.args;
+        EXPECT_EQ(unit.ram, c.ram) << c.args;
+        EXPECT_EQ(unit.eeprom, c.eeprom) << c.args;
+        EXPECT_NE(result.err.find("rmx7ctl: " + c.says + "\n"), std::string::npos) << result.err;
+    }
+    FakeController unit;
+    ScriptedPeer line;
+    line.SetResponder(unit.Responder());
+    const ToolResult result = RunTool(line.path(), "--json --quiet send eeprom --set power=700");
+    const QJsonObject json =
+        QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
+    ASSERT_EQ(json["changes"].toArray().size(), 1) << result.out;
+    const QJsonObject change = json["changes"].toArray()[0].toObject();
+    EXPECT_EQ(change["name"].toString() + " " + QString::number(change["from"].toInt()) + " " +
+                  QString::number(change["to"].toInt()),
+              "power 640 700");
+    EXPECT_EQ(json["base"].toString(), "eeprom");
 }
 
 TEST_F(Ctl, AParameterFileOfOtherThanSixteenWholeNumbersUpTo65535IsRefusedBeforeTheLine) {
@@ -226,7 +304,9 @@ TEST_F(Ctl, AParameterFileOfOtherThanSixteenWholeNumbersUpTo65535IsRefusedBefore
         {lines + "7\n" + rest + "0 17\n",
          "Parameter file holds more than 16 values - nothing loaded!",
          ": line 16: a 17th value '17', more than the 16 of a set"},
-        {lines + "-5\n" + rest, number, ": line 7: '-5' is not a whole number from 0 to 65535"},
+        {lines + "-10\n" + rest, "Parameter file holds a negative value - nothing loaded!",
+         ": line 7: '-10' is negative; a word holds 0 to 65535"},
+        {lines + "-\n" + rest, number, ": line 7: '-' is not a whole number from 0 to 65535"},
         {lines + "500.7\n" + rest, number,
          ": line 7: '500.7' is not a whole number from 0 to 65535"},
         {lines + "70000\n" + rest, "Parameter file holds a value above 65535 - nothing loaded!",
@@ -261,6 +341,7 @@ TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     QJsonObject diff = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(diff["command"].toString(), "diff");
     EXPECT_EQ(diff["exit_code"].toInt(), 5);
+    EXPECT_EQ(diff["result_code"].toString(), "Differs");
     ASSERT_EQ(diff["differences"].toArray().size(), 1);
     const QJsonObject word = diff["differences"].toArray()[0].toObject();
     const QString which    = word["name"].toString() + " " + QString::number(word["ram"].toInt());
@@ -273,11 +354,15 @@ TEST_F(Ctl, JsonResultsParseWithTheirKeys) {
     const QJsonObject get = QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(get["result"].toString().toStdString(), "Parameters saved to " + saved)
         << "not the status line's Transmit...";
+    EXPECT_EQ(get["status"].toString() + " " + get["result_code"].toString(),
+              "Data Transfer Ok! Ok")
+        << "the Get's, not the save's Transmit...";
     std::remove(saved.c_str());
     result = RunTool(toolPeer.path(), "--json get flash");
     const QJsonObject usage =
         QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(usage["exit_code"].toInt(), 2);
+    EXPECT_EQ(usage["result_code"].toString(), "Refused");
     EXPECT_EQ(usage["error"].toString(), "get wants ram or eeprom, not 'flash'");
 
     result = RunTool(toolPeer.path(), "--json live --count 4");
@@ -306,11 +391,16 @@ TEST_F(Ctl, LiveEndsCleanlyWhenTheReaderCloses) {
     const std::string command = "./rmx7ctl --quiet --port 1=" + toolPeer.path() + " live";
     FILE *rows                = popen(command.c_str(), "r");
     char line[256]            = {};
-    for (int i = 0; i < 7 && std::fgets(line, sizeof line, rows); ++i) {
-    }
+    std::string runStart;
+    for (int i = 0; i < 7 && std::fgets(line, sizeof line, rows); ++i)
+        runStart = i == 4 ? line : runStart;
     const int status = pclose(rows); // the tool writes on into a closed pipe
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_STREQ(std::strchr(line, ','), ",400,500,450,800,100,520,480,510,1\n");
+    EXPECT_TRUE(
+        std::regex_match(runStart, std::regex("# run start \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:"
+                                              "\\d\\d\\.\\d{3}Z\n")))
+        << runStart;
 }
 
 TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
@@ -344,8 +434,12 @@ TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
 TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     toolController.eeprom[2] = 99, toolController.eeprom[6] = 5, toolController.eeprom[13] = 4242;
     const std::string pdf = filePath + ".pdf", bytes = filePath + ".bin";
-    ToolResult result = RunTool(toolPeer.path(), "--json report -o " + pdf + " --operator Jana");
+    std::ofstream(pdf) << "an older report";
+    ToolResult result = RunTool(toolPeer.path(), "--json report -o " + pdf +
+                                                     " --operator Jana --unit-id U-4711 "
+                                                     "--station 'Line 3/7'");
     ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.err.find("rmx7ctl: replaced the older " + pdf + "\n"), std::string::npos);
     std::ofstream eeprom(bytes, std::ios::binary);
     for (const std::uint16_t word : toolController.eeprom)
         eeprom.put(static_cast<char>(word >> 8)).put(static_cast<char>(word & 0xFF));
@@ -355,6 +449,15 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     const QJsonObject json =
         QJsonDocument::fromJson(QByteArray::fromStdString(result.out)).object();
     EXPECT_EQ(json["fingerprint"].toString().toStdString(), fingerprint);
+    EXPECT_TRUE(json["replaced"].toBool());
+    for (int page = 1; page <= 3; ++page) { // the unit and its station head every page
+        const std::string at = " -f " + std::to_string(page) + " -l " + std::to_string(page);
+        std::system(("pdftotext -layout" + at + " " + pdf + " " + pdf + ".txt").c_str());
+        EXPECT_TRUE(std::regex_search(
+            ReadAll(pdf + ".txt"),
+            std::regex("Unit U-4711, station Line 3/7 +Page " + std::to_string(page) + " of 3")))
+            << page;
+    }
     const std::string diff = RunTool(toolPeer.path(), "diff").out;
     EXPECT_NE(diff.find("fingerprint eeprom " + fingerprint + "\n"), std::string::npos) << diff;
 
@@ -362,11 +465,12 @@ TEST_F(Ctl, ReportHoldsTheControllersSetsTheirDifferencesAndTheFingerprint) {
     const std::string text = ReadAll(pdf + ".txt");
     for (const std::string &also :
          {toolController.firmware, std::string("COM1"), toolPeer.path(), fingerprint,
-          std::string("Jana"), std::string("differ in 3 of 16 words")})
+          std::string("Jana"), std::string("differ in 3 of 16 words"),
+          std::string(parameters::kTable[1].meaning).substr(0, 40)})
         EXPECT_NE(text.find(also), std::string::npos) << also;
     for (int i = 0; i < com232::PNUM; ++i) { // word, name, label, RAM, EEPROM, the mark
         const int ram = toolController.ram[i], eeprom = toolController.eeprom[i];
-        const std::string row = " " + std::to_string(i) + " +" + com232::kParameterNames[i] +
+        const std::string row = " " + std::to_string(i) + " +" + parameters::kTable[i].name +
                                 " +[A-Za-z/ ]*" + std::to_string(ram) + " +" +
                                 std::to_string(eeprom) + (ram != eeprom ? " +≠ differs" : "") +
                                 " *\\n";

@@ -1,6 +1,6 @@
 // Everyday desktop use: the project folder of an installed program, the marks of values
-// not sent yet, the threshold lines of a NORM capture, and each parameter's description in
-// the manual pages and the tooltips.
+// not sent yet, the threshold lines of a NORM capture, and the parameter table against the
+// panel file, the manual pages and the tooltips.
 #include "support/fake_controller.h"
 #include "support/panel_fixture.h"
 
@@ -8,10 +8,12 @@
 #include "com232.h"
 #include "exports.h"
 #include "gui.h"
+#include "parameters.h"
 #include "platform/files/project_dir.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/panel.h"
 #include "record.h"
+#include "status.h"
 #include "ui.h"
 
 #include <QApplication>
@@ -22,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <unistd.h>
 
@@ -192,59 +195,87 @@ TEST_F(Desktop, ANormCaptureDrawsAndExportsTheControllersSwitchingLevels) {
         << "without a live reply the levels stay";
 }
 
-// The rows of the parameters' table of a manual page, fields split.
-static std::vector<std::vector<std::string>> TableRows(const char *page) {
-    std::ifstream file(std::string(RMX7_MAN_DIR) + "/" + page);
+// The parameters of a manual page: the table's rows, fields split, and after it the list of
+// meanings by name.
+struct ManualParameters {
     std::vector<std::vector<std::string>> rows;
-    bool inTable = false;
+    std::map<std::string, std::string> meanings;
+};
+
+static ManualParameters ManualPage(const char *page) {
+    std::ifstream file(std::string(RMX7_MAN_DIR) + "/" + page);
+    ManualParameters manual;
+    enum { Before, Table, Meanings } part = Before;
+    std::string name;
     for (std::string line; std::getline(file, line);) {
-        if (line == ".TE")
-            inTable = false;
-        if (inTable) {
+        if (part == Table && line == ".TE") {
+            part = Meanings;
+        } else if (part == Table) {
             std::vector<std::string> fields;
             std::istringstream row(line);
             for (std::string field; std::getline(row, field, ';');)
                 fields.push_back(field);
-            rows.push_back(fields);
-        }
-        inTable = inTable || line == "_"; // the rule below the heading
-    }
-    return rows;
-}
-
-TEST_F(PanelTest, BothManualPagesAndTheTooltipsDescribeEachParameterAsThePanelFileHasIt) {
-    const auto rows = TableRows("rmx7scope.1");
-    EXPECT_EQ(TableRows("rmx7ctl.1"), rows) << "one table, in both pages";
-    ASSERT_EQ(rows.size(), 12u);
-    const QWidgetList widgets = QApplication::allWidgets();
-    for (std::size_t word = 0; word < rows.size(); ++word) {
-        const std::vector<std::string> &row = rows[word];
-        ASSERT_EQ(row.size(), 5u);
-        const std::string label = row[0], name = row[1], range = row[3];
-        if (word == 11) {
-            EXPECT_EQ(name + " " + row[2] + " " + range, "para12\\-16 11\\-15 0");
+            manual.rows.push_back(fields);
+        } else if (part == Meanings && line.rfind(".B ", 0) == 0) {
+            name = line.substr(3);
+        } else if (part == Meanings && !name.empty() && line[0] != '.') {
+            manual.meanings[name] = line;
+            name.clear();
+        } else if (part == Meanings && line.rfind(".SH", 0) == 0) {
             break;
         }
-        EXPECT_EQ(name, com232::kParameterNames[word]);
-        EXPECT_EQ(row[2], std::to_string(word));
-        const auto found = std::find_if(widgets.begin(), widgets.end(), [&](QWidget *w) {
-            return w->objectName().toStdString() == name;
-        });
-        if (label == "(none)") {
-            EXPECT_EQ(found, widgets.end()) << name;
+        if (part == Before && line == "_") // the rule below the heading
+            part = Table;
+    }
+    return manual;
+}
+
+// The one parameter table against the panel file (each control, its name and range), and
+// the manual pages and the tooltips against the table.
+TEST_F(PanelTest, TheParameterTableHasThePanelFilesControlsAndThePagesAndTooltipsReadIt) {
+    const QWidgetList widgets = QApplication::allWidgets();
+    const auto control        = [&](int id) -> QSpinBox        *{
+        for (QWidget *w : widgets)
+            if (w->property("ctrlId").toInt() == id)
+                return qobject_cast<QSpinBox *>(w);
+        return nullptr;
+    };
+    int inputs = 0;
+    for (QWidget *w : widgets)
+        inputs += qobject_cast<QSpinBox *>(w) && w->property("ctrlId").isValid() ? 1 : 0;
+    const std::vector<int> order(std::begin(parameters::kPanelOrder),
+                                 std::end(parameters::kPanelOrder));
+    EXPECT_EQ(static_cast<int>(order.size()), inputs) << "every input of the panel, once";
+
+    const ManualParameters manual = ManualPage("rmx7scope.1");
+    const ManualParameters other  = ManualPage("rmx7ctl.1");
+    EXPECT_EQ(other.rows, manual.rows) << "one table, in both pages";
+    EXPECT_EQ(other.meanings, manual.meanings);
+    ASSERT_EQ(manual.rows.size(), 12u);
+    for (const parameters::Parameter &p : parameters::kTable) {
+        SCOPED_TRACE(p.name);
+        const std::string range =
+            p.minimum == p.maximum ? std::to_string(p.minimum)
+                                   : std::to_string(p.minimum) + "\\-" + std::to_string(p.maximum);
+        const std::string unit              = *p.unit ? p.unit : "\\-";
+        const std::vector<std::string> &row = manual.rows[std::min(p.word, 11)];
+        ASSERT_EQ(row.size(), 5u);
+        const std::string name = p.sentAsZero ? "para12\\-16" : p.name;
+        EXPECT_EQ(row[1] + " " + row[3] + " " + row[4], name + " " + range + " " + unit);
+        EXPECT_EQ(manual.meanings.at(name), p.meaning);
+        EXPECT_EQ(std::count(order.begin(), order.end(), p.word), p.control != 0 ? 1 : 0);
+        if (p.control == 0) {
+            EXPECT_EQ(row[0], "(none)");
             continue;
         }
-        ASSERT_NE(found, widgets.end()) << name;
-        const auto *control = qobject_cast<const QSpinBox *>(*found);
-        ASSERT_NE(control, nullptr);
-        const std::string minimum = std::to_string(control->minimum());
-        const std::string maximum = std::to_string(control->maximum());
-        EXPECT_EQ(label, control->accessibleName().toStdString()) << "the panel's label";
-        EXPECT_EQ(range, minimum + "\\-" + maximum) << name;
-        const std::string tip = ToolTip(control->property("ctrlId").toInt());
-        EXPECT_NE(tip.find("Word " + std::to_string(word) + " of the parameter set, rmx7ctl name " +
-                           name + ", " + minimum + " to " + maximum + "."),
-                  std::string::npos)
-            << tip;
+        EXPECT_EQ(row[2], std::to_string(p.word));
+        const QSpinBox *box = control(p.control);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->objectName().toStdString(), p.name);
+        const std::string boxRange =
+            std::to_string(box->minimum()) + "\\-" + std::to_string(box->maximum());
+        EXPECT_EQ(boxRange, range);
+        EXPECT_EQ(row[0], box->accessibleName().toStdString()) << "the panel's label";
+        EXPECT_NE(ToolTip(p.control).find(status::ParameterTip(p)), std::string::npos);
     }
 }

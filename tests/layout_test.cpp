@@ -14,6 +14,7 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QWidget>
@@ -70,6 +71,8 @@ TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
     ASSERT_GT(panel, 0);
     app::Program program(panel, testing::TempDir());
     program.InitVars(); // the logo band's texts
+    // Shown only when there is something to say: placed as it stands then.
+    program.Panel().ShowHint("No answer on COM1 (/dev/ttyUSB0): check power, cable and port");
     QWidget *window = platform::PanelWidget(panel);
     ASSERT_TRUE(window);
     DisplayPanel(panel);
@@ -107,6 +110,28 @@ TEST(Layout, EveryControlIsWholeInsideTheWindowAndClearOfTheOthers) {
     Settle();
     EXPECT_TRUE(scroll->horizontalScrollBar()->isVisible());
     EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+}
+
+// Where the panel does not fit with a window frame, it takes the screen's whole room before
+// it asks to be maximised, so that it fills the screen also where nothing maximises it.
+TEST(Layout, TheWindowOpensAtItsOwnSizeWhereItFitsElseOnTheWholeScreen) {
+    const int panel = app::LoadMainPanel();
+    ASSERT_GT(panel, 0);
+    QWidget *window = platform::PanelWidget(panel);
+    const QSize own = window->size();
+    DisplayPanel(panel);
+    Settle();
+    const QRect room = window->screen()->availableGeometry();
+    SCOPED_TRACE(testing::Message() << room.width() << "x" << room.height());
+    if (own.width() + 16 <= room.width() && own.height() + 48 <= room.height()) {
+        EXPECT_EQ(window->size(), own);
+        EXPECT_FALSE(window->isMaximized());
+    } else {
+        EXPECT_TRUE(window->isMaximized());
+        EXPECT_EQ(window->normalGeometry().size(), room.size().expandedTo(window->minimumSize()))
+            << "as it stands without a window manager";
+    }
+    DiscardPanel(panel);
 }
 
 // The bar at the right end of the logo has hard edges at every scale: each pixel across it

@@ -12,12 +12,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <utility>
 
 namespace {
 
@@ -158,6 +161,32 @@ TEST_F(Panel, ValuesRoundTripTextIsCutToTheBufferAndRingsSelectByValue) {
     EXPECT_EQ(SetCtrlAttribute(panel, ui::power, kAttrNumTraces, 2), platform::kErrWrongKind);
 }
 
+// What is typed stays as typed; a number outside the control's range is refused when the
+// edit ends, the value from before it stays, and a note names what was typed and the range
+// until the value changes.
+TEST_F(Panel, ATypedValueOutsideItsRangeIsRefusedWithANoteNotChangedInSilence) {
+    const struct {
+        int control;
+        QString typed;
+        int value;
+        QString description;
+    } cases[] = {
+        {ui::power, "70000", 500, "power (70000 was not taken: Power takes 0 to 65535)"},
+        {ui::hysteresis, "-5", 10, "hysteresis (-5 was not taken: Hysteresis takes 0 to 65535)"},
+        {ui::power, "650", 650, "power (not sent)"}, // a value taken ends the note
+    };
+    for (const auto &c : cases) {
+        auto *box = Get<QSpinBox>(c.control);
+        box->selectAll();
+        QTest::keyClicks(box, c.typed);
+        EXPECT_EQ(box->text(), c.typed) << "as typed, while it is typed";
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_EQ(Value(c.control), c.value) << c.typed.toStdString();
+        EXPECT_EQ(box->accessibleDescription().toStdString(), c.description.toStdString());
+        EXPECT_EQ(box->toolTip().contains(c.typed + " was not taken"), c.value != 650);
+    }
+}
+
 TEST_F(Panel, StripChartDealsValuesToTracesInTurnAndScrollsTheOldestOut) {
     using Values = std::vector<double>;
     const struct {
@@ -184,27 +213,41 @@ TEST_F(Panel, StripChartDealsValuesToTracesInTurnAndScrollsTheOldestOut) {
     }
 }
 
+// A save that would replace a file asks first, also when the name was typed without its
+// extension: "params" for params.dat.
 TEST(FileDialog, TheChosenNameGetsTheFiltersExtensionAndTellsNewFromExisting) {
     const QString folder = QString::fromStdString(testing::TempDir()) + "rmx7-dialog";
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
-    for (const auto &[name, button, accept, expected] :
-         {std::tuple{"params", kButtonSave, true, kSelectNew},
-          {"params.dat", kButtonOk, true, kSelectExisting},
-          {"params.dat", kButtonLoad, false, kSelectCancel}}) {
+    for (const auto &[name, button, accept, expected, asks] :
+         {std::tuple{"params", kButtonSave, true, kSelectNew, false},
+          {"params.dat", kButtonOk, true, kSelectExisting, false},
+          {"params.dat", kButtonLoad, false, kSelectCancel, false},
+          {"params", kButtonSave, true, kSelectCancel, true}}) {
         char path[kPathSize] = {};
+        bool asked = false, answered = false, ended = false;
         QTimer answer; // the dialog runs its own loop: answer it from there
         answer.callOnTimeout([&, accept = accept] {
-            if (QDialog *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                answer.stop();
-                accept ? dialog->accept() : dialog->reject();
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *question = qobject_cast<QMessageBox *>(modal)) {
+                asked = true;
+                question->reject(); // do not replace it
+            } else if (QDialog *dialog = qobject_cast<QFileDialog *>(modal)) {
+                // Once each, and queued: the question it may ask runs a loop of its own, where
+                // this timer, still in its callback, would not fire again.
+                const bool accepts = accept && !asked;
+                if (std::exchange(accepts ? answered : ended, true))
+                    return;
+                QMetaObject::invokeMethod(dialog, accepts ? "accept" : "reject",
+                                          Qt::QueuedConnection);
             }
         });
         answer.start(5);
         EXPECT_EQ(
             FileSelectPopup(folder.toLocal8Bit(), "params", "*.dat", "t", button, 0, 1, 1, 1, path),
             expected);
-        EXPECT_EQ(QString(path), accept ? folder + "/params.dat" : "");
+        EXPECT_EQ(QString(path), expected != kSelectCancel ? folder + "/params.dat" : "");
+        EXPECT_EQ(asked, asks);
         QFile(folder + "/params.dat").open(QIODevice::WriteOnly);
     }
     QDir(folder).removeRecursively();

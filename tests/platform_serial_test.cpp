@@ -141,6 +141,12 @@ TEST_F(Serial, ABusyOrVanishedDeviceIsRefusedWithItsCauseAndAGoodOpenClearsIt) {
     std::filesystem::remove(link);
     EXPECT_EQ(Open(kCom, link), kComErrNoPortFound);
     EXPECT_TRUE(DiagnosisSays(link + " is gone")) << GetOpenDiagnosis();
+    // A service tries the port again by itself: nobody is told to run the command again.
+    SetDiagnosisForProgram(kDiagnosisService);
+    EXPECT_EQ(Open(kCom, link), kComErrNoPortFound);
+    EXPECT_TRUE(DiagnosisSays("Plug it in again, and it is opened again by itself."))
+        << GetOpenDiagnosis();
+    SetDiagnosisForProgram(kDiagnosisPanel);
     EXPECT_EQ(Open(kOtherCom, peer.path()), 0) << "closing COM1 released its device";
 
     // A holder that runs as a system service is named as that service: a line's agent.

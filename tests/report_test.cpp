@@ -40,6 +40,8 @@ ReportDocument Filled() {
     d.title   = "Commissioning report";
     d.program = "K-VEX-RMX7-PIRA-Scope V2.0";
     d.author  = "Jana Novák";
+    d.unitId  = "U-4711";
+    d.station = "Line 3/7";
     d.header  = {{"Firmware", "RMX7 sensor controller FW 3.14"},
                  {"Board variant", "100"},
                  {"Port", "COM2 /dev/ttyUSB0"},
@@ -50,11 +52,12 @@ ReportDocument Filled() {
     for (int w = 0; w < 16; ++w) {
         const auto value   = static_cast<std::uint16_t>(w * 37 + 5);
         const bool differs = w == 2 || w == 6 || w == 11;
-        d.parameters.rows.push_back({w, kNames[w], w < 11 ? "Label " + std::to_string(w) : "",
-                                     value,
-                                     static_cast<std::uint16_t>(differs ? value + 1000 : value),
-                                     static_cast<std::uint16_t>(w == 0 ? 640 : value), w == 0,
-                                     static_cast<std::uint16_t>(value + 2000)});
+        d.parameters.rows.push_back(
+            {w, kNames[w], w < 11 ? "Label " + std::to_string(w) : "", value,
+             static_cast<std::uint16_t>(differs ? value + 1000 : value),
+             static_cast<std::uint16_t>(w == 0 ? 640 : value), w == 0,
+             static_cast<std::uint16_t>(value + 2000), w == 1 ? "ADC units" : "",
+             w < 11 ? "What word " + std::to_string(w) + " is." : "Reserved: always sent as 0."});
     }
     d.parameters.panelColumn = true;
     d.parameters.fileName    = "RMX7para-unit42.dat";
@@ -108,13 +111,19 @@ TEST_F(ReportFile, HoldsTheHeaderEveryWordWithItsValuesAndMarksAndTheFingerprint
          {"Source NORM, captured 2026-03-04 10:14:40 CET", "Beam aligned.", "upper threshold",
           "Sample", "Commissioned by", "Accepted by", "Signature"})
         EXPECT_NE(text.find(also), std::string::npos) << also;
+    // Each word's unit and meaning; the reserved words, alike, in one row.
+    for (const char *row :
+         {"\\s1\\s+reference\\s+ADC units\\s+What word 1 is\\.\\n",
+          "\\s2\\s+hysteresis\\s+-\\s+What word 2 is\\.\\n",
+          "\\s11-15\\s+para12 to para16\\s+-\\s+Reserved: always sent as 0\\.\\n"})
+        EXPECT_TRUE(std::regex_search(text, std::regex(row))) << row;
 }
 
 TEST_F(ReportFile, IsAnArchivalFileOfEmbeddedFontsVectorsAndAFootOnEveryPage) {
     const struct {
         bool capture;
         int noteLines, pages;
-    } cases[] = {{true, 2, 2}, {false, 150, 4}};
+    } cases[] = {{true, 2, 3}, {false, 150, 5}};
     for (const auto &c : cases) {
         ReportDocument d     = Filled();
         d.capture.present    = c.capture;
@@ -150,7 +159,9 @@ TEST_F(ReportFile, IsAnArchivalFileOfEmbeddedFontsVectorsAndAFootOnEveryPage) {
                                                            " -l " + std::to_string(page));
             const std::string foot =
                 "Page " + std::to_string(page) + " of " + std::to_string(c.pages);
-            EXPECT_NE(text.find(foot), std::string::npos) << foot;
+            EXPECT_TRUE(
+                std::regex_search(text, std::regex("Unit U-4711, station Line 3/7 +" + foot)))
+                << "which unit a loose page is of: " << foot;
             EXPECT_NE(text.find("K-VEX-RMX7-PIRA-Scope V2.0"), std::string::npos) << page;
         }
         EXPECT_EQ(Tool("pdftotext").find(d.capture.absentNote) != std::string::npos, !c.capture);

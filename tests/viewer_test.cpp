@@ -56,7 +56,7 @@ TEST_F(PanelTest, TheViewerReadsBackEveryCommentAndRowTheRecorderWrote) {
     recording::Recording read;
     std::string error;
     ASSERT_TRUE(recording::LoadRecording(path, read, error)) << error;
-    ASSERT_EQ(read.comments.size(), 4u) << "program, firmware, port, parameters";
+    ASSERT_EQ(read.comments.size(), 5u) << "program, firmware, port, parameters, run start";
     EXPECT_EQ(read.comments[0], "program K-VEX-RMX7-PIRA-Scope V2.0");
     ASSERT_EQ(read.Rows(), 2u);
     for (int i = 0; i < 2; ++i)

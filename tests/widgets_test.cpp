@@ -60,19 +60,30 @@ TEST(Widgets, IndicatorsLedsAndPlotsTellAReaderTheirNameAndValue) {
     }
 }
 
-// NORM traces 1 and 2 are drawn at 0: the legend names only what the lines show.
+QStringList LegendOf(int control) {
+    auto *plot = platform::ControlWidget(loaded, control)->findChild<QCustomPlot *>();
+    QStringList shown;
+    for (int item = 0; plot->legend->visible() && item < plot->legend->itemCount(); ++item)
+        shown
+            << static_cast<QCPPlottableLegendItem *>(plot->legend->item(item))->plottable()->name();
+    return shown;
+}
+
+// NORM traces 1 and 2 are drawn at 0: the legend names only what the lines show. The data
+// curve's names the curves of the capture drawn.
 TEST(Widgets, AChartsLegendNamesOnlyTheTracesItShows) {
     ASSERT_GT(loaded = app::LoadMainPanel(), 0);
-    for (const auto &[control, names] : {std::pair{ui::ChartNORM, QStringList{"Reference", "NORM"}},
-                                         {ui::ChartRAW, QStringList{"Channel A", "Channel B"}}}) {
-        auto *plot = platform::ControlWidget(loaded, control)->findChild<QCustomPlot *>();
-        QStringList shown;
-        for (int item = 0; item < plot->legend->itemCount(); ++item)
-            shown << static_cast<QCPPlottableLegendItem *>(plot->legend->item(item))
-                         ->plottable()
-                         ->name();
-        EXPECT_EQ(shown, names);
-    }
+    app::Program program(loaded, testing::TempDir());
+    EXPECT_EQ(LegendOf(ui::ChartNORM), (QStringList{"Reference", "NORM"}));
+    EXPECT_EQ(LegendOf(ui::ChartRAW), (QStringList{"Channel A", "Channel B"}));
+    EXPECT_EQ(LegendOf(ui::GraphDATA), QStringList()) << "no legend before a capture";
+    SetCtrlVal(loaded, ui::RNGGraphSource, static_cast<int>(com232::GraphSource::Raw));
+    program.Panel().PlotDATACurve({});
+    EXPECT_EQ(LegendOf(ui::GraphDATA), (QStringList{"Channel A", "Channel B"}));
+    SetCtrlVal(loaded, ui::RNGGraphSource, static_cast<int>(com232::GraphSource::Norm));
+    program.Panel().PlotDATACurve({});
+    EXPECT_EQ(LegendOf(ui::GraphDATA),
+              (QStringList{"NORM", "Upper threshold", "Lower threshold", "Reference"}));
 }
 
 TEST(Widgets, ALiveSampleRedrawsOnlyTheTracesAndTheChangedDigits) {

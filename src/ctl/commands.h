@@ -18,8 +18,7 @@ using output::JsonObject;
 using output::JsonRow;
 using output::JsonText;
 using output::JsonWords;
-using output::kWordNames;
-using output::WordOfName;
+using output::NameOf;
 using output::Words;
 using output::WordTable;
 
@@ -27,6 +26,7 @@ struct Report {
     Outcome outcome;
     JsonObject json;       // the command's own members
     std::string text;      // standard output without --json
+    std::string status;    // the status text of the command's result; empty: the last shown
     bool streamed = false; // the JSON object's head is out already (live)
     bool printed  = false; // the whole result is out already, a line's part each (plant)
 };

@@ -39,7 +39,7 @@ void Check(const std::string &path, Report &report) {
     audit::ChainVerdict verdict;
     std::string error;
     if (!audit::CheckChain(path, verdict, error)) {
-        report.outcome = {kExitFile, error};
+        report.outcome = {status::Result::FileFailed, error};
         return;
     }
     report.json.Add("records", std::to_string(verdict.records));
@@ -50,14 +50,14 @@ void Check(const std::string &path, Report &report) {
         return;
     }
     report.text    = "broken at record " + std::to_string(verdict.firstBad) + "\n";
-    report.outcome = {kExitDiffers, verdict.why};
+    report.outcome = {status::Result::Differs, verdict.why};
 }
 
 void PrintRecords(const Options &options, const std::string &path, Report &report) {
     auditdb::AuditDatabase db;
     std::string error;
     if (!db.Open(path, auditdb::AuditDatabase::Mode::Read, error)) {
-        report.outcome = {kExitFile, error};
+        report.outcome = {status::Result::FileFailed, error};
         return;
     }
     auditdb::AuditFilter filter;
@@ -78,7 +78,7 @@ void PrintRecords(const Options &options, const std::string &path, Report &repor
                     "record " + std::to_string(row.seq) + " cannot be read: " + why;
                 Session::Warn(bad);
                 if (report.outcome.ok())
-                    report.outcome = {kExitDiffers, bad};
+                    report.outcome = {status::Result::Differs, bad};
                 return true;
             }
             const std::string line = options.json  ? (printed > 0 ? ", " : "") + audit::Json(row)
@@ -92,7 +92,7 @@ void PrintRecords(const Options &options, const std::string &path, Report &repor
         std::fputs("]", stdout);
     report.json.Add("records_count", std::to_string(printed));
     if (!read)
-        report.outcome = {kExitFile, error};
+        report.outcome = {status::Result::FileFailed, error};
 }
 
 } // namespace

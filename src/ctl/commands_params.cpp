@@ -3,10 +3,8 @@
 
 #include "com232.h"
 #include "gui.h"
-#include "platform/files/arrayfile.h"
 #include "platform/panel/panel.h"
 #include "report.h"
-#include "ui.h"
 
 #include <filesystem>
 
@@ -20,12 +18,6 @@ using com232::PNUM;
 // before the Get of --verify flushes the output queue or the port is closed with its old
 // settings back, and a controller still storing the set may not answer at once.
 constexpr double kSettleSeconds = 0.1;
-
-// The panel control of each word, 0 where the word has none.
-constexpr int kWordControl[PNUM] = {
-    ui::power, ui::reference, ui::hysteresis, ui::polarity, ui::hold,  ui::hwmode,
-    0,         ui::evalmode,  ui::mmtime,     ui::mmthd,    ui::sdelay};
-constexpr int kAverageWord = 6;
 
 struct Setting {
     int word;
@@ -46,7 +38,7 @@ com232::Target TargetOf(const std::string &memory) {
 Outcome CheckParameterFile(const std::string &path, bool sending) {
     const gui::ParameterFileRead read = gui::ReadParameterFile(path);
     if (!read.outcome.ok())
-        return {kExitFile, read.outcome.detail + " - refused, nothing sent"};
+        return {status::Result::FileFailed, read.outcome.detail + " - refused, nothing sent"};
     if (sending && !read.zeroedWords.empty())
         Session::Warn(path + ": " + read.zeroedWords);
     return {};
@@ -57,7 +49,7 @@ Outcome CheckNotASetting(const std::string &operand) {
     std::error_code error;
     if (operand.find('=') == std::string::npos || std::filesystem::exists(operand, error))
         return {};
-    return {kExitUsage,
+    return {status::Result::Refused,
             "'" + operand + "' is no parameter file; to set a value, write --set " + operand};
 }
 
@@ -81,32 +73,28 @@ job::Task<status::Outcome> SaveFile(Session &session, std::string path) {
     co_return co_await session.ClickSend();
 }
 
-std::string NameList() {
-    std::string names;
-    for (int word = 0; word < PNUM; ++word)
-        if (kWordControl[word] != 0 || word == kAverageWord)
-            names += (names.empty() ? "" : ", ") + std::string(kWordNames[word]);
-    return names;
-}
-
 // "1 word", "3 words"
 std::string CountOfWords(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " word" : " words");
 }
 
+// Each NAME=VALUE as a word and its value, checked against the range the word's control
+// takes, before anything goes on the line.
 Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting> &settings) {
     for (const std::string &set : sets) {
         const std::size_t equals = set.find('=');
         const std::string name   = set.substr(0, equals);
-        const int word           = WordOfName(name);
+        const int word           = parameters::WordOf(name);
         if (equals == std::string::npos)
-            return {kExitUsage, "--set wants NAME=VALUE, not '" + set + "'"};
+            return {status::Result::Refused, "--set wants NAME=VALUE, not '" + set + "'"};
         if (word < 0)
-            return {kExitUsage,
-                    "no parameter is called '" + name + "'; the names are " + NameList()};
-        if (kWordControl[word] == 0 && word != kAverageWord)
-            return {kExitUsage, name + " cannot be set: send transmits words 11 to 15 (para12 to "
-                                       "para16) as 0"};
+            return {status::Result::Refused, "no parameter is called '" + name +
+                                                 "'; the names are " + parameters::SettableNames()};
+        const parameters::Parameter &p = parameters::kTable[word];
+        if (p.sentAsZero)
+            return {status::Result::Refused,
+                    name + " cannot be set: send transmits words 11 to 15 (para12 to "
+                           "para16) as 0"};
         const std::string text = set.substr(equals + 1);
         std::size_t used       = 0;
         long value             = -1;
@@ -117,94 +105,99 @@ Outcome ParseSettings(const std::vector<std::string> &sets, std::vector<Setting>
         }
         // Digits only: a sign or a point is not taken, as in a parameter file.
         if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-            used != text.size() || value > 0xFFFF)
-            return {kExitUsage, name + " wants a whole number from 0 to 65535, not '" + text + "'"};
+            used != text.size() || value > parameters::kLargestWord)
+            return {status::Result::Refused,
+                    name + " wants a whole number from 0 to 65535, not '" + text + "'"};
+        if (value < p.minimum || value > p.maximum)
+            return {status::Result::Refused, name + " takes " + std::to_string(p.minimum) + " to " +
+                                                 std::to_string(p.maximum) + ", not " + text};
         settings.push_back({word, static_cast<std::uint16_t>(value)});
     }
     return {};
 }
 
-// Types each value into its control, as the operator does; average has no control and is
-// taken into its variable, which the Send passes on.
-Outcome ApplySettings(Session &session, const std::vector<Setting> &settings) {
+// Types each value into its control, as the operator does; a word without a control
+// (average) is taken into its variable, which the Send passes on.
+void ApplySettings(Session &session, const std::vector<Setting> &settings) {
     const int panel = session.Program().PanelHandle();
     for (const Setting &s : settings) {
-        if (s.word == kAverageWord) {
-            com232::Parameters params = session.Line().ParameterSet();
-            params.average            = s.value;
-            session.Line().SetParameterSet(params);
+        const int control = parameters::kTable[s.word].control;
+        if (control != 0) {
+            SetCtrlVal(panel, control, s.value);
             continue;
         }
-        const int control = kWordControl[s.word];
-        int minimum = 0, maximum = 0xFFFF;
-        GetCtrlAttribute(panel, control, kAttrMinValue, &minimum);
-        GetCtrlAttribute(panel, control, kAttrMaxValue, &maximum);
-        if (s.value < minimum || s.value > maximum)
-            return {kExitUsage, std::string(kWordNames[s.word]) + " takes " +
-                                    std::to_string(minimum) + " to " + std::to_string(maximum) +
-                                    ", not " + std::to_string(s.value)};
-        SetCtrlVal(panel, control, s.value);
+        com232::Words words = CurrentWords(session);
+        words[s.word]       = s.value;
+        session.Line().SetParameterSet(com232::ParametersOf(words));
     }
-    return {};
 }
 
 std::string JsonDifference(int word, const std::vector<std::pair<const char *, int>> &values) {
     JsonObject object;
     object.Add("word", std::to_string(word));
-    object.Add("name", JsonString(kWordNames[word]));
+    object.Add("name", JsonString(NameOf(word)));
     for (const auto &[key, value] : values)
         object.Add(key, value < 0 ? "null" : std::to_string(value));
     return object.Text();
 }
 
-struct Sent {
-    status::Outcome sending;
-    Words words; // what the request carried
-};
+std::string OperandOf(com232::Target target) {
+    return target == com232::Target::EEPROM ? "eeprom" : "ram";
+}
 
-// Send, its pause, and with --verify the Get that reads the set back and compares it.
-job::Task<Sent> SendAndVerify(Session &session, const Options &options, com232::Target target,
-                              Report &report) {
+// Says which words the Send is about to change in the memory, from what it held to what the
+// panel will send (words 11 to 15 go as 0): on standard error, and as "changes".
+void TellChanges(Session &session, com232::Target target, const Words &held, Report &report) {
+    session.Program().Panel().GetPanelValues(); // as Send reads the panel first
+    const Words sending = CurrentWords(session);
+    const char *memory  = com232::MemoryName(target);
+    std::vector<std::string> changes;
+    std::string said;
+    for (int i = 0; i < PNUM; ++i) {
+        if (held[i] == sending[i])
+            continue;
+        changes.push_back(JsonDifference(i, {{"from", held[i]}, {"to", sending[i]}}));
+        said += (said.empty() ? "" : ", ") + std::string(NameOf(i)) + " " +
+                std::to_string(held[i]) + " -> " + std::to_string(sending[i]);
+    }
+    report.json.Add("changes", JsonArray(changes));
+    session.Note(changes.empty()
+                     ? std::string(memory) + " holds these words already: nothing changes"
+                     : std::string(memory) + ": " + CountOfWords(changes.size()) +
+                           (changes.size() == 1 ? " changes: " : " change: ") + said);
+}
+
+// Send, its pause, and the Get that reads the set back and compares it; the words the
+// request carried.
+job::Task<Words> SendAndVerify(Session &session, com232::Target target, Report &report) {
     session.ChooseTarget(target);
     const status::Outcome sending = co_await session.ClickSend();
     const Words sent              = session.Line().FrameWords();
     report.outcome                = OutcomeOf(sending);
     report.json.Add("result", sending.ok() ? JsonString(sending.detail) : "null");
     if (!report.outcome.ok())
-        co_return Sent{sending, sent};
+        co_return sent;
     report.json.Add("sent", JsonWords(sent));
     report.text = WordTable(sent);
     co_await session.Pause(kSettleSeconds);
-    if (!options.verify)
-        co_return Sent{sending, sent};
     report.outcome = co_await GetFrom(session, target);
     if (!report.outcome.ok())
-        co_return Sent{sending, sent};
+        co_return sent;
     const Words read = CurrentWords(session);
     std::vector<std::string> differences;
     for (int i = 0; i < PNUM; ++i) {
         if (read[i] == sent[i])
             continue;
         differences.push_back(JsonDifference(i, {{"sent", sent[i]}, {"read", read[i]}}));
-        report.text += "differs " + std::to_string(i) + " " + kWordNames[i] + " sent " +
+        report.text += "differs " + std::to_string(i) + " " + NameOf(i) + " sent " +
                        std::to_string(sent[i]) + " read " + std::to_string(read[i]) + "\n";
     }
     report.json.Add("read", JsonWords(read));
     report.json.Add("differences", JsonArray(differences));
     if (!differences.empty())
-        report.outcome = {kExitDiffers,
+        report.outcome = {status::Result::Differs,
                           "the set read back differs in " + CountOfWords(differences.size())};
-    co_return Sent{sending, sent};
-}
-
-// How a send ended, for its audit record: the send's own failure, else what --verify found.
-plant::ResultCode ResultOfSend(const status::Outcome &sending, const Outcome &outcome) {
-    if (!sending.ok())
-        return plant::ResultCodeOf(sending.result);
-    if (outcome.exitCode == kExitDiffers)
-        return plant::ResultCode::Differs;
-    // The Get of --verify can only go unanswered.
-    return outcome.ok() ? plant::ResultCode::Ok : plant::ResultCode::NoReply;
+    co_return sent;
 }
 
 } // namespace
@@ -238,6 +231,9 @@ job::Task<void> RunGet(Session &session, const Options &options, Report &report)
                                       com232::MemoryName(TargetOf(options.operands[0])))));
         co_return;
     }
+    // The save shows no status text of its own, only the "Transmit..." of Send's press,
+    // which reads as unfinished: the Get's last text says how the command went.
+    report.status               = session.LastStatus();
     const status::Outcome saved = co_await SaveFile(session, options.output);
     report.outcome              = OutcomeOf(saved);
     report.json.Add("result", JsonString(saved.detail));
@@ -258,19 +254,26 @@ job::Task<void> RunSend(Session &session, const Options &options, Report &report
         report.outcome = CheckParameterFile(file, true);
     if (report.outcome.ok())
         report.outcome = co_await session.PortSetUp(options.com);
-    const Words ram = CurrentWords(session); // the controller's RAM, which the set-up fetched
+    // What the memory holds, read as the operator reads it before editing: only the words
+    // asked for change, never what waits unsaved elsewhere.
+    if (report.outcome.ok())
+        report.outcome = co_await GetFrom(session, target);
+    const Words held          = CurrentWords(session);
+    const com232::Target from = options.from.empty() ? target : TargetOf(options.from);
     if (report.outcome.ok() && !file.empty())
         report.outcome = co_await LoadFile(session, file);
-    if (report.outcome.ok())
-        report.outcome = ApplySettings(session, settings);
+    else if (report.outcome.ok() && from != target)
+        report.outcome = co_await GetFrom(session, from);
     if (!report.outcome.ok())
         co_return;
+    report.json.Add("base", JsonString(file.empty() ? OperandOf(from) : file));
+    ApplySettings(session, settings);
+    TellChanges(session, target, held, report);
 
-    const Sent sent = co_await SendAndVerify(session, options, target, report);
+    const Words sent = co_await SendAndVerify(session, target, report);
     RecordWrite(session, options,
-                {"send", options.operands[0].c_str(), sent.words,
-                 target == com232::Target::RAM ? std::optional<Words>(ram) : std::nullopt,
-                 ResultOfSend(sent.sending, report.outcome)});
+                {"send", options.operands[0].c_str(), sent, held,
+                 plant::ResultCodeOf(report.outcome.result)});
 }
 
 job::Task<void> RunDiff(Session &session, const Options &options, Report &report) {
@@ -302,7 +305,7 @@ job::Task<void> RunDiff(Session &session, const Options &options, Report &report
         char line[80];
         std::snprintf(line, sizeof line,
                       fromFile < 0 ? "%4d %-10s %5u %6u\n" : "%4d %-10s %5u %6u %5d\n", i,
-                      kWordNames[i], ram[i], eeprom[i], fromFile);
+                      NameOf(i), ram[i], eeprom[i], fromFile);
         rows += line;
     }
     if (!rows.empty())
@@ -336,8 +339,9 @@ job::Task<void> RunDiff(Session &session, const Options &options, Report &report
     report.json.Add("fingerprints", fingerprints.Text());
     report.json.Add("differences", JsonArray(differences));
     if (!differences.empty())
-        report.outcome = {kExitDiffers, CountOfWords(differences.size()) +
-                                            (differences.size() == 1 ? " differs" : " differ")};
+        report.outcome = {status::Result::Differs,
+                          CountOfWords(differences.size()) +
+                              (differences.size() == 1 ? " differs" : " differ")};
 }
 
 job::Task<void> RunTeach(Session &session, const Options &options, Report &report) {

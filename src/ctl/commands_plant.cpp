@@ -423,9 +423,13 @@ Outcome PlantRun::Run() {
         else
             Command(kActions.at(verb_));
     }
-    const int exitCode = Print();
+    Outcome outcome;
+    // The lines' results are printed already, each with its own; the run exits with the
+    // highest of their exit codes.
+    outcome.exitCode = Print();
+    outcome.error    = error_;
     link_.Stop();
-    return {exitCode, error_};
+    return outcome;
 }
 
 } // namespace

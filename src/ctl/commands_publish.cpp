@@ -70,7 +70,7 @@ class Agents {
                 [label](const std::string &text) { Tell(label + text); }, line.quiet);
             std::string error;
             if (!agent->Start(error)) {
-                report.outcome = {kExitUsage, error};
+                report.outcome = {status::Result::Refused, error};
                 return false;
             }
             lines_.push_back(std::move(line));
@@ -135,6 +135,8 @@ void RunPublish(Session &, const Options &options, Report &report) {
                                        publish::CommandsWarning(options.shared.publisher)})
         if (!warning.empty())
             Tell("warning: " + warning);
+    // The agents try the port again by themselves: no advice to run the command again.
+    SetDiagnosisForProgram(kDiagnosisService);
     agents.Run();
     agents.Stop(report);
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -28,10 +29,11 @@ namespace {
 // One line's part of live.
 struct LiveLine {
     ServedLine served;
-    long rows           = 0;
-    bool stopped        = false;
-    bool ended          = false;
-    double runStart     = 0;
+    long rows       = 0;
+    bool stopped    = false;
+    bool ended      = false;
+    double runStart = 0;
+    std::chrono::system_clock::time_point runStartUtc; // the same on the calendar
     std::string endedBy = "timeout";
     status::Outcome outcome;
 };
@@ -43,18 +45,18 @@ class Live {
         : options_(options), several_(!options.lines.empty()),
           format_(options.format.empty() ? "csv" : options.format) {
         for (ServedLine &line : lines)
-            lines_.push_back(LiveLine{std::move(line), 0, false, false, 0, "timeout", {}});
+            lines_.push_back(LiveLine{std::move(line), 0, false, false, 0, {}, "timeout", {}});
     }
 
-    // The JSON object's head, or the CSV's column line; for one line also its comment lines,
-    // once its start-up has read the controller. True when it went out.
-    bool Head(const com232::Line *line) {
+    // The JSON object's head, or the CSV's column line; one line's CSV head comes with its
+    // first row instead (OneLineCsvHead). True when it went out.
+    bool Head() {
         if (options_.json) {
             JsonObject head = JsonHead(options_);
             head.Add("columns", ColumnsJson());
             std::fputs(("{" + head.Members() + ", \"rows\": [").c_str(), stdout);
-        } else if (format_ == "csv") {
-            std::fputs(((line ? record::CommentHeader(*line) : "") + ColumnLine()).c_str(), stdout);
+        } else if (format_ == "csv" && several_) {
+            std::fputs(ColumnLine().c_str(), stdout);
         }
         std::fflush(stdout);
         return true;
@@ -66,11 +68,14 @@ class Live {
         report_  = &report;
         running_ = static_cast<int>(lines_.size());
         if (several_)
-            report.streamed = Head(nullptr);
+            report.streamed = Head();
         for (LiveLine &line : lines_) {
             com232::LiveListener listener;
-            listener.runStarted = [&line](double now) { line.runStart = now; };
-            listener.reply      = [this, &line](const com232::LiveReply &reply, double now) {
+            listener.runStarted = [&line](double now) {
+                line.runStart    = now;
+                line.runStartUtc = std::chrono::system_clock::now();
+            };
+            listener.reply = [this, &line](const com232::LiveReply &reply, double now) {
                 OnReply(line, reply, now);
             };
             line.served.line->AddLiveListener(std::move(listener));
@@ -117,6 +122,15 @@ class Live {
   private:
     std::string ColumnLine() const { return (several_ ? "line," : "") + record::ColumnLine(); }
 
+    bool OneLineCsv() const { return !several_ && format_ == "csv" && !options_.json; }
+
+    // The comment lines and columns of a recording, the run's start with them: written with
+    // the first row, when the run has begun.
+    std::string OneLineCsvHead(const LiveLine &line) const {
+        return record::CommentHeader(*line.served.line) + record::RunStartLine(line.runStartUtc) +
+               ColumnLine();
+    }
+
     std::string ColumnsJson() const {
         std::istringstream names(ColumnLine());
         std::vector<std::string> columns;
@@ -140,8 +154,10 @@ class Live {
                     ("# line " + line.served.name + "\n" + record::CommentHeader(served)).c_str(),
                     stdout);
             else if (!several_)
-                report_->streamed = Head(&served);
+                report_->streamed = Head();
             line.outcome = co_await served.RunLive();
+            if (OneLineCsv() && line.rows == 0)
+                std::fputs(OneLineCsvHead(line).c_str(), stdout);
         }
         line.ended = true;
         if (--running_ == 0)
@@ -182,6 +198,8 @@ class Live {
                                  : JsonRow(row));
             else
                 text = (several_ ? name + "," : "") + row;
+            if (OneLineCsv() && line.rows == 0)
+                text = OneLineCsvHead(line) + text;
         }
         if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
             for (LiveLine &each : lines_)
@@ -218,7 +236,7 @@ Outcome WriteCurve(int panel, const std::string &path, const std::string &csv) {
     }
     if (result == 0)
         return {};
-    return {kExitFile, path + " cannot be written: " + std::strerror(-result)};
+    return {status::Result::FileFailed, path + " cannot be written: " + std::strerror(-result)};
 }
 
 } // namespace

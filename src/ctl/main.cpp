@@ -40,12 +40,19 @@ bool JsonAsked(int argc, char **argv) {
     return false;
 }
 
+// The name of a result as result_code: the one a plant's response gives the same result, so
+// that a script reads one name from both.
+const char *ResultCodeName(status::Result result) {
+    return plant::ResultCodeName(plant::ResultCodeOf(result));
+}
+
 int UsageError(const std::string &error, const Options &options, bool json) {
     std::fprintf(stderr, "rmx7ctl: %s\nTry 'rmx7ctl --help'.\n", error.c_str());
     if (json) {
         JsonObject object;
         object.Add("command", options.command.empty() ? "null" : JsonString(options.command));
         object.Add("exit_code", std::to_string(kExitUsage));
+        object.Add("result_code", JsonString(ResultCodeName(status::Result::Refused)));
         object.Add("status", "null");
         object.Add("error", JsonString(error));
         std::printf("%s\n", object.Text().c_str());
@@ -60,7 +67,8 @@ void Print(const Options &options, const Report &report, const std::string &last
     if (options.json) {
         JsonObject tail;
         tail.Add("exit_code", std::to_string(outcome.exitCode));
-        tail.Add("status", JsonString(lastStatus));
+        tail.Add("result_code", JsonString(ResultCodeName(outcome.result)));
+        tail.Add("status", JsonString(report.status.empty() ? lastStatus : report.status));
         tail.Add("error", outcome.ok() ? "null" : JsonString(outcome.error));
         const std::string members = report.json.Members();
         if (report.streamed)

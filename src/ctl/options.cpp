@@ -29,15 +29,19 @@ const Command kCommands[] = {
      "With -o FILE it then takes the File button and Send, answering the save dialog with\n"
      "FILE: the panel's parameter file, written whole or not at all. As with the panel,\n"
      "words 11 to 15 are saved as 0.\n"},
-    {"send", "send ram|eeprom [FILE] [--set NAME=VALUE]... [--verify]", 1, 2,
-     kNeedsLine | kTakesSet | kTakesVerify,
-     "Panel steps: with FILE, the File button and Get, answering the load dialog with FILE\n"
-     "(a file the panel would refuse is refused before anything is sent); each --set types\n"
-     "VALUE into the control of the parameter NAME (average has no control and is set in\n"
-     "its variable; para12 to para16 are always sent as 0 and cannot be set); then the RAM\n"
-     "or EEPROM button and Send, and a pause of 0.1 s for the set to leave. --verify\n"
-     "then presses Get on the same memory and compares what came back with what was\n"
-     "sent, word by word.\n"
+    {"send", "send ram|eeprom [FILE | --from ram|eeprom] [--set NAME=VALUE]...", 1, 2,
+     kNeedsLine | kTakesSet | kTakesVerify | kTakesFrom,
+     "Panel steps: the RAM or EEPROM button and Get, so that what the memory holds is known;\n"
+     "then the set to start from: that memory's own, or with --from the other memory's (its\n"
+     "button and Get: --from ram copies RAM as it stands), or with FILE the File button and\n"
+     "Get, answering the load dialog with FILE (a file the panel would refuse is refused\n"
+     "before anything is sent); each --set types VALUE into the control of the parameter\n"
+     "NAME (average has no control and is set in its variable; para12 to para16 are always\n"
+     "sent as 0 and cannot be set). The words that will change in the memory are said\n"
+     "before it is written. Then the memory's button and Send, a pause of 0.1 s for the set\n"
+     "to leave, and Get on the same memory to compare what came back with what was sent,\n"
+     "word by word (--verify, which older scripts give, asks for nothing more).\n"
+     "Give FILE, --from or --set: at least one says what to send.\n"
      "Names: power reference hysteresis polarity hold hwmode average evalmode mmtime\n"
      "mmthd sdelay.\n"},
     {"diff", "diff [FILE]", 0, 1, kNeedsLine,
@@ -71,16 +75,21 @@ const Command kCommands[] = {
      "Panel steps: the graph source RAW or NORM, then Data. Prints the curve of 128 points\n"
      "as CSV, as Save curve writes it; -o FILE writes the CSV to FILE, or with a name\n"
      "ending in .png or .pdf the graph as the panel draws it.\n"},
-    {"report", "report -o FILE.pdf [--capture raw|norm] [--note TEXT] [--operator NAME]", 0, 0,
-     kNeedsLine | kTakesOutput | kTakesReport,
-     "Panel steps: with --capture, the graph source RAW or NORM and Data; then the reads of\n"
-     "Report: Get's request to RAM and Get's request to EEPROM, each carrying the parameter\n"
-     "set as it stands and leaving it as it was. Writes FILE, whole or not at all: the\n"
-     "commissioning report as an A4 PDF/A-1b file with the program, the firmware, the port,\n"
-     "the computer, the date and time, the operator (--operator, else the login name), both\n"
-     "sets word by word with their differences marked, the fingerprint of the EEPROM set\n"
-     "(SHA-256 of its 32 frame bytes), the data curve (without --capture a note that there\n"
-     "is none), the note and lines for the signatures. Prints the file and the fingerprint.\n"},
+    {"report",
+     "report -o FILE.pdf [--capture raw|norm] [--unit-id ID] [--station NAME] [--note TEXT]\n"
+     "                   [--operator NAME]",
+     0, 0, kNeedsLine | kTakesOutput | kTakesReport | kTakesUnit,
+     "Checks first that the folder of FILE takes a new file. Panel steps: with --capture, the\n"
+     "graph source RAW or NORM and Data; then the reads of Report: Get's request to RAM and\n"
+     "Get's request to EEPROM, each carrying the parameter set as it stands and leaving it\n"
+     "as it was. Writes FILE, whole or not at all, replacing an older one (and saying so):\n"
+     "the commissioning report as an A4 PDF/A-1b file with the program, the firmware, the\n"
+     "port, the computer, the date and time, the operator (--operator, else the login name),\n"
+     "the unit (--unit-id, its serial number or asset tag) and its station (--station), both\n"
+     "on every page, both sets word by word with their differences marked and each word's\n"
+     "unit and meaning, the fingerprint of the EEPROM set (SHA-256 of its 32 frame bytes),\n"
+     "the data curve (without --capture a note that there is none), the note and lines for\n"
+     "the signatures. Prints the file and the fingerprint.\n"},
     {"publish",
      "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... [--line NAME=DEVICE]... | "
      "--config FILE",
@@ -208,6 +217,8 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.com = static_cast<int>(number);
     } else if (TakeValue(argc, argv, i, "--device", value, error)) {
         options.shared.ports[1] = value;
+    } else if (TakeValue(argc, argv, i, "--from", value, error)) {
+        options.from = value;
     } else if (TakeValue(argc, argv, i, "--line", value, error)) {
         options.lineArguments.push_back(value);
     } else if (TakeValue(argc, argv, i, "--set", value, error)) {
@@ -227,6 +238,10 @@ void ParseOne(int argc, char **argv, int &i, Options &options) {
         options.note = value;
     } else if (TakeValue(argc, argv, i, "--operator", value, error)) {
         options.operatorName = value;
+    } else if (TakeValue(argc, argv, i, "--unit-id", value, error)) {
+        options.unitId = value;
+    } else if (TakeValue(argc, argv, i, "--station", value, error)) {
+        options.station = value;
     } else if (TakeValue(argc, argv, i, "--lines", value, error)) {
         options.linePatterns = value;
     } else if (TakeValue(argc, argv, i, "--format", value, error)) {
@@ -370,9 +385,11 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
     if ((!options.output.empty() && refuses(kTakesOutput)) ||
         (!options.sets.empty() && refuses(kTakesSet)) ||
         (options.verify && refuses(kTakesVerify)) || (options.get && refuses(kTakesGet)) ||
+        (!options.from.empty() && refuses(kTakesFrom)) ||
         ((options.count > 0 || options.seconds > 0) && refuses(kTakesCount)) ||
         ((!options.capture.empty() || !options.note.empty() || !options.operatorName.empty()) &&
          refuses(kTakesReport)) ||
+        ((!options.unitId.empty() || !options.station.empty()) && refuses(kTakesUnit)) ||
         (!options.format.empty() && refuses(kTakesFormat)) ||
         (!options.lines.empty() && refuses(kTakesLines)) ||
         (!options.linePatterns.empty() && refuses(kReadsPlant)) ||
@@ -403,6 +420,14 @@ std::string CheckCommandLine(const Command &command, const Options &options) {
         if (options.operands[0] != "ram" && options.operands[0] != "eeprom")
             return name + " wants ram or eeprom, not '" + options.operands[0] + "'";
     }
+    if (name == "send") {
+        if (!options.from.empty() && options.from != "ram" && options.from != "eeprom")
+            return "send --from wants ram or eeprom, not '" + options.from + "'";
+        if (!options.from.empty() && options.operands.size() > 1)
+            return "send starts from FILE or from --from " + options.from + ": give one of them";
+        if (options.from.empty() && options.operands.size() < 2 && options.sets.empty())
+            return "send needs FILE, --from ram|eeprom or --set NAME=VALUE: what to send";
+    }
     if (name == "capture") {
         if (options.operands[0] != "raw" && options.operands[0] != "norm")
             return "capture wants raw or norm, not '" + options.operands[0] + "'";
@@ -429,36 +454,38 @@ std::string UsageText() {
         "the same requests on the line, for scripts and production lines.\n\nCommands:\n";
     for (const Command &command : kCommands)
         text += "  " + std::string(command.synopsis) + "\n";
-    text += "\nOptions:\n"
-            "  --port N=DEVICE      use DEVICE (a serial device, a pty, a tcp:// or rfc2217://\n"
-            "                       address) as COM N; repeatable\n"
-            "  --com N              the COM number to use (1 by default)\n"
-            "  --device DEVICE      short for --port 1=DEVICE\n"
-            "  --simulate[=100|0]   serve COM1 by the built-in controller simulator, board\n"
-            "                       variant 100 (default) or 0; not with --device or --port 1=\n"
-            "  --trace FILE         write every port write and read, every status text and\n"
-            "                       what it leaves out to FILE ('-' for standard error)\n"
-            "  --json               print the result as one JSON object, also for a wrong\n"
-            "                       command line\n"
-            "  -q, --quiet          leave out the status texts on standard error\n"
-            "  -h, --help           show this text, or with a command that command's help\n"
-            "  --version            show the version and exit\n\n"
-            "Command options:\n"
-            "  -o, --output FILE    get: save the set as a parameter file; capture: write the\n"
-            "                       curve as CSV, or as .png or .pdf of the graph\n"
-            "  --set NAME=VALUE     send: a parameter's value, 0 to 65535; repeatable\n"
-            "  --verify             send: read the set back and compare\n"
-            "  --get                teach: then read the set from RAM and print it\n"
-            "  --count N, --seconds S   live: stop after N rows or S seconds\n"
-            "  --lines GLOB[,GLOB]  plant: the lines to read or command (default: all)\n"
-            "  --state DIR, --line NAME, --since DATE, --csv, --check   audit: which trail,\n"
-            "                       which records, how; --check walks the chain\n\n"
-            "Data goes to standard output; status texts and diagnostics to standard error.\n"
-            "Exit codes: 0 success, 1 the tool could not start (panel file missing), 2 wrong\n"
-            "command line, 3 the port cannot be opened, 4 no controller or a time-out, 5 --verify\n"
-            "or diff found differences, or audit --check a broken chain, 6 a file cannot be read\n"
-            "or written.\n"
-            "See rmx7ctl COMMAND --help, and man rmx7ctl for the parameters' table.\n";
+    text +=
+        "\nOptions:\n"
+        "  --port N=DEVICE      use DEVICE (a serial device, a pty, a tcp:// or rfc2217://\n"
+        "                       address) as COM N; repeatable\n"
+        "  --com N              the COM number to use (1 by default)\n"
+        "  --device DEVICE      short for --port 1=DEVICE\n"
+        "  --simulate[=100|0]   serve COM1 by the built-in controller simulator, board\n"
+        "                       variant 100 (default) or 0; not with --device or --port 1=\n"
+        "  --trace FILE         write every port write and read, every status text and\n"
+        "                       what it leaves out to FILE ('-' for standard error)\n"
+        "  --json               print the result as one JSON object, also for a wrong\n"
+        "                       command line\n"
+        "  -q, --quiet          leave out the status texts on standard error\n"
+        "  -h, --help           show this text, or with a command that command's help\n"
+        "  --version            show the version and exit\n\n"
+        "Command options:\n"
+        "  -o, --output FILE    get: save the set as a parameter file; capture: write the\n"
+        "                       curve as CSV, or as .png or .pdf of the graph\n"
+        "  --set NAME=VALUE     send: a parameter's value, 0 to 65535; repeatable\n"
+        "  --from ram|eeprom    send: start from that memory's set, as it stands\n"
+        "  --verify             send: read the set back and compare (send always does)\n"
+        "  --get                teach: then read the set from RAM and print it\n"
+        "  --count N, --seconds S   live: stop after N rows or S seconds\n"
+        "  --lines GLOB[,GLOB]  plant: the lines to read or command (default: all)\n"
+        "  --state DIR, --line NAME, --since DATE, --csv, --check   audit: which trail,\n"
+        "                       which records, how; --check walks the chain\n\n"
+        "Data goes to standard output; status texts and diagnostics to standard error.\n"
+        "Exit codes: 0 success, 1 the tool could not start (panel file missing), 2 wrong\n"
+        "command line, 3 the port cannot be opened, 4 no controller or a time-out, 5 send read\n"
+        "back another set, diff found differences or audit --check a broken chain, 6 a file\n"
+        "cannot be read or written.\n"
+        "See rmx7ctl COMMAND --help, and man rmx7ctl for the parameters' table.\n";
     return text;
 }
 

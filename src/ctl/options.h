@@ -15,7 +15,7 @@ constexpr int kExitFailure = 1; // the tool itself could not start (no panel fil
 constexpr int kExitUsage   = 2;
 constexpr int kExitPort    = 3; // the port cannot be opened
 constexpr int kExitLine    = 4; // no controller, or a time-out
-constexpr int kExitDiffers = 5; // --verify or diff found differences, a broken audit chain
+constexpr int kExitDiffers = 5; // send or diff found differences, or a broken audit chain
 constexpr int kExitFile    = 6; // a file that cannot be read or written
 
 // What a command accepts besides its operands.
@@ -25,7 +25,7 @@ enum Accepts : unsigned {
     kTakesVerify = 1u << 2,
     kTakesCount  = 1u << 3,  // --count N, --seconds S
     kNeedsLine   = 1u << 4,  // runs the port set-up of start-up first
-    kTakesReport = 1u << 5,  // --capture raw|norm, --note TEXT, --operator NAME
+    kTakesReport = 1u << 5,  // --capture, --note, --operator
     kTakesGet    = 1u << 6,  // --get: Get from RAM after the command
     kTakesFormat = 1u << 7,  // --format csv|jsonl|influx, --name NAME
     kPublishes   = 1u << 8,  // the publisher's options and --config
@@ -33,6 +33,8 @@ enum Accepts : unsigned {
     kTakesAudit  = 1u << 10, // --line NAME, --since DATE, --csv, --check
     kReadsPlant  = 1u << 11, // --lines GLOB; the broker alone, no port, no panel
     kTakesState  = 1u << 12, // --state DIR: a line's state directory
+    kTakesFrom   = 1u << 13, // --from ram|eeprom: the set to start from
+    kTakesUnit   = 1u << 14, // --unit-id, --station: the unit a report is of
 };
 
 struct Options {
@@ -43,6 +45,7 @@ struct Options {
     std::string command;
     std::vector<std::string> operands;
     std::vector<std::string> sets; // NAME=VALUE, in the order given
+    std::string from;              // send: ram or eeprom; empty: the memory written
     bool verify = false;
     bool get    = false; // teach --get
     std::string output;
@@ -51,6 +54,8 @@ struct Options {
     std::string capture; // report: raw or norm; empty none
     std::string note;
     std::string operatorName;
+    std::string unitId; // report: the unit's serial number or asset tag
+    std::string station;
     std::string format; // live: csv, jsonl or influx; empty: csv
     // --line as given: NAME=DEVICE for live and publish (lines), NAME for audit (line).
     std::vector<std::string> lineArguments;

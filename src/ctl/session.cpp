@@ -95,7 +95,7 @@ std::string Session::Start(const Options &options, bool panel) {
     if (options.command == "ports" || (lines.empty() && PortDevice(options.com).empty()))
         PortTableScan();
     // The diagnoses of a port speak of the options, not of the panel's ring.
-    SetDiagnosisForProgram(1);
+    SetDiagnosisForProgram(kDiagnosisCommandLine);
     SetFileSelectResponder([this](const char *, int, char *pathName) {
         std::snprintf(pathName, kPathSize, "%s", dialogPath_.c_str());
         return kSelectNew;
@@ -157,14 +157,21 @@ int ExitCodeOf(status::Result result) {
     case status::Result::FileFailed:
     case status::Result::Cancelled:
         return kExitFile;
+    case status::Result::Differs:
+        return kExitDiffers;
+    case status::Result::Refused:
+        return kExitUsage;
     }
     return kExitFailure;
 }
 
+Outcome::Outcome(status::Result how, std::string why)
+    : result(how), exitCode(ExitCodeOf(how)), error(std::move(why)) {}
+
 Outcome OutcomeOf(const status::Outcome &outcome) {
     if (outcome.ok())
         return {};
-    return {ExitCodeOf(outcome.result), outcome.detail.empty() ? outcome.text : outcome.detail};
+    return {outcome.result, outcome.detail.empty() ? outcome.text : outcome.detail};
 }
 
 Outcome SetUpOutcome(int com, const status::Outcome &outcome) {
@@ -173,9 +180,9 @@ Outcome SetUpOutcome(int com, const status::Outcome &outcome) {
         return OutcomeOf(outcome);
     const std::string device    = PortDevice(com);
     const std::string diagnosis = GetOpenDiagnosis();
-    return {kExitPort, "cannot open COM" + std::to_string(com) +
-                           (device.empty() ? "" : " (" + device + ")") +
-                           (diagnosis.empty() ? ": " + outcome.text : "\n" + diagnosis)};
+    return {status::Result::PortFailed,
+            "cannot open COM" + std::to_string(com) + (device.empty() ? "" : " (" + device + ")") +
+                (diagnosis.empty() ? ": " + outcome.text : "\n" + diagnosis)};
 }
 
 job::Task<Outcome> Session::PortSetUp(int com) {

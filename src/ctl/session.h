@@ -19,9 +19,13 @@ class PtyHost;
 
 namespace ctl {
 
-// How a step ended: exit code and, for a failure, what to tell.
+// How a step ended: its result, the exit code that result gives and, for a failure, what
+// to tell.
 struct Outcome {
-    int exitCode = kExitOk;
+    Outcome() = default;
+    Outcome(status::Result how, std::string why);
+    status::Result result = status::Result::Ok;
+    int exitCode          = kExitOk;
     std::string error;
     bool ok() const { return exitCode == kExitOk; }
 };

@@ -1,6 +1,7 @@
 // The parameter server of a line.
 #include "plant/parameter_server.h"
 
+#include "parameters.h"
 #include "plant/utc_time.h"
 #include "platform/panel/events.h"
 #include "platform/report/fingerprint.h"
@@ -47,7 +48,7 @@ std::string DiffersJson(const com232::Words &one, const com232::Words &other) {
     for (int word = 0; word < com232::PNUM; ++word)
         if (one[word] != other[word])
             names +=
-                (names.empty() ? "\"" : ",\"") + std::string(com232::kParameterNames[word]) + "\"";
+                (names.empty() ? "\"" : ",\"") + std::string(parameters::kTable[word].name) + "\"";
     return "[" + names + "]";
 }
 

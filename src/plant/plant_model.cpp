@@ -2,6 +2,7 @@
 // filtering.
 #include "plant/plant_model.h"
 
+#include "parameters.h"
 #include "platform/json/json.h"
 #include "status.h"
 
@@ -200,7 +201,7 @@ bool ReadInfo(Row &row, const json::Value &object) {
     if (const json::Value *ram = Member(object, "ram"); ram && ram->IsObject()) {
         info.hasRam = true;
         for (int i = 0; i < com232::PNUM; ++i) {
-            const json::Value *word = ram->Find(com232::kParameterNames[i]);
+            const json::Value *word = ram->Find(parameters::kTable[i].name);
             long long value         = 0;
             info.hasRam = info.hasRam && word && word->WholeNumber(0, kLargestWord, value);
             info.ram[i] = static_cast<std::uint16_t>(value);

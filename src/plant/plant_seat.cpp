@@ -2,6 +2,7 @@
 // ten times a second; the window's actions become the agents' commands.
 #include "plant/plant_seat.h"
 
+#include "parameters.h"
 #include "plant/plant_link.h"
 #include "plant/plant_report.h"
 #include "plant/plant_view.h"
@@ -43,7 +44,7 @@ std::string Changes(const com232::Words &from, const com232::Words &to) {
     std::vector<std::string> changes;
     for (int i = 0; i < com232::PNUM; ++i)
         if (from[i] != to[i])
-            changes.push_back(std::string(com232::kParameterNames[i]) + " " +
+            changes.push_back(std::string(parameters::kTable[i].name) + " " +
                               std::to_string(from[i]) + " -> " + std::to_string(to[i]));
     return changes.empty() ? "nothing changes" : Joined(changes);
 }

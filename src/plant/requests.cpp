@@ -1,7 +1,7 @@
 // Checking the plant's requests and the members of every response.
 #include "plant/requests.h"
 
-#include "com232.h"
+#include "parameters.h"
 #include "platform/json/json.h"
 #include "platform/text.h"
 
@@ -55,15 +55,6 @@ constexpr const char *kResultNames[] = {"Ok",          "PortFailed",  "NoReply",
                                         "WriteFailed", "FileFailed",  "Differs", "Refused",
                                         "Malformed",   "UnknownVerb", "Busy"};
 
-// Words 0 to 10 can be set: ten have a control on the panel, average is set in its
-// variable. Send transmits words 11 to 15 as 0, whatever is asked.
-constexpr int kSettableWords = 11;
-
-// A parameter's range is the panel's: its control's limits, 0 to 65535 for every one.
-bool InParameterRange(int word, long long value) {
-    return word >= 0 && word < kSettableWords && value >= 0 && value <= 0xFFFF;
-}
-
 const VerbRule *FindVerb(std::string_view name) {
     for (const VerbRule &rule : kVerbs)
         if (name == rule.name)
@@ -76,20 +67,6 @@ std::string VerbList() {
     for (const VerbRule &rule : kVerbs)
         list += (list.empty() ? "" : ", ") + std::string(rule.name);
     return list;
-}
-
-std::string SettableNames() {
-    std::string names;
-    for (int word = 0; word < kSettableWords; ++word)
-        names += (names.empty() ? "" : ", ") + std::string(com232::kParameterNames[word]);
-    return names;
-}
-
-int WordOf(std::string_view name) {
-    for (int word = 0; word < com232::PNUM; ++word)
-        if (name == com232::kParameterNames[word])
-            return word;
-    return -1;
 }
 
 // A number as JSON: whole numbers without a point, as the request most likely wrote them.
@@ -158,15 +135,22 @@ std::string ReadChoice(const json::Value &object, const char *name, const char *
 std::string ReadSet(const json::Value &set, Request &request) {
     if (!set.IsObject())
         return "\"set\" is an object of parameter names and values";
+    // The names, the words sent as 0 and the ranges of the parameter table, as rmx7ctl
+    // send --set takes them.
     for (const auto &[name, value] : set.members) {
-        const int word  = WordOf(name);
+        const int word  = parameters::WordOf(name);
         long long whole = -1;
         if (word < 0)
-            return "no parameter is called '" + name + "'; the names are " + SettableNames();
-        if (word >= kSettableWords)
+            return "no parameter is called '" + name + "'; the names are " +
+                   parameters::SettableNames();
+        const parameters::Parameter &p = parameters::kTable[word];
+        if (p.sentAsZero)
             return name + " cannot be set: send transmits words 11 to 15 (para12 to para16) as 0";
-        if (!value.WholeNumber(0, 0xFFFF, whole) || !InParameterRange(word, whole))
+        if (!value.WholeNumber(0, parameters::kLargestWord, whole))
             return name + " wants a whole number from 0 to 65535";
+        if (whole < p.minimum || whole > p.maximum)
+            return name + " takes " + std::to_string(p.minimum) + " to " +
+                   std::to_string(p.maximum) + ", not " + std::to_string(whole);
         request.settings.emplace_back(word, static_cast<std::uint16_t>(whole));
     }
     return {};
@@ -280,6 +264,10 @@ ResultCode ResultCodeOf(status::Result result) {
     case status::Result::FileFailed:
     case status::Result::Cancelled:
         return ResultCode::FileFailed;
+    case status::Result::Differs:
+        return ResultCode::Differs;
+    case status::Result::Refused:
+        return ResultCode::Refused;
     }
     return ResultCode::FileFailed;
 }

@@ -1,6 +1,7 @@
 // The verbs of a line's agent.
 #include "plant/verbs.h"
 
+#include "parameters.h"
 #include "platform/files/textfile.h"
 #include "platform/json/json.h"
 #include "platform/report/fingerprint.h"
@@ -26,10 +27,6 @@ using output::JsonWords;
 // After Send, as an operator's pause before the Get that verifies: the set must be out on
 // the line (36 bytes take 19 ms), and a controller still storing it may not answer at once.
 constexpr double kSettleSeconds = 0.1;
-// Words 11 to 15 have no control on the panel and go as 0; average has none either but is
-// sent as it stands.
-constexpr int kFirstUnsentWord = 11;
-constexpr int kAverageWord     = 6;
 // A report's PDF is read back whole for the answer; one this large is none of ours.
 constexpr std::size_t kLargestReport = 16 << 20;
 
@@ -51,7 +48,7 @@ Answer Failed(Answer answer, const status::Outcome &outcome) {
 std::string JsonDifference(int word, const std::vector<std::pair<const char *, int>> &values) {
     JsonObject object;
     object.Add("word", std::to_string(word));
-    object.Add("name", JsonString(com232::kParameterNames[word]));
+    object.Add("name", JsonString(parameters::kTable[word].name));
     for (const auto &[key, value] : values)
         object.Add(key, value < 0 ? "null" : std::to_string(value));
     return object.Text();
@@ -62,11 +59,11 @@ std::string CountOfWords(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " word" : " words");
 }
 
-// The set as a request carries it from the panel: words 11 to 15 have no control and go
-// as 0.
+// The set as a request carries it from the panel: the words sent as 0 (11 to 15) go as 0.
 Words AsSent(Words words) {
-    for (int word = kFirstUnsentWord; word < com232::PNUM; ++word)
-        words[word] = 0;
+    for (const parameters::Parameter &p : parameters::kTable)
+        if (p.sentAsZero)
+            words[p.word] = 0;
     return words;
 }
 
@@ -102,7 +99,7 @@ Comparison CompareSets(const Words &ram, const Words &eeprom, const NamedWords &
         differences.push_back(JsonDifference(i, values));
         char line[96];
         int used = std::snprintf(line, sizeof line, "%4d %-10s %5u %6u", i,
-                                 com232::kParameterNames[i], ram[i], eeprom[i]);
+                                 parameters::kTable[i].name, ram[i], eeprom[i]);
         if (withFile)
             used += std::snprintf(line + used, sizeof line - used, " %5d", fromFile);
         if (approved)
@@ -280,9 +277,10 @@ job::Task<Answer> Verbs::Report(const Request &request) {
     made.path         = FileIn(setting_.reportFolder, name.c_str());
     made.operatorName = request.operatorName;
     made.note         = request.note;
-    for (int word = 0; word < com232::PNUM; ++word)
-        made.panel.push_back({word < kFirstUnsentWord && word != kAverageWord, 0, false,
-                              com232::kParameterNames[word]});
+    // No panel: each word by its name, with a control where the panel has one (not
+    // average, not the words sent as 0).
+    for (const parameters::Parameter &p : parameters::kTable)
+        made.panel.push_back({p.control != 0, 0, false, p.name});
     made.capture                = exports_.LastCapture();
     made.captureTime            = exports_.LastCaptureTime();
     const std::string path      = made.path;

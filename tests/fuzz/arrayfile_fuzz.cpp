@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int result = ParseArrayText(text, values.data(), count, kLargest, &fault);
     if (result != count) {
         if (result != kFileErrTooFew && result != kFileErrNotNumber && result != kFileErrTooMany &&
-            result != kFileErrTooLarge)
+            result != kFileErrTooLarge && result != kFileErrNegative)
             __builtin_trap();
         if (fault.code != result || fault.values > count)
             __builtin_trap();

@@ -76,6 +76,9 @@ int ParseArrayText(const std::string &text, unsigned int *values, int count, uns
         const int read          = static_cast<int>(parsed.size());
         if (read == count)
             return Refuse(fault, kFileErrTooMany, line, read, token);
+        // "-10" is a number, only one a word cannot hold: said so, not "not a number".
+        if (token.size() > 1 && token[0] == '-' && AllDigits(token.substr(1)))
+            return Refuse(fault, kFileErrNegative, line, read, token);
         if (!AllDigits(token))
             return Refuse(fault, kFileErrNotNumber, line, read, token);
         const unsigned long long value = WholeNumber(token, maximum);

@@ -9,6 +9,7 @@ constexpr int kFileErrNotNumber  = -3; // a token that is not a whole number fro
 constexpr int kFileErrWrite      = -4; // the file could not be written
 constexpr int kFileErrTooMany    = -5; // more numbers than asked for
 constexpr int kFileErrTooLarge   = -6; // a whole number above the largest one allowed
+constexpr int kFileErrNegative   = -7; // a minus sign before a whole number
 
 // Where and why a read or write failed, for a message that names the place.
 struct ArrayFileFault {
@@ -23,9 +24,9 @@ struct ArrayFileFault {
 std::string FormatArrayText(const unsigned int *values, int count, int fieldWidth);
 // Reads exactly count whole numbers from 0 to maximum, separated by white space: a token
 // with any other character (a sign, a point, a letter), a number above maximum, fewer or
-// more numbers are refused. count, or kFileErrTooFew / kFileErrTooMany / kFileErrNotNumber /
-// kFileErrTooLarge, with the place in fault when one is given. values is written only when
-// the whole read succeeds.
+// more numbers are refused. count, or kFileErrTooFew / kFileErrTooMany / kFileErrNegative /
+// kFileErrNotNumber / kFileErrTooLarge, with the place in fault when one is given. values is
+// written only when the whole read succeeds.
 int ParseArrayText(const std::string &text, unsigned int *values, int count, unsigned int maximum,
                    ArrayFileFault *fault = nullptr);
 

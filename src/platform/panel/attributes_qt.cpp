@@ -88,6 +88,9 @@ int SetChartAttribute(StripChart *chart, int attribute, int value) {
             return platform::kErrBadArgument;
         chart->SetPointsPerScreen(value);
         return 0;
+    case kAttrDrawnPoints:
+        chart->SetDrawnPoints(value);
+        return 0;
     default:
         return platform::kErrWrongKind;
     }
@@ -129,6 +132,12 @@ int SetAttribute(QWidget *widget, int attribute, int value) {
             return 0;
         }
         return platform::kErrWrongKind;
+    case kAttrDefaultMark:
+        if (SentMark *mark = SentMark::Of(widget)) {
+            mark->SetDefault(value != 0);
+            return 0;
+        }
+        return platform::kErrWrongKind;
     default:
         return SetKindAttribute(widget, attribute, value);
     }
@@ -144,6 +153,9 @@ bool GetChartAttribute(const StripChart *chart, int attribute, int &value) {
         return true;
     case kAttrPointsPerScreen:
         value = chart->PointsPerScreen();
+        return true;
+    case kAttrDrawnPoints:
+        value = chart->DrawnPoints();
         return true;
     default:
         return false;
@@ -203,9 +215,8 @@ bool GetAttribute(const QWidget *widget, int attribute, int &value) {
         return SentMark::ReadSentValue(widget, value);
     case kAttrNotSent:
         return SentMark::ReadMarked(widget, value);
-    case kAttrMinValue:
-    case kAttrMaxValue:
-        return SentMark::ReadRange(widget, attribute == kAttrMinValue, value);
+    case kAttrDefaultMark:
+        return SentMark::ReadDefault(widget, value);
     default:
         return GetKindAttribute(widget, attribute, value);
     }

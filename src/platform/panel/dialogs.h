@@ -1,9 +1,11 @@
-// File-selection dialog.
+// Dialogs: file selection, and a small form of text fields.
 #pragma once
 
 #include "text.h"
 
 #include <functional>
+#include <string>
+#include <vector>
 
 constexpr int kButtonOk   = 1; // label of the confirm button
 constexpr int kButtonSave = 2;
@@ -29,3 +31,17 @@ void SetFileSelectResponder(FileSelectResponder responder);
 // The responder set, or an empty one: the other rooms' dialogs (the plant window's folder) ask
 // it too.
 FileSelectResponder GetFileSelectResponder();
+
+// A form of text fields in a modal dialog, for what a step must be told (the report's
+// operator, unit and station). Each field starts with its value and ends with the
+// operator's. 1 when confirmed, kSelectCancel when cancelled, negative without an engine.
+struct FormField {
+    std::string label; // "Operator"; also the field's accessible name
+    std::string value;
+    bool multiLine = false; // a note of several lines
+};
+int FormPopup(const char *title, std::vector<FormField> &fields);
+// As the file dialog's responder: while one is set, FormPopup shows nothing and returns what
+// the responder returns, with the fields as it left them. nullptr goes back to the dialog.
+using FormResponder = int (*)(const char *title, std::vector<FormField> &fields);
+void SetFormResponder(FormResponder responder);

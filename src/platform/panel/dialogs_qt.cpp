@@ -1,6 +1,6 @@
-// The file-selection dialog over QFileDialog. The dialog
-// is Qt's own rather than the desktop's, so it behaves the same on every desktop and
-// under a virtual display.
+// The file-selection dialog over QFileDialog, and the form over a QDialog of line edits.
+// The file dialog is Qt's own rather than the desktop's, so it behaves the same on every
+// desktop and under a virtual display.
 #include "dialogs.h"
 #include "text.h"
 
@@ -9,6 +9,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include <algorithm>
@@ -20,6 +24,10 @@ namespace {
 constexpr int kErrNoEngine = -1;
 
 FileSelectResponder fileSelectResponder;
+FormResponder formResponder = nullptr;
+// Wide enough for an asset tag or a station's name without scrolling.
+constexpr int kFormFieldWidth = 320;
+constexpr int kNoteLines      = 4;
 
 void CopyPath(const QString &path, char *destination) {
     const QByteArray bytes = QFile::encodeName(path);
@@ -60,6 +68,11 @@ void ConfigureDialog(QFileDialog &dialog, const QString &filter, int button, int
     if (!restrictExtension || filters.isEmpty())
         filters << QObject::tr("All files (*)");
     dialog.setNameFilters(filters);
+    // The extension is added before the dialog looks for the file, so that it asks before
+    // it replaces "unit.pdf" also when "unit" was typed.
+    const QString extension = FilterExtension(filter);
+    if (restrictExtension && !extension.isEmpty())
+        dialog.setDefaultSuffix(extension.mid(1));
     if (!allowCancel)
         if (auto *buttons = dialog.findChild<QDialogButtonBox *>())
             if (QPushButton *cancel = buttons->button(QDialogButtonBox::Cancel))
@@ -97,4 +110,62 @@ void SetFileSelectResponder(FileSelectResponder responder) {
 
 FileSelectResponder GetFileSelectResponder() {
     return fileSelectResponder;
+}
+
+namespace {
+
+QWidget *FormEditor(const FormField &field, QWidget *parent) {
+    const QString value = QString::fromStdString(field.value);
+    QWidget *editor     = nullptr;
+    if (field.multiLine) {
+        auto *note = new QPlainTextEdit(value, parent);
+        note->setTabChangesFocus(true);
+        note->setFixedHeight(note->fontMetrics().lineSpacing() * kNoteLines +
+                             2 * note->frameWidth() + 8);
+        editor = note;
+    } else {
+        editor = new QLineEdit(value, parent);
+    }
+    editor->setMinimumWidth(kFormFieldWidth);
+    editor->setAccessibleName(QString::fromStdString(field.label));
+    return editor;
+}
+
+std::string EditorText(const QWidget *editor) {
+    if (auto *note = qobject_cast<const QPlainTextEdit *>(editor))
+        return note->toPlainText().toStdString();
+    return qobject_cast<const QLineEdit *>(editor)->text().toStdString();
+}
+
+} // namespace
+
+int FormPopup(const char *title, std::vector<FormField> &fields) {
+    if (formResponder)
+        return formResponder(title, fields);
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return kErrNoEngine;
+    QDialog dialog(QApplication::activeWindow());
+    dialog.setWindowTitle(QString::fromUtf8(title ? title : ""));
+    auto *form = new QFormLayout(&dialog);
+    std::vector<QWidget *> editors;
+    for (const FormField &field : fields) {
+        QWidget *editor = FormEditor(field, &dialog);
+        auto *label     = new QLabel(QString::fromStdString(field.label), &dialog);
+        label->setBuddy(editor);
+        form->addRow(label, editor);
+        editors.push_back(editor);
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return kSelectCancel;
+    for (std::size_t k = 0; k < fields.size(); ++k)
+        fields[k].value = EditorText(editors[k]);
+    return 1;
+}
+
+void SetFormResponder(FormResponder responder) {
+    formResponder = responder;
 }

@@ -36,8 +36,11 @@ constexpr int kAttrYName           = 1093; // graph: caption of the y axis (text
 constexpr int kAttrNumTraces       = 1170; // strip chart: number of traces
 constexpr int kAttrPointsPerScreen = 1171; // strip chart: points per trace on screen
 constexpr int kAttrTraceColor      = 1230; // strip chart trace (SetTraceAttribute)
-constexpr int kAttrEnabled         = 1271; // timer control: 0 stops the ticks
-constexpr int kAttrToolTip         = 2000; // text shown when the pointer rests; "" none
+// Strip chart: how many of the newest points of each trace are drawn; the older ones are
+// kept, and count for what scrolls out, but are not drawn. -1 (the start) draws them all.
+constexpr int kAttrDrawnPoints = 2010;
+constexpr int kAttrEnabled     = 1271; // timer control: 0 stops the ticks
+constexpr int kAttrToolTip     = 2000; // text shown when the pointer rests; "" none
 // Numeric controls: the value last sent or read for the control. While the control shows
 // another value it is marked as not sent (a thick frame with a corner flag drawn over it,
 // without moving anything), its tooltip names this value and its accessible description
@@ -51,9 +54,13 @@ constexpr int kAttrLabel = 2006;
 // (a dot in the bottom left corner) is drawn over the control, the note leads its tooltip and
 // ends its accessible description. Independent of the not-sent mark.
 constexpr int kAttrNote = 2003;
-// Numeric controls, read only: the smallest and the largest value the control takes.
-constexpr int kAttrMinValue = 2004;
-constexpr int kAttrMaxValue = 2005;
+// A plot of an x-y graph (SetPlotAttribute), text: its name in the graph's legend, which
+// shows while a plot has one; "" none.
+constexpr int kAttrPlotName = 2008;
+// Numeric controls: 1 while the value shown was not read from a controller (the panel
+// file's default, or one typed over it): its digits are grey and slanted and its accessible
+// description ends in " (default)"; 0 once a read has filled it.
+constexpr int kAttrDefaultMark = 2009;
 
 constexpr int kScrollContinuous        = 1;
 constexpr const char *kFontApplication = "";
@@ -148,6 +155,7 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
 int PlotXY(int panel, int control, const void *x, const void *y, int n, int xType, int yType,
            int plotStyle, int pointStyle, int lineStyle, int pointFrequency, int color);
 int DeleteGraphPlot(int panel, int control, int plotHandle, int refresh);
+int SetPlotAttribute(int panel, int control, int plotHandle, int attribute, const char *text);
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
 
 // --- Pictures (images_qt.cpp) ---

@@ -1,9 +1,11 @@
 // Loading a panel from its panel file (Qt Designer XML): our own widget classes made by
-// class name, each control bound to its id and callback by the file's dynamic
-// properties, and the widgets' signals turned into the events the callbacks expect.
+// class name (the rings and numeric inputs too), each control bound to its id and callback
+// by the file's dynamic properties, and the widgets' signals turned into the events the
+// callbacks expect.
 #include "panel_internal.h"
 #include "widgets/indicator.h"
 #include "widgets/led.h"
+#include "widgets/numeric_input.h"
 #include "widgets/picture.h"
 #include "widgets/ring.h"
 #include "widgets/strip_chart.h"
@@ -73,6 +75,8 @@ class PanelUiLoader : public QUiLoader {
             return new TimerControl(parent);
         if (className == QLatin1String("QComboBox"))
             return new Ring(parent);
+        if (className == QLatin1String("QSpinBox"))
+            return new NumericInput(parent);
         return nullptr;
     }
 };

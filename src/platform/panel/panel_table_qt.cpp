@@ -111,13 +111,15 @@ constexpr QSize kFrameAllowance(16, 48);
 void ShowFitted(QWidget *window) {
     const QSize wanted    = window->size();
     const QScreen *screen = window->screen();
-    const QSize room      = screen ? screen->availableGeometry().size() : wanted;
+    const QRect room      = screen ? screen->availableGeometry() : QRect(QPoint(), wanted);
     const QSize framed    = wanted + kFrameAllowance;
     if (framed.width() <= room.width() && framed.height() <= room.height()) {
         window->show();
         window->resize(wanted);
     } else {
-        window->resize(wanted.boundedTo(room));
+        // The whole room also where nothing maximises the window (no window manager, or one
+        // that ignores the request), not the panel's size cut to the screen.
+        window->setGeometry(room);
         window->showMaximized();
     }
 }

@@ -93,6 +93,16 @@ int DeleteGraphPlot(int panel, int control, int plotHandle, int) {
     return graph->DeleteCurve(plotHandle) ? 0 : platform::kErrBadArgument;
 }
 
+int SetPlotAttribute(int panel, int control, int plotHandle, int attribute, const char *text) {
+    int error   = 0;
+    auto *graph = platform::FindControlAs<XYGraph>(panel, control, error);
+    if (!graph)
+        return error;
+    if (attribute != kAttrPlotName || !text)
+        return platform::kErrWrongKind;
+    return graph->SetCurveName(plotHandle, QString::fromUtf8(text)) ? 0 : platform::kErrBadArgument;
+}
+
 int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max) {
     int error   = 0;
     auto *graph = platform::FindControlAs<XYGraph>(panel, control, error);

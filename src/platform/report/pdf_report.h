@@ -2,10 +2,11 @@
 // unit, its parameter sets, its data curve, who did it) turned into one archival PDF file,
 // A4 portrait, PDF/A-1b, every font embedded, the curve drawn as vectors.
 //
-// Page 1 holds the title, the header rows, the parameter table and the fingerprint;
-// page 2 the data curve (or the note that there is none), the operator's note and the
-// signature lines; a long note runs on to further pages. Every page ends with the
-// program's name and "Page x of y".
+// Page 1 holds the title, the header rows, the parameter table and the fingerprint; then,
+// when the rows carry them, a page of each word's unit and meaning; then the data curve (or
+// the note that there is none), the operator's note and the signature lines; a long note
+// runs on to further pages. Every page ends with the
+// program's name, the unit and its station where they are given, and "Page x of y".
 //
 // Thread rule: the program thread, with the engine started (StartEngine): the text is
 // laid out with the platform's fonts.
@@ -29,6 +30,8 @@ struct ReportParameterRow {
     std::uint16_t panel = 0; // read when the table has the panel's column and the word a label
     bool notSent        = false;
     std::uint16_t file  = 0; // read when the table has a parameter file's column
+    std::string unit;        // "ADC units"; empty where it is not known
+    std::string meaning;     // one line on what the word is; empty: none
 };
 
 struct ReportParameterTable {
@@ -53,7 +56,7 @@ struct ReportCapture {
     std::string source;              // "RAW" or "NORM"
     std::string taken;               // when it was captured, as the caller writes a time
     std::string xCaption;            // "Sample"
-    std::string yCaption;            // "NORM=RAW / [ADC-units]"
+    std::string yCaption;            // "ADC units"
     std::vector<ReportCurve> curves; // drawn in this order, the last on top
     std::string absentNote;          // "No data curve captured since the program started."
 };
@@ -62,6 +65,8 @@ struct ReportDocument {
     std::string title;   // the PDF's title and the first page's heading
     std::string program; // name and version: the PDF's creator and every page's foot
     std::string author;  // the operator: the PDF's author; empty: none
+    std::string unitId;  // the unit and its station, at the foot of every page; empty: none
+    std::string station;
     std::vector<ReportHeaderRow> header; // under the heading, in this order
     ReportParameterTable parameters;
     std::string fingerprint; // of the EEPROM set, as ParameterFingerprint gives it

@@ -19,6 +19,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -134,6 +135,38 @@ QString ParameterTableHtml(const ReportParameterTable &table) {
     return html + QStringLiteral("</p>");
 }
 
+// What each word is: its unit and meaning, words that share both in one row ("11-15").
+QString WordsHtml(const std::vector<ReportParameterRow> &rows) {
+    const bool any = std::any_of(rows.begin(), rows.end(), [](const ReportParameterRow &row) {
+        return !row.meaning.empty() || !row.unit.empty();
+    });
+    if (!any)
+        return {};
+    QString html = QStringLiteral("<h2 style=\"page-break-before: always;\">The parameter "
+                                  "words</h2><p>What the program knows of each word of the set "
+                                  "and its unit where it is known.</p>") +
+                   RuledTable(3) +
+                   QStringLiteral("<thead><tr><th width=\"7%\">Word</th><th width=\"20%\">Name"
+                                  "</th><th width=\"11%\">Unit</th><th>Meaning</th></tr></thead>");
+    for (std::size_t first = 0; first < rows.size();) {
+        std::size_t last = first;
+        while (last + 1 < rows.size() && rows[last + 1].unit == rows[first].unit &&
+               rows[last + 1].meaning == rows[first].meaning)
+            ++last;
+        const ReportParameterRow &a = rows[first], &b = rows[last];
+        const QString words = first == last ? QString::number(a.word)
+                                            : QStringLiteral("%1-%2").arg(a.word).arg(b.word);
+        const QString names =
+            first == last ? Html(a.name) : Html(a.name) + QStringLiteral(" to ") + Html(b.name);
+        html += QStringLiteral("<tr><td align=\"right\">%1</td><td>%2</td>"
+                               "<td>%3</td><td>%4</td></tr>")
+                    .arg(words, names, a.unit.empty() ? QStringLiteral("-") : Html(a.unit),
+                         Html(a.meaning));
+        first = last + 1;
+    }
+    return html + QStringLiteral("</table>");
+}
+
 QString FingerprintHtml(const std::string &fingerprint) {
     return QStringLiteral("<h2>Fingerprint of the EEPROM set</h2>"
                           "<p><span class=\"number\" style=\"font-size: 10pt;\">%1</span><br>"
@@ -185,15 +218,31 @@ void PlaceChart(QTextDocument &text, const ReportCapture &capture) {
         }
 }
 
-void PaintFoot(QPainter &painter, const QRectF &area, const QString &program, int page, int pages) {
+// "Unit U-4711, station Line 3/7": which unit a loose page belongs to; "" when neither is
+// given.
+QString UnitAndStation(const ReportDocument &document) {
+    QStringList parts;
+    if (!document.unitId.empty())
+        parts << QStringLiteral("Unit ") + QString::fromStdString(document.unitId);
+    if (!document.station.empty())
+        parts << QStringLiteral("station ") + QString::fromStdString(document.station);
+    QString text = parts.join(QStringLiteral(", "));
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
+void PaintFoot(QPainter &painter, const QRectF &area, const ReportDocument &document, int page,
+               int pages) {
     painter.setFont(ReportFont(QStringLiteral("DejaVu Sans"), kFootFont));
     painter.setPen(QPen(Qt::darkGray, Px(0.5)));
     painter.drawLine(area.topLeft(), area.topRight());
     painter.setPen(Qt::black);
     const QRectF text = area.adjusted(0, Px(4), 0, 0);
-    painter.drawText(text, Qt::AlignLeft | Qt::AlignTop, program);
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignTop, QString::fromStdString(document.program));
     painter.drawText(text, Qt::AlignRight | Qt::AlignTop,
-                     QStringLiteral("Page %1 of %2").arg(page).arg(pages));
+                     UnitAndStation(document) +
+                         QStringLiteral("     Page %1 of %2").arg(page).arg(pages));
 }
 
 // The whole PDF in memory; empty when Qt could not paint it.
@@ -218,8 +267,8 @@ QByteArray MakePdf(const ReportDocument &document) {
     text.setDefaultStyleSheet(kStyleSheet);
     text.setHtml(QStringLiteral("<html><body>") + HeadingHtml(document) +
                  ParameterTableHtml(document.parameters) + FingerprintHtml(document.fingerprint) +
-                 CaptureHtml(document.capture) + NoteAndSignaturesHtml(document.note) +
-                 QStringLiteral("</body></html>"));
+                 WordsHtml(document.parameters.rows) + CaptureHtml(document.capture) +
+                 NoteAndSignaturesHtml(document.note) + QStringLiteral("</body></html>"));
     if (document.capture.present)
         PlaceChart(text, document.capture);
 
@@ -240,8 +289,8 @@ QByteArray MakePdf(const ReportDocument &document) {
         context.clip = clip.adjusted(0, 1, 0, -1);
         text.documentLayout()->draw(&painter, context);
         painter.restore();
-        PaintFoot(painter, QRectF(0, textHeight, body.width(), Px(kFootHeight)),
-                  QString::fromStdString(document.program), page + 1, pages);
+        PaintFoot(painter, QRectF(0, textHeight, body.width(), Px(kFootHeight)), document, page + 1,
+                  pages);
     }
     if (!painter.end())
         return {};

@@ -34,17 +34,36 @@ struct LockFile {
     std::string program; // Qt's lock files name it; empty for the others
 };
 
-bool forCommandLine = false;
+DiagnosisAudience audience = DiagnosisAudience::Panel;
+
+bool CommandLine() {
+    return audience != DiagnosisAudience::Panel;
+}
 
 // What helps, in the words of the program the user works with.
 const char *PickAnother() {
-    return forCommandLine ? "choose another with --com N or --device DEVICE (rmx7ctl ports lists "
-                            "them)"
-                          : "pick another port";
+    switch (audience) {
+    case DiagnosisAudience::Panel:
+        return "pick another port";
+    case DiagnosisAudience::CommandLine:
+        return "choose another with --com N or --device DEVICE (rmx7ctl ports lists them)";
+    case DiagnosisAudience::RetryingService:
+        break;
+    }
+    return "give another with --device DEVICE (device = in the config); meanwhile the port is "
+           "tried again by itself";
 }
 
 const char *PickAgain() {
-    return forCommandLine ? "then run the command again" : "then pick the port again in the ring";
+    switch (audience) {
+    case DiagnosisAudience::Panel:
+        return "then pick the port again in the ring";
+    case DiagnosisAudience::CommandLine:
+        return "then run the command again";
+    case DiagnosisAudience::RetryingService:
+        break;
+    }
+    return "and it is opened again by itself";
 }
 
 std::string Quoted(const std::string &text) {
@@ -264,8 +283,8 @@ std::vector<std::string> StaleLockFiles(const std::string &device,
     return stale;
 }
 
-void SetDiagnosisForCommandLine(bool commandLine) {
-    forCommandLine = commandLine;
+void SetDiagnosisAudience(DiagnosisAudience who) {
+    audience = who;
 }
 
 std::string DiagnoseLostLine(int portNo, const std::string &device, const std::string &cause) {
@@ -273,20 +292,25 @@ std::string DiagnoseLostLine(int portNo, const std::string &device, const std::s
         "COM" + std::to_string(portNo) + (device.empty() ? "" : " (" + device + ")");
     if (!cause.empty())
         return port + " is gone: " + cause;
+    const char *back =
+        audience == DiagnosisAudience::Panel
+            ? "Once it is back, the next command opens it again; it can also be picked again in "
+              "the ring."
+        : audience == DiagnosisAudience::CommandLine
+            ? "Run the command again once it is back."
+            : "It is opened again by itself once it is back.";
     return port + " is gone: its device was unplugged or switched off, or its connection closed. " +
-           (forCommandLine ? "Run the command again once it is back."
-                           : "Once it is back, the next command opens it again; it can also be "
-                             "picked again in the ring.");
+           back;
 }
 
 std::string DiagnoseOpenFailure(int errorNumber, const std::string &device,
                                 const Directories &lockDirectories) {
     if (device.empty())
-        return forCommandLine ? "This COM number has no device. Give one with --device DEVICE or "
-                                "--port N=DEVICE, or choose another with --com N (rmx7ctl ports "
-                                "lists them)."
-                              : "This COM number has no device. Pick a port in the ring, or map "
-                                "one with --port N=DEVICE.";
+        return CommandLine() ? "This COM number has no device. Give one with --device DEVICE or "
+                               "--port N=DEVICE, or choose another with --com N (rmx7ctl ports "
+                               "lists them)."
+                             : "This COM number has no device. Pick a port in the ring, or map "
+                               "one with --port N=DEVICE.";
     switch (errorNumber) {
     case ENOENT:
     case ENOTDIR:
@@ -304,10 +328,10 @@ std::string DiagnoseOpenFailure(int errorNumber, const std::string &device,
         return Busy(device, lockDirectories);
     case ENOTTY:
         return device + " is not a serial device. " +
-               (forCommandLine ? "Give a serial device (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) "
-                                 "with --device DEVICE or --port N=DEVICE."
-                               : "Pick a serial port (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) or "
-                                 "map one with --port N=DEVICE.");
+               (CommandLine() ? "Give a serial device (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) "
+                                "with --device DEVICE or --port N=DEVICE."
+                              : "Pick a serial port (/dev/ttyS*, /dev/ttyUSB*, /dev/ttyACM*) or "
+                                "map one with --port N=DEVICE.");
     case EINVAL:
         return device + " refuses the line settings asked for: it may not be a serial port "
                         "that can run them.";

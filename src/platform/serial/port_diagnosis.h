@@ -11,9 +11,11 @@
 // the second line).
 inline const std::vector<std::string> kSystemLockDirectories = {"/run/lock", "/var/lock"};
 
-// The diagnoses advise the operator of the panel (pick a port in the COM-port ring), or the
-// user of a command line (give the port with its options); the panel's by default.
-void SetDiagnosisForCommandLine(bool commandLine);
+// Whom the diagnoses advise: the operator of the panel (pick a port in the COM-port ring),
+// the user of a command line (give the port with its options, run the command again), or
+// a service's log, whose program tries the port again by itself; the panel by default.
+enum class DiagnosisAudience { Panel, CommandLine, RetryingService };
+void SetDiagnosisAudience(DiagnosisAudience who);
 
 // errorNumber is the errno of the step that failed (EACCES, EBUSY, ENOENT, ENOTTY, ...);
 // device is the path that was opened, empty when the COM number has no device. Looks at

@@ -31,9 +31,14 @@ const char *GetOpenDiagnosis();
 // unplugged or switched off, connection closed), in plain words with what helps; empty
 // when it was not, and again once the port is opened or closed.
 const char *GetLostDiagnosis(int portNo);
-// The diagnoses advise the panel's operator (0, the default: pick a port in the COM-port
-// ring) or the user of a command line (1: give the port with the options).
-void SetDiagnosisForProgram(int commandLine);
+// The diagnoses advise the panel's operator (kDiagnosisPanel, the default: pick a port in
+// the COM-port ring), the user of a command line (kDiagnosisCommandLine: give the port with
+// the options, run the command again), or the log of a service that tries the port again
+// by itself (kDiagnosisService).
+constexpr int kDiagnosisPanel       = 0;
+constexpr int kDiagnosisCommandLine = 1;
+constexpr int kDiagnosisService     = 2;
+void SetDiagnosisForProgram(int audience);
 // Closes the port; harmless on a port that never opened. 0, or kComErrPortNotOpen.
 int CloseCom(int portNo);
 // Read and write time-out of later ComRd and ComWrt calls, in seconds.

@@ -247,8 +247,10 @@ const char *GetLostDiagnosis(int portNo) {
     return it == opened.lost.end() ? "" : it->second.c_str();
 }
 
-void SetDiagnosisForProgram(int commandLine) {
-    SetDiagnosisForCommandLine(commandLine != 0);
+void SetDiagnosisForProgram(int audience) {
+    SetDiagnosisAudience(audience == kDiagnosisService       ? DiagnosisAudience::RetryingService
+                         : audience == kDiagnosisCommandLine ? DiagnosisAudience::CommandLine
+                                                             : DiagnosisAudience::Panel);
 }
 
 int SetComTime(int portNo, double timeoutSeconds) {

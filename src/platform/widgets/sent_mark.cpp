@@ -4,6 +4,7 @@
 #include "tooltip.h"
 
 #include <QEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QSpinBox>
 #include <QTextDocumentFragment>
@@ -14,6 +15,8 @@ namespace {
 const QColor kMarkColor(0xA0, 0x40, 0x00);
 // The note's dot: a blue apart from the not-sent mark's brown, so that both read at once.
 const QColor kNoteColor(0x10, 0x50, 0xC0);
+// The digits of a value not read from a controller: readable, but plainly not settled.
+const QColor kDefaultColor(0x70, 0x70, 0x70);
 constexpr int kFrameWidth = 2;
 constexpr int kFlagSize   = 12; // the sides of the triangle in the top left corner
 constexpr int kDotSize    = 8;  // the diameter of the note's dot in the bottom left corner
@@ -71,11 +74,12 @@ bool SentMark::ReadNote(const QWidget *control, QString &note) {
     return true;
 }
 
-bool SentMark::ReadRange(const QWidget *control, bool minimum, int &value) {
+bool SentMark::ReadDefault(const QWidget *control, int &isDefault) {
     auto *spin = qobject_cast<const QSpinBox *>(control);
     if (!spin)
         return false;
-    value = minimum ? spin->minimum() : spin->maximum();
+    const SentMark *mark = Find(spin);
+    isDefault            = mark && mark->default_ ? 1 : 0;
     return true;
 }
 
@@ -89,6 +93,29 @@ void SentMark::SetNote(const QString &note) {
     Check();
 }
 
+void SentMark::SetRefusal(const QString &refusal) {
+    if (refusal_ == refusal)
+        return;
+    refusal_ = refusal;
+    Check();
+}
+
+// The digits only: the frame and the arrows stay as they are, so that nothing moves.
+void SentMark::SetDefault(bool isDefault) {
+    if (default_ == isDefault)
+        return;
+    default_        = isDefault;
+    QLineEdit *edit = control_->findChild<QLineEdit *>();
+    QFont font      = edit->font();
+    font.setItalic(isDefault);
+    edit->setFont(font);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text,
+                     isDefault ? kDefaultColor : control_->palette().color(QPalette::Text));
+    edit->setPalette(palette);
+    Check();
+}
+
 void SentMark::SetToolTip(const QString &toolTip) {
     toolTip_ = toolTip;
     Check();
@@ -99,14 +126,19 @@ void SentMark::Check() {
     QString description = description_;
     if (marked_)
         description += QStringLiteral(" (not sent)");
-    if (!note_.isEmpty())
-        description += QStringLiteral(" (") + note_ + QStringLiteral(")");
+    for (const QString &said : {refusal_, note_})
+        if (!said.isEmpty())
+            description += QStringLiteral(" (") + said + QStringLiteral(")");
+    if (default_)
+        description += QStringLiteral(" (default)");
     // A screen reader is told of every change of the description, so only real ones.
     if (control_->accessibleDescription() != description)
         control_->setAccessibleDescription(description);
     QStringList lines;
     if (marked_)
         lines << tr("Not sent yet - last sent or read: %1").arg(sent_);
+    if (!refusal_.isEmpty())
+        lines << refusal_;
     if (!note_.isEmpty())
         lines << note_;
     if (!toolTip_.isEmpty())
@@ -114,7 +146,7 @@ void SentMark::Check() {
     const QString toolTip = platform::ToolTipHtml(lines.join(QLatin1Char('\n')));
     if (control_->toolTip() != toolTip)
         control_->setToolTip(toolTip);
-    const bool shown = marked_ || !note_.isEmpty();
+    const bool shown = marked_ || !note_.isEmpty() || !refusal_.isEmpty();
     if (shown) {
         setGeometry(control_->rect());
         raise();
@@ -142,7 +174,7 @@ void SentMark::paintEvent(QPaintEvent *) {
         const QPoint flag[] = {{0, 0}, {kFlagSize, 0}, {0, kFlagSize}};
         painter.drawPolygon(flag, 3);
     }
-    if (!note_.isEmpty()) {
+    if (!note_.isEmpty() || !refusal_.isEmpty()) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(kNoteColor);
         painter.drawEllipse(

@@ -11,6 +11,12 @@
 // the bottom left corner, leads the tooltip and ends the accessible description, until it is
 // taken away.
 //
+// A refusal: a typed number the control did not take (NumericInput) shows as the note does,
+// in a line of its own, until the control's value changes.
+//
+// A default: while the value shown was not read from a controller, the digits are grey and
+// slanted and the accessible description ends in " (default)".
+//
 // The tooltip given to the control stays below the marks' lines.
 #pragma once
 
@@ -29,11 +35,12 @@ class SentMark : public QWidget {
     static bool ReadSentValue(const QWidget *control, int &value);
     static bool ReadMarked(const QWidget *control, int &marked);
     static bool ReadNote(const QWidget *control, QString &note);
-    // The smallest (minimum) or largest value the control takes.
-    static bool ReadRange(const QWidget *control, bool minimum, int &value);
+    static bool ReadDefault(const QWidget *control, int &isDefault);
 
     void SetSentValue(int value);
     void SetNote(const QString &note);
+    void SetDefault(bool isDefault);
+    void SetRefusal(const QString &refusal);
     // The control's own tooltip, plain text, below the marks' lines.
     void SetToolTip(const QString &toolTip);
 
@@ -50,6 +57,8 @@ class SentMark : public QWidget {
     QString description_; // the control's own accessible description
     QString toolTip_;     // and its own tooltip, plain text
     QString note_;
-    int sent_    = 0;
-    bool marked_ = false;
+    QString refusal_;
+    int sent_     = 0;
+    bool marked_  = false;
+    bool default_ = false;
 };

@@ -207,6 +207,16 @@ void StripChart::SetPointsPerScreen(int points) {
     RequestRedraw(Redraw::All);
 }
 
+// The program sets it before every plot: only a change costs anything.
+void StripChart::SetDrawnPoints(int points) {
+    points = std::max(points, -1);
+    if (points == drawnPoints_)
+        return;
+    drawnPoints_ = points;
+    tracesStale_ = true;
+    RequestRedraw(Redraw::Traces);
+}
+
 QString StripChart::TraceColors() const {
     QStringList names;
     for (const QColor &color : colors_)
@@ -326,9 +336,12 @@ void StripChart::StyleGraph(int index) {
 void StripChart::ShowTraces() {
     for (int index = 0; index < NumTraces(); ++index) {
         const std::vector<double> values = traces_[static_cast<std::size_t>(index)].Ordered();
+        const std::size_t drawn =
+            drawnPoints_ < 0 ? values.size()
+                             : std::min(values.size(), static_cast<std::size_t>(drawnPoints_));
         QVector<QCPGraphData> points;
-        points.reserve(static_cast<qsizetype>(values.size()));
-        for (std::size_t k = 0; k < values.size(); ++k)
+        points.reserve(static_cast<qsizetype>(drawn));
+        for (std::size_t k = values.size() - drawn; k < values.size(); ++k)
             points.append(QCPGraphData(static_cast<double>(k), values[k]));
         plot_->graph(index)->data()->set(points, true);
     }

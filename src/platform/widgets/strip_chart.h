@@ -32,6 +32,9 @@ class StripChart : public QWidget {
     int PointsPerScreen() const { return pointsPerScreen_; }
     // Keeps the newest points of each trace; at least one point.
     void SetPointsPerScreen(int points);
+    int DrawnPoints() const { return drawnPoints_; }
+    // Draws only the newest points of each trace, the older ones kept; negative: all.
+    void SetDrawnPoints(int points);
     int ScrollMode() const { return scrollMode_; }
     void SetScrollMode(int mode) { scrollMode_ = mode; }
 
@@ -86,6 +89,7 @@ class StripChart : public QWidget {
     std::vector<QColor> colors_;
     QStringList names_;
     int pointsPerScreen_;
+    int drawnPoints_ = -1;
     int scrollMode_;
     double yMin_;
     double yMax_;

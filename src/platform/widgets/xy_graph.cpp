@@ -26,6 +26,8 @@ XYGraph::XYGraph(QWidget *parent)
     ApplyInstrumentStyle(plot_);
     plot_->xAxis->setRange(0.0, kDefaultXMax);
     plot_->yAxis->setRange(0.0, kDefaultYMax);
+    plot_->legend->setBrush(QColor(255, 255, 255, 220));
+    plot_->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
 }
 
 int XYGraph::AddCurve(const QVector<double> &x, const QVector<double> &y, const CurveStyle &style) {
@@ -37,6 +39,7 @@ int XYGraph::AddCurve(const QVector<double> &x, const QVector<double> &y, const 
         curve->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kPointSize));
         curve->setScatterSkip(std::max(style.pointsEvery, 1) - 1);
     }
+    curve->removeFromLegend();
     const int handle = nextHandle_++;
     curves_[handle]  = curve;
     Redraw();
@@ -49,6 +52,22 @@ bool XYGraph::DeleteCurve(int handle) {
         return false;
     plot_->removePlottable(found->second);
     curves_.erase(found);
+    ShowLegend();
+    Redraw();
+    return true;
+}
+
+bool XYGraph::SetCurveName(int handle, const QString &name) {
+    const auto found = curves_.find(handle);
+    if (found == curves_.end())
+        return false;
+    QCPCurve *curve = found->second;
+    curve->setName(name);
+    if (name.isEmpty())
+        curve->removeFromLegend();
+    else
+        curve->addToLegend();
+    ShowLegend();
     Redraw();
     return true;
 }
@@ -57,6 +76,7 @@ void XYGraph::DeleteAllCurves() {
     for (const auto &[handle, curve] : curves_)
         plot_->removePlottable(curve);
     curves_.clear();
+    ShowLegend();
     Redraw();
 }
 
@@ -100,6 +120,10 @@ QString XYGraph::YName() const {
 void XYGraph::SetYName(const QString &name) {
     plot_->yAxis->setLabel(name);
     Redraw();
+}
+
+void XYGraph::ShowLegend() {
+    plot_->legend->setVisible(plot_->legend->itemCount() > 0);
 }
 
 void XYGraph::Redraw() {

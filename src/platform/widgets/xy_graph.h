@@ -1,4 +1,5 @@
-// The x-y graph: curves of given points, each known by a handle, over fixed axis ranges.
+// The x-y graph: curves of given points, each known by a handle, over fixed axis ranges,
+// with a legend of the curves that have a name.
 #pragma once
 
 #include <QPen>
@@ -32,6 +33,8 @@ class XYGraph : public QWidget {
     int AddCurve(const QVector<double> &x, const QVector<double> &y, const CurveStyle &style);
     // False when no curve has that handle.
     bool DeleteCurve(int handle);
+    // The curve's name in the legend; "" keeps it out. False when no curve has that handle.
+    bool SetCurveName(int handle, const QString &name);
     void DeleteAllCurves();
     int CurveCount() const { return static_cast<int>(curves_.size()); }
     // The curve of a handle, or nullptr.
@@ -47,6 +50,7 @@ class XYGraph : public QWidget {
     void SetYName(const QString &name);
 
   private:
+    void ShowLegend();
     void Redraw();
 
     QCustomPlot *plot_;
