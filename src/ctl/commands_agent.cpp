@@ -6,6 +6,7 @@
 #include "commands.h"
 
 #include "gui.h"
+#include "parameters.h"
 #include "plant/plant_link.h"
 #include "plant/verbs.h"
 #include "platform/files/textfile.h"
@@ -72,34 +73,39 @@ Outcome RequestOf(const Options &options, std::string &members) {
             const std::string value = equals == std::string::npos ? "" : setting.substr(equals + 1);
             if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos ||
                 value.size() > 5)
-                return {kExitUsage, "--set wants NAME=VALUE, not '" + setting + "'"};
+                return {status::Result::Refused, "--set wants NAME=VALUE, not '" + setting + "'"};
             Member(set, setting.substr(0, equals), value);
         }
         if (options.operands.size() > 1) {
             const gui::ParameterFileRead read = gui::ReadParameterFile(options.operands[1]);
             if (!read.outcome.ok())
-                return {kExitFile, read.outcome.detail + " - refused, nothing sent"};
+                return {status::Result::FileFailed,
+                        read.outcome.detail + " - refused, nothing sent"};
             if (!set.empty())
-                return {kExitUsage, "through an agent, send takes a FILE or --set, not both"};
+                return {status::Result::Refused,
+                        "through an agent, send takes a FILE or --set, not both"};
             std::vector<std::string> words;
             for (const std::uint16_t word : read.words)
                 words.push_back(std::to_string(word));
             Member(members, "words", JsonArray(words));
         } else if (set.empty()) {
-            return {kExitUsage, "send wants a FILE or --set NAME=VALUE"};
+            return {status::Result::Refused, "send wants a FILE or --set NAME=VALUE"};
         } else {
             Member(members, "set", "{" + set + "}");
         }
     }
     if (command == "diff" && !options.operands.empty())
-        return {kExitUsage, "through an agent, diff compares RAM, EEPROM and the approved set; "
-                            "a FILE is compared on a port only"};
+        return {status::Result::Refused,
+                "through an agent, diff compares RAM, EEPROM and the approved set; "
+                "a FILE is compared on a port only"};
     if (command == "capture" && !options.output.empty() && !HasExtension(options.output, ".csv"))
-        return {kExitUsage, "through an agent, capture -o writes the CSV; a picture of the graph "
-                            "is drawn on a port only"};
+        return {status::Result::Refused,
+                "through an agent, capture -o writes the CSV; a picture of the graph "
+                "is drawn on a port only"};
     if (command == "get" && !options.output.empty())
-        return {kExitUsage, "through an agent, get prints the set; save it as a parameter file "
-                            "on a port, or from the panel"};
+        return {status::Result::Refused,
+                "through an agent, get prints the set; save it as a parameter file "
+                "on a port, or from the panel"};
     return {};
 }
 
@@ -112,7 +118,7 @@ com232::Words WordsOf(const json::Value *object) {
     if (!object || !object->IsObject())
         return words;
     for (int i = 0; i < com232::PNUM; ++i)
-        if (const json::Value *word = object->Find(com232::kParameterNames[i]); word)
+        if (const json::Value *word = object->Find(parameters::kTable[i].name); word)
             words[i] = static_cast<std::uint16_t>(word->number);
     return words;
 }
@@ -183,15 +189,17 @@ Outcome WriteFiles(const Options &options, const json::Value &answer) {
     if (options.command == "report") {
         if (!json::DecodeBase64(TextOf(Find(answer, "pdf")), bytes) ||
             Sha256Hex(bytes) != TextOf(Find(answer, "sha256")))
-            return {kExitFile, "the report came damaged: its SHA-256 is not the one the agent "
-                               "gave; nothing written"};
+            return {status::Result::FileFailed,
+                    "the report came damaged: its SHA-256 is not the one the agent "
+                    "gave; nothing written"};
     } else if (options.command == "capture" && !options.output.empty()) {
         bytes = CsvOf(answer);
     } else {
         return {};
     }
     if (const int written = ReplaceTextFile(options.output.c_str(), bytes); written != 0)
-        return {kExitFile, options.output + " cannot be written: " + std::strerror(-written)};
+        return {status::Result::FileFailed,
+                options.output + " cannot be written: " + std::strerror(-written)};
     return {};
 }
 
@@ -219,18 +227,31 @@ std::string JsonOfAnswer(const Options &options, const plant::LineResult &result
     return text;
 }
 
+// The result an agent's answer names; no answer is the line's silence.
+status::Result ResultOf(const plant::LineResult &result) {
+    using status::Result;
+    for (const Result each : {Result::Ok, Result::PortFailed, Result::NoReply, Result::BadReply,
+                              Result::WriteFailed, Result::FileFailed, Result::Differs})
+        if (result.resultCode == plant::ResultCodeName(plant::ResultCodeOf(each)))
+            return each;
+    return result.answered ? Result::Refused : Result::NoReply;
+}
+
 // What the broker knows of the agent: none there, or one that is offline, is not asked.
 Outcome Reachable(const plant::Link &link, const plant::Model &model, const AgentAddress &agent) {
     if (link.BrokerState() != mqtt::State::Connected)
-        return {kExitLine, "no connection to the broker at " + agent.broker + " within 2 s" +
-                               (link.LastError().empty() ? "" : ": " + link.LastError())};
+        return {status::Result::NoReply,
+                "no connection to the broker at " + agent.broker + " within 2 s" +
+                    (link.LastError().empty() ? "" : ": " + link.LastError())};
     const plant::Row *row = model.Find(agent.name);
     if (link.RetainedComplete() && (!row || !row->hasStatus))
-        return {kExitLine, "no agent of " + agent.name + " under " + agent.prefix + " on " +
-                               agent.broker + " (rmx7ctl plant status lists the lines)"};
+        return {status::Result::NoReply, "no agent of " + agent.name + " under " + agent.prefix +
+                                             " on " + agent.broker +
+                                             " (rmx7ctl plant status lists the lines)"};
     if (row && row->status == plant::Status::Offline)
-        return {kExitLine, "the agent of " + agent.name + " is offline" +
-                               (row->statusText.empty() ? "" : " (" + row->statusText + ")")};
+        return {status::Result::NoReply,
+                "the agent of " + agent.name + " is offline" +
+                    (row->statusText.empty() ? "" : " (" + row->statusText + ")")};
     return {};
 }
 
@@ -246,7 +267,7 @@ void RunThroughAgent(Session &session, const Options &options, Report &report) {
     report.printed = true;
     std::string error, members;
     const std::optional<AgentAddress> agent = ParseAgent(options.agent, error);
-    report.outcome = agent ? RequestOf(options, members) : Outcome{kExitUsage, error};
+    report.outcome = agent ? RequestOf(options, members) : Outcome{status::Result::Refused, error};
     std::optional<plant::LineResult> result;
     if (report.outcome.ok()) {
         publish::Settings settings =
@@ -258,7 +279,7 @@ void RunThroughAgent(Session &session, const Options &options, Report &report) {
         link.SetOperator(options.operatorName.empty() ? plant::LoginName() : options.operatorName);
         link.SetEvents({{}, [&](const plant::LineResult &took) { result = took; }, {}});
         if (!link.Start(settings, error, false)) {
-            report.outcome = {kExitUsage, error};
+            report.outcome = {status::Result::Refused, error};
         } else {
             PumpUntil(Timer() + kConnectSeconds, [&] { return link.RetainedComplete(); });
             report.outcome = Reachable(link, model, *agent);
@@ -274,17 +295,19 @@ void RunThroughAgent(Session &session, const Options &options, Report &report) {
     if (result && result->answered && result->ok())
         report.outcome = WriteFiles(options, result->response);
     if (result && report.outcome.ok() && !result->ok())
-        report.outcome = {result->exitCode, result->error};
+        report.outcome = {ResultOf(*result), result->error};
     if (result && !result->status.empty())
         session.OnStatus(result->status.c_str());
     if (options.json) {
-        std::printf("%s\n", result && result->answered
-                                ? JsonOfAnswer(options, *result, report.outcome).c_str()
-                                : ("{\"command\": " + JsonString(options.command) +
-                                   ", \"exit_code\": " + std::to_string(report.outcome.exitCode) +
-                                   ", \"status\": null, \"error\": " +
-                                   JsonString(report.outcome.error) + "}")
-                                      .c_str());
+        std::printf(
+            "%s\n",
+            result && result->answered
+                ? JsonOfAnswer(options, *result, report.outcome).c_str()
+                : ("{\"command\": " + JsonString(options.command) + ", \"exit_code\": " +
+                   std::to_string(report.outcome.exitCode) + ", \"result_code\": " +
+                   JsonString(plant::ResultCodeName(plant::ResultCodeOf(report.outcome.result))) +
+                   ", \"status\": null, \"error\": " + JsonString(report.outcome.error) + "}")
+                      .c_str());
     } else if (result && result->answered) {
         std::fputs(TextOfAnswer(options, result->response).c_str(), stdout);
     }
