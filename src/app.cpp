@@ -369,6 +369,10 @@ void Program::Queue(job::Task<Outcome> step) {
 job::Task<Outcome> Program::SetUpPort(int port) {
     line_.SelectPort(port);
     const Outcome outcome = co_await line_.InitRS232(port);
+    // A controller set up anew: its RAM as the start-up fetched it, its EEPROM not read.
+    NoteKnown(com232::Target::RAM,
+              outcome.ok() ? std::optional(com232::WordsOf(line_.ParameterSet())) : std::nullopt);
+    NoteKnown(com232::Target::EEPROM, std::nullopt);
     ShowLineHint(outcome);
     NoteOutcome(outcome);
     co_return outcome;

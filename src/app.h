@@ -7,6 +7,7 @@
 #include "exports.h"
 #include "gui.h"
 #include "job.h"
+#include "plant/audit_writer.h"
 #include "publisher.h"
 #include "record.h"
 #include "status.h"
@@ -83,6 +84,9 @@ class Program {
     int PanelHandle() const { return panel_.Handle(); }
     // Where recordings, exports and the dialogs go from now on.
     void SetProjectDir(const std::string &directory);
+    // Send, Teach and Reset append their records to the project folder's audit trail as the
+    // panel's (by default); off where the caller records the writes it asks for itself.
+    void RecordPanelWrites(bool on) { recordWrites_ = on; }
 
     // --- Start-up ---
     // Start values of every module, the logo band, the panel's parameter values, the
@@ -158,6 +162,17 @@ class Program {
     void ShowChosenChart();
 
   private:
+    // --- The audit trail of the panel's writes (app_audit.cpp) ---
+    // Appends the record of a write to the project folder's trail, once the exchange is
+    // over: the words the request carried and, where this program knows them, those they
+    // replaced.
+    void RecordWrite(const char *verb, com232::Target target, const com232::Words &words,
+                     const Outcome &outcome);
+    // What a memory of the controller holds, as this program last read or wrote it.
+    void NoteKnown(com232::Target target, std::optional<com232::Words> words);
+    // The line's name in the trail: the publisher's, else the host's and the port's.
+    std::string LineName() const;
+
     static com232::LiveListener ChartListener(Program &program);
     void ShowLiveReply(const com232::LiveReply &reply);
     void NoteOutcome(const Outcome &outcome);
@@ -172,6 +187,9 @@ class Program {
     std::unique_ptr<publish::Publisher> publisher_;
     std::string recordTip_; // the Record box's own tooltip, from the panel file
     std::optional<publish::Settings> plantBroker_; // the Plant button's; none: it is dimmed
+    std::unique_ptr<plant::AuditWriter> trail_;    // made at the first write
+    bool recordWrites_ = true;                     // Send, Teach and Reset append their records
+    std::optional<com232::Words> knownRam_, knownEeprom_; // none: not known
 
     bool stop_flag_           = true; // no run goes, or it ends at its next check
     com232::GraphSource type_ = com232::GraphSource::Norm; // the chart the run feeds

@@ -5,6 +5,8 @@
 #include "com232.h"
 #include "exports.h"
 #include "gui.h"
+#include "plant/approved_set.h"
+#include "plant/audit.h"
 #include "platform/files/remembered.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/events.h"
@@ -279,10 +281,12 @@ job::Task<Outcome> Program::MakeReport() {
     request.fromPanel = true;
     for (int word = 0; word < com232::PNUM; ++word)
         request.panel.push_back(panel_.PanelWordOf(word));
-    request.parameterFile   = panel_.ParameterFile();
-    request.fileWords       = panel_.ParameterFileWords();
-    request.capture         = exports_.LastCapture();
-    request.captureTime     = exports_.LastCaptureTime();
+    request.parameterFile = panel_.ParameterFile();
+    request.fileWords     = panel_.ParameterFileWords();
+    request.capture       = exports_.LastCapture();
+    request.captureTime   = exports_.LastCaptureTime();
+    request.audit = {true, audit::LastRecords(plant::FileIn(panel_.ProjectDir(), plant::kAuditFile),
+                                              LineName(), report::kAuditRecords)};
     const report::Made made = co_await report::MakeReport(line_, std::move(request));
     Outcome outcome         = made.outcome;
     if (outcome.result == Result::FileFailed)

@@ -83,7 +83,11 @@ job::Task<Outcome> Program::SendParameters() {
         co_return Explained(panel_.SendParaToFile(), false);
     }
     panel_.GetPanelValues();
-    const Outcome sent = steps::Send(line_, line_.GetTarget(), line_.ParameterSet());
+    const com232::Target target = line_.GetTarget();
+    const Outcome sent          = steps::Send(line_, target, line_.ParameterSet());
+    const com232::Words words   = com232::WordsOf(line_.ParameterSet());
+    RecordWrite("send", target, words, sent);
+    NoteKnown(target, sent.ok() ? std::optional(words) : std::nullopt);
     // The controller holds the panel's reference now, not the one it taught.
     if (sent.ok())
         panel_.MarkTaught(false);
@@ -100,6 +104,7 @@ job::Task<Outcome> Program::GetParameters() {
         const com232::ParameterRead fetched = co_await line_.ReadParameterWords(line_.GetTarget());
         if (fetched.words) {
             line_.SetParameterSet(com232::ParametersOf(*fetched.words));
+            NoteKnown(line_.GetTarget(), fetched.words);
             read = true;
         }
         outcome = fetched.outcome;
@@ -113,8 +118,12 @@ job::Task<Outcome> Program::GetParameters() {
 
 job::Task<Outcome> Program::TeachReference() {
     panel_.GetPanelValues();
+    const com232::Words words  = com232::WordsOf(line_.ParameterSet());
     const steps::Taught taught = co_await steps::Teach(line_);
     teachAnswered_             = taught.answered;
+    RecordWrite("teach", com232::Target::RAM, words, taught.outcome);
+    // The reference the controller taught itself is not known here.
+    NoteKnown(com232::Target::RAM, std::nullopt);
     if (taught.answered)
         panel_.MarkTaught(true);
     co_return Explained(taught.outcome);
@@ -122,7 +131,12 @@ job::Task<Outcome> Program::TeachReference() {
 
 job::Task<Outcome> Program::ResetController() {
     panel_.GetPanelValues();
-    co_return Explained(co_await steps::Reset(line_));
+    const com232::Words words = com232::WordsOf(line_.ParameterSet());
+    const Outcome reset       = co_await steps::Reset(line_);
+    RecordWrite("reset", com232::Target::RAM, words, reset);
+    NoteKnown(com232::Target::RAM,
+              reset.ok() ? std::optional(com232::WordsOf(line_.ParameterSet())) : std::nullopt);
+    co_return Explained(reset);
 }
 
 int CC_BTNSend(int, int, int event, void *callbackData, int, int) {

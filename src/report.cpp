@@ -215,13 +215,20 @@ job::Task<Made> MakeReport(com232::Line &line, Request request) {
     document.station    = request.station;
     document.header     = Header(line, document.author, request);
     document.parameters = panel;
+    document.parameters.approvedColumn = request.approved.shown;
+    document.parameters.approvedNote   = request.approved.note;
     for (ReportParameterRow &row : document.parameters.rows) {
         row.ram    = made.ram[row.word];
         row.eeprom = made.eeprom[row.word];
+        if (request.approved.words)
+            row.approved = (*request.approved.words)[row.word];
     }
-    document.fingerprint = made.fingerprint;
-    document.capture     = Capture(request);
-    document.note        = request.note;
+    document.parameters.hasApproved = request.approved.words.has_value();
+    document.auditShown             = request.audit.shown;
+    document.audit                  = request.audit.records;
+    document.fingerprint            = made.fingerprint;
+    document.capture                = Capture(request);
+    document.note                   = request.note;
 
     const ReportWriteResult written = WriteReport(document, request.path.c_str());
     made.fileProblem                = written.reason;

@@ -22,6 +22,9 @@ using status::Outcome;
 // The title of every report, and of the Report button's form.
 constexpr const char *kTitle = "Commissioning report";
 
+// The newest audit records of its line that a report lists.
+constexpr std::size_t kAuditRecords = 10;
+
 struct Request {
     std::string path;         // the PDF file
     std::string operatorName; // empty: the login name of the user running the program
@@ -38,6 +41,20 @@ struct Request {
     // The last capture and when it was taken, when there is one.
     std::optional<gui::DataCurve> capture;
     std::time_t captureTime = 0;
+    // The line's approved set, as its parameter server keeps it, beside RAM and EEPROM, with
+    // what is known of it (fingerprint, firmware, stored when and by whom); shown is false
+    // where no parameter server is asked, and words empty where it keeps none.
+    struct Approved {
+        bool shown = false;
+        std::optional<com232::Words> words;
+        std::string note;
+    } approved;
+    // The line's newest audit records, one line each, oldest first; shown is false where
+    // no trail is asked.
+    struct Audit {
+        bool shown = false;
+        std::vector<std::string> records;
+    } audit;
 };
 
 struct Made {

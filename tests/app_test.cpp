@@ -5,6 +5,7 @@
 
 #include "app.h"
 #include "com232.h"
+#include "platform/audit/audit_db.h"
 #include "platform/panel/dialogs.h"
 #include "platform/panel/events.h"
 #include "platform/panel/panel.h"
@@ -210,6 +211,48 @@ TEST_F(ParameterCommands, SendWritesCommand1ToRamAnd3ToEepromFromThePanelOnTheLe
     EXPECT_EQ(peer.Requests().size(), 4u) << "not on the commit";
     Raise(app::CC_BTNSend, kEventLeftClick);
     EXPECT_EQ(LastRequest()[3], kCmdWriteEeprom);
+}
+
+// Each write of the panel appends its record to the project folder's trail once its
+// exchange is over: what the request carried and, where the program read or wrote that
+// memory before, what it replaced.
+TEST_F(ParameterCommands, SendTeachAndResetEachAppendTheirRecordAsThePanels) {
+    const std::string project = testing::TempDir() + "rmx7-trail-" + std::to_string(getpid());
+    std::filesystem::remove_all(project);
+    program().SetProjectDir(project);
+    program().RecordPanelWrites(true);
+    ASSERT_TRUE(Finish(program().SetUpPort(1)).ok());
+    SetCtrlVal(panel, ui::power, 700);
+    Raise(app::CC_BTNSend, kEventLeftClick);
+    Raise(app::CC_ButtonTeach);
+    Select(app::CC_RBTEeprom, ui::RBTEeprom, 1);
+    Raise(app::CC_BTNSend, kEventLeftClick);
+    Raise(app::CC_ButtonReset);
+    const auto records = [&] {
+        std::vector<std::string> read;
+        auditdb::AuditDatabase db;
+        std::string error;
+        if (db.Open(project + "/RMX7audit.db", auditdb::AuditDatabase::Mode::Read, error))
+            db.ForEach(
+                {},
+                [&](const auditdb::AuditRow &row) {
+                    read.push_back(row.origin + " " + row.verb + " " + row.target + " " +
+                                   row.words + " replaced " + row.replaced.value_or("-") + " " +
+                                   row.result);
+                    return true;
+                },
+                error);
+        return read;
+    };
+    EXPECT_TRUE(PumpUntil([&] { return records().size() >= 4; }, 5));
+    const std::string fetched = "[640,300,12,0,90,1,3,1,25,55,4,0,0,0,0,0]";
+    const std::string sent    = "[700,300,12,0,90,1,3,1,25,55,4,0,0,0,0,0]";
+    EXPECT_EQ(records(),
+              (std::vector<std::string>{"panel send ram " + sent + " replaced " + fetched + " Ok",
+                                        "panel teach ram " + sent + " replaced " + sent + " Ok",
+                                        "panel send eeprom " + sent + " replaced - Ok",
+                                        "panel reset ram " + sent + " replaced - Ok"}));
+    std::filesystem::remove_all(project);
 }
 
 TEST_F(ParameterCommands, GetCarriesTheVariablesAndOverwritesUnsentPanelValues) {

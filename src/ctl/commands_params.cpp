@@ -3,6 +3,8 @@
 
 #include "com232.h"
 #include "gui.h"
+#include "plant/approved_set.h"
+#include "plant/verbs.h"
 #include "platform/panel/panel.h"
 #include "report.h"
 
@@ -294,54 +296,25 @@ job::Task<void> RunDiff(Session &session, const Options &options, Report &report
     if (!report.outcome.ok())
         co_return;
 
-    std::vector<std::string> differences;
-    std::string rows;
-    for (int i = 0; i < PNUM; ++i) {
-        const int fromFile = file.empty() ? -1 : loaded[i];
-        if (ram[i] == eeprom[i] && (fromFile < 0 || (fromFile == ram[i] && fromFile == eeprom[i])))
-            continue;
-        differences.push_back(
-            JsonDifference(i, {{"ram", ram[i]}, {"eeprom", eeprom[i]}, {"file", fromFile}}));
-        char line[80];
-        std::snprintf(line, sizeof line,
-                      fromFile < 0 ? "%4d %-10s %5u %6u\n" : "%4d %-10s %5u %6u %5d\n", i,
-                      NameOf(i), ram[i], eeprom[i], fromFile);
-        rows += line;
+    // With a line's state directory, its approved set beside them.
+    std::optional<plant::ApprovedSet> approved;
+    if (!options.state.empty()) {
+        std::string error;
+        if (!plant::ReadApprovedSet(plant::FileIn(options.state, plant::kApprovedSetFile), approved,
+                                    error)) {
+            report.outcome = {status::Result::FileFailed, error};
+            co_return;
+        }
     }
-    if (!rows.empty())
-        report.text = (file.empty() ? "word name        ram eeprom\n"
-                                    : "word name        ram eeprom  file\n") +
-                      rows;
-    else
-        report.text = file.empty() ? "RAM and EEPROM agree in all 16 words\n"
-                                   : "RAM, EEPROM and " + file + " agree in all 16 words\n";
-    // A report prints the EEPROM set's fingerprint; these say which set that was.
-    struct NamedSet {
-        const char *name;
-        const Words *words;
-    };
-    std::vector<NamedSet> sets = {{"ram", &ram}, {"eeprom", &eeprom}};
-    if (!file.empty())
-        sets.push_back({"file", &loaded});
-    JsonObject fingerprints;
-    for (const NamedSet &set : sets) {
-        const std::string fingerprint = report::Fingerprint(*set.words);
-        fingerprints.Add(set.name, JsonString(fingerprint));
-        char line[96];
-        std::snprintf(line, sizeof line, "fingerprint %-6s %s\n", set.name, fingerprint.c_str());
-        report.text += line;
-    }
-    if (file.empty())
-        fingerprints.Add("file", "null");
-    report.json.Add("ram", JsonWords(ram));
-    report.json.Add("eeprom", JsonWords(eeprom));
-    report.json.Add("file", file.empty() ? "null" : JsonWords(loaded));
-    report.json.Add("fingerprints", fingerprints.Text());
-    report.json.Add("differences", JsonArray(differences));
-    if (!differences.empty())
+    plant::Comparison comparison = plant::CompareSets(
+        ram, eeprom, {file, file.empty() ? std::nullopt : std::optional<Words>(loaded)},
+        options.state.empty() ? nullptr : &approved);
+    report.text = comparison.table;
+    report.json = std::move(comparison.members);
+    if (comparison.differing > 0)
         report.outcome = {status::Result::Differs,
-                          CountOfWords(differences.size()) +
-                              (differences.size() == 1 ? " differs" : " differ")};
+                          CountOfWords(comparison.differing) +
+                              (comparison.differing == 1 ? " differs" : " differ")};
 }
 
 job::Task<void> RunTeach(Session &session, const Options &options, Report &report) {

@@ -3,6 +3,9 @@
 
 #include "app.h"
 #include "gui.h"
+#include "plant/approved_set.h"
+#include "plant/audit.h"
+#include "publish.h"
 #include "report.h"
 
 #include <filesystem>
@@ -39,8 +42,31 @@ job::Task<void> RunReport(Session &session, const Options &options, Report &resu
     request.note         = options.note;
     for (int word = 0; word < com232::PNUM; ++word)
         request.panel.push_back(program.Panel().PanelWordOf(word));
-    request.capture           = program.Exports().LastCapture();
-    request.captureTime       = program.Exports().LastCaptureTime();
+    request.capture     = program.Exports().LastCapture();
+    request.captureTime = program.Exports().LastCaptureTime();
+    // The line's newest audit records: those of its name in the data folder's trail, or all
+    // of the trail in a line's state directory, whose approved set then stands beside them.
+    const bool state = !options.state.empty();
+    request.audit    = {
+           true,
+           audit::LastRecords(
+               plant::FileIn(state ? options.state : program.Panel().ProjectDir(), plant::kAuditFile),
+            state ? "" : publish::LineName(options.shared.publisher, options.com),
+               ::report::kAuditRecords)};
+    if (!options.state.empty()) {
+        std::optional<plant::ApprovedSet> approved;
+        std::string error;
+        if (!plant::ReadApprovedSet(plant::FileIn(options.state, plant::kApprovedSetFile), approved,
+                                    error)) {
+            result.outcome = {status::Result::FileFailed, error};
+            co_return;
+        }
+        request.approved.shown = true;
+        if (approved) {
+            request.approved.words = approved->words;
+            request.approved.note  = plant::Described(*approved);
+        }
+    }
     const ::report::Made made = co_await ::report::MakeReport(session.Line(), std::move(request));
     result.outcome            = OutcomeOf(made.outcome);
     if (made.outcome.result == status::Result::FileFailed)

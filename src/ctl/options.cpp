@@ -44,10 +44,12 @@ const Command kCommands[] = {
      "Give FILE, --from or --set: at least one says what to send.\n"
      "Names: power reference hysteresis polarity hold hwmode average evalmode mmtime\n"
      "mmthd sdelay.\n"},
-    {"diff", "diff [FILE]", 0, 1, kNeedsLine,
+    {"diff", "diff [FILE] [--state DIR]", 0, 1, kNeedsLine | kTakesState,
      "Panel steps: the RAM button and Get, the EEPROM button and Get, and with FILE the\n"
      "File button and Get answering the load dialog with FILE. Lists every word that\n"
-     "differs between them, by name, then each set's fingerprint as a report prints it.\n"},
+     "differs between them, by name, then each set's fingerprint as a report prints it.\n"
+     "--state DIR adds the approved set that a line's agent keeps in its state directory DIR\n"
+     "(approved-set.json) as a column of its own.\n"},
     {"teach", "teach [--get]", 0, 0, kNeedsLine | kTakesGet,
      "Panel step: Teach, with its wait of 1.5 s for the controller's answer. The reference the\n"
      "controller taught itself is not read back: --get then presses Get on RAM and prints\n"
@@ -77,8 +79,8 @@ const Command kCommands[] = {
      "ending in .png or .pdf the graph as the panel draws it.\n"},
     {"report",
      "report -o FILE.pdf [--capture raw|norm] [--unit-id ID] [--station NAME] [--note TEXT]\n"
-     "                   [--operator NAME]",
-     0, 0, kNeedsLine | kTakesOutput | kTakesReport | kTakesUnit,
+     "                   [--operator NAME] [--state DIR]",
+     0, 0, kNeedsLine | kTakesOutput | kTakesReport | kTakesUnit | kTakesState,
      "Checks first that the folder of FILE takes a new file. Panel steps: with --capture, the\n"
      "graph source RAW or NORM and Data; then the reads of Report: Get's request to RAM and\n"
      "Get's request to EEPROM, each carrying the parameter set as it stands and leaving it\n"
@@ -88,8 +90,10 @@ const Command kCommands[] = {
      "the unit (--unit-id, its serial number or asset tag) and its station (--station), both\n"
      "on every page, both sets word by word with their differences marked and each word's\n"
      "unit and meaning, the fingerprint of the EEPROM set (SHA-256 of its 32 frame bytes),\n"
-     "the data curve (without --capture a note that there is none), the note and lines for\n"
-     "the signatures. Prints the file and the fingerprint.\n"},
+     "the data curve (without --capture a note that there is none), the line's ten newest\n"
+     "records of the audit trail, the note and lines for the signatures. --state DIR takes\n"
+     "the trail and the approved set of a line's agent from its state directory DIR: the\n"
+     "approved set then stands beside RAM and EEPROM. Prints the file and the fingerprint.\n"},
     {"publish",
      "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... [--line NAME=DEVICE]... | "
      "--config FILE",

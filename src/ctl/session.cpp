@@ -110,6 +110,8 @@ std::string Session::Start(const Options &options, bool panel) {
     char projectDir[kPathSize] = {};
     GetProjectDir(projectDir);
     program_ = std::make_unique<app::Program>(panel_, projectDir, options.com);
+    // Each command records its writes as the command line's, with what it verified.
+    program_->RecordPanelWrites(false);
     program_->InitVars();
     TraceSetStatusListener([this](const char *text) { OnStatus(text); });
     return {};

@@ -67,6 +67,7 @@ Agent::Agent(com232::Line &line, AgentSettings settings,
              }),
       verbs_(line, server_,
              VerbsSetting{settings_.name, FileIn(settings_.stateDir, kReportFolder),
+                          FileIn(settings_.stateDir, kAuditFile),
                           [this](audit::Record record) { Record(std::move(record)); }}) {}
 
 Agent::~Agent() {

@@ -101,6 +101,11 @@ ApprovedSet MakeApprovedSet(const std::array<std::uint16_t, 16> &words, const st
     return set;
 }
 
+std::string Described(const ApprovedSet &set) {
+    return "fingerprint " + set.fingerprint.substr(0, 16) + "..., firmware \"" +
+           PrintableText(set.firmware) + "\", stored " + IsoUtc(set.storedMs) + " by " + set.by;
+}
+
 bool SameFirmware(const ApprovedSet &set, const std::string &firmware) {
     return set.firmware == ValidUtf8(firmware);
 }

@@ -35,6 +35,9 @@ ApprovedSet MakeApprovedSet(const std::array<std::uint16_t, 16> &words, const st
                             const std::string &by);
 // True when a controller with the firmware text firmware is of the set's kind.
 bool SameFirmware(const ApprovedSet &set, const std::string &firmware);
+// What a report says of the set: "fingerprint 3f2a9c01d4e5..., firmware "...", stored
+// 2026-03-04T09:15:02.123Z by anna".
+std::string Described(const ApprovedSet &set);
 
 // --- Its file ---
 // The file's text: a JSON object with "format" 1, "words", "firmware", "fingerprint",

@@ -257,6 +257,27 @@ bool CheckChain(const std::string &path, ChainVerdict &verdict, std::string &err
     return true;
 }
 
+std::vector<std::string> LastRecords(const std::string &path, const std::string &line,
+                                     std::size_t count) {
+    std::deque<std::string> newest;
+    auditdb::AuditDatabase db;
+    std::string error;
+    if (!db.Open(path, auditdb::AuditDatabase::Mode::Read, error))
+        return {};
+    db.ForEach(
+        {line, {}},
+        [&](const auditdb::AuditRow &row) {
+            if (!CheckRow(row).empty())
+                return true;
+            newest.push_back(Text(row));
+            if (newest.size() > count)
+                newest.pop_front();
+            return true;
+        },
+        error);
+    return {newest.begin(), newest.end()};
+}
+
 Trail::Trail(std::string path) : path_(std::move(path)) {}
 
 AppendResult Trail::Append(const Record &record) {

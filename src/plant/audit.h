@@ -5,6 +5,7 @@
 //                    RowOf (the record as stored), Canonical and Seal (the chain's hash)
 //   --- Forms ---    Json (the audit topic's payload, rmx7ctl audit --json), CsvHeader and
 //                    Csv, Text (one line for a person); CheckRow (a stored row is readable)
+//                    LastRecords (a line's newest records, for a report)
 //   --- Chain ---    ChainWalker (the first bad record of rows taken in order),
 //                    CheckChain (the same over a database file)
 //   --- Trail ---    Trail: appends that never block the write they record
@@ -105,6 +106,11 @@ class ChainWalker {
 
 // Walks the whole trail at path. False with error when it cannot be read at all.
 bool CheckChain(const std::string &path, ChainVerdict &verdict, std::string &error);
+
+// The newest count records of line in the trail at path, as Text gives them, oldest first;
+// none when the trail cannot be read.
+std::vector<std::string> LastRecords(const std::string &path, const std::string &line,
+                                     std::size_t count);
 
 // --- Trail ---
 struct AppendResult {

@@ -137,7 +137,8 @@ Comparison CompareSets(const Words &ram, const Words &eeprom, const NamedWords &
         const std::string fingerprint = report::Fingerprint(*set.words);
         fingerprints.Add(set.name, JsonString(fingerprint));
         char line[96];
-        std::snprintf(line, sizeof line, "fingerprint %-8s %s\n", set.name, fingerprint.c_str());
+        std::snprintf(line, sizeof line, "fingerprint %-*s %s\n", approved ? 8 : 6, set.name,
+                      fingerprint.c_str());
         comparison.table += line;
     }
     comparison.members.Add("ram", JsonWords(ram));
@@ -281,8 +282,15 @@ job::Task<Answer> Verbs::Report(const Request &request) {
     // average, not the words sent as 0).
     for (const parameters::Parameter &p : parameters::kTable)
         made.panel.push_back({p.control != 0, 0, false, p.name});
-    made.capture                = exports_.LastCapture();
-    made.captureTime            = exports_.LastCaptureTime();
+    made.capture        = exports_.LastCapture();
+    made.captureTime    = exports_.LastCaptureTime();
+    made.approved.shown = server_.Mode() != ServerMode::Off || server_.Approved().has_value();
+    if (const std::optional<ApprovedSet> &approved = server_.Approved()) {
+        made.approved.words = approved->words;
+        made.approved.note  = Described(*approved);
+    }
+    made.audit                  = {true,
+                                   audit::LastRecords(setting_.auditPath, setting_.lineName, report::kAuditRecords)};
     const std::string path      = made.path;
     const report::Made reported = co_await report::MakeReport(line_, std::move(made));
     if (!reported.outcome.ok()) {

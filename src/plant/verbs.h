@@ -59,6 +59,7 @@ struct Answer {
 struct VerbsSetting {
     std::string lineName;
     std::string reportFolder; // where a report's PDF is made before it goes out
+    std::string auditPath;    // the line's audit trail, whose newest records a report lists
     std::function<void(audit::Record record)> wrote;
 };
 

@@ -39,6 +39,8 @@ void PanelTest::SetUp() {
     tracePath = testing::TempDir() + "rmx7-trace-" + std::to_string(getpid()) + ".txt";
     ASSERT_TRUE(TraceOpen(tracePath.c_str()));
     program_ = std::make_unique<app::Program>(panel, testing::TempDir(), 1);
+    // The tests of the trail switch it on in a folder of their own.
+    program_->RecordPanelWrites(false);
     program_->InitVars();
     PortTableClear();
     PortTableAdd(1, peer.path());

@@ -29,15 +29,21 @@ struct ReportParameterRow {
     std::uint16_t ram = 0, eeprom = 0;
     std::uint16_t panel = 0; // read when the table has the panel's column and the word a label
     bool notSent        = false;
-    std::uint16_t file  = 0; // read when the table has a parameter file's column
-    std::string unit;        // "ADC units"; empty where it is not known
-    std::string meaning;     // one line on what the word is; empty: none
+    std::uint16_t file  = 0;    // read when the table has a parameter file's column
+    std::string unit;           // "ADC units"; empty where it is not known
+    std::string meaning;        // one line on what the word is; empty: none
+    std::uint16_t approved = 0; // read when the table has the approved set's column
 };
 
 struct ReportParameterTable {
     std::vector<ReportParameterRow> rows; // in word order
     bool panelColumn = false;             // the panel's values, each with its not-sent mark
     std::string fileName; // the parameter file whose values make a column; empty: none
+    // The line's approved set as a column, marked where EEPROM differs from it; without a
+    // set (hasApproved false) the column says none is stored. note: what is known of it.
+    bool approvedColumn = false;
+    bool hasApproved    = false;
+    std::string approvedNote;
 };
 
 // A curve of the data graph, styled as the panel draws it.
@@ -72,6 +78,9 @@ struct ReportDocument {
     std::string fingerprint; // of the EEPROM set, as ParameterFingerprint gives it
     ReportCapture capture;
     std::string note; // the operator's; line breaks kept; empty: the section says "none"
+    // The line's newest audit records, a line each; the section is left out unless shown.
+    bool auditShown = false;
+    std::vector<std::string> audit;
 };
 
 struct ReportWriteResult {

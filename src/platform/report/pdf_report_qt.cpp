@@ -95,6 +95,8 @@ QString ParameterTableHtml(const ReportParameterTable &table) {
         html += QStringLiteral("<th colspan=\"2\">Panel</th>");
     if (file)
         html += QStringLiteral("<th width=\"8%\">File</th>");
+    if (table.approvedColumn)
+        html += QStringLiteral("<th width=\"10%\">Approved</th>");
     html += QStringLiteral("</tr></thead>");
     int differing = 0;
     for (const ReportParameterRow &row : table.rows) {
@@ -117,6 +119,12 @@ QString ParameterTableHtml(const ReportParameterTable &table) {
                                      : QString());
         if (file)
             html += QStringLiteral("<td align=\"right\">%1</td>").arg(Number(row.file));
+        if (table.approvedColumn)
+            html += !table.hasApproved ? QStringLiteral("<td align=\"right\">-</td>")
+                    : row.approved != row.eeprom
+                        ? QStringLiteral("<td align=\"right\"><span class=\"mark\">%1</span></td>")
+                              .arg(Number(row.approved))
+                        : QStringLiteral("<td align=\"right\">%1</td>").arg(Number(row.approved));
         html += QStringLiteral("</tr>");
     }
     html += QStringLiteral("</table><p style=\"margin-top: 6px;\">");
@@ -132,6 +140,13 @@ QString ParameterTableHtml(const ReportParameterTable &table) {
     if (file)
         html +=
             QStringLiteral(" File: the values of the parameter file %1.").arg(Html(table.fileName));
+    if (table.approvedColumn)
+        html += table.hasApproved
+                    ? QStringLiteral(" Approved: the line's approved set (%1); a value marked "
+                                     "differs from EEPROM's.")
+                          .arg(Html(table.approvedNote))
+                    : QStringLiteral(" Approved: the line's parameter server keeps no approved "
+                                     "set.");
     return html + QStringLiteral("</p>");
 }
 
@@ -173,6 +188,20 @@ QString FingerprintHtml(const std::string &fingerprint) {
                           "<span class=\"small\">SHA-256 of the sixteen words in frame order, "
                           "each high byte first.</span></p>")
         .arg(Html(fingerprint));
+}
+
+// The line's newest audit records, a line each, in a small fixed font.
+QString AuditHtml(const ReportDocument &document) {
+    if (!document.auditShown)
+        return {};
+    QString html = QStringLiteral("<h2>Audit trail</h2>");
+    if (document.audit.empty())
+        return html + QStringLiteral("<p>No write to this line's controller is recorded.</p>");
+    html += QStringLiteral("<p>The newest writes to this line's controller, oldest first.</p>"
+                           "<p class=\"small\" style=\"font-family: monospace;\">");
+    for (const std::string &record : document.audit)
+        html += Html(PrintableText(record)) + QStringLiteral("<br>");
+    return html + QStringLiteral("</p>");
 }
 
 QString CaptureHtml(const ReportCapture &capture) {
@@ -267,8 +296,9 @@ QByteArray MakePdf(const ReportDocument &document) {
     text.setDefaultStyleSheet(kStyleSheet);
     text.setHtml(QStringLiteral("<html><body>") + HeadingHtml(document) +
                  ParameterTableHtml(document.parameters) + FingerprintHtml(document.fingerprint) +
-                 WordsHtml(document.parameters.rows) + CaptureHtml(document.capture) +
-                 NoteAndSignaturesHtml(document.note) + QStringLiteral("</body></html>"));
+                 AuditHtml(document) + WordsHtml(document.parameters.rows) +
+                 CaptureHtml(document.capture) + NoteAndSignaturesHtml(document.note) +
+                 QStringLiteral("</body></html>"));
     if (document.capture.present)
         PlaceChart(text, document.capture);
 
