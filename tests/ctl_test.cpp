@@ -24,6 +24,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -401,6 +402,22 @@ TEST_F(Ctl, LiveEndsCleanlyWhenTheReaderCloses) {
         std::regex_match(runStart, std::regex("# run start \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:"
                                               "\\d\\d\\.\\d{3}Z\n")))
         << runStart;
+
+    // Ended by a signal, the reply to the request on the line is waited for: every reply
+    // the controller gave is a row.
+    toolController.delay[kCmdLive] = 0.02;
+    toolController.liveReplies     = 0;
+    QProcess tool;
+    tool.start("./rmx7ctl",
+               {"--quiet", "--port", QString::fromStdString("1=" + toolPeer.path()), "live"});
+    ASSERT_TRUE(PumpUntil([&] { return toolController.liveReplies > 10; }, 10));
+    tool.terminate();
+    ASSERT_TRUE(tool.waitForFinished());
+    EXPECT_EQ(tool.exitCode(), 0);
+    int rowsOut = 0;
+    for (const QByteArray &row : tool.readAllStandardOutput().split('\n'))
+        rowsOut += !row.isEmpty() && std::isdigit(static_cast<unsigned char>(row[0]));
+    EXPECT_EQ(rowsOut, toolController.liveReplies.load());
 }
 
 TEST_F(Ctl, CaptureWritesTheCurveOf128RowsAsCsv) {
