@@ -305,7 +305,6 @@ int Main(int argc, char **argv) {
     }
     DiscardPanel(panel);
     CloseViewers();
-    plant::CloseWindow();
     EndSession(simulator.get());
     return exitCode;
 }

@@ -8,6 +8,7 @@
 #include "gui.h"
 #include "job.h"
 #include "plant/audit_writer.h"
+#include "plant/plant_seat.h"
 #include "publisher.h"
 #include "record.h"
 #include "status.h"
@@ -108,6 +109,7 @@ class Program {
     void OfferPlant(const publish::Settings &publisher);
     // Opens the plant window on that broker; the status line's tooltip says why it cannot.
     void OpenPlant();
+    bool PlantOpen() const { return plant_.IsOpen(); }
     // Shows the panel and runs its event loop until the panel is closed, by the operator or
     // by the system: SIGTERM, SIGHUP and SIGINT end the run after the reply to its request
     // on the line came (a row of its recording), then close the panel as its close does.
@@ -187,8 +189,9 @@ class Program {
     std::unique_ptr<publish::Publisher> publisher_;
     std::string recordTip_; // the Record box's own tooltip, from the panel file
     std::optional<publish::Settings> plantBroker_; // the Plant button's; none: it is dimmed
-    std::unique_ptr<plant::AuditWriter> trail_;    // made at the first write
-    bool recordWrites_ = true;                     // Send, Teach and Reset append their records
+    plant::PlantSeat plant_;
+    std::unique_ptr<plant::AuditWriter> trail_; // made at the first write
+    bool recordWrites_ = true;                  // Send, Teach and Reset append their records
     std::optional<com232::Words> knownRam_, knownEeprom_; // none: not known
 
     bool stop_flag_           = true; // no run goes, or it ends at its next check

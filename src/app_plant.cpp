@@ -22,15 +22,6 @@ publish::Settings WindowSettings(publish::Settings settings) {
     return settings;
 }
 
-void QuitWithThePlant() {
-    QuitUserInterface(0);
-}
-
-void ClosePlantFromSignal() {
-    plant::CloseWindow();
-    QuitUserInterface(0);
-}
-
 } // namespace
 
 void Program::OfferPlant(const publish::Settings &publisher) {
@@ -47,7 +38,7 @@ void Program::OpenPlant() {
     if (!plantBroker_)
         return;
     std::string error;
-    if (!plant::OpenWindow(WindowSettings(*plantBroker_), error))
+    if (!plant_.Open(WindowSettings(*plantBroker_), error))
         panel_.Explain("The plant window cannot be opened: " + error);
 }
 
@@ -66,7 +57,8 @@ int PlantOnly(const Options &options, int argc, char **argv) {
     if (!options.trace.empty() && !TraceOpen(options.trace.c_str()))
         std::fprintf(stderr, "rmx7scope: cannot write the trace to %s\n", options.trace.c_str());
     std::string error;
-    if (!plant::OpenWindow(settings, error, QuitWithThePlant)) {
+    plant::PlantSeat seat;
+    if (!seat.Open(settings, error, [] { QuitUserInterface(0); })) {
         std::fprintf(stderr, "rmx7scope: %s\n", error.c_str());
         TraceClose();
         StopEngine();
@@ -74,10 +66,13 @@ int PlantOnly(const Options &options, int argc, char **argv) {
     }
     if (const std::string warning = publish::PasswordWarning(settings); !warning.empty())
         std::fprintf(stderr, "rmx7scope: warning: %s\n", warning.c_str());
-    CallOnInterrupt(ClosePlantFromSignal);
+    CallOnInterrupt([&seat] {
+        seat.Close();
+        QuitUserInterface(0);
+    });
     RunUserInterface();
     CallOnInterrupt(nullptr);
-    plant::CloseWindow();
+    seat.Close();
     TraceClose();
     StopEngine();
     return 0;

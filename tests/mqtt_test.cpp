@@ -609,8 +609,7 @@ TEST_F(Mqtt, ThePanelPublishesEveryReplyOfARunAndShowsTheBrokersState) {
     program().OfferPlant(settings);
     EXPECT_EQ(Attribute(ui::BTNPlant, kAttrDimmed), 0);
     Raise(app::CC_BTNPlant);
-    EXPECT_TRUE(plant::WindowOpen());
-    plant::CloseWindow();
+    EXPECT_TRUE(program().PlantOpen());
     program().StopPublishing();
     EXPECT_EQ(label(), "Broker: off");
 }

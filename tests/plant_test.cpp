@@ -742,7 +742,7 @@ class PlantOnBroker : public ::testing::Test {
         }
     }
     void TearDown() override {
-        plant::CloseWindow();
+        seat.Close();
         agents.clear();
         broker.reset();
         std::filesystem::remove_all(folder);
@@ -764,6 +764,7 @@ class PlantOnBroker : public ::testing::Test {
     }
 
     std::string folder, url;
+    plant::PlantSeat seat; // the window of the tests that open one
     std::unique_ptr<Broker> broker;
     std::vector<std::unique_ptr<StandInAgent>> agents;
 };
@@ -850,7 +851,7 @@ class PlantWindowOnBroker : public PlantOnBroker {
         publish::Settings settings;
         settings.broker = url;
         std::string error;
-        ASSERT_TRUE(plant::OpenWindow(settings, error)) << error;
+        ASSERT_TRUE(seat.Open(settings, error)) << error;
         for (QWidget *widget : QApplication::topLevelWidgets())
             if (auto *found = widget->findChild<QTableView *>())
                 table = found;

@@ -84,10 +84,14 @@ std::string ForgetLine(const Row &row, double now) {
            (row.info.host.empty() ? "" : ", host " + row.info.host);
 }
 
+} // namespace
+
+// The window of one seat, its broker link and model, and what its actions wait for.
 class Seat {
   public:
-    Seat(const publish::Settings &settings, void (*closed)())
-        : model_(settings.prefix), link_(model_), broker_(settings.broker), closed_(closed) {}
+    Seat(const publish::Settings &settings, std::function<void()> closing)
+        : model_(settings.prefix), link_(model_), broker_(settings.broker),
+          closing_(std::move(closing)) {}
 
     bool Start(const publish::Settings &settings, std::string &error);
     void Raise() { window_->Raise(); }
@@ -111,7 +115,7 @@ class Seat {
     Model model_;
     Link link_;
     std::string broker_;
-    void (*closed_)();
+    std::function<void()> closing_; // the operator closed the window
     plantview::Layout layout_;
     std::unique_ptr<plantview::PlantWindow> window_;
     Column sortColumn_ = Column::Name;
@@ -124,16 +128,6 @@ class Seat {
     std::map<std::string, std::string> reportFolders_; // lines whose report is awaited
     std::map<std::string, std::unique_ptr<plantview::LiveChart>> charts_;
 };
-
-std::unique_ptr<Seat> seat;
-void (*closedSink)() = nullptr;
-
-// The window's close runs inside the window's own callbacks: the seat goes afterwards.
-void EndSeat(void *) {
-    seat.reset();
-    if (void (*closed)() = std::exchange(closedSink, nullptr))
-        closed();
-}
 
 bool Seat::Start(const publish::Settings &settings, std::string &error) {
     link_.SetEvents({[this](const Applied &applied) { Took(applied); },
@@ -148,11 +142,8 @@ bool Seat::Start(const publish::Settings &settings, std::string &error) {
     callbacks.sort   = [this](int column, bool descending) { Sort(column, descending); };
     callbacks.filter = [this](const std::string &name, int status) { Filter(name, status); };
     callbacks.act = [this](int action, const std::vector<std::string> &keys) { Act(action, keys); };
-    callbacks.closed = [this] {
-        closedSink = closed_;
-        PostDeferredCall(EndSeat, nullptr);
-    };
-    window_ = std::make_unique<plantview::PlantWindow>(layout_, std::move(callbacks));
+    callbacks.closed = [this] { closing_(); };
+    window_          = std::make_unique<plantview::PlantWindow>(layout_, std::move(callbacks));
     window_->SetSummary("Connecting to " + broker_ + " ...");
     window_->Show();
     Log("connecting to " + broker_ + " for the lines under " + model_.Prefix() + "/");
@@ -415,26 +406,43 @@ void Seat::Ended(const LineResult &result) {
     Log(result.line + " " + result.verb + ": " + result.Text() + " (" + code + ")");
 }
 
-} // namespace
+PlantSeat::PlantSeat() = default;
 
-bool OpenWindow(const publish::Settings &settings, std::string &error, void (*closed)()) {
-    if (seat) {
-        seat->Raise();
+PlantSeat::~PlantSeat() {
+    Close();
+}
+
+bool PlantSeat::Open(const publish::Settings &settings, std::string &error,
+                     std::function<void()> closed) {
+    if (seat_) {
+        seat_->Raise();
         return true;
     }
-    auto opened = std::make_unique<Seat>(settings, closed);
+    // The window's close runs inside the window's own callbacks: the seat goes afterwards.
+    auto opened = std::make_unique<Seat>(settings, [this] {
+        CancelTimer(endTimer_);
+        endTimer_ = StartTimer(0, EndSeat, this);
+    });
     if (!opened->Start(settings, error))
         return false;
-    seat = std::move(opened);
+    seat_   = std::move(opened);
+    closed_ = std::move(closed);
     return true;
 }
 
-bool WindowOpen() {
-    return seat != nullptr;
+void PlantSeat::EndSeat(void *self) {
+    auto &owner     = *static_cast<PlantSeat *>(self);
+    owner.endTimer_ = 0;
+    owner.seat_.reset();
+    if (std::function<void()> closed = std::exchange(owner.closed_, nullptr))
+        closed();
 }
 
-void CloseWindow() {
-    seat.reset();
+void PlantSeat::Close() {
+    CancelTimer(endTimer_);
+    endTimer_ = 0;
+    seat_.reset();
+    closed_ = nullptr;
 }
 
 } // namespace plant

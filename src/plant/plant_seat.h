@@ -7,16 +7,39 @@
 
 #include "publish.h"
 
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace plant {
 
-// Opens the window on the broker of settings (its address, TLS files, login and client id;
-// the lines under settings.prefix). An open window is raised instead. False with error
-// when a setting is wrong. closed, when given, is called once the operator closed it.
-bool OpenWindow(const publish::Settings &settings, std::string &error, void (*closed)() = nullptr);
-bool WindowOpen();
-// Closes the window and its charts, and the broker connection, without calling closed.
-void CloseWindow();
+class Seat;
+
+// The plant window of its owner (the panel's Program, rmx7scope --plant): one at a time.
+class PlantSeat {
+  public:
+    PlantSeat();
+    // Closes an open window as Close does.
+    ~PlantSeat();
+    PlantSeat(const PlantSeat &)            = delete;
+    PlantSeat &operator=(const PlantSeat &) = delete;
+
+    // Opens the window on the broker of settings (its address, TLS files, login and client
+    // id; the lines under settings.prefix). An open window is raised instead. False with
+    // error when a setting is wrong. closed, when given, is called once the operator closed
+    // it.
+    bool Open(const publish::Settings &settings, std::string &error,
+              std::function<void()> closed = {});
+    bool IsOpen() const { return seat_ != nullptr; }
+    // Closes the window and its charts, and the broker connection, without calling closed.
+    void Close();
+
+  private:
+    static void EndSeat(void *self);
+
+    std::unique_ptr<Seat> seat_;
+    std::function<void()> closed_;
+    int endTimer_ = 0; // the seat goes once the window's own close callback has returned
+};
 
 } // namespace plant
