@@ -327,6 +327,8 @@ TEST_F(Agent, ASecondAgentOfTheSameNameYieldsAndTakesTheNameUpOnceItIsFree) {
             EXPECT_EQ(seq, last + 1) << "one count of replies, the first agent's";
             last = seq;
         }
+    // The conflict went out before the line on standard error, but through the broker.
+    ASSERT_TRUE(WaitUntil([&] { return !statuses("conflict").empty(); }));
     ASSERT_FALSE(statuses("online").empty());
     const QString first = statuses("online").front()["instance"].toString();
     for (const QJsonObject &online : statuses("online"))
