@@ -14,6 +14,7 @@
 #include "parameters.h"
 #include "platform/files/settings_file.h"
 #include "platform/mqtt/mqtt.h"
+#include "platform/mqtt/mqtt_text.h"
 #include "status.h"
 
 #include <chrono>
@@ -74,6 +75,9 @@ bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error)
 // that group or others may read is refused; a process that holds either is no longer
 // dumpable. False with error naming the file and line, or the option.
 bool ReadSettings(const Given &given, Settings &settings, std::string &error);
+// The connection the settings give to the broker at address: TLS files, login, client id
+// and QoS; no last will.
+mqtt::Settings ConnectionOf(const Settings &settings, const mqtt::BrokerAddress &address);
 // Why the password would cross the network readable (no TLS, a host not the loopback), or
 // empty.
 std::string PasswordWarning(const Settings &settings);
