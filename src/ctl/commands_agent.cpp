@@ -7,6 +7,7 @@
 
 #include "gui.h"
 #include "parameters.h"
+#include "plant/audit.h"
 #include "plant/plant_link.h"
 #include "plant/verbs.h"
 #include "platform/files/textfile.h"
@@ -60,7 +61,7 @@ Outcome RequestOf(const Options &options, std::string &members) {
     if (command == "report") {
         Member(
             members, "operator",
-            JsonString(options.operatorName.empty() ? plant::LoginName() : options.operatorName));
+            JsonString(options.operatorName.empty() ? audit::LoginName() : options.operatorName));
         if (!options.note.empty())
             Member(members, "note", JsonString(options.note));
         if (!options.capture.empty())
@@ -276,7 +277,7 @@ void RunThroughAgent(Session &session, const Options &options, Report &report) {
         settings.prefix = agent->prefix;
         plant::Model model(agent->prefix);
         plant::Link link(model);
-        link.SetOperator(options.operatorName.empty() ? plant::LoginName() : options.operatorName);
+        link.SetOperator(options.operatorName.empty() ? audit::LoginName() : options.operatorName);
         link.SetEvents({{}, [&](const plant::LineResult &took) { result = took; }, {}});
         if (!link.Start(settings, error, false)) {
             report.outcome = {status::Result::Refused, error};
