@@ -151,7 +151,16 @@ TEST_F(Agent, CommandsAnswerAsRmx7ctlDoesWithThePanelStepsRequestsAndRecordTheir
         EXPECT_TRUE(tool.waitForFinished());
         return tool.readAllStandardOutput().toStdString();
     };
-    const QString through        = QString("mqtt://127.0.0.1:%1/rmx7/line7").arg(broker->Port());
+    const QString through = QString("mqtt://127.0.0.1:%1/rmx7/line7").arg(broker->Port());
+    // With the broker's login options beside it, a send that starts from the other memory.
+    const std::string copied = run({"--agent", through, "--client-id", "engineer7", "--json",
+                                    "send", "eeprom", "--from", "ram"});
+    EXPECT_EQ(Object(copied)["base"].toString(), "ram") << copied;
+    {
+        std::lock_guard<std::mutex> held(lock);
+        EXPECT_EQ(controller.eeprom[0], 601);
+        EXPECT_EQ(controller.eeprom[4], 91);
+    }
     got                          = Ask("get", R"({"memory":"eeprom"})");
     const std::string viaAgent[] = {run({"--agent", through, "--json", "get", "eeprom"}),
                                     run({"--agent", through, "info"})};
@@ -170,9 +179,9 @@ TEST_F(Agent, CommandsAnswerAsRmx7ctlDoesWithThePanelStepsRequestsAndRecordTheir
     audit.start("./rmx7ctl", {"audit", "--state", QString::fromStdString(folder + "/state")});
     ASSERT_TRUE(audit.waitForFinished());
     const QString records = audit.readAllStandardOutput();
-    EXPECT_EQ(records.count("plant-command"), 2) << records.toStdString();
+    EXPECT_EQ(records.count("plant-command"), 3) << records.toStdString();
     EXPECT_TRUE(records.contains("send ram") && records.contains("teach ram") &&
-                records.contains("for anna"))
+                records.contains("send eeprom") && records.contains("for anna"))
         << records.toStdString();
 }
 

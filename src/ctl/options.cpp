@@ -333,8 +333,8 @@ std::string CheckAgentLine(const Command &command, const Options &options) {
     const publish::Given &given = options.shared.publishing;
     const bool connection =
         std::all_of(given.settings.begin(), given.settings.end(), [](const Setting &s) {
-            return s.key == "username" || s.key == "password-file" || s.key == "cafile" ||
-                   s.key == "cert" || s.key == "key" || s.key == "client-id";
+            return s.key == "broker" || s.key == "username" || s.key == "password-file" ||
+                   s.key == "cafile" || s.key == "cert" || s.key == "key" || s.key == "client-id";
         });
     if (!connection || !options.shared.ports.empty() || options.shared.simulate ||
         options.com != 1 || !options.state.empty() || options.get)
@@ -383,6 +383,15 @@ Options ParseOptions(int argc, char **argv) {
         options.error = publish::ParseLine(value, line);
         options.lines.push_back(std::move(line));
     }
+    // The agent's broker, with the publisher's login and TLS files as given.
+    if (options.error.empty() && !options.agent.empty()) {
+        publish::Given &given = options.shared.publishing;
+        if (std::any_of(given.settings.begin(), given.settings.end(),
+                        [](const Setting &s) { return s.key == "broker"; }))
+            options.error = "--agent names the broker: no --broker with it";
+        else if (const std::optional<AgentAddress> agent = ParseAgent(options.agent, options.error))
+            given.settings.push_back({"broker", agent->broker, 0});
+    }
     if (options.error.empty()) {
         app::FinishSharedOptions(options.shared);
         options.error = options.shared.error;
@@ -390,6 +399,18 @@ Options ParseOptions(int argc, char **argv) {
     if (options.error.empty())
         options.error = app::CheckSharedOptions(options.shared);
     return options;
+}
+
+std::optional<AgentAddress> ParseAgent(const std::string &url, std::string &error) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t path   = scheme == std::string::npos ? scheme : url.find('/', scheme + 3);
+    const std::size_t last   = url.rfind('/');
+    if (path == std::string::npos || last <= path || last + 1 == url.size()) {
+        error = "--agent wants mqtt[s]://BROKER[:PORT]/PREFIX/NAME, not '" + url + "'";
+        return std::nullopt;
+    }
+    return AgentAddress{url.substr(0, path), url.substr(path + 1, last - path - 1),
+                        url.substr(last + 1)};
 }
 
 bool HasExtension(const std::string &path, const std::string &extension) {

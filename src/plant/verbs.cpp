@@ -262,9 +262,11 @@ job::Task<Answer> Verbs::Capture(const std::string &source) {
 
 job::Task<Answer> Verbs::Report(const Request &request) {
     Answer answer;
-    const std::string name = report::ReportFileName();
+    const std::string name = report::ReportFileName(request.unitId);
     answer.members.Add("file", JsonString(name));
     answer.members.Add("capture", request.source.empty() ? "null" : JsonString(request.source));
+    answer.members.Add("unit_id", JsonString(request.unitId));
+    answer.members.Add("station", JsonString(request.station));
     if (!request.source.empty()) {
         Answer captured = co_await Capture(request.source);
         if (captured.code != ResultCode::Ok) {
@@ -278,6 +280,8 @@ job::Task<Answer> Verbs::Report(const Request &request) {
     made.path         = FileIn(setting_.reportFolder, name.c_str());
     made.operatorName = request.operatorName;
     made.note         = request.note;
+    made.unitId       = request.unitId;
+    made.station      = request.station;
     // No panel: each word by its name, with a control where the panel has one (not
     // average, not the words sent as 0).
     for (const parameters::Parameter &p : parameters::kTable)
@@ -326,11 +330,20 @@ job::Task<Answer> Verbs::Send(const Request &request) {
     const com232::ParameterRead held = co_await line_.ReadParameterWords(target);
     if (!held.words)
         co_return Failed(std::move(answer), held.outcome);
-    Words sending = request.words ? *request.words : *held.words;
+    // The other memory's set, when the change starts from there.
+    const std::string &from   = request.from.empty() ? request.memory : request.from;
+    std::optional<Words> base = request.words ? request.words : held.words;
+    if (!request.words && from != request.memory) {
+        const com232::ParameterRead other = co_await line_.ReadParameterWords(TargetOf(from));
+        if (!other.words)
+            co_return Failed(std::move(answer), other.outcome);
+        base = other.words;
+    }
+    Words sending = *base;
     for (const auto &[word, value] : request.settings)
         sending[word] = value;
     sending = AsSent(sending);
-    answer.members.Add("base", JsonString(request.words ? "words" : request.memory));
+    answer.members.Add("base", JsonString(request.words ? "words" : from));
     std::vector<std::string> changes;
     for (int i = 0; i < com232::PNUM; ++i)
         if ((*held.words)[i] != sending[i])
