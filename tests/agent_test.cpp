@@ -291,7 +291,19 @@ TEST_F(ControllerTest, TheParameterServerKeepsRestoresAndRefusesAsItsModeSays) {
     EXPECT_NE(refusal.find("RMX7 other controller FW 1.0"), std::string::npos) << refusal;
     EXPECT_EQ(events.back(), "refused");
 
-    EXPECT_TRUE(startUp(*server(plant::ServerMode::Off)).empty());
+    // A set a command wrote and read back is the one the parameters and a restore go by.
+    EXPECT_EQ(Object(parameters)["match"].toBool(), false);
+    restore->SeenEeprom(approved);
+    EXPECT_EQ(Object(parameters)["match"].toBool(), true);
+
+    // Off: nothing on the line, and no approved set kept.
+    auto off = server(plant::ServerMode::Off);
+    EXPECT_TRUE(startUp(*off).empty());
+    const auto store = [](plant::ParameterServer &s, com232::Line &l) -> job::Task<int> {
+        co_return static_cast<int>((co_await s.Store(l, "anna")).code);
+    };
+    EXPECT_EQ(Finish(store(*off, line())), static_cast<int>(plant::ResultCode::Refused));
+    EXPECT_FALSE(off->Approved());
     std::filesystem::remove_all(state);
 }
 

@@ -213,6 +213,8 @@ job::Task<Answer> Verbs::Get(const Request &request) {
     // The line's set stands for the controller's RAM, which the live requests carry.
     if (target == Target::RAM)
         line_.SetParameterSet(com232::ParametersOf(*read.words));
+    else
+        server_.SeenEeprom(*read.words);
     answer.members.Add("parameters", JsonWords(*read.words));
     answer.members.Add("file", "null");
     answer.members.Add("result", JsonString(status::ParametersRead(com232::MemoryName(target))));
@@ -229,6 +231,7 @@ job::Task<Answer> Verbs::Diff() {
     const com232::ParameterRead eeprom = co_await line_.ReadParameterWords(Target::EEPROM);
     if (!eeprom.words)
         co_return Failed(std::move(answer), eeprom.outcome);
+    server_.SeenEeprom(*eeprom.words);
     Comparison comparison = CompareSets(*ram.words, *eeprom.words, {}, &server_.Approved());
     answer.members        = std::move(comparison.members);
     if (comparison.differing > 0) {
@@ -312,6 +315,7 @@ job::Task<Answer> Verbs::Report(const Request &request) {
         co_return answer;
     }
     answer.members.Add("ram", JsonWords(reported.ram));
+    server_.SeenEeprom(reported.eeprom);
     answer.members.Add("eeprom", JsonWords(reported.eeprom));
     answer.members.Add("fingerprint", JsonString(reported.fingerprint));
     answer.beyond.Add("pdf", JsonString(json::EncodeBase64(pdf)));
@@ -370,6 +374,8 @@ job::Task<Answer> Verbs::Send(const Request &request) {
         if ((*read.words)[i] != sending[i])
             differences.push_back(
                 JsonDifference(i, {{"sent", sending[i]}, {"read", (*read.words)[i]}}));
+    if (target == Target::EEPROM)
+        server_.SeenEeprom(*read.words);
     answer.members.Add("read", JsonWords(*read.words));
     answer.members.Add("differences", JsonArray(differences));
     if (!differences.empty()) {
