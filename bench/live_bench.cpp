@@ -16,9 +16,6 @@
 
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -349,51 +346,6 @@ LiveSeries EveryOther(const std::vector<Slice> &slices, std::size_t from) {
 constexpr double kIdleSeconds   = 10.0;
 constexpr double kSettleSeconds = 1.0; // after start-up, before the idle figure is taken
 
-struct DisplayServer {
-    pid_t pid = -1;
-    std::string display;
-};
-
-// Xvfb on the first free display, which it names once it accepts clients.
-DisplayServer StartDisplayServer() {
-    int ready[2];
-    if (pipe(ready) != 0)
-        return {};
-    DisplayServer server;
-    server.pid = fork();
-    if (server.pid == 0) {
-        close(ready[0]);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDERR_FILENO);
-        const std::string fd = std::to_string(ready[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-               "-nolisten", "tcp", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(ready[1]);
-    std::string number;
-    char c;
-    while (read(ready[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(ready[0]);
-    if (number.empty()) {
-        StopProcess(server.pid);
-        return {};
-    }
-    server.display = ":" + number;
-    return server;
-}
-
-// In a child about to exec: the display, the xcb platform, and no session bus through
-// which an accessibility bus could be found.
-void UseDisplay(const std::string &display) {
-    setenv("DISPLAY", display.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/rmx7bench", 1);
-    unsetenv("AT_SPI_BUS_ADDRESS");
-    unsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
-}
-
 // rmx7scope itself with its panel shown and nothing running: CPU fraction and
 // main-thread wake-ups per second over kIdleSeconds, negative when it did not start.
 std::pair<double, double> IdleOnDisplay(const std::string &scope, const std::string &pty,
@@ -520,13 +472,7 @@ struct Figure {
 // README advises for a request-and-reply line: by default it holds every reply back for two
 // character times (at least 1 ms) in case more follows.
 pid_t StartSer2net(const std::string &pty, int &port, const std::string &pidFile) {
-    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr *>(&address), length);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-    port = ntohs(address.sin_port);
-    close(probe);
+    port                     = FreeLoopbackPort();
     const std::string config = "connection: &line#  accepter: telnet(rfc2217),tcp,127.0.0.1," +
                                std::to_string(port) + "#  connector: serialdev," + pty +
                                ",local#  options:#    chardelay: false";
