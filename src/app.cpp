@@ -69,12 +69,15 @@ bool ParsePortMapping(const std::string &text, Options &options) {
     return true;
 }
 
+// Whether the command line gives the publisher's setting key.
+bool Given(const Options &options, std::string_view key) {
+    return std::any_of(options.publishing.settings.begin(), options.publishing.settings.end(),
+                       [&](const Setting &s) { return s.key == key; });
+}
+
 // What --plant may not come with: a port, the simulator, a recording, another broker.
 std::string CheckPlantOptions(const Options &options) {
-    const auto given = [&](const char *key) {
-        return std::any_of(options.publishing.settings.begin(), options.publishing.settings.end(),
-                           [&](const Setting &s) { return s.key == key; });
-    };
+    const auto given = [&](const char *key) { return Given(options, key); };
     if (options.simulate || !options.ports.empty() || !options.view.empty())
         return "--plant shows the plant and opens no port: no --port, --simulate or --view "
                "with it";
@@ -188,6 +191,11 @@ Options ParseCommandLine(int argc, char **argv) {
     }
     if (options.error.empty() && !options.plant.empty())
         options.error = CheckPlantOptions(options);
+    // The panel takes no commands from the plant and serves no approved set: the agent does.
+    for (const char *key : {"commands", "parameter-server"})
+        if (options.error.empty() && Given(options, key))
+            options.error = "--" + std::string(key) +
+                            " is the line's agent's: rmx7ctl publish takes it, the panel does not";
     // The plant window reads the broker --plant names, with the publisher's login and TLS.
     if (options.error.empty() && !options.plant.empty())
         options.publishing.settings.push_back({"broker", options.plant, 0});

@@ -310,7 +310,8 @@ std::string CheckPlantLine(const Options &options) {
         return "plant needs a broker: --broker mqtt://HOST[:PORT], or broker = in --config";
     const publish::Given &given = options.shared.publishing;
     for (const Setting &s : given.settings)
-        if (s.key == "name" || s.key == "every" || s.key == "qos")
+        if (s.key == "name" || s.key == "every" || s.key == "qos" || s.key == "commands" ||
+            s.key == "parameter-server")
             return "plant reads the plant: --" + s.key + " is the publisher's, not its";
     if ((verb == "report") != !options.output.empty())
         return verb == "report" ? "plant report wants -o DIR, the folder for the reports"
