@@ -6,25 +6,24 @@
 
 #include <mosquitto.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
+
+using bench::Now;
+using bench::Percentile;
 
 constexpr double kByteSeconds   = 10.0 / 19200.0;
 constexpr double kLiveLimitHz   = 1.0 / (72 * kByteSeconds);
@@ -36,46 +35,6 @@ constexpr double kWaitSeconds   = 30.0;
 constexpr const char *kTopic    = "rmx7/bench/live";
 constexpr int kFrameLength      = 36;
 constexpr double kFloorSeconds  = 10.0;
-
-double Now() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec + now.tv_nsec * 1e-9;
-}
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
-
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-// A program in a child process, its output into log.
-pid_t Spawn(std::vector<std::string> args, const std::string &log) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
 
 // The live messages received: sequence number and time of receipt.
 struct Receipt {
@@ -116,17 +75,6 @@ struct Subscriber {
     }
     void Pump(double seconds) {
         Pump(seconds, [] { return false; });
-    }
-};
-
-struct Broker {
-    pid_t pid = -1;
-    std::string config, log;
-    void Start() { pid = Spawn({"/usr/sbin/mosquitto", "-c", config}, log); }
-    void Stop() {
-        if (pid > 0 && kill(pid, SIGTERM) == 0)
-            waitpid(pid, nullptr, 0);
-        pid = -1;
     }
 };
 
@@ -187,12 +135,9 @@ int main(int argc, char **argv) {
     const std::string dir = output.substr(0, output.find_last_of('/') + 1);
     signal(SIGPIPE, SIG_IGN);
 
-    const int port = FreeLoopbackPort();
-    Broker broker{-1, dir + "mqtt-broker.conf", dir + "mqtt-broker.log"};
-    std::ofstream(broker.config) << "listener " << port << " 127.0.0.1\nuser "
-                                 << getpwuid(getuid())->pw_name
-                                 << "\nallow_anonymous true\npersistence false\n";
-    std::remove(broker.log.c_str());
+    const int port = bench::FreeLoopbackPort();
+    bench::Broker broker{port, dir + "mqtt-broker.conf", dir + "mqtt-broker.log"};
+    broker.Configure();
     broker.Start();
 
     mosquitto_lib_init();
@@ -212,9 +157,10 @@ int main(int argc, char **argv) {
     const double publisherStart  = Now();
     const std::string publishLog = dir + "mqtt-publish.log";
     std::remove(publishLog.c_str());
-    const pid_t publisher = Spawn({ctl, "--quiet", "--port", "1=" + sim.pty, "publish", "--broker",
-                                   "mqtt://127.0.0.1:" + std::to_string(port), "--name", "bench"},
-                                  publishLog);
+    const pid_t publisher =
+        bench::Spawn({ctl, "--quiet", "--port", "1=" + sim.pty, "publish", "--broker",
+                      "mqtt://127.0.0.1:" + std::to_string(port), "--name", "bench"},
+                     publishLog);
 
     bool ran = sub.Pump(kWaitSeconds, [&] { return !sub.live.empty(); });
     sub.Pump(kSettleSeconds);

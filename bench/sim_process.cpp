@@ -2,12 +2,19 @@
 // process costs.
 #include "sim_process.h"
 
-#include <cstdlib>
+#include <arpa/inet.h>
 #include <dirent.h>
-#include <fstream>
+#include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
 
 Simulator StartSimulator(const std::string &binary, const std::vector<std::string> &extra,
                          const std::string &log) {
@@ -96,3 +103,63 @@ double ProcessCpuSeconds(pid_t pid) {
     closedir(dir);
     return nanoseconds * 1e-9;
 }
+
+namespace bench {
+
+double Now() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec + now.tv_nsec * 1e-9;
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
+}
+
+int FreeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr *>(&address), length);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+pid_t Spawn(std::vector<std::string> args, const std::string &log) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(out, STDOUT_FILENO);
+        dup2(out, STDERR_FILENO);
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void Broker::Configure() {
+    std::ofstream(config) << "listener " << port << " 127.0.0.1\nuser "
+                          << getpwuid(getuid())->pw_name
+                          << "\nallow_anonymous true\npersistence false\n";
+    std::remove(log.c_str());
+}
+
+void Broker::Start() {
+    pid = Spawn({"/usr/sbin/mosquitto", "-c", config}, log);
+}
+
+void Broker::Stop() {
+    if (pid > 0 && kill(pid, SIGTERM) == 0)
+        waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+} // namespace bench

@@ -1,5 +1,6 @@
 // rmx7sim in a process of its own for the benchmark programs, and its exchange log; what a
-// process costs.
+// process costs; the other programs a benchmark starts (a mosquitto on the loopback, the
+// program under test) and the clock it reads.
 #pragma once
 
 #include <string>
@@ -34,3 +35,34 @@ double RepliesPerSecond(const std::vector<Exchange> &log, int code);
 long VoluntarySwitches(pid_t pid, pid_t tid);
 // CPU seconds of every thread of a process so far, from the scheduler's account.
 double ProcessCpuSeconds(pid_t pid);
+
+// The plant's side of a benchmark; a namespace of its own, as a few benchmarks keep helpers
+// of these names.
+namespace bench {
+
+// Seconds on CLOCK_MONOTONIC, the clock of the simulator's exchange log.
+double Now();
+// The value at fraction p of the sorted values (the largest at or above 1 - 1/n); -1 when
+// there are none.
+double Percentile(std::vector<double> values, double p);
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+int FreeLoopbackPort();
+// A program in a child process, its standard output and error appended to log.
+pid_t Spawn(std::vector<std::string> args, const std::string &log);
+
+// Debian's mosquitto on 127.0.0.1 at port, no persistence, anonymous clients; its
+// configuration and log in the files named.
+struct Broker {
+    int port = 0;
+    std::string config, log;
+    pid_t pid = -1;
+    // Writes the configuration, removes an old log and starts the broker; Start again after
+    // Stop serves the same port.
+    void Configure();
+    void Start();
+    // SIGTERM and wait.
+    void Stop();
+};
+
+} // namespace bench
