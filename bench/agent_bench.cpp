@@ -6,12 +6,12 @@
 // approved set and swaps the controller for one with another EEPROM set, timing the restore.
 // The simulators' exchange logs and the bench's receipts share CLOCK_MONOTONIC.
 #include "sim_process.h"
+#include "subscriber.h"
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,14 +20,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace {
-
-using bench::Now;
-using bench::Percentile;
 
 constexpr double kByteSeconds = 10.0 / 19200.0;
 constexpr double kLiveLimitHz = 1.0 / (72 * kByteSeconds);
@@ -80,7 +78,7 @@ struct Seat {
     }
     static void OnMessage(mosquitto *m, void *data, const mosquitto_message *message,
                           const mosquitto_property *properties) {
-        const double at = Now();
+        const double at = MonotonicNow();
         Seat &self      = *static_cast<Seat *>(data);
         const std::string payload(static_cast<const char *>(message->payload),
                                   static_cast<std::size_t>(message->payloadlen));
@@ -110,27 +108,18 @@ struct Seat {
         mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, kReplyTopic);
         mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
                                       static_cast<std::uint16_t>(correlation.size()));
-        const double at = Now();
+        const double at = MonotonicNow();
         mosquitto_publish_v5(session, nullptr, (kCommandRoot + verb).c_str(),
                              static_cast<int>(payload.size()), payload.data(), 1, false,
                              properties);
         mosquitto_property_free_all(&properties);
         return at;
     }
-    // Takes the broker's packets for seconds, or until done(); a lost connection is tried
-    // again at once.
-    template <typename Done> bool Pump(double seconds, Done done) {
-        for (const double end = Now() + seconds; Now() < end;) {
-            if (done())
-                return true;
-            if (mosquitto_loop(session, 5, 1) != MOSQ_ERR_SUCCESS &&
-                mosquitto_reconnect(session) != MOSQ_ERR_SUCCESS)
-                usleep(10000);
-        }
-        return done();
+    bool Pump(double seconds, const std::function<bool()> &done) {
+        return PumpSession(session, seconds, done);
     }
     void PumpUntil(double at) {
-        Pump(at - Now(), [] { return false; });
+        Pump(at - MonotonicNow(), [] { return false; });
     }
 };
 
@@ -139,23 +128,18 @@ struct Span {
     double from, to;
 };
 
-// Live replies per second over the line's limit in the spans: replies whose exchange lies
-// within a span, over the time from each span's first request to its last reply.
+// Live replies per second over the line's limit, the mean of the spans that had replies:
+// each span's replies from its first request to its last reply. The spans of one kind are
+// equally long, so the mean is their replies over their time.
 double LiveRatio(const std::vector<Exchange> &log, const std::vector<Span> &spans) {
-    long replies   = 0;
-    double seconds = 0;
-    for (const Span &span : spans) {
-        double first = -1, last = -1;
-        for (const Exchange &e : log)
-            if (e.code == kLiveCommand && e.length > 0 && e.requestFirst >= span.from &&
-                e.replyLast <= span.to) {
-                first = first < 0 ? e.requestFirst : first;
-                last  = e.replyLast;
-                ++replies;
-            }
-        seconds += last > first ? last - first : 0;
-    }
-    return seconds > 0 ? replies / seconds / kLiveLimitHz : 0;
+    double sum  = 0;
+    int counted = 0;
+    for (const Span &span : spans)
+        if (const double hz = RepliesPerSecond(log, kLiveCommand, span.from, span.to); hz > 0) {
+            sum += hz;
+            ++counted;
+        }
+    return counted > 0 ? sum / counted / kLiveLimitHz : 0;
 }
 
 // Each live reply's last byte to the next live request's first byte, in milliseconds, where
@@ -238,10 +222,12 @@ int main(int argc, char **argv) {
     signal(SIGPIPE, SIG_IGN);
     std::filesystem::remove_all(state);
 
-    bench::Broker broker{bench::FreeLoopbackPort(), dir + "agent-broker.conf",
-                         dir + "agent-broker.log"};
-    broker.Configure();
-    broker.Start();
+    const int port                 = FreeLoopbackPort();
+    const std::string brokerConfig = dir + "agent-broker.conf",
+                      brokerLog    = dir + "agent-broker.log";
+    WriteBrokerConfig(brokerConfig, port);
+    std::remove(brokerLog.c_str());
+    const pid_t broker = StartBroker(brokerConfig, brokerLog);
 
     mosquitto_lib_init();
     Seat seat;
@@ -249,9 +235,7 @@ int main(int argc, char **argv) {
     mosquitto_int_option(seat.session, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_connect_callback_set(seat.session, Seat::OnConnect);
     mosquitto_message_v5_callback_set(seat.session, Seat::OnMessage);
-    for (const double end = Now() + 5; Now() < end; usleep(10000))
-        if (mosquitto_connect(seat.session, "127.0.0.1", broker.port, 10) == MOSQ_ERR_SUCCESS)
-            break;
+    ConnectSession(seat.session, port, 5);
 
     std::vector<Swap> controllers(1);
     controllers[0].sim = StartSimulator(simBinary, {}, dir + "agent-exchanges-0.txt");
@@ -259,10 +243,10 @@ int main(int argc, char **argv) {
     const std::string agentLog = dir + "agent-publish.log";
     std::remove(agentLog.c_str());
     const pid_t agent =
-        bench::Spawn({ctl, "--quiet", "publish", "--device", link, "--broker",
-                      "mqtt://127.0.0.1:" + std::to_string(broker.port), "--name", kName,
-                      "--commands", "write", "--parameter-server", "restore", "--state", state},
-                     agentLog);
+        Spawn({ctl, "--quiet", "publish", "--device", link, "--broker",
+               "mqtt://127.0.0.1:" + std::to_string(port), "--name", kName, "--commands", "write",
+               "--parameter-server", "restore", "--state", state},
+              agentLog);
     bool ran = seat.Pump(kStartSeconds, [&] { return seat.live; });
     seat.Pump(kSettleSeconds, [] { return false; });
 
@@ -271,10 +255,10 @@ int main(int argc, char **argv) {
     std::vector<Span> quiet, busy;
     std::vector<Asked> gets;
     for (int slice = 0; ran && slice < slices; ++slice) {
-        const double start = Now();
+        const double start = MonotonicNow();
         seat.PumpUntil(start + kQuietSeconds);
-        quiet.push_back({start, Now()});
-        const double from = Now();
+        quiet.push_back({start, MonotonicNow()});
+        const double from = MonotonicNow();
         for (int n = 0; n < kAskingSeconds / kAskEvery; ++n) {
             seat.PumpUntil(from + n * kAskEvery);
             Asked get;
@@ -282,7 +266,7 @@ int main(int argc, char **argv) {
             gets.push_back(get);
         }
         seat.PumpUntil(from + kAskingSeconds);
-        busy.push_back({from, Now()});
+        busy.push_back({from, MonotonicNow()});
         // Answers still out are waited for before the next slice, within the bound.
         seat.Pump(kAnswerSeconds, [&] { return seat.answers.size() >= gets.size(); });
     }
@@ -295,7 +279,7 @@ int main(int argc, char **argv) {
 
     // Writes, each with its audit record: the simulator's factory power sent into RAM again.
     // The first of the agent's appends makes the trail's file.
-    const double sendsFrom = Now();
+    const double sendsFrom = MonotonicNow();
     for (int n = 0; ran && n < kSends; ++n) {
         const std::string id = "s" + std::to_string(n);
         seat.Ask("send", R"({"memory":"ram","set":{"power":500}})", id);
@@ -319,7 +303,7 @@ int main(int argc, char **argv) {
         swap.sim = StartSimulator(simBinary, {"--eeprom", swap.eeprom},
                                   dir + "agent-exchanges-" + std::to_string(n) + ".txt");
         PointLink(link, swap.sim.pty);
-        swap.swapped = Now();
+        swap.swapped = MonotonicNow();
         StopProcess(controllers.back().sim.pid);
         const std::size_t seen = seat.events.size();
         std::string restore;
@@ -336,12 +320,11 @@ int main(int argc, char **argv) {
         seat.Pump(kAfterRestore, [] { return false; });
     }
 
-    if (agent > 0 && kill(agent, SIGTERM) == 0)
-        waitpid(agent, nullptr, 0);
+    StopProcess(agent);
     StopProcess(controllers.back().sim.pid);
     mosquitto_destroy(seat.session);
     mosquitto_lib_cleanup();
-    broker.Stop();
+    StopProcess(broker);
 
     // The gets: each from its publish to its answer's receipt, and from its reply's last byte
     // on the line to that receipt (the agent's own part, with the broker's).
@@ -389,37 +372,26 @@ int main(int argc, char **argv) {
     std::remove(link.c_str());
     std::filesystem::remove_all(state);
 
-    struct Figure {
-        const char *key;
-        double value;
-        const char *goal;
-    } figures[] = {
-        {"cmd_get_p99_ms", Percentile(getMs, 0.99), "<= 150 ms"},
-        {"cmd_get_p50_ms", Percentile(getMs, 0.5), "report"},
-        {"cmd_get_after_reply_p99_ms", Percentile(afterReplyMs, 0.99), "report"},
-        {"cmd_get_count", static_cast<double>(gets.size()), "report"},
-        {"cmd_get_unanswered", static_cast<double>(unanswered), "0"},
-        {"live_rate_during_commands", quietRatio > 0 ? busyRatio / quietRatio : 0,
-         ">= 0.95 of the rate without"},
-        {"live_rate_ratio_quiet", quietRatio, "report: of 26.67 /s"},
-        {"live_rate_ratio_commands", busyRatio, "report: of 26.67 /s"},
-        {"live_turnaround_p99_ms", Percentile(turnarounds, 0.99), "report: without commands"},
-        {"audit_turnaround_max_ms", Percentile(afterWrite, 1.0), "report: the longest"},
-        {"restore_ms", Percentile(restoreMs, 1.0), "<= 1500 ms, the longest"},
-        {"restore_p50_ms", Percentile(restoreMs, 0.5), "report"},
-        {"restore_line_ms", Percentile(restoreLineMs, 1.0), "report: the longest"},
-        {"swap_to_restore_ms", Percentile(swapMs, 1.0), "report: the longest"},
-        {"restore_count", static_cast<double>(restoreMs.size()), "report"},
-    };
-    std::printf("%-28s %12s  %s\n", "figure", "value", "goal");
-    std::ofstream json(output);
-    json << "{\n";
-    for (const Figure &f : figures) {
-        std::printf("%-28s %12.3f  %s\n", f.key, f.value, f.goal);
-        json << "  \"" << f.key << "\": " << f.value
-             << (&f != std::end(figures) - 1 ? ",\n" : "\n");
-    }
-    json << "}\n";
+    WriteFigures(
+        {
+            {"cmd_get_p99_ms", Percentile(getMs, 0.99), "<= 150 ms"},
+            {"cmd_get_p50_ms", Percentile(getMs, 0.5), "report"},
+            {"cmd_get_after_reply_p99_ms", Percentile(afterReplyMs, 0.99), "report"},
+            {"cmd_get_count", static_cast<double>(gets.size()), "report"},
+            {"cmd_get_unanswered", static_cast<double>(unanswered), "0"},
+            {"live_rate_during_commands", quietRatio > 0 ? busyRatio / quietRatio : 0,
+             ">= 0.95 of the rate without"},
+            {"live_rate_ratio_quiet", quietRatio, "report: of 26.67 /s"},
+            {"live_rate_ratio_commands", busyRatio, "report: of 26.67 /s"},
+            {"live_turnaround_p99_ms", Percentile(turnarounds, 0.99), "report: without commands"},
+            {"audit_turnaround_max_ms", Percentile(afterWrite, 1.0), "report: the longest"},
+            {"restore_ms", Percentile(restoreMs, 1.0), "<= 1500 ms, the longest"},
+            {"restore_p50_ms", Percentile(restoreMs, 0.5), "report"},
+            {"restore_line_ms", Percentile(restoreLineMs, 1.0), "report: the longest"},
+            {"swap_to_restore_ms", Percentile(swapMs, 1.0), "report: the longest"},
+            {"restore_count", static_cast<double>(restoreMs.size()), "report"},
+        },
+        output);
     return ran && unanswered == 0 && afterWrite.size() == kSends && restoreMs.size() == kSwaps ? 0
                                                                                                : 1;
 }

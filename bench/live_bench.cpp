@@ -16,9 +16,6 @@
 
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -29,7 +26,6 @@
 #include <memory>
 #include <poll.h>
 #include <signal.h>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -58,14 +54,6 @@ constexpr double kPeerQuietSeconds = 0.1;
 constexpr double kSliceGapSeconds  = 0.05;
 constexpr int kReports             = 5;
 constexpr double kReportLimitMs    = 1500;
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t at = std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()));
-    return values[at];
-}
 
 double Median(std::vector<double> values) {
     return Percentile(std::move(values), 0.5);
@@ -346,53 +334,11 @@ LiveSeries EveryOther(const std::vector<Slice> &slices, std::size_t from) {
 // put it on an Xvfb server that the bench starts, with no accessibility bus, the
 // simulator in a process of its own.
 
-constexpr double kIdleSeconds   = 10.0;
-constexpr double kSettleSeconds = 1.0; // after start-up, before the idle figure is taken
-
-struct DisplayServer {
-    pid_t pid = -1;
-    std::string display;
-};
-
-// Xvfb on the first free display, which it names once it accepts clients.
-DisplayServer StartDisplayServer() {
-    int ready[2];
-    if (pipe(ready) != 0)
-        return {};
-    DisplayServer server;
-    server.pid = fork();
-    if (server.pid == 0) {
-        close(ready[0]);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDERR_FILENO);
-        const std::string fd = std::to_string(ready[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-               "-nolisten", "tcp", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(ready[1]);
-    std::string number;
-    char c;
-    while (read(ready[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(ready[0]);
-    if (number.empty()) {
-        StopProcess(server.pid);
-        return {};
-    }
-    server.display = ":" + number;
-    return server;
-}
-
-// In a child about to exec: the display, the xcb platform, and no session bus through
-// which an accessibility bus could be found.
-void UseDisplay(const std::string &display) {
-    setenv("DISPLAY", display.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/rmx7bench", 1);
-    unsetenv("AT_SPI_BUS_ADDRESS");
-    unsetenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON");
-}
+constexpr double kIdleSeconds       = 10.0;
+constexpr double kSettleSeconds     = 1.0; // after start-up, before the idle figure is taken
+constexpr double kDisplayRunSeconds = 10.0;
+constexpr double kShowSeconds       = 10.0; // for the window to show, or a key to be typed
+constexpr double kPressedSeconds    = 0.5;  // Run pressed to the first second measured
 
 // rmx7scope itself with its panel shown and nothing running: CPU fraction and
 // main-thread wake-ups per second over kIdleSeconds, negative when it did not start.
@@ -422,49 +368,85 @@ std::pair<double, double> IdleOnDisplay(const std::string &scope, const std::str
     return idle;
 }
 
-// The child side of the display run (rmx7bench --display-run PTY SECONDS): the program
-// set up as rmx7scope sets itself up, its panel shown, Run pressed from the event loop on
-// the NORM chart. Prints its CPU fraction and main-thread wake-ups per second of the run.
-int DisplayRunChild(int argc, char **argv, const std::string &pty, double seconds) {
-    if (!StartEngine(argc, argv))
-        return 1;
-    const int panel = app::LoadMainPanel();
-    if (panel < 0)
-        return 1;
-    app::Program displayed(panel, "/tmp");
-    program = &displayed;
-    PortTableAdd(1, pty);
-    program->FillPortRing();
-    WatchPortRing(panel, ui::DropDCom, [] { program->RefreshPortRing(); });
-    program->InitVars();
-    SetUpPort();
-    ChooseSource(com232::GraphSource::Norm);
-    DisplayPanel(panel);
-    double cpuFraction = -1, wakeups = -1;
-    // The window is mapped and painted once before the run starts.
-    QTimer::singleShot(static_cast<int>(kSettleSeconds * 1000), [&] {
-        const double cpuBefore    = CpuSeconds();
-        const long switchesBefore = VoluntarySwitches(getpid(), getpid());
-        const double runStart     = Timer();
-        LiveRun(seconds);
-        const double runSeconds = Timer() - runStart;
-        cpuFraction             = (CpuSeconds() - cpuBefore) / runSeconds;
-        wakeups = (VoluntarySwitches(getpid(), getpid()) - switchesBefore) / runSeconds;
-        QuitUserInterface(0);
-    });
-    RunUserInterface();
-    std::printf("%f %f\n", cpuFraction, wakeups);
-    program = nullptr;
-    StopEngine();
-    return 0;
+// Runs a program to its end, or kills it after seconds: its exit status, -1 when it did
+// not end by itself.
+int RunBounded(std::vector<std::string> args, const std::string &log, const std::string &display,
+               double seconds) {
+    const pid_t pid = Spawn(std::move(args), log, display);
+    int status      = 0;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+         waitpid(pid, &status, WNOHANG) == 0;
+         std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            return -1;
+        }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct RunFigures {
+    double cpuFraction = -1, wakeups = -1, rateRatio = 0;
+};
+
+// rmx7scope started as an operator starts it, its panel on the display and NORM its graph
+// as it comes up, and Run pressed through the X server as a keyboard presses it: its
+// mnemonic Alt+U, typed by xdotool into the window once the start-up's exchanges are over.
+// Over kDisplayRunSeconds of the run, from half a second after the press: CPU of all its
+// threads and its main thread's voluntary switches from /proc, as anyone watching the
+// process sees them, and the live rate from the simulator's log over the same seconds.
+RunFigures RunOnDisplay(const std::string &simBinary, const std::string &scope,
+                        const std::string &display, const std::string &dir) {
+    const std::string log = dir + "display-exchanges.txt", output = dir + "display-window.log";
+    std::remove(output.c_str());
+    Simulator sim   = StartSimulator(simBinary, {}, log);
+    const pid_t pid = Spawn({scope, "--port", "1=" + sim.pty}, output, display);
+    const auto wait = [](double seconds) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    };
+    const std::string found = dir + "display-window.txt";
+    double from = 0, to = 0, cpu = 0;
+    long switches = 0;
+    std::string window;
+    if (RunBounded({"xdotool", "search", "--sync", "--onlyvisible", "--pid", std::to_string(pid)},
+                   found, display, kShowSeconds) == 0 &&
+        std::getline(std::ifstream(found), window)) {
+        wait(kSettleSeconds);
+        if (RunBounded({"xdotool", "windowfocus", "--sync", window, "key", "alt+u"}, output,
+                       display, kShowSeconds) == 0) {
+            wait(kPressedSeconds);
+            cpu      = ProcessCpuSeconds(pid);
+            switches = VoluntarySwitches(pid, pid);
+            from     = MonotonicNow();
+            wait(kDisplayRunSeconds);
+            to       = MonotonicNow();
+            cpu      = ProcessCpuSeconds(pid) - cpu;
+            switches = VoluntarySwitches(pid, pid) - switches;
+        }
+    }
+    std::remove(found.c_str());
+    StopProcess(pid);
+    StopProcess(sim.pid);
+    RunFigures figures;
+    const double rate =
+        RepliesPerSecond(ReadLog(log), static_cast<int>(com232::Command::Live), from, to);
+    if (rate <= 0) {
+        std::fprintf(stderr, "rmx7bench: no run on the display (see %s)\n", output.c_str());
+        return figures;
+    }
+    figures.cpuFraction = cpu / (to - from);
+    figures.wakeups     = switches / (to - from);
+    figures.rateRatio   = rate / kLiveLimitHz;
+    return figures;
 }
 
 struct DisplayFigures {
-    double cpuFraction = -1, wakeups = -1, rateRatio = 0, idleCpu = -1, idleWakeups = -1;
+    RunFigures run;
+    double idleCpu = -1, idleWakeups = -1;
 };
 
 DisplayFigures MeasureOnDisplay(const std::string &simBinary, const std::string &scope,
-                                const std::string &dir, double seconds) {
+                                const std::string &dir) {
     DisplayFigures figures;
     const DisplayServer server = StartDisplayServer();
     if (server.pid < 0) {
@@ -475,37 +457,13 @@ DisplayFigures MeasureOnDisplay(const std::string &simBinary, const std::string 
     std::tie(figures.idleCpu, figures.idleWakeups) =
         IdleOnDisplay(scope, idleSim.pty, server.display, dir + "idle-trace.txt");
     StopProcess(idleSim.pid);
-
-    const std::string log = dir + "display-exchanges.txt";
-    Simulator runSim      = StartSimulator(simBinary, {}, log);
-    int out[2];
-    if (pipe(out) == 0) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            close(out[0]);
-            UseDisplay(server.display);
-            const std::string length = std::to_string(seconds);
-            execl("/proc/self/exe", "rmx7bench", "--display-run", runSim.pty.c_str(),
-                  length.c_str(), static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        std::string text;
-        char c;
-        while (read(out[0], &c, 1) == 1)
-            text += c;
-        close(out[0]);
-        waitpid(pid, nullptr, 0);
-        std::istringstream(text) >> figures.cpuFraction >> figures.wakeups;
-    }
-    StopProcess(runSim.pid);
-    figures.rateRatio = FirstLiveSeries(ReadLog(log)).rate / kLiveLimitHz;
+    figures.run = RunOnDisplay(simBinary, scope, server.display, dir);
     StopProcess(server.pid);
     return figures;
 }
 
-struct Figure {
+// A figure beside its limit; the table shows the ratio of the two where there is one.
+struct LimitedFigure {
     std::string key;
     double value;
     std::string limit;
@@ -520,13 +478,7 @@ struct Figure {
 // README advises for a request-and-reply line: by default it holds every reply back for two
 // character times (at least 1 ms) in case more follows.
 pid_t StartSer2net(const std::string &pty, int &port, const std::string &pidFile) {
-    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr *>(&address), length);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-    port = ntohs(address.sin_port);
-    close(probe);
+    port                     = FreeLoopbackPort();
     const std::string config = "connection: &line#  accepter: telnet(rfc2217),tcp,127.0.0.1," +
                                std::to_string(port) + "#  connector: serialdev," + pty +
                                ",local#  options:#    chardelay: false";
@@ -546,8 +498,9 @@ pid_t StartSer2net(const std::string &pty, int &port, const std::string &pidFile
     return pid;
 }
 
-std::vector<Figure> Ser2netFigures(const std::string &simBinary, const std::string &scopeBinary,
-                                   const std::string &dir, double seconds) {
+std::vector<LimitedFigure> Ser2netFigures(const std::string &simBinary,
+                                          const std::string &scopeBinary, const std::string &dir,
+                                          double seconds) {
     const std::string log = dir + "ser2net-exchanges.txt";
     Simulator sim         = StartSimulator(simBinary, {}, log);
     int port              = 0;
@@ -581,8 +534,6 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: rmx7bench RMX7SIM RMX7SCOPE OUTPUT.json [SECONDS]\n");
         return 2;
     }
-    if (std::string(argv[1]) == "--display-run")
-        return DisplayRunChild(argc, argv, argv[2], std::atof(argv[3]));
     const std::string simBinary = argv[1], scopeBinary = argv[2], output = argv[3];
     const double seconds  = argc > 4 ? std::atof(argv[4]) : 20.0;
     const std::string dir = output.substr(0, output.find_last_of('/') + 1);
@@ -663,9 +614,9 @@ int main(int argc, char **argv) {
     const double unpacedRate =
         RepliesPerSecond(ReadLog(unpacedLog), static_cast<int>(com232::Command::Live));
 
-    const DisplayFigures display = MeasureOnDisplay(simBinary, scopeBinary, dir, seconds);
+    const DisplayFigures display = MeasureOnDisplay(simBinary, scopeBinary, dir);
 
-    std::vector<Figure> figures = {
+    std::vector<LimitedFigure> figures = {
         {"live_rate_vs_floor", floor.rate > 0 ? paced.rate / floor.rate : 0, "1", -1,
          ">= 0.995 of the peer's"},
         {"turnaround_excess_p99_ms", programP99 - floorP99, "0", -1, "<= 0.3 ms over the peer's"},
@@ -676,9 +627,9 @@ int main(int argc, char **argv) {
         {"live_rate_ratio_recording", recordedRate / kLiveLimitHz, "1", -1, ">= 0.99"},
         {"cpu_fraction", cpuFraction, "0", -1, "<= 0.02 of one core"},
         {"wakeups_per_s", wakeups, "0", -1, "<= 150"},
-        {"cpu_fraction_display", display.cpuFraction, "0", -1, "<= 0.035 of one core"},
-        {"wakeups_per_s_display", display.wakeups, "0", -1, "<= 150"},
-        {"live_rate_ratio_display", display.rateRatio, "1", -1, ">= 0.99"},
+        {"cpu_fraction_display", display.run.cpuFraction, "0", -1, "<= 0.035 of one core"},
+        {"wakeups_per_s_display", display.run.wakeups, "0", -1, "<= 150"},
+        {"live_rate_ratio_display", display.run.rateRatio, "1", -1, ">= 0.99"},
         {"idle_cpu_fraction", display.idleCpu, "0", -1, "<= 0.005 of one core"},
         {"idle_wakeups_per_s", display.idleWakeups, "0", -1, "report"},
         {"turnaround_p50_ms", Percentile(paced.turnarounds, 0.5), "0", -1, "report"},
@@ -691,11 +642,11 @@ int main(int argc, char **argv) {
         {"peak_rss_mb", PeakRssMb(), "", -1, "<= 100 MB"},
         {"unpaced_rate_hz", unpacedRate, "none", -1, "report"},
     };
-    const std::vector<Figure> remote = Ser2netFigures(simBinary, scopeBinary, dir, seconds);
+    const std::vector<LimitedFigure> remote = Ser2netFigures(simBinary, scopeBinary, dir, seconds);
     figures.insert(figures.end(), remote.begin(), remote.end());
 
     std::printf("%-26s %12s %16s %8s  %s\n", "figure", "value", "limit", "ratio", "goal");
-    for (const Figure &f : figures) {
+    for (const LimitedFigure &f : figures) {
         char ratio[16] = "";
         if (f.ratio >= 0)
             std::snprintf(ratio, sizeof ratio, "%.3f", f.ratio);

@@ -10,9 +10,6 @@
 
 #include <mosquitto.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -34,51 +30,11 @@ constexpr int kTickMs         = 10;
 constexpr double kWaitSeconds = 10.0;
 constexpr const char *kEnd    = "rmx7/bench/end";
 
-double Now() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec + now.tv_nsec * 1e-9;
-}
-
 double CpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.starts_with("VmHWM:"))
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-pid_t Spawn(std::vector<std::string> args, const std::string &log) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
 }
 
 // The publishing side, run as `rmx7mqttinbench --publish PORT SECONDS`: every line's live
@@ -94,7 +50,7 @@ int Publish(int port, double seconds) {
     const int perTick = kLines * kRatePerLine * kTickMs / 1000;
     timespec tick{};
     clock_gettime(CLOCK_MONOTONIC, &tick);
-    for (const double end = Now() + seconds; Now() < end;) {
+    for (const double end = MonotonicNow() + seconds; MonotonicNow() < end;) {
         for (int i = 0; i < perTick; ++i, ++sent) {
             const int line          = static_cast<int>(sent % kLines);
             const std::string topic = "rmx7/line" + std::to_string(line) + "/live";
@@ -103,7 +59,7 @@ int Publish(int port, double seconds) {
                        "{\"time\":%.3f,\"seq\":%lld,\"valNORM\":152,\"adcCHA\":148,\"adcCHB\":851,"
                               "\"Amax\":746,\"Amin\":150,\"UPval\":522,\"LOval\":502,\"refval\":512,"
                               "\"instate\":0}",
-                       Now(), sent / kLines + 1);
+                       MonotonicNow(), sent / kLines + 1);
             mosquitto_publish(m, nullptr, topic.c_str(), length, payload, 0, false);
         }
         tick.tv_nsec += kTickMs * 1000000L;
@@ -141,10 +97,8 @@ int main(int argc, char **argv) {
 
     const int port           = FreeLoopbackPort();
     const std::string config = dir + "mqtt-in-broker.conf";
-    std::ofstream(config) << "listener " << port << " 127.0.0.1\nuser "
-                          << getpwuid(getuid())->pw_name
-                          << "\nallow_anonymous true\npersistence false\n";
-    const pid_t broker = Spawn({"/usr/sbin/mosquitto", "-c", config}, dir + "mqtt-in-broker.log");
+    WriteBrokerConfig(config, port);
+    const pid_t broker = StartBroker(config, dir + "mqtt-in-broker.log");
 
     mqtt::Client client;
     long long received = 0, sent = -1;
@@ -156,7 +110,7 @@ int main(int argc, char **argv) {
             return;
         }
         if (received++ == 0) {
-            first           = Now();
+            first           = MonotonicNow();
             cpuAtFirst      = CpuSeconds();
             switchesAtFirst = VoluntarySwitches(getpid(), getpid());
         }
@@ -172,10 +126,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     // Until subscribed: the broker's answer is not seen here, so a moment after connecting.
-    for (const double end = Now() + kWaitSeconds;
-         Now() < end && client.GetState() != mqtt::State::Connected;)
+    for (const double end = MonotonicNow() + kWaitSeconds;
+         MonotonicNow() < end && client.GetState() != mqtt::State::Connected;)
         ProcessSystemEvents();
-    for (const double end = Now() + 0.5; Now() < end;)
+    for (const double end = MonotonicNow() + 0.5; MonotonicNow() < end;)
         ProcessSystemEvents();
 
     const pid_t publisher =
@@ -183,41 +137,30 @@ int main(int argc, char **argv) {
               dir + "mqtt-in-publisher.log");
     double last = 0, cpuAtLast = 0;
     long switchesAtLast = 0;
-    for (const double end = Now() + seconds + kWaitSeconds; Now() < end && sent < 0;) {
+    for (const double end = MonotonicNow() + seconds + kWaitSeconds;
+         MonotonicNow() < end && sent < 0;) {
         ProcessSystemEvents();
         if (received > 0 && sent < 0) {
-            last           = Now();
+            last           = MonotonicNow();
             cpuAtLast      = CpuSeconds();
             switchesAtLast = VoluntarySwitches(getpid(), getpid());
         }
     }
     waitpid(publisher, nullptr, 0);
     client.StopSilently();
-    kill(broker, SIGTERM);
-    waitpid(broker, nullptr, 0);
+    StopProcess(broker);
 
     const double span = last - first;
-    struct Figure {
-        const char *key;
-        double value;
-        const char *goal;
-    } figures[] = {
-        {"mqtt_in_rate_per_s", span > 0 ? received / span : 0, "report: 5,400 sent a second"},
-        {"mqtt_in_delivered_fraction", sent > 0 ? double(received) / sent : 0, ">= 0.999"},
-        {"mqtt_in_cpu_fraction", span > 0 ? (cpuAtLast - cpuAtFirst) / span : -1,
-         "<= 0.10 of one core"},
-        {"mqtt_in_wakeups_per_s", span > 0 ? (switchesAtLast - switchesAtFirst) / span : -1,
-         "report"},
-        {"mqtt_in_peak_mib", PeakKiB() / 1024.0, "report"},
-    };
-    std::printf("%-28s %12s  %s\n", "figure", "value", "goal");
-    std::ofstream json(output);
-    json << "{\n";
-    for (const Figure &f : figures) {
-        std::printf("%-28s %12.3f  %s\n", f.key, f.value, f.goal);
-        json << "  \"" << f.key << "\": " << f.value
-             << (&f != std::end(figures) - 1 ? ",\n" : "\n");
-    }
-    json << "}\n";
+    WriteFigures(
+        {
+            {"mqtt_in_rate_per_s", span > 0 ? received / span : 0, "report: 5,400 sent a second"},
+            {"mqtt_in_delivered_fraction", sent > 0 ? double(received) / sent : 0, ">= 0.999"},
+            {"mqtt_in_cpu_fraction", span > 0 ? (cpuAtLast - cpuAtFirst) / span : -1,
+             "<= 0.10 of one core"},
+            {"mqtt_in_wakeups_per_s", span > 0 ? (switchesAtLast - switchesAtFirst) / span : -1,
+             "report"},
+            {"mqtt_in_peak_mib", PeakRssMb(getpid()), "report"},
+        },
+        output);
     return sent > 0 && received > 0 ? 0 : 1;
 }

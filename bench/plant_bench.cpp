@@ -8,14 +8,9 @@
 // of its row that shows it or a newer one, over the rows on screen.
 #include "sim_process.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +28,6 @@ constexpr double kRate          = 27.0;
 constexpr double kSettleSeconds = 4.0;  // the window reads the plant and draws it first
 constexpr double kTailSeconds   = 15.0; // the status runs, over the same plant
 constexpr int kStatusRuns       = 5;
-constexpr const char *kScreen   = "1280x1024x24";
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -42,73 +36,6 @@ double Now() {
 
 void Sleep(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-// A program in a child process, its output into log; display, when given, is the X
-// server it shows on, without a session bus through which an accessibility bus is found.
-pid_t Spawn(std::vector<std::string> args, const std::string &log,
-            const std::string &display = {}) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(out, STDOUT_FILENO);
-        dup2(out, STDERR_FILENO);
-        if (!display.empty()) {
-            setenv("DISPLAY", display.c_str(), 1);
-            setenv("QT_QPA_PLATFORM", "xcb", 1);
-            setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/rmx7bench", 1);
-            unsetenv("AT_SPI_BUS_ADDRESS");
-        }
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// Xvfb on the first free display, which it names once it accepts clients.
-pid_t StartXvfb(std::string &display) {
-    int ready[2];
-    if (pipe(ready) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(ready[0]);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDERR_FILENO);
-        const std::string fd = std::to_string(ready[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", kScreen, "-nolisten",
-               "tcp", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(ready[1]);
-    std::string number;
-    char c;
-    while (read(ready[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(ready[0]);
-    display = ":" + number;
-    return number.empty() ? -1 : pid;
-}
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
 }
 
 struct Shown {
@@ -167,11 +94,6 @@ double StatusMs(const std::string &ctl, const std::string &broker, const std::st
     return runs.size() == kStatusRuns ? Percentile(runs, 0.5) : -1;
 }
 
-void Stop(pid_t pid) {
-    if (pid > 0 && kill(pid, SIGTERM) == 0)
-        waitpid(pid, nullptr, 0);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -189,24 +111,23 @@ int main(int argc, char **argv) {
     const int port           = FreeLoopbackPort();
     const std::string broker = "mqtt://127.0.0.1:" + std::to_string(port);
     const std::string conf   = dir + "plant-broker.conf";
-    std::ofstream(conf) << "listener " << port << " 127.0.0.1\nuser " << getpwuid(getuid())->pw_name
-                        << "\nallow_anonymous true\npersistence false\n";
+    WriteBrokerConfig(conf, port);
     const std::string brokerLog = dir + "plant-broker.log", sentLog = dir + "plant-sent.txt",
                       trace = dir + "plant-trace.txt", scopeLog = dir + "plant-window.log",
                       loadLog = dir + "plant-load.log", ctlLog = dir + "plant-status.log";
     for (const std::string &file : {brokerLog, trace, scopeLog, loadLog, ctlLog, sentLog})
         std::remove(file.c_str());
-    const pid_t mosquitto = Spawn({"/usr/sbin/mosquitto", "-c", conf}, brokerLog);
+    const pid_t mosquitto = StartBroker(conf, brokerLog);
     Sleep(0.5);
-    std::string display;
-    const pid_t xvfb         = StartXvfb(display);
+    const DisplayServer xvfb = StartDisplayServer();
     const double loadSeconds = kSettleSeconds + seconds + kTailSeconds;
     const pid_t generator =
         Spawn({load, "--broker", broker, "--lines", std::to_string(kLines), "--rate",
                std::to_string(kRate), "--seconds", std::to_string(loadSeconds), "--log", sentLog},
               loadLog);
     Sleep(0.5);
-    const pid_t window = Spawn({scope, "--plant", broker, "--trace", trace}, scopeLog, display);
+    const pid_t window =
+        Spawn({scope, "--plant", broker, "--trace", trace}, scopeLog, xvfb.display);
     Sleep(kSettleSeconds);
 
     const double from      = Now();
@@ -219,31 +140,20 @@ int main(int argc, char **argv) {
     const double to          = Now();
     const double statusMs    = StatusMs(ctl, broker, ctlLog);
 
-    Stop(generator); // it clears the plant and writes its log
-    Stop(window);
-    Stop(xvfb);
-    Stop(mosquitto);
+    StopProcess(generator); // it clears the plant and writes its log
+    StopProcess(window);
+    StopProcess(xvfb.pid);
+    StopProcess(mosquitto);
 
     const std::vector<double> updates = UpdateTimes(sentLog, ReadShown(trace), from, to);
-    struct Figure {
-        const char *key;
-        double value;
-        const char *goal;
-    } figures[] = {
-        {"plant200_update_p99_ms", Percentile(updates, 0.99), "<= 250 ms"},
-        {"plant200_update_p50_ms", Percentile(updates, 0.5), "report"},
-        {"plant200_cpu_fraction", cpuFraction, "<= 0.15 of one core"},
-        {"plant200_wakeups_per_s", wakeups, "report"},
-        {"plant_status_200_ms", statusMs, "<= 2500 ms"},
-    };
-    std::printf("%-26s %12s  %s\n", "figure", "value", "goal");
-    std::ofstream json(output);
-    json << "{\n";
-    for (const Figure &f : figures) {
-        std::printf("%-26s %12.3f  %s\n", f.key, f.value, f.goal);
-        json << "  \"" << f.key << "\": " << f.value
-             << (&f != std::end(figures) - 1 ? ",\n" : "\n");
-    }
-    json << "}\n";
+    WriteFigures(
+        {
+            {"plant200_update_p99_ms", Percentile(updates, 0.99), "<= 250 ms"},
+            {"plant200_update_p50_ms", Percentile(updates, 0.5), "report"},
+            {"plant200_cpu_fraction", cpuFraction, "<= 0.15 of one core"},
+            {"plant200_wakeups_per_s", wakeups, "report"},
+            {"plant_status_200_ms", statusMs, "<= 2500 ms"},
+        },
+        output);
     return !updates.empty() && statusMs > 0 ? 0 : 1;
 }

@@ -1,6 +1,6 @@
-// rmx7sim in a process of its own for the benchmark programs, and its exchange log; what a
-// process costs; the other programs a benchmark starts (a mosquitto on the loopback, the
-// program under test) and the clock it reads.
+// What the benchmark programs share: rmx7sim in a process of its own and its exchange log,
+// the other programs and servers they start (a broker, an X server), a bare live loop on a
+// line, what a process costs, and the figures a benchmark reports.
 #pragma once
 
 #include <string>
@@ -30,39 +30,55 @@ std::vector<Exchange> ReadLog(const std::string &path);
 // Replies to requests of that command per second, from the first such request to the
 // last such reply; 0 when there were none.
 double RepliesPerSecond(const std::vector<Exchange> &log, int code);
+// The same over the exchanges wholly within [from, to] on the simulator's clock
+// (CLOCK_MONOTONIC); 0 when fewer than two.
+double RepliesPerSecond(const std::vector<Exchange> &log, int code, double from, double to);
+
+// Seconds on CLOCK_MONOTONIC, the clock of the simulator's log.
+double MonotonicNow();
+// The value at fraction p of the sorted values (the largest at or above 1 - 1/n); -1 when
+// there are none.
+double Percentile(std::vector<double> values, double p);
+
+// A live request, its reply, the next request at once, for seconds on the pty: no program
+// at all, so its replies per second are what the line and this machine allow right now.
+// 0 when the line did not answer.
+double BareLiveRate(const std::string &pty, double seconds);
+
+// A TCP port on 127.0.0.1 that no one listens on right now.
+int FreeLoopbackPort();
+// In a child about to exec: the X server display, the xcb platform, and no session bus
+// through which an accessibility bus could be found.
+void UseDisplay(const std::string &display);
+// A program (looked up on PATH) in a child process, its output appended to log; on that X
+// server when display is given.
+pid_t Spawn(std::vector<std::string> args, const std::string &log, const std::string &display = {});
+
+struct DisplayServer {
+    pid_t pid = -1;
+    std::string display; // ":N"
+};
+// Xvfb on the first free display, which it names once it accepts clients; pid -1 when it
+// did not start.
+DisplayServer StartDisplayServer();
+
+// Debian's mosquitto on 127.0.0.1:port, anonymous, nothing kept: its configuration written
+// to config, its output appended to log.
+void WriteBrokerConfig(const std::string &config, int port);
+pid_t StartBroker(const std::string &config, const std::string &log);
 
 // Voluntary context switches of one thread so far: each is a sleep that an event ended.
 long VoluntarySwitches(pid_t pid, pid_t tid);
 // CPU seconds of every thread of a process so far, from the scheduler's account.
 double ProcessCpuSeconds(pid_t pid);
+// Peak resident memory of a process so far (VmHWM), in MiB; -1 when it cannot be read.
+double PeakRssMb(pid_t pid);
 
-// The plant's side of a benchmark; a namespace of its own, as a few benchmarks keep helpers
-// of these names.
-namespace bench {
-
-// Seconds on CLOCK_MONOTONIC, the clock of the simulator's exchange log.
-double Now();
-// The value at fraction p of the sorted values (the largest at or above 1 - 1/n); -1 when
-// there are none.
-double Percentile(std::vector<double> values, double p);
-
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-int FreeLoopbackPort();
-// A program in a child process, its standard output and error appended to log.
-pid_t Spawn(std::vector<std::string> args, const std::string &log);
-
-// Debian's mosquitto on 127.0.0.1 at port, no persistence, anonymous clients; its
-// configuration and log in the files named.
-struct Broker {
-    int port = 0;
-    std::string config, log;
-    pid_t pid = -1;
-    // Writes the configuration, removes an old log and starts the broker; Start again after
-    // Stop serves the same port.
-    void Configure();
-    void Start();
-    // SIGTERM and wait.
-    void Stop();
+// One figure of a benchmark: its key in the JSON file, its value, its goal in words.
+struct Figure {
+    const char *key;
+    double value;
+    const char *goal;
 };
-
-} // namespace bench
+// The figures as a table on stdout and as a JSON object of key and value in output.
+void WriteFigures(const std::vector<Figure> &figures, const std::string &output);

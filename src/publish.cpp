@@ -287,6 +287,21 @@ std::string ParseLine(const std::string &text, std::pair<std::string, std::strin
     return {};
 }
 
+mqtt::Settings ConnectionOf(const Settings &settings, const mqtt::BrokerAddress &address) {
+    mqtt::Settings connection;
+    connection.host     = address.host;
+    connection.port     = address.port;
+    connection.tls      = address.tls;
+    connection.caFile   = settings.caFile;
+    connection.certFile = settings.certFile;
+    connection.keyFile  = settings.keyFile;
+    connection.username = settings.username;
+    connection.password = settings.password;
+    connection.clientId = settings.clientId;
+    connection.qos      = settings.qos;
+    return connection;
+}
+
 std::string PasswordWarning(const Settings &settings) {
     mqtt::BrokerAddress address;
     std::string error;

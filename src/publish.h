@@ -1,19 +1,16 @@
-// The plant link: every live reply, the controller's description and the publisher's state
-// published to an MQTT broker, under PREFIX/NAME/live, PREFIX/NAME/info (retained) and
-// PREFIX/NAME/status (retained; "offline" is the broker's last will). `rmx7ctl publish`
-// and the panel both use it.
-//
-// The payloads are pure functions over values. The connection is one mqtt::Client, driven
-// by the event loop: a publish hands the message to the socket and returns, so a broker
-// that is slow or away costs messages, dropped and counted, never a wait on the line; a
-// reply's message goes out after the request that follows the reply.
-// Nothing is subscribed to: nothing that comes over the network reaches the controller.
+// The plant link: the settings of a publisher (the config, the folder's defaults.conf, the
+// options), and the payloads of PREFIX/NAME/live, PREFIX/NAME/info (retained) and
+// PREFIX/NAME/status (retained; "offline" is the broker's last will) as pure functions
+// over values, with the identity that tells two publishers of one name apart.
+// `rmx7ctl publish` (the line's agent) and the panel both use them; the connection is the
+// publisher's (publisher.h).
 #pragma once
 
 #include "com232.h"
 #include "parameters.h"
 #include "platform/files/settings_file.h"
 #include "platform/mqtt/mqtt.h"
+#include "platform/mqtt/mqtt_text.h"
 #include "status.h"
 
 #include <chrono>
@@ -74,6 +71,9 @@ bool TakeOption(int argc, char **argv, int &i, Given &given, std::string &error)
 // that group or others may read is refused; a process that holds either is no longer
 // dumpable. False with error naming the file and line, or the option.
 bool ReadSettings(const Given &given, Settings &settings, std::string &error);
+// The connection the settings give to the broker at address: TLS files, login, client id
+// and QoS; no last will.
+mqtt::Settings ConnectionOf(const Settings &settings, const mqtt::BrokerAddress &address);
 // Why the password would cross the network readable (no TLS, a host not the loopback), or
 // empty.
 std::string PasswordWarning(const Settings &settings);

@@ -140,7 +140,7 @@ void Publisher::OnBrokerChange(mqtt::State state, const std::string &reason) {
 void Publisher::OnMessage(const mqtt::Message &message) {
     if (message.topic == statusTopic_) {
         if (const std::optional<HeardStatus> heard = ReadStatus(message.payload))
-            HearStatus(*heard);
+            HearStatus(*heard, message.retained);
         return;
     }
     if (!yielded_ && sinks_.command && message.topic.starts_with(commandTopic_))
@@ -148,8 +148,10 @@ void Publisher::OnMessage(const mqtt::Message &message) {
 }
 
 // The status topic holds this publisher's status, or another's: a newer publisher of the
-// name yields to the older, and the older one puts its status back.
-void Publisher::HearStatus(const HeardStatus &heard) {
+// name yields to the older, and the older one puts its status back. A status delivered as
+// retained is the one stored when this client subscribed, which its own status on the
+// connection replaces: only one published since needs putting back.
+void Publisher::HearStatus(const HeardStatus &heard, bool retained) {
     if (heard.identity.instance == identity_.instance)
         return;
     // The client is stopped and started outside its own callback.
@@ -177,6 +179,8 @@ void Publisher::HearStatus(const HeardStatus &heard) {
         });
         return;
     }
+    if (retained)
+        return;
     if (status_ && heard.state != State::Conflict)
         PublishRetained(statusTopic_, StatusJson(*status_, identity_, statusTime_));
     if (info_ && claims)
@@ -238,17 +242,7 @@ void Publisher::Resume() {
 }
 
 mqtt::Settings Publisher::Connection(bool withWill) const {
-    mqtt::Settings connection;
-    connection.host     = address_.host;
-    connection.port     = address_.port;
-    connection.tls      = address_.tls;
-    connection.caFile   = settings_.caFile;
-    connection.certFile = settings_.certFile;
-    connection.keyFile  = settings_.keyFile;
-    connection.username = settings_.username;
-    connection.password = settings_.password;
-    connection.clientId = settings_.clientId;
-    connection.qos      = settings_.qos;
+    mqtt::Settings connection = ConnectionOf(settings_, address_);
     if (withWill) {
         connection.willTopic   = statusTopic_;
         connection.willPayload = StatusJson({State::Offline, kConnection, {}}, identity_, -1);

@@ -110,7 +110,7 @@ class Publisher {
     void RefreshInfo();
     void OnBrokerChange(mqtt::State state, const std::string &reason);
     void OnMessage(const mqtt::Message &message);
-    void HearStatus(const HeardStatus &heard);
+    void HearStatus(const HeardStatus &heard, bool retained);
     void Yield(const Identity &other);
     void Resume();
 

@@ -151,7 +151,16 @@ TEST_F(Agent, CommandsAnswerAsRmx7ctlDoesWithThePanelStepsRequestsAndRecordTheir
         EXPECT_TRUE(tool.waitForFinished());
         return tool.readAllStandardOutput().toStdString();
     };
-    const QString through        = QString("mqtt://127.0.0.1:%1/rmx7/line7").arg(broker->Port());
+    const QString through = QString("mqtt://127.0.0.1:%1/rmx7/line7").arg(broker->Port());
+    // With the broker's login options beside it, a send that starts from the other memory.
+    const std::string copied = run({"--agent", through, "--client-id", "engineer7", "--json",
+                                    "send", "eeprom", "--from", "ram"});
+    EXPECT_EQ(Object(copied)["base"].toString(), "ram") << copied;
+    {
+        std::lock_guard<std::mutex> held(lock);
+        EXPECT_EQ(controller.eeprom[0], 601);
+        EXPECT_EQ(controller.eeprom[4], 91);
+    }
     got                          = Ask("get", R"({"memory":"eeprom"})");
     const std::string viaAgent[] = {run({"--agent", through, "--json", "get", "eeprom"}),
                                     run({"--agent", through, "info"})};
@@ -170,9 +179,9 @@ TEST_F(Agent, CommandsAnswerAsRmx7ctlDoesWithThePanelStepsRequestsAndRecordTheir
     audit.start("./rmx7ctl", {"audit", "--state", QString::fromStdString(folder + "/state")});
     ASSERT_TRUE(audit.waitForFinished());
     const QString records = audit.readAllStandardOutput();
-    EXPECT_EQ(records.count("plant-command"), 2) << records.toStdString();
+    EXPECT_EQ(records.count("plant-command"), 3) << records.toStdString();
     EXPECT_TRUE(records.contains("send ram") && records.contains("teach ram") &&
-                records.contains("for anna"))
+                records.contains("send eeprom") && records.contains("for anna"))
         << records.toStdString();
 }
 
@@ -282,7 +291,19 @@ TEST_F(ControllerTest, TheParameterServerKeepsRestoresAndRefusesAsItsModeSays) {
     EXPECT_NE(refusal.find("RMX7 other controller FW 1.0"), std::string::npos) << refusal;
     EXPECT_EQ(events.back(), "refused");
 
-    EXPECT_TRUE(startUp(*server(plant::ServerMode::Off)).empty());
+    // A set a command wrote and read back is the one the parameters and a restore go by.
+    EXPECT_EQ(Object(parameters)["match"].toBool(), false);
+    restore->SeenEeprom(approved);
+    EXPECT_EQ(Object(parameters)["match"].toBool(), true);
+
+    // Off: nothing on the line, and no approved set kept.
+    auto off = server(plant::ServerMode::Off);
+    EXPECT_TRUE(startUp(*off).empty());
+    const auto store = [](plant::ParameterServer &s, com232::Line &l) -> job::Task<int> {
+        co_return static_cast<int>((co_await s.Store(l, "anna")).code);
+    };
+    EXPECT_EQ(Finish(store(*off, line())), static_cast<int>(plant::ResultCode::Refused));
+    EXPECT_FALSE(off->Approved());
     std::filesystem::remove_all(state);
 }
 
@@ -327,6 +348,8 @@ TEST_F(Agent, ASecondAgentOfTheSameNameYieldsAndTakesTheNameUpOnceItIsFree) {
             EXPECT_EQ(seq, last + 1) << "one count of replies, the first agent's";
             last = seq;
         }
+    // The conflict went out before the line on standard error, but through the broker.
+    ASSERT_TRUE(WaitUntil([&] { return !statuses("conflict").empty(); }));
     ASSERT_FALSE(statuses("online").empty());
     const QString first = statuses("online").front()["instance"].toString();
     for (const QJsonObject &online : statuses("online"))

@@ -7,6 +7,7 @@
 
 #include "gui.h"
 #include "parameters.h"
+#include "plant/audit.h"
 #include "plant/plant_link.h"
 #include "plant/verbs.h"
 #include "platform/files/textfile.h"
@@ -28,23 +29,6 @@ constexpr double kConnectSeconds = 2.0;
 // How often the link's time-outs are looked at while the answer is awaited.
 constexpr double kTickSeconds = 0.1;
 
-// The agent's address split: the broker's URL, the topics' prefix and the line's name.
-struct AgentAddress {
-    std::string broker, prefix, name;
-};
-
-std::optional<AgentAddress> ParseAgent(const std::string &url, std::string &error) {
-    const std::size_t scheme = url.find("://");
-    const std::size_t path   = scheme == std::string::npos ? scheme : url.find('/', scheme + 3);
-    const std::size_t last   = url.rfind('/');
-    if (path == std::string::npos || last <= path || last + 1 == url.size()) {
-        error = "--agent wants mqtt[s]://BROKER[:PORT]/PREFIX/NAME, not '" + url + "'";
-        return std::nullopt;
-    }
-    return AgentAddress{url.substr(0, path), url.substr(path + 1, last - path - 1),
-                        url.substr(last + 1)};
-}
-
 void Member(std::string &members, const std::string &key, const std::string &json) {
     members += (members.empty() ? "" : ",") + JsonString(key) + ":" + json;
 }
@@ -60,11 +44,15 @@ Outcome RequestOf(const Options &options, std::string &members) {
     if (command == "report") {
         Member(
             members, "operator",
-            JsonString(options.operatorName.empty() ? plant::LoginName() : options.operatorName));
+            JsonString(options.operatorName.empty() ? audit::LoginName() : options.operatorName));
         if (!options.note.empty())
             Member(members, "note", JsonString(options.note));
         if (!options.capture.empty())
             Member(members, "capture", JsonString(options.capture));
+        if (!options.unitId.empty())
+            Member(members, "unit_id", JsonString(options.unitId));
+        if (!options.station.empty())
+            Member(members, "station", JsonString(options.station));
     }
     if (command == "send") {
         std::string set;
@@ -88,10 +76,13 @@ Outcome RequestOf(const Options &options, std::string &members) {
             for (const std::uint16_t word : read.words)
                 words.push_back(std::to_string(word));
             Member(members, "words", JsonArray(words));
-        } else if (set.empty()) {
-            return {status::Result::Refused, "send wants a FILE or --set NAME=VALUE"};
+        } else if (set.empty() && options.from.empty()) {
+            return {status::Result::Refused, "send wants a FILE, --set NAME=VALUE or --from"};
         } else {
-            Member(members, "set", "{" + set + "}");
+            if (!options.from.empty())
+                Member(members, "from", JsonString(options.from));
+            if (!set.empty())
+                Member(members, "set", "{" + set + "}");
         }
     }
     if (command == "diff" && !options.operands.empty())
@@ -276,7 +267,7 @@ void RunThroughAgent(Session &session, const Options &options, Report &report) {
         settings.prefix = agent->prefix;
         plant::Model model(agent->prefix);
         plant::Link link(model);
-        link.SetOperator(options.operatorName.empty() ? plant::LoginName() : options.operatorName);
+        link.SetOperator(options.operatorName.empty() ? audit::LoginName() : options.operatorName);
         link.SetEvents({{}, [&](const plant::LineResult &took) { result = took; }, {}});
         if (!link.Start(settings, error, false)) {
             report.outcome = {status::Result::Refused, error};

@@ -4,6 +4,7 @@
 // code; the tool exits with the highest.
 #include "commands.h"
 
+#include "plant/audit.h"
 #include "plant/plant_link.h"
 #include "plant/plant_report.h"
 #include "plant/plant_view.h"
@@ -290,7 +291,7 @@ bool PlantRun::Connect() {
     std::string error;
     const publish::Settings settings =
         plant::ReaderSettings(options_.shared.publisher, options_.shared.publishing);
-    link_.SetOperator(options_.operatorName.empty() ? plant::LoginName() : options_.operatorName);
+    link_.SetOperator(options_.operatorName.empty() ? audit::LoginName() : options_.operatorName);
     link_.SetEvents({{}, [this](const plant::LineResult &result) { Took(result); }, {}});
     if (!link_.Start(settings, error, false)) {
         error_    = error;
@@ -321,7 +322,7 @@ void PlantRun::Command(Action action) {
     std::string members;
     if (action == Action::Report) {
         const std::string name =
-            options_.operatorName.empty() ? plant::LoginName() : options_.operatorName;
+            options_.operatorName.empty() ? audit::LoginName() : options_.operatorName;
         members = "\"operator\":" + JsonString(name);
         if (!options_.note.empty())
             members += ",\"note\":" + JsonString(options_.note);

@@ -98,41 +98,73 @@ const Command kCommands[] = {
      "publish --broker mqtt[s]://HOST[:PORT] [PUBLISHER OPTION]... [--line NAME=DEVICE]... | "
      "--config FILE",
      0, 0, kPublishes | kTakesLines | kTakesState,
-     "Runs the panel's start-up on the port, then Run for as long as it runs, and publishes\n"
-     "every live reply to the MQTT broker: PREFIX/NAME/live, one JSON object a reply with\n"
-     "its Unix time, a sequence number counting every reply and the nine values;\n"
-     "PREFIX/NAME/info, retained: the program, firmware, board variant, port, the RAM set,\n"
-     "the unit and when they were taken; PREFIX/NAME/status, retained: online,\n"
-     "'no-controller: TEXT' or offline, the broker's last will. A broker that is away\n"
-     "costs the line nothing: replies are counted and dropped, and it is tried again every\n"
-     "second for 10 s, then up to 30 s apart. A controller that stops answering puts\n"
-     "no-controller on status, and the start-up is tried every 5 s until it answers.\n"
-     "Ctrl+C or SIGTERM publishes offline and ends it with 0: only a wrong command line\n"
-     "or config ends it otherwise.\n"
+     "The line's agent. Runs the panel's start-up on the port, then Run for as long as it\n"
+     "runs, and publishes under PREFIX/NAME/ on the MQTT broker:\n"
+     "  live        every live reply, one JSON object: its Unix time, seq counting every\n"
+     "              reply, the nine values\n"
+     "  info        retained: program, firmware, board variant, port, the RAM set, the unit,\n"
+     "              when taken; the name, who publishes (instance, host, pid, started) and\n"
+     "              what it takes (commands, parameter_server)\n"
+     "  status      retained JSON: status online, no-controller (text: the status text of\n"
+     "              the failure) or offline (text: stopped, or connection lost as the\n"
+     "              broker's last will), with instance, host, pid, started and time\n"
+     "  parameters  retained: the parameter server's mode, approved set, the EEPROM set last\n"
+     "              read, whether they match and the last restore\n"
+     "  event       store, difference, restore, refused, conflict\n"
+     "  audit       each record of the line's audit trail as it is written\n"
+     "  cmd/VERB    the plant's commands, with --commands read or write: info, get, diff,\n"
+     "              capture, report; send, teach, reset, store, restore. Each runs between\n"
+     "              two live exchanges with the panel step's requests (one runs, 16 wait,\n"
+     "              more are answered Busy) and is answered with the object --json prints\n"
+     "              for it, on the request's response topic (MQTT 5) or its reply_to\n"
+     "A broker that is away costs the line nothing: replies are counted and dropped, and it\n"
+     "is tried again every second for 10 s, then up to 30 s apart. A controller that stops\n"
+     "answering puts no-controller on status, and the start-up is tried every 5 s until it\n"
+     "answers; after each start-up that finds one, a parameter server (when on) reads its\n"
+     "EEPROM set. A second agent of the same name yields (status conflict, not retained)\n"
+     "until the name is free. Each write to a controller is a record in the audit trail of\n"
+     "the state directory. Ctrl+C or SIGTERM publishes offline and ends it with 0; a wrong\n"
+     "command line or config, or an approved set's file that is damaged, ends it with 2.\n"
      "  --broker mqtt[s]://HOST[:PORT]  the broker; mqtts for TLS (ports 1883, 8883)\n"
-     "  --name NAME          the line's name in topics (default: from the port)\n"
+     "  --name NAME          the line's name in topics (default: the computer's and the\n"
+     "                       port's, cabinet-pc-ttyUSB0)\n"
      "  --topic PREFIX       the topics' first levels (default rmx7)\n"
      "  --every N            publish every Nth reply (default 1)\n"
      "  --qos 0|1            (default 0)\n"
      "  --client-id ID       (default: a new random id for each connection)\n"
-     "  --username NAME      with the password from --password-file FILE or from the\n"
-     "                       environment variable RMX7_MQTT_PASSWORD, never the command line\n"
+     "  --username NAME      with the password from --password-file FILE, else the service's\n"
+     "                       credential mqtt-password, else the environment variable\n"
+     "                       RMX7_MQTT_PASSWORD; never the command line\n"
      "  --cafile FILE        the CA of the broker's certificate (default: the system's)\n"
      "  --cert FILE --key FILE  a client certificate and its key\n"
-     "  --config FILE        the same settings as 'key = value' lines, and device = DEVICE\n"
+     "  --commands off|read|write  the plant's commands: none (default); the read verbs;\n"
+     "                       or every verb. Give write over TLS, with the broker's ACL\n"
+     "  --parameter-server off|backup|restore  the line's approved set: none (default);\n"
+     "                       the controller's first EEPROM set is kept; or also written\n"
+     "                       into a controller of the same firmware that holds another,\n"
+     "                       and read back (one of other firmware is refused)\n"
+     "  --state DIR          the approved set (approved-set.json) and the audit trail\n"
+     "                       (RMX7audit.db); default: the service's state directory,\n"
+     "                       else lines/NAME in the data folder; serving several lines,\n"
+     "                       a folder NAME each below DIR or the service's\n"
+     "  --config FILE        the same settings as 'key = value' lines (commands,\n"
+     "                       parameter-server and state among them), and device = DEVICE;\n"
+     "                       a defaults.conf beside FILE gives what every line shares\n"
      "  --line NAME=DEVICE   serve several lines from this process, each with its own\n"
      "                       connection, topics, status and last will (repeatable; in a\n"
      "                       config as line = NAME=DEVICE lines)\n"},
     {"audit", "audit [--state DIR] [--line NAME] [--since DATE] [--json|--csv] [--check]", 0, 0,
      kTakesAudit | kTakesState,
      "Prints the audit trail, oldest record first: a record for each write to a controller's\n"
-     "RAM or EEPROM (send, teach and reset append theirs). Each record holds the time\n"
-     "(UTC), the line, port, device and firmware, the account and the operator, the origin\n"
-     "(panel, command-line, plant-command, parameter-server), the verb and memory, the\n"
-     "words written and their fingerprint, the words they replaced where known, the result\n"
-     "and its exit code, and the hashes that chain it to the record before. Opens no port.\n"
+     "RAM or EEPROM (send, teach and reset append theirs, as do the panel's Send, Teach and\n"
+     "Reset; a line's agent appends to the trail of its state directory). Each record holds\n"
+     "the time (UTC), the line, port, device and firmware, the account and the operator, the\n"
+     "origin (panel, command-line, plant-command, parameter-server), the verb and memory,\n"
+     "the words written and their fingerprint, the words they replaced where known, the\n"
+     "result and its exit code, and the hashes that chain it to the record before. Opens no\n"
+     "port.\n"
      "  --state DIR    the trail in a line's state directory (default: the data folder's,\n"
-     "                 which send, teach and reset write)\n"
+     "                 which send, teach, reset and the panel write)\n"
      "  --line NAME    only the records of that line\n"
      "  --since DATE   only records from DATE on: YYYY-MM-DD[THH:MM[:SS]], local time\n"
      "                 unless it ends in Z or +HH:MM\n"
@@ -301,8 +333,8 @@ std::string CheckAgentLine(const Command &command, const Options &options) {
     const publish::Given &given = options.shared.publishing;
     const bool connection =
         std::all_of(given.settings.begin(), given.settings.end(), [](const Setting &s) {
-            return s.key == "username" || s.key == "password-file" || s.key == "cafile" ||
-                   s.key == "cert" || s.key == "key" || s.key == "client-id";
+            return s.key == "broker" || s.key == "username" || s.key == "password-file" ||
+                   s.key == "cafile" || s.key == "cert" || s.key == "key" || s.key == "client-id";
         });
     if (!connection || !options.shared.ports.empty() || options.shared.simulate ||
         options.com != 1 || !options.state.empty() || options.get)
@@ -351,6 +383,15 @@ Options ParseOptions(int argc, char **argv) {
         options.error = publish::ParseLine(value, line);
         options.lines.push_back(std::move(line));
     }
+    // The agent's broker, with the publisher's login and TLS files as given.
+    if (options.error.empty() && !options.agent.empty()) {
+        publish::Given &given = options.shared.publishing;
+        if (std::any_of(given.settings.begin(), given.settings.end(),
+                        [](const Setting &s) { return s.key == "broker"; }))
+            options.error = "--agent names the broker: no --broker with it";
+        else if (const std::optional<AgentAddress> agent = ParseAgent(options.agent, options.error))
+            given.settings.push_back({"broker", agent->broker, 0});
+    }
     if (options.error.empty()) {
         app::FinishSharedOptions(options.shared);
         options.error = options.shared.error;
@@ -358,6 +399,18 @@ Options ParseOptions(int argc, char **argv) {
     if (options.error.empty())
         options.error = app::CheckSharedOptions(options.shared);
     return options;
+}
+
+std::optional<AgentAddress> ParseAgent(const std::string &url, std::string &error) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t path   = scheme == std::string::npos ? scheme : url.find('/', scheme + 3);
+    const std::size_t last   = url.rfind('/');
+    if (path == std::string::npos || last <= path || last + 1 == url.size()) {
+        error = "--agent wants mqtt[s]://BROKER[:PORT]/PREFIX/NAME, not '" + url + "'";
+        return std::nullopt;
+    }
+    return AgentAddress{url.substr(0, path), url.substr(path + 1, last - path - 1),
+                        url.substr(last + 1)};
 }
 
 bool HasExtension(const std::string &path, const std::string &extension) {
@@ -472,7 +525,12 @@ std::string UsageText() {
         "                       command line\n"
         "  -q, --quiet          leave out the status texts on standard error\n"
         "  -h, --help           show this text, or with a command that command's help\n"
-        "  --version            show the version and exit\n\n"
+        "  --version            show the version and exit\n"
+        "  --agent mqtt[s]://BROKER[:PORT]/PREFIX/NAME   run the command (info, get, diff,\n"
+        "                       send, teach, reset, capture, report) through the agent of\n"
+        "                       the line NAME, which holds its port, over the plant's broker;\n"
+        "                       the broker's login and TLS files in --config FILE. It prints\n"
+        "                       and ends as on a port\n\n"
         "Command options:\n"
         "  -o, --output FILE    get: save the set as a parameter file; capture: write the\n"
         "                       curve as CSV, or as .png or .pdf of the graph\n"
@@ -482,8 +540,10 @@ std::string UsageText() {
         "  --get                teach: then read the set from RAM and print it\n"
         "  --count N, --seconds S   live: stop after N rows or S seconds\n"
         "  --lines GLOB[,GLOB]  plant: the lines to read or command (default: all)\n"
-        "  --state DIR, --line NAME, --since DATE, --csv, --check   audit: which trail,\n"
-        "                       which records, how; --check walks the chain\n\n"
+        "  --state DIR          audit, diff, report: a line's state directory, whose trail\n"
+        "                       and approved set they take; publish: where it keeps them\n"
+        "  --line NAME, --since DATE, --csv, --check   audit: which records, how; --check\n"
+        "                       walks the chain\n\n"
         "Data goes to standard output; status texts and diagnostics to standard error.\n"
         "Exit codes: 0 success, 1 the tool could not start (panel file missing), 2 wrong\n"
         "command line, 3 the port cannot be opened, 4 no controller or a time-out, 5 send read\n"

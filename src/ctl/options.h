@@ -3,6 +3,7 @@
 
 #include "app.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +83,11 @@ struct Command {
 };
 
 Options ParseOptions(int argc, char **argv);
+// --agent's address split: the broker's URL, the topics' prefix and the line's name.
+struct AgentAddress {
+    std::string broker, prefix, name;
+};
+std::optional<AgentAddress> ParseAgent(const std::string &url, std::string &error);
 // The command of that name, or nullptr.
 const Command *FindCommand(const std::string &name);
 // Checks the operands and options against what the command accepts; the error, or empty.

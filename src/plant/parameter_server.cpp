@@ -132,6 +132,13 @@ void ParameterServer::NoteEeprom(const com232::Words &words) {
     eepromTime_ = publish::UnixNow();
 }
 
+void ParameterServer::SeenEeprom(const com232::Words &words) {
+    const bool changed = eeprom_ != words;
+    NoteEeprom(words);
+    if (changed && mode_ != ServerMode::Off)
+        Publish();
+}
+
 bool ParameterServer::KeepApproved(const ApprovedSet &set, std::string &error) {
     if (!WriteApprovedSet(path_, set, error))
         return false;
@@ -174,6 +181,12 @@ job::Task<void> ParameterServer::AtStartUp(com232::Line &line) {
 
 job::Task<ServerResult> ParameterServer::Store(com232::Line &line, std::string by) {
     ServerResult result;
+    // Off keeps no approved set: one stored now would be read by nobody after a restart.
+    if (mode_ == ServerMode::Off) {
+        result.code = ResultCode::Refused;
+        result.text = "this line's parameter server is off: it keeps no approved set";
+        co_return result;
+    }
     const std::optional<com232::Words> held = co_await ReadEeprom(line);
     if (!held) {
         result.code = ResultCode::NoReply;

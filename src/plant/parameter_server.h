@@ -75,6 +75,10 @@ class ParameterServer {
     job::Task<ServerResult> Restore(com232::Line &line, std::string operatorName,
                                     audit::Origin origin);
 
+    // The controller's EEPROM set as a command read it: the parameters topic follows a change,
+    // and a later restore names it as the set it replaced.
+    void SeenEeprom(const com232::Words &words);
+
   private:
     job::Task<std::optional<com232::Words>> ReadEeprom(com232::Line &line);
     ServerResult Keep(const com232::Words &held, const std::string &firmware,

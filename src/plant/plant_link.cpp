@@ -2,14 +2,13 @@
 // answers back.
 #include "plant/plant_link.h"
 
+#include "plant/audit.h"
 #include "platform/mqtt/mqtt_text.h"
 #include "platform/panel/events.h"
 #include "status.h"
 
 #include <algorithm>
-#include <pwd.h>
 #include <random>
-#include <unistd.h>
 
 namespace plant {
 
@@ -40,12 +39,6 @@ CommandResult Shown(const LineResult &result) {
 
 } // namespace
 
-std::string LoginName() {
-    if (const passwd *user = getpwuid(getuid()))
-        return user->pw_name;
-    return "uid " + std::to_string(getuid());
-}
-
 publish::Settings ReaderSettings(publish::Settings settings, const publish::Given &given) {
     if (std::none_of(given.settings.begin(), given.settings.end(),
                      [](const Setting &s) { return s.key == "client-id"; }))
@@ -53,7 +46,7 @@ publish::Settings ReaderSettings(publish::Settings settings, const publish::Give
     return settings;
 }
 
-Link::Link(Model &model) : model_(model), operator_(LoginName()) {}
+Link::Link(Model &model) : model_(model), operator_(audit::LoginName()) {}
 
 Link::~Link() {
     Stop();
@@ -64,16 +57,9 @@ bool Link::Start(const publish::Settings &settings, std::string &error, bool liv
     mqtt::BrokerAddress address;
     if (!mqtt::ParseBrokerAddress(settings.broker, address, error))
         return false;
-    mqtt::Settings connection;
-    connection.host           = address.host;
-    connection.port           = address.port;
-    connection.tls            = address.tls;
-    connection.caFile         = settings.caFile;
-    connection.certFile       = settings.certFile;
-    connection.keyFile        = settings.keyFile;
-    connection.username       = settings.username;
-    connection.password       = settings.password;
-    connection.clientId       = settings.clientId.empty() ? RandomClientId() : settings.clientId;
+    mqtt::Settings connection = publish::ConnectionOf(settings, address);
+    if (connection.clientId.empty())
+        connection.clientId = RandomClientId();
     connection.qos            = kRetainedQos;
     const std::string &prefix = model_.Prefix();
     responseTopic_ = prefix + "/" + kReplyLevel + "/" + mqtt::TopicSafe(connection.clientId);

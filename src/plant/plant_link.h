@@ -96,8 +96,6 @@ class Link {
     std::vector<Forgetting> forgetting_;
 };
 
-// The login name of the user running the program.
-std::string LoginName();
 // The settings a reader of the plant connects with, from the publisher's options as given:
 // the broker, TLS files and login, but a client id only when the command line names one,
 // since a config's is its publisher's and the broker would throw the publisher off.

@@ -3,6 +3,7 @@
 #include "plant/plant_seat.h"
 
 #include "parameters.h"
+#include "plant/audit.h"
 #include "plant/plant_link.h"
 #include "plant/plant_report.h"
 #include "plant/plant_view.h"
@@ -335,7 +336,7 @@ void Seat::Send(Action action, const std::vector<std::string> &keys, const std::
             continue;
         }
         const std::string members =
-            action == Action::Report ? "\"operator\":" + JsonString(LoginName()) : "";
+            action == Action::Report ? "\"operator\":" + JsonString(audit::LoginName()) : "";
         if (action == Action::Report)
             reportFolders_[key] = folder;
         if (link_.Send(key, VerbOf(action), members))

@@ -20,6 +20,9 @@ enum Member : unsigned {
     kNote    = 1u << 3,
     kSet     = 1u << 4,
     kWords   = 1u << 5,
+    kFrom    = 1u << 6,
+    kUnitId  = 1u << 7,
+    kStation = 1u << 8,
 };
 
 struct VerbRule {
@@ -34,8 +37,8 @@ constexpr VerbRule kVerbs[] = {
     {Verb::Get, "get", false, kMemory},
     {Verb::Diff, "diff", false, 0},
     {Verb::Capture, "capture", false, kSource},
-    {Verb::Report, "report", false, kCapture | kNote},
-    {Verb::Send, "send", true, kMemory | kSet | kWords},
+    {Verb::Report, "report", false, kCapture | kNote | kUnitId | kStation},
+    {Verb::Send, "send", true, kMemory | kSet | kWords | kFrom},
     {Verb::Teach, "teach", true, 0},
     {Verb::Reset, "reset", true, 0},
     {Verb::Store, "store", true, 0},
@@ -46,9 +49,10 @@ struct MemberName {
     unsigned bit;
     std::string_view name;
 };
-constexpr MemberName kMemberNames[]        = {{kMemory, "memory"},   {kSource, "source"},
-                                              {kCapture, "capture"}, {kNote, "note"},
-                                              {kSet, "set"},         {kWords, "words"}};
+constexpr MemberName kMemberNames[] = {
+    {kMemory, "memory"}, {kSource, "source"},  {kCapture, "capture"},
+    {kNote, "note"},     {kSet, "set"},        {kWords, "words"},
+    {kFrom, "from"},     {kUnitId, "unit_id"}, {kStation, "station"}};
 constexpr std::string_view kEveryRequest[] = {"operator", "id", "reply_to"};
 
 constexpr const char *kResultNames[] = {"Ok",          "PortFailed",  "NoReply", "BadReply",
@@ -132,6 +136,14 @@ std::string ReadChoice(const json::Value &object, const char *name, const char *
     return {};
 }
 
+std::string ReadText(const json::Value &object, const char *name, std::string &value) {
+    const json::Value *member = object.Find(name);
+    if (member && !member->IsString())
+        return std::string("\"") + name + "\" is a text";
+    value = member ? member->text : "";
+    return {};
+}
+
 std::string ReadSet(const json::Value &set, Request &request) {
     if (!set.IsObject())
         return "\"set\" is an object of parameter names and values";
@@ -172,9 +184,16 @@ std::string ReadWords(const json::Value &words, Request &request) {
 
 std::string ReadSend(const json::Value &object, Request &request) {
     const json::Value *set = object.Find("set"), *words = object.Find("words");
-    if (!set == !words)
-        return "send takes \"set\" or \"words\", one of them";
-    return set ? ReadSet(*set, request) : ReadWords(*words, request);
+    if (std::string error = ReadChoice(object, "from", "ram", "eeprom", false, request.from);
+        !error.empty())
+        return error;
+    if (words)
+        return set || !request.from.empty()
+                   ? "send takes \"words\" alone, or \"set\" and \"from\": one of them"
+                   : ReadWords(*words, request);
+    if (!set && request.from.empty())
+        return "send takes \"set\", \"from\" or \"words\"";
+    return set ? ReadSet(*set, request) : std::string();
 }
 
 // The members of the verb itself: an error, or empty.
@@ -187,10 +206,11 @@ std::string ReadMembers(const json::Value &object, const VerbRule &rule, Request
     case Verb::Capture:
         return ReadChoice(object, "source", "raw", "norm", true, request.source);
     case Verb::Report: {
-        const json::Value *note = object.Find("note");
-        if (note && !note->IsString())
-            return "\"note\" is a text";
-        request.note = note ? note->text : "";
+        for (auto [name, value] :
+             {std::pair{"note", &request.note}, std::pair{"unit_id", &request.unitId},
+              std::pair{"station", &request.station}})
+            if (std::string error = ReadText(object, name, *value); !error.empty())
+                return error;
         return ReadChoice(object, "capture", "raw", "norm", false, request.source);
     }
     case Verb::Send: {

@@ -15,8 +15,9 @@
 //   info, diff, teach, reset, store, restore   nothing
 //   get       "memory": "ram" | "eeprom"
 //   capture   "source": "raw" | "norm"
-//   report    "capture": "raw" | "norm" (optional), "note": a text (optional)
-//   send      "memory", and "set": {NAME: VALUE, ...} or "words": [16 numbers]
+//   report    "capture": "raw" | "norm", "note", "unit_id", "station": texts (all optional)
+//   send      "memory", and "set": {NAME: VALUE, ...} or "words": [16 numbers]; "from":
+//             "ram" | "eeprom" starts from that memory's set instead of the one written
 //
 // Pure code: the payload is read by the platform's JSON reader and nothing else is asked.
 #pragma once
@@ -72,9 +73,12 @@ ResultCode ResultCodeOf(status::Result result);
 struct Request {
     std::string verbName; // as it came, for the response's "command"
     Verb verb = Verb::Info;
-    std::string memory; // get, send: "ram" or "eeprom"
-    std::string source; // capture: "raw" or "norm"; report: the same, or empty for none
-    std::string note;   // report
+    std::string memory;  // get, send: "ram" or "eeprom"
+    std::string from;    // send: the memory whose set is changed, empty for memory's own
+    std::string source;  // capture: "raw" or "norm"; report: the same, or empty for none
+    std::string note;    // report
+    std::string unitId;  // report: the unit's serial number or asset tag
+    std::string station; // report: where the unit is commissioned
     // send: the words named in "set", with their values ...
     std::vector<std::pair<int, std::uint16_t>> settings;
     // ... or the sixteen words of "words".

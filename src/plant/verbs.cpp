@@ -213,6 +213,8 @@ job::Task<Answer> Verbs::Get(const Request &request) {
     // The line's set stands for the controller's RAM, which the live requests carry.
     if (target == Target::RAM)
         line_.SetParameterSet(com232::ParametersOf(*read.words));
+    else
+        server_.SeenEeprom(*read.words);
     answer.members.Add("parameters", JsonWords(*read.words));
     answer.members.Add("file", "null");
     answer.members.Add("result", JsonString(status::ParametersRead(com232::MemoryName(target))));
@@ -229,6 +231,7 @@ job::Task<Answer> Verbs::Diff() {
     const com232::ParameterRead eeprom = co_await line_.ReadParameterWords(Target::EEPROM);
     if (!eeprom.words)
         co_return Failed(std::move(answer), eeprom.outcome);
+    server_.SeenEeprom(*eeprom.words);
     Comparison comparison = CompareSets(*ram.words, *eeprom.words, {}, &server_.Approved());
     answer.members        = std::move(comparison.members);
     if (comparison.differing > 0) {
@@ -262,9 +265,11 @@ job::Task<Answer> Verbs::Capture(const std::string &source) {
 
 job::Task<Answer> Verbs::Report(const Request &request) {
     Answer answer;
-    const std::string name = report::ReportFileName();
+    const std::string name = report::ReportFileName(request.unitId);
     answer.members.Add("file", JsonString(name));
     answer.members.Add("capture", request.source.empty() ? "null" : JsonString(request.source));
+    answer.members.Add("unit_id", JsonString(request.unitId));
+    answer.members.Add("station", JsonString(request.station));
     if (!request.source.empty()) {
         Answer captured = co_await Capture(request.source);
         if (captured.code != ResultCode::Ok) {
@@ -278,6 +283,8 @@ job::Task<Answer> Verbs::Report(const Request &request) {
     made.path         = FileIn(setting_.reportFolder, name.c_str());
     made.operatorName = request.operatorName;
     made.note         = request.note;
+    made.unitId       = request.unitId;
+    made.station      = request.station;
     // No panel: each word by its name, with a control where the panel has one (not
     // average, not the words sent as 0).
     for (const parameters::Parameter &p : parameters::kTable)
@@ -308,6 +315,7 @@ job::Task<Answer> Verbs::Report(const Request &request) {
         co_return answer;
     }
     answer.members.Add("ram", JsonWords(reported.ram));
+    server_.SeenEeprom(reported.eeprom);
     answer.members.Add("eeprom", JsonWords(reported.eeprom));
     answer.members.Add("fingerprint", JsonString(reported.fingerprint));
     answer.beyond.Add("pdf", JsonString(json::EncodeBase64(pdf)));
@@ -326,11 +334,20 @@ job::Task<Answer> Verbs::Send(const Request &request) {
     const com232::ParameterRead held = co_await line_.ReadParameterWords(target);
     if (!held.words)
         co_return Failed(std::move(answer), held.outcome);
-    Words sending = request.words ? *request.words : *held.words;
+    // The other memory's set, when the change starts from there.
+    const std::string &from   = request.from.empty() ? request.memory : request.from;
+    std::optional<Words> base = request.words ? request.words : held.words;
+    if (!request.words && from != request.memory) {
+        const com232::ParameterRead other = co_await line_.ReadParameterWords(TargetOf(from));
+        if (!other.words)
+            co_return Failed(std::move(answer), other.outcome);
+        base = other.words;
+    }
+    Words sending = *base;
     for (const auto &[word, value] : request.settings)
         sending[word] = value;
     sending = AsSent(sending);
-    answer.members.Add("base", JsonString(request.words ? "words" : request.memory));
+    answer.members.Add("base", JsonString(request.words ? "words" : from));
     std::vector<std::string> changes;
     for (int i = 0; i < com232::PNUM; ++i)
         if ((*held.words)[i] != sending[i])
@@ -357,6 +374,8 @@ job::Task<Answer> Verbs::Send(const Request &request) {
         if ((*read.words)[i] != sending[i])
             differences.push_back(
                 JsonDifference(i, {{"sent", sending[i]}, {"read", (*read.words)[i]}}));
+    if (target == Target::EEPROM)
+        server_.SeenEeprom(*read.words);
     answer.members.Add("read", JsonWords(*read.words));
     answer.members.Add("differences", JsonArray(differences));
     if (!differences.empty()) {

@@ -222,6 +222,7 @@ struct Client::Impl {
     bool handingOn      = false;  // a message callback runs
     long long published = 0, dropped = 0, droppedIn = 0;
     bool inPublish = false, doneInPublish = false;
+    int unsubscribing = 0; // unsubscriptions of Stop not yet acknowledged
 
     // What the library's callbacks saw during one of its steps.
     bool accepted = false;
@@ -262,6 +263,7 @@ struct Client::Impl {
     void Connect();
     void Step(bool read);
     void Housekeep();
+    bool PumpUntil(Clock::time_point deadline, const std::function<bool()> &done);
     void AfterStep(int stepErrno);
     void Fail(const std::string &reason, bool takeover = false);
     void End();
@@ -311,6 +313,10 @@ struct Client::Impl {
         return V5() ? mosquitto_subscribe_v5(session, nullptr, filter.c_str(), qos, 0, nullptr)
                     : mosquitto_subscribe(session, nullptr, filter.c_str(), qos);
     }
+    int SendUnsubscribe(const std::string &filter) {
+        return V5() ? mosquitto_unsubscribe_v5(session, nullptr, filter.c_str(), nullptr)
+                    : mosquitto_unsubscribe(session, nullptr, filter.c_str());
+    }
     // Last in every event handler: the callbacks may publish and subscribe, which touches
     // nothing here. Messages first: they came before any end of the connection seen with them.
     void Report() {
@@ -342,6 +348,9 @@ struct Client::Impl {
             ++(kept ? impl->published : impl->dropped);
         else if (impl->inPublish)
             impl->doneInPublish = true;
+    }
+    static void OnUnsubscribe(mosquitto *, void *self, int, const mosquitto_property *) {
+        --static_cast<Impl *>(self)->unsubscribing;
     }
     static void OnArrival(mosquitto *, void *self, const mosquitto_message *in,
                           const mosquitto_property *props) {
@@ -381,6 +390,7 @@ mosquitto *Client::Impl::NewSession(std::string &error) {
     mosquitto_disconnect_v5_callback_set(m, OnDisconnect);
     mosquitto_publish_v5_callback_set(m, OnPublish);
     mosquitto_message_v5_callback_set(m, OnArrival);
+    mosquitto_unsubscribe_v5_callback_set(m, OnUnsubscribe);
     mosquitto_log_callback_set(m, OnLog);
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION,
                          V5() ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
@@ -706,31 +716,46 @@ int Client::Stop(std::string_view topic, std::string_view payload, bool retain, 
     if (d.state == State::Connected &&
         (result = Publish(topic, payload, d.settings.qos, retain)) == kMqttOk) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        // Unsubscribing is the barrier: the broker answers a connection's packets in order, so
+        // with every acknowledgement in it has taken the final message and sends no more. A
+        // socket closed with bytes unread is reset, and the broker may then drop what it had
+        // not read yet, the final message among them.
+        d.unsubscribing = 0;
+        for (const auto &subscription : d.subscriptions)
+            if (d.SendUnsubscribe(subscription.first) == MOSQ_ERR_SUCCESS)
+                ++d.unsubscribing;
+        const bool drained = d.PumpUntil(deadline, [&d] { return d.unsubscribing <= 0; });
         // The library closes the socket once its DISCONNECT is written, after every message
         // before it.
-        mosquitto_disconnect(d.session);
-        for (int socket; (socket = mosquitto_socket(d.session)) >= 0;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
-                    .count();
-            if (left <= 0) {
-                result = kMqttErrNotConnected;
-                break;
-            }
-            pollfd watch{
-                socket,
-                static_cast<short>(POLLIN | (mosquitto_want_write(d.session) ? POLLOUT : 0)), 0};
-            if (poll(&watch, 1, static_cast<int>(left)) < 0 && errno != EINTR)
-                break;
-            if (watch.revents & POLLOUT)
-                mosquitto_loop_write(d.session, 1);
-            if (mosquitto_socket(d.session) >= 0 && (watch.revents & (POLLIN | POLLHUP | POLLERR)))
-                mosquitto_loop_read(d.session, 1);
-        }
+        if (drained)
+            mosquitto_disconnect(d.session);
+        if (!drained || !d.PumpUntil(deadline, [&d] { return mosquitto_socket(d.session) < 0; }))
+            result = kMqttErrNotConnected;
     }
     d.End();
     d.subscriptions.clear();
     return result;
+}
+
+// Stop's own loop, outside the event loop: it ends with the client. False when the deadline
+// came first, or the connection ended before done().
+bool Client::Impl::PumpUntil(Clock::time_point deadline, const std::function<bool()> &done) {
+    while (!done()) {
+        const int socket = mosquitto_socket(session);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (socket < 0 || left <= 0)
+            return false;
+        pollfd watch{socket,
+                     static_cast<short>(POLLIN | (mosquitto_want_write(session) ? POLLOUT : 0)), 0};
+        if (poll(&watch, 1, static_cast<int>(left)) < 0 && errno != EINTR)
+            return false;
+        if (watch.revents & POLLOUT)
+            mosquitto_loop_write(session, 1);
+        if (mosquitto_socket(session) >= 0 && (watch.revents & (POLLIN | POLLHUP | POLLERR)))
+            mosquitto_loop_read(session, 1);
+    }
+    return true;
 }
 
 void Client::StopSilently() {
