@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -313,27 +312,17 @@ int main(int argc, char **argv) {
                           [](const LineRate &a, const LineRate &b) { return a.hz < b.hz; });
     for (const LineRate &line : rates)
         std::printf("%-26s %12.3f /s\n", line.topic.c_str(), line.hz);
-    struct Figure {
-        const char *key;
-        double value;
-        const char *goal;
-    } figures[] = {
-        {"lines8_rate_ratio", bareHz > 0 ? slowest.hz / bareHz : 0, ">= 0.99 of the bare loop's"},
-        {"lines8_slowest_rate_hz", slowest.hz, "report"},
-        {"lines8_bare_rate_hz", bareHz, "report: the line's limit now"},
-        {"lines8_bare_ratio", bareHz / kLiveLimitHz, "report: of 26.67 /s"},
-        {"lines8_cpu_fraction", cpuFraction, "<= 0.06 of one core"},
-        {"lines8_wakeups_per_s", wakeups, "report"},
-        {"lines8_peak_rss_mb", peakMb, "<= 60 MB"},
-    };
-    std::printf("%-26s %12s  %s\n", "figure", "value", "goal");
-    std::ofstream json(output);
-    json << "{\n";
-    for (const Figure &f : figures) {
-        std::printf("%-26s %12.3f  %s\n", f.key, f.value, f.goal);
-        json << "  \"" << f.key << "\": " << f.value
-             << (&f != std::end(figures) - 1 ? ",\n" : "\n");
-    }
-    json << "}\n";
+    WriteFigures(
+        {
+            {"lines8_rate_ratio", bareHz > 0 ? slowest.hz / bareHz : 0,
+             ">= 0.99 of the bare loop's"},
+            {"lines8_slowest_rate_hz", slowest.hz, "report"},
+            {"lines8_bare_rate_hz", bareHz, "report: the line's limit now"},
+            {"lines8_bare_ratio", bareHz / kLiveLimitHz, "report: of 26.67 /s"},
+            {"lines8_cpu_fraction", cpuFraction, "<= 0.06 of one core"},
+            {"lines8_wakeups_per_s", wakeups, "report"},
+            {"lines8_peak_rss_mb", peakMb, "<= 60 MB"},
+        },
+        output);
     return ran && slowest.hz > 0 ? 0 : 1;
 }

@@ -55,14 +55,6 @@ constexpr double kSliceGapSeconds  = 0.05;
 constexpr int kReports             = 5;
 constexpr double kReportLimitMs    = 1500;
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t at = std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()));
-    return values[at];
-}
-
 double Median(std::vector<double> values) {
     return Percentile(std::move(values), 0.5);
 }
@@ -470,7 +462,8 @@ DisplayFigures MeasureOnDisplay(const std::string &simBinary, const std::string 
     return figures;
 }
 
-struct Figure {
+// A figure beside its limit; the table shows the ratio of the two where there is one.
+struct LimitedFigure {
     std::string key;
     double value;
     std::string limit;
@@ -505,8 +498,9 @@ pid_t StartSer2net(const std::string &pty, int &port, const std::string &pidFile
     return pid;
 }
 
-std::vector<Figure> Ser2netFigures(const std::string &simBinary, const std::string &scopeBinary,
-                                   const std::string &dir, double seconds) {
+std::vector<LimitedFigure> Ser2netFigures(const std::string &simBinary,
+                                          const std::string &scopeBinary, const std::string &dir,
+                                          double seconds) {
     const std::string log = dir + "ser2net-exchanges.txt";
     Simulator sim         = StartSimulator(simBinary, {}, log);
     int port              = 0;
@@ -622,7 +616,7 @@ int main(int argc, char **argv) {
 
     const DisplayFigures display = MeasureOnDisplay(simBinary, scopeBinary, dir);
 
-    std::vector<Figure> figures = {
+    std::vector<LimitedFigure> figures = {
         {"live_rate_vs_floor", floor.rate > 0 ? paced.rate / floor.rate : 0, "1", -1,
          ">= 0.995 of the peer's"},
         {"turnaround_excess_p99_ms", programP99 - floorP99, "0", -1, "<= 0.3 ms over the peer's"},
@@ -648,11 +642,11 @@ int main(int argc, char **argv) {
         {"peak_rss_mb", PeakRssMb(), "", -1, "<= 100 MB"},
         {"unpaced_rate_hz", unpacedRate, "none", -1, "report"},
     };
-    const std::vector<Figure> remote = Ser2netFigures(simBinary, scopeBinary, dir, seconds);
+    const std::vector<LimitedFigure> remote = Ser2netFigures(simBinary, scopeBinary, dir, seconds);
     figures.insert(figures.end(), remote.begin(), remote.end());
 
     std::printf("%-26s %12s %16s %8s  %s\n", "figure", "value", "limit", "ratio", "goal");
-    for (const Figure &f : figures) {
+    for (const LimitedFigure &f : figures) {
         char ratio[16] = "";
         if (f.ratio >= 0)
             std::snprintf(ratio, sizeof ratio, "%.3f", f.ratio);

@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -26,13 +25,6 @@ constexpr double kAfterSeconds  = 3.0; // of the outage window after the broker 
 constexpr double kWaitSeconds   = 30.0;
 constexpr const char *kTopic    = "rmx7/bench/live";
 constexpr double kFloorSeconds  = 10.0;
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
 
 struct Broker {
     pid_t pid = -1;
@@ -133,29 +125,18 @@ int main(int argc, char **argv) {
     const double delivered =
         steady.size() > 1 ? steady.size() / double(steady.back().seq - steady.front().seq + 1) : 0;
 
-    struct Figure {
-        const char *key;
-        double value;
-        const char *goal;
-    } figures[] = {
-        {"mqtt_rate_ratio", rate, ">= 0.99 of 26.67 /s"},
-        {"mqtt_line_floor_ratio", floorRatio, "report: a bare peer just before"},
-        {"mqtt_delivered_fraction", delivered, "report: messages of the replies made"},
-        {"mqtt_latency_p50_ms", Percentile(latencies, 0.5), "report"},
-        {"mqtt_latency_p99_ms", Percentile(latencies, 0.99), "<= 2 ms"},
-        {"publish_cpu_fraction", cpuFraction, "<= 0.03 of one core"},
-        {"publish_wakeups_per_s", wakeups, "report (<= 150)"},
-        {"mqtt_outage_rate_ratio", outageRatio, ">= 0.98 of 26.67 /s"},
-        {"mqtt_reconnect_ms", reconnectMs, "<= 2000 ms"},
-    };
-    std::printf("%-26s %12s  %s\n", "figure", "value", "goal");
-    std::ofstream json(output);
-    json << "{\n";
-    for (const Figure &f : figures) {
-        std::printf("%-26s %12.3f  %s\n", f.key, f.value, f.goal);
-        json << "  \"" << f.key << "\": " << f.value
-             << (&f != std::end(figures) - 1 ? ",\n" : "\n");
-    }
-    json << "}\n";
+    WriteFigures(
+        {
+            {"mqtt_rate_ratio", rate, ">= 0.99 of 26.67 /s"},
+            {"mqtt_line_floor_ratio", floorRatio, "report: a bare peer just before"},
+            {"mqtt_delivered_fraction", delivered, "report: messages of the replies made"},
+            {"mqtt_latency_p50_ms", Percentile(latencies, 0.5), "report"},
+            {"mqtt_latency_p99_ms", Percentile(latencies, 0.99), "<= 2 ms"},
+            {"publish_cpu_fraction", cpuFraction, "<= 0.03 of one core"},
+            {"publish_wakeups_per_s", wakeups, "report (<= 150)"},
+            {"mqtt_outage_rate_ratio", outageRatio, ">= 0.98 of 26.67 /s"},
+            {"mqtt_reconnect_ms", reconnectMs, "<= 2000 ms"},
+        },
+        output);
     return ran && !latencies.empty() ? 0 : 1;
 }

@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -152,27 +151,16 @@ int main(int argc, char **argv) {
     StopProcess(broker);
 
     const double span = last - first;
-    struct Figure {
-        const char *key;
-        double value;
-        const char *goal;
-    } figures[] = {
-        {"mqtt_in_rate_per_s", span > 0 ? received / span : 0, "report: 5,400 sent a second"},
-        {"mqtt_in_delivered_fraction", sent > 0 ? double(received) / sent : 0, ">= 0.999"},
-        {"mqtt_in_cpu_fraction", span > 0 ? (cpuAtLast - cpuAtFirst) / span : -1,
-         "<= 0.10 of one core"},
-        {"mqtt_in_wakeups_per_s", span > 0 ? (switchesAtLast - switchesAtFirst) / span : -1,
-         "report"},
-        {"mqtt_in_peak_mib", PeakRssMb(getpid()), "report"},
-    };
-    std::printf("%-28s %12s  %s\n", "figure", "value", "goal");
-    std::ofstream json(output);
-    json << "{\n";
-    for (const Figure &f : figures) {
-        std::printf("%-28s %12.3f  %s\n", f.key, f.value, f.goal);
-        json << "  \"" << f.key << "\": " << f.value
-             << (&f != std::end(figures) - 1 ? ",\n" : "\n");
-    }
-    json << "}\n";
+    WriteFigures(
+        {
+            {"mqtt_in_rate_per_s", span > 0 ? received / span : 0, "report: 5,400 sent a second"},
+            {"mqtt_in_delivered_fraction", sent > 0 ? double(received) / sent : 0, ">= 0.999"},
+            {"mqtt_in_cpu_fraction", span > 0 ? (cpuAtLast - cpuAtFirst) / span : -1,
+             "<= 0.10 of one core"},
+            {"mqtt_in_wakeups_per_s", span > 0 ? (switchesAtLast - switchesAtFirst) / span : -1,
+             "report"},
+            {"mqtt_in_peak_mib", PeakRssMb(getpid()), "report"},
+        },
+        output);
     return sent > 0 && received > 0 ? 0 : 1;
 }

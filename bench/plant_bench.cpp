@@ -11,7 +11,6 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,13 +36,6 @@ double Now() {
 
 void Sleep(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
 }
 
 struct Shown {
@@ -154,25 +146,14 @@ int main(int argc, char **argv) {
     StopProcess(mosquitto);
 
     const std::vector<double> updates = UpdateTimes(sentLog, ReadShown(trace), from, to);
-    struct Figure {
-        const char *key;
-        double value;
-        const char *goal;
-    } figures[] = {
-        {"plant200_update_p99_ms", Percentile(updates, 0.99), "<= 250 ms"},
-        {"plant200_update_p50_ms", Percentile(updates, 0.5), "report"},
-        {"plant200_cpu_fraction", cpuFraction, "<= 0.15 of one core"},
-        {"plant200_wakeups_per_s", wakeups, "report"},
-        {"plant_status_200_ms", statusMs, "<= 2500 ms"},
-    };
-    std::printf("%-26s %12s  %s\n", "figure", "value", "goal");
-    std::ofstream json(output);
-    json << "{\n";
-    for (const Figure &f : figures) {
-        std::printf("%-26s %12.3f  %s\n", f.key, f.value, f.goal);
-        json << "  \"" << f.key << "\": " << f.value
-             << (&f != std::end(figures) - 1 ? ",\n" : "\n");
-    }
-    json << "}\n";
+    WriteFigures(
+        {
+            {"plant200_update_p99_ms", Percentile(updates, 0.99), "<= 250 ms"},
+            {"plant200_update_p50_ms", Percentile(updates, 0.5), "report"},
+            {"plant200_cpu_fraction", cpuFraction, "<= 0.15 of one core"},
+            {"plant200_wakeups_per_s", wakeups, "report"},
+            {"plant_status_200_ms", statusMs, "<= 2500 ms"},
+        },
+        output);
     return !updates.empty() && statusMs > 0 ? 0 : 1;
 }

@@ -12,6 +12,8 @@ mkdir -p "$build/bench"
 "$build/bin/rmx7mqttbench" "$build/bin/rmx7sim" "$build/bin/rmx7ctl" "$build/bench/mqtt.json"
 # Eight lines in one rmx7ctl publish, on bare peers of the bench's own; its own file.
 "$build/bin/rmx7linesbench" "$build/bin/rmx7ctl" "$build/bench/lines.json"
+# The line's agent: commands during a run and a swapped controller restored; its own file.
+"$build/bin/rmx7agentbench" "$build/bin/rmx7sim" "$build/bin/rmx7ctl" "$build/bench/agent.json"
 # The MQTT client taking what 200 lines publish; its own file.
 "$build/bin/rmx7mqttinbench" "$build/bench/mqtt-in.json"
 

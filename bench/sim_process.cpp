@@ -1,9 +1,13 @@
 // What the benchmark programs share: rmx7sim in a process of its own and its exchange log,
-// the other programs and servers they start, a bare live loop, and what a process costs.
+// the other programs and servers they start, a bare live loop, what a process costs, and
+// the figures a benchmark reports.
 #include "sim_process.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -107,6 +111,13 @@ double MonotonicNow() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec + now.tv_nsec * 1e-9;
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
 }
 
 double BareLiveRate(const std::string &pty, double seconds) {
@@ -249,4 +260,20 @@ double PeakRssMb(pid_t pid) {
         if (line.compare(0, key.size(), key) == 0)
             return std::atol(line.c_str() + key.size()) / 1024.0;
     return -1;
+}
+
+void WriteFigures(const std::vector<Figure> &figures, const std::string &output) {
+    int width = 24;
+    for (const Figure &f : figures)
+        width = std::max(width, static_cast<int>(std::strlen(f.key)));
+    width += 2;
+    std::printf("%-*s %12s  %s\n", width, "figure", "value", "goal");
+    std::ofstream json(output);
+    json << "{\n";
+    for (std::size_t i = 0; i < figures.size(); ++i) {
+        const Figure &f = figures[i];
+        std::printf("%-*s %12.3f  %s\n", width, f.key, f.value, f.goal);
+        json << "  \"" << f.key << "\": " << f.value << (i + 1 < figures.size() ? ",\n" : "\n");
+    }
+    json << "}\n";
 }

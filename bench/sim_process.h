@@ -1,6 +1,6 @@
 // What the benchmark programs share: rmx7sim in a process of its own and its exchange log,
 // the other programs and servers they start (a broker, an X server), a bare live loop on a
-// line, and what a process costs.
+// line, what a process costs, and the figures a benchmark reports.
 #pragma once
 
 #include <string>
@@ -36,6 +36,9 @@ double RepliesPerSecond(const std::vector<Exchange> &log, int code, double from,
 
 // Seconds on CLOCK_MONOTONIC, the clock of the simulator's log.
 double MonotonicNow();
+// The value at fraction p of the sorted values (the largest at or above 1 - 1/n); -1 when
+// there are none.
+double Percentile(std::vector<double> values, double p);
 
 // A live request, its reply, the next request at once, for seconds on the pty: no program
 // at all, so its replies per second are what the line and this machine allow right now.
@@ -70,3 +73,12 @@ long VoluntarySwitches(pid_t pid, pid_t tid);
 double ProcessCpuSeconds(pid_t pid);
 // Peak resident memory of a process so far (VmHWM), in MiB; -1 when it cannot be read.
 double PeakRssMb(pid_t pid);
+
+// One figure of a benchmark: its key in the JSON file, its value, its goal in words.
+struct Figure {
+    const char *key;
+    double value;
+    const char *goal;
+};
+// The figures as a table on stdout and as a JSON object of key and value in output.
+void WriteFigures(const std::vector<Figure> &figures, const std::string &output);

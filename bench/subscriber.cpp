@@ -41,11 +41,26 @@ void Subscriber::OnConnect(mosquitto *session, void *self, int code) {
         mosquitto_subscribe(session, nullptr, static_cast<Subscriber *>(self)->filter_.c_str(), 0);
 }
 
-bool Subscriber::Connect(int port, double seconds) {
+bool ConnectSession(mosquitto *session, int port, double seconds) {
     for (const double end = MonotonicNow() + seconds; MonotonicNow() < end; usleep(kRetryUs))
-        if (mosquitto_connect(session_, "127.0.0.1", port, kKeepAliveSeconds) == MOSQ_ERR_SUCCESS)
+        if (mosquitto_connect(session, "127.0.0.1", port, kKeepAliveSeconds) == MOSQ_ERR_SUCCESS)
             return true;
     return false;
+}
+
+bool PumpSession(mosquitto *session, double seconds, const std::function<bool()> &done) {
+    for (const double end = MonotonicNow() + seconds; MonotonicNow() < end;) {
+        if (done())
+            return true;
+        if (mosquitto_loop(session, kLoopMs, 1) != MOSQ_ERR_SUCCESS &&
+            mosquitto_reconnect(session) != MOSQ_ERR_SUCCESS)
+            usleep(kRetryUs);
+    }
+    return done();
+}
+
+bool Subscriber::Connect(int port, double seconds) {
+    return ConnectSession(session_, port, seconds);
 }
 
 bool Subscriber::Reconnect() {
@@ -53,13 +68,7 @@ bool Subscriber::Reconnect() {
 }
 
 bool Subscriber::Pump(double seconds, const std::function<bool()> &done) {
-    for (const double end = MonotonicNow() + seconds; MonotonicNow() < end;) {
-        if (done())
-            return true;
-        if (mosquitto_loop(session_, kLoopMs, 1) != MOSQ_ERR_SUCCESS && !Reconnect())
-            usleep(kRetryUs);
-    }
-    return done();
+    return PumpSession(session_, seconds, done);
 }
 
 void Subscriber::Pump(double seconds) {

@@ -1,5 +1,6 @@
 // The bench as an MQTT subscriber through libmosquitto: every message on its topic filter,
-// its "seq" and the time it was taken on CLOCK_MONOTONIC, the clock of the simulator's log.
+// its "seq" and the time it was taken on CLOCK_MONOTONIC, the clock of the simulator's log;
+// and the connect and the loop that any libmosquitto session of a bench runs.
 #pragma once
 
 #include <functional>
@@ -7,6 +8,13 @@
 #include <vector>
 
 struct mosquitto;
+
+// A libmosquitto session of the bench, whatever it subscribes to: tries the broker on
+// 127.0.0.1:port for up to seconds; false when it never answered.
+bool ConnectSession(mosquitto *session, int port, double seconds);
+// Takes the broker's packets for seconds or until done() says so, and returns done(); a
+// lost connection is tried again at once.
+bool PumpSession(mosquitto *session, double seconds, const std::function<bool()> &done);
 
 struct Receipt {
     std::string topic;
