@@ -17,6 +17,8 @@ namespace {
 constexpr int kStopTimeoutMs      = 2000;
 constexpr const char *kStopped    = "stopped";
 constexpr const char *kConnection = "connection lost";
+// Live messages that wait for the name's claim at most; more are dropped as while away.
+constexpr std::size_t kMaxWaitingLive = 256;
 
 // A process of this host that is gone: what it left on the broker speaks for nobody.
 bool GoneFromThisHost(const Identity &other, const Identity &me) {
@@ -61,8 +63,12 @@ void Publisher::ShowBrokerState() const {
                                                         " under " + settings_.prefix + "/" + name_);
 }
 
+bool Publisher::Claims() const {
+    return client_ && heard_ && !yielded_ && !yieldDue_;
+}
+
 void Publisher::PublishRetained(const std::string &topic, const std::string &payload) {
-    if (client_ && !yielded_)
+    if (Claims())
         client_->Publish(topic, payload, settings_.qos, true);
 }
 
@@ -95,10 +101,13 @@ void Publisher::RefreshInfo() {
 void Publisher::SendPending(void *publisher) {
     auto &self      = *static_cast<Publisher *>(publisher);
     self.sendTimer_ = 0;
+    // Connected, but the status topic not heard yet: they wait for the claim (a round trip).
+    if (self.BrokerState() == mqtt::State::Connected && !self.heard_ && !self.yielded_ &&
+        !self.yieldDue_ && self.pending_.size() < kMaxWaitingLive)
+        return;
     for (const std::string &payload : self.pending_)
-        if (!self.client_ || self.yielded_ ||
-            self.client_->Publish(self.liveTopic_, payload, self.settings_.qos, false) !=
-                mqtt::kMqttOk)
+        if (!self.Claims() || self.client_->Publish(self.liveTopic_, payload, self.settings_.qos,
+                                                    false) != mqtt::kMqttOk)
             ++self.unpublished_;
     self.pending_.clear();
 }
@@ -113,13 +122,8 @@ void Publisher::OnBrokerChange(mqtt::State state, const std::string &reason) {
     if (yielded_)
         return;
     const auto now = std::chrono::steady_clock::now();
+    heard_         = false;
     if (state == mqtt::State::Connected) {
-        if (info_)
-            PublishRetained(infoTopic_, InfoJson(*info_));
-        if (status_)
-            PublishRetained(statusTopic_, StatusJson(*status_, identity_, statusTime_));
-        if (!parameters_.empty())
-            PublishRetained(parametersTopic_, parameters_);
         connectedAt_ = now;
         if (quiet_)
             return;
@@ -135,6 +139,23 @@ void Publisher::OnBrokerChange(mqtt::State state, const std::string &reason) {
         if (!quiet_)
             Tell(reason + "; trying again");
     }
+}
+
+// The status topic is heard on this connection: its retained status came with the
+// acknowledgement, and a publisher that keeps the name would have been found. So the name is
+// claimed only now: the retained topics again (the broker may have lost them), then the live
+// messages that waited.
+void Publisher::Claim() {
+    if (yielded_ || yieldDue_)
+        return;
+    heard_ = true;
+    if (info_)
+        PublishRetained(infoTopic_, InfoJson(*info_));
+    if (status_)
+        PublishRetained(statusTopic_, StatusJson(*status_, identity_, statusTime_));
+    if (!parameters_.empty())
+        PublishRetained(parametersTopic_, parameters_);
+    SendPending(this);
 }
 
 void Publisher::OnMessage(const mqtt::Message &message) {
@@ -171,7 +192,8 @@ void Publisher::HearStatus(const HeardStatus &heard, bool retained) {
     const bool claims = heard.state == State::Online || heard.state == State::NoController;
     if (claims && !GoneFromThisHost(heard.identity, identity_) &&
         StartedFirst(heard.identity, identity_)) {
-        other_ = heard.identity;
+        other_    = heard.identity;
+        yieldDue_ = true;
         later([](void *self) {
             auto &publisher       = *static_cast<Publisher *>(self);
             publisher.laterTimer_ = 0;
@@ -191,6 +213,7 @@ void Publisher::HearStatus(const HeardStatus &heard, bool retained) {
 // event, a line on the tell sink; then the name is dropped with a clean end, so that this
 // one's last will is dropped with it, and the topic only watched from now on.
 void Publisher::Yield(const Identity &other) {
+    yieldDue_ = false;
     if (yielded_ || !client_)
         return;
     const Status conflict{State::Conflict,
@@ -209,11 +232,7 @@ void Publisher::Yield(const Identity &other) {
     yielded_ = true;
     Tell("conflict: " + conflict.text);
     std::string error;
-    client_ = std::make_unique<mqtt::Client>();
-    client_->OnStateChange(
-        [this](mqtt::State state, const std::string &reason) { OnBrokerChange(state, reason); });
-    client_->OnMessage([this](const mqtt::Message &message) { OnMessage(message); });
-    client_->Subscribe(statusTopic_, 1);
+    MakeClient(false);
     client_->Start(Connection(false), error);
     ShowBrokerState();
     if (sinks_.conflict)
@@ -226,19 +245,28 @@ void Publisher::Resume() {
         return;
     yielded_ = false;
     std::string error;
-    client_ = std::make_unique<mqtt::Client>();
-    client_->OnStateChange(
-        [this](mqtt::State state, const std::string &reason) { OnBrokerChange(state, reason); });
-    client_->OnMessage([this](const mqtt::Message &message) { OnMessage(message); });
-    client_->Subscribe(statusTopic_, 1);
-    if (offer_.commands != "off")
-        client_->Subscribe(commandTopic_ + "+", 1);
+    MakeClient(offer_.commands != "off");
     client_->Start(Connection(true), error);
     Tell("the name " + name_ + " is free again: publishing under " + settings_.prefix + "/" +
          name_);
     ShowBrokerState();
     if (sinks_.conflict)
         sinks_.conflict(false);
+}
+
+// A client that watches the status topic, and takes the commands when asked to.
+void Publisher::MakeClient(bool takesCommands) {
+    client_ = std::make_unique<mqtt::Client>();
+    client_->OnStateChange(
+        [this](mqtt::State state, const std::string &reason) { OnBrokerChange(state, reason); });
+    client_->OnMessage([this](const mqtt::Message &message) { OnMessage(message); });
+    client_->OnSubscribed([this](const std::string &filter) {
+        if (filter == statusTopic_)
+            Claim();
+    });
+    client_->Subscribe(statusTopic_, 1);
+    if (takesCommands)
+        client_->Subscribe(commandTopic_ + "+", 1);
 }
 
 mqtt::Settings Publisher::Connection(bool withWill) const {
@@ -277,13 +305,7 @@ bool Publisher::Start(const Settings &settings, const std::string &name, std::st
     auditTopic_             = topic + "audit";
     commandTopic_           = topic + "cmd/";
 
-    client_ = std::make_unique<mqtt::Client>();
-    client_->OnStateChange(
-        [this](mqtt::State state, const std::string &reason) { OnBrokerChange(state, reason); });
-    client_->OnMessage([this](const mqtt::Message &message) { OnMessage(message); });
-    client_->Subscribe(statusTopic_, 1);
-    if (offer.commands != "off")
-        client_->Subscribe(commandTopic_ + "+", 1);
+    MakeClient(offer.commands != "off");
     if (client_->Start(Connection(true), error) != mqtt::kMqttOk) {
         client_.reset();
         return false;

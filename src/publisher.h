@@ -15,6 +15,9 @@
 // after the request that follows the reply.
 //
 // One name, one publisher: every status payload names its publisher (publish::Identity).
+// On each connection the name is claimed (retained topics, then live messages) only once
+// the status topic is heard, its retained status read with the subscription's
+// acknowledgement, so a publisher that finds the name taken has published nothing on it.
 // When two hear each other on the status topic, the one that started later yields: it
 // says "conflict" (a status not retained, an event, its tell sink), drops the name with a
 // clean end so that its last will never covers the other, and watches the status topic
@@ -102,7 +105,10 @@ class Publisher {
 
   private:
     static void SendPending(void *publisher);
+    void MakeClient(bool takesCommands);
     mqtt::Settings Connection(bool withWill) const;
+    bool Claims() const;
+    void Claim();
     void ShowBrokerState() const;
     void Tell(const std::string &text) const;
     void PublishRetained(const std::string &topic, const std::string &payload);
@@ -136,10 +142,12 @@ class Publisher {
     long long toldUnpublished_ = 0;
     std::string lastLoss_;                              // why the broker was last lost
     std::chrono::steady_clock::time_point connectedAt_; // the last connection
-    bool quiet_   = false; // the last loss repeated the one before: its reconnection is not told
-    bool yielded_ = false; // another publisher has the name; the client only watches
-    Identity other_;       // the publisher this one yields to
-    int laterTimer_ = 0;   // a yield or resume due once the client's callback has returned
+    bool quiet_    = false; // the last loss repeated the one before: its reconnection is not told
+    bool yielded_  = false; // another publisher has the name; the client only watches
+    bool yieldDue_ = false; // it was found to have it; the yield follows the callback
+    bool heard_    = false; // the status topic was heard on this connection: it is claimed
+    Identity other_;        // the publisher this one yields to
+    int laterTimer_ = 0;    // a yield or resume due once the client's callback has returned
 };
 
 } // namespace publish

@@ -5,7 +5,7 @@
 //                        the keep-alive, the last will, the QoS
 //   --- Connection ---   Start, Stop, StopSilently; GetState, LastError, OnStateChange
 //   --- Messages out --- Properties; Publish; Published, Dropped
-//   --- Messages in ---  Message; Subscribe, Unsubscribe, OnMessage; DroppedIn
+//   --- Messages in ---  Message; Subscribe, Unsubscribe, OnMessage, OnSubscribed; DroppedIn
 //
 // Thread rule: every call comes from the program thread, and the client has no thread of
 // its own. Its work runs inside event processing (RunUserInterface, ProcessSystemEvents):
@@ -176,6 +176,10 @@ class Client {
     // not start, stop or destroy the client. A callback that processes events is not entered
     // again: what arrives meanwhile is handed on once it returns.
     void OnMessage(std::function<void(const Message &message)> callback);
+    // Called from event processing when the broker acknowledged a subscription of filter,
+    // on every connection, after the messages read with the acknowledgement (a topic's
+    // retained message comes with it). The same rules as OnMessage's callback.
+    void OnSubscribed(std::function<void(const std::string &filter)> callback);
     // Messages that arrived since Start larger than kMaxMessageInBytes, dropped.
     long long DroppedIn() const;
 

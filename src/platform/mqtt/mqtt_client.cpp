@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <poll.h>
 #include <set>
 #include <sys/socket.h>
@@ -218,8 +219,11 @@ struct Client::Impl {
     std::set<int> outstanding; // message ids handed to the connection and not yet out
     std::vector<std::pair<std::string, int>> subscriptions; // filter and QoS, in their order
     std::function<void(const Message &)> onMessage;
-    std::vector<Message> arrived; // read during one event, handed on at its end
-    bool handingOn      = false;  // a message callback runs
+    std::vector<Message> arrived;           // read during one event, handed on at its end
+    std::map<int, std::string> subscribing; // filters by the message id of their SUBSCRIBE
+    std::vector<std::string> acknowledged;  // subscriptions acknowledged during one event
+    std::function<void(const std::string &)> onSubscribed;
+    bool handingOn      = false; // a message callback runs
     long long published = 0, dropped = 0, droppedIn = 0;
     bool inPublish = false, doneInPublish = false;
     int unsubscribing = 0; // unsubscriptions of Stop not yet acknowledged
@@ -310,8 +314,12 @@ struct Client::Impl {
     }
     bool V5() const { return settings.protocol == 5; }
     int SendSubscribe(const std::string &filter, int qos) {
-        return V5() ? mosquitto_subscribe_v5(session, nullptr, filter.c_str(), qos, 0, nullptr)
-                    : mosquitto_subscribe(session, nullptr, filter.c_str(), qos);
+        int mid      = 0;
+        const int rc = V5() ? mosquitto_subscribe_v5(session, &mid, filter.c_str(), qos, 0, nullptr)
+                            : mosquitto_subscribe(session, &mid, filter.c_str(), qos);
+        if (rc == MOSQ_ERR_SUCCESS)
+            subscribing[mid] = filter;
+        return rc;
     }
     int SendUnsubscribe(const std::string &filter) {
         return V5() ? mosquitto_unsubscribe_v5(session, nullptr, filter.c_str(), nullptr)
@@ -321,6 +329,14 @@ struct Client::Impl {
     // nothing here. Messages first: they came before any end of the connection seen with them.
     void Report() {
         HandOn();
+        // After every message read before them, which a callback that processes events is
+        // still handing on.
+        std::vector<std::string> subscribed;
+        if (!handingOn)
+            subscribed.swap(acknowledged);
+        for (const std::string &filter : subscribed)
+            if (onSubscribed)
+                onSubscribed(filter);
         std::vector<State> made;
         made.swap(changes);
         for (State to : made)
@@ -348,6 +364,14 @@ struct Client::Impl {
             ++(kept ? impl->published : impl->dropped);
         else if (impl->inPublish)
             impl->doneInPublish = true;
+    }
+    static void OnSubscribe(mosquitto *, void *self, int mid, int, const int *,
+                            const mosquitto_property *) {
+        auto *impl = static_cast<Impl *>(self);
+        if (auto known = impl->subscribing.find(mid); known != impl->subscribing.end()) {
+            impl->acknowledged.push_back(std::move(known->second));
+            impl->subscribing.erase(known);
+        }
     }
     static void OnUnsubscribe(mosquitto *, void *self, int, const mosquitto_property *) {
         --static_cast<Impl *>(self)->unsubscribing;
@@ -390,6 +414,7 @@ mosquitto *Client::Impl::NewSession(std::string &error) {
     mosquitto_disconnect_v5_callback_set(m, OnDisconnect);
     mosquitto_publish_v5_callback_set(m, OnPublish);
     mosquitto_message_v5_callback_set(m, OnArrival);
+    mosquitto_subscribe_v5_callback_set(m, OnSubscribe);
     mosquitto_unsubscribe_v5_callback_set(m, OnUnsubscribe);
     mosquitto_log_callback_set(m, OnLog);
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION,
@@ -674,6 +699,8 @@ void Client::Impl::End() {
     tls.reset();
     outstanding.clear();
     arrived.clear();
+    subscribing.clear();
+    acknowledged.clear();
     changes.clear();
     state = State::Off;
 }
@@ -858,6 +885,10 @@ int Client::Unsubscribe(std::string_view filter) {
 
 void Client::OnMessage(std::function<void(const Message &)> callback) {
     impl_->onMessage = std::move(callback);
+}
+
+void Client::OnSubscribed(std::function<void(const std::string &)> callback) {
+    impl_->onSubscribed = std::move(callback);
 }
 
 long long Client::DroppedIn() const {
