@@ -21,6 +21,10 @@ constexpr int kLiveQos            = 0; // the next value follows in 37 ms
 constexpr const char *kClientStem = "rmx7plant-";
 constexpr std::string_view kRetainedLeaves[] = {kInfo, kStatus, kParameters};
 
+// The lines' live values come steadily, 27 a second a line: read in batches they cost a
+// wake-up a batch, not one each, and a row repaints at most ten times a second anyway.
+constexpr int kReadPauseMs = 20;
+
 std::string RandomClientId() {
     std::random_device random;
     char id[17];
@@ -61,6 +65,7 @@ bool Link::Start(const publish::Settings &settings, std::string &error, bool liv
     if (connection.clientId.empty())
         connection.clientId = RandomClientId();
     connection.qos            = kRetainedQos;
+    connection.readPauseMs    = kReadPauseMs;
     const std::string &prefix = model_.Prefix();
     responseTopic_ = prefix + "/" + kReplyLevel + "/" + mqtt::TopicSafe(connection.clientId);
     requests_      = std::make_unique<Requests>(prefix, responseTopic_);

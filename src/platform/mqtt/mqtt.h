@@ -94,6 +94,9 @@ struct Settings {
     bool willRetain = true;
     std::vector<std::pair<std::string, std::string>> willUserProperties; // MQTT 5 only
     int qos = 0; // 0 or 1: the will's QoS, and Stop's final message's
+    // Above 0: once the socket has something to read, it rests this long first, so that a
+    // steady stream of messages is read in batches, one wake-up each, not one per message.
+    int readPauseMs = 0;
 };
 
 // What an outgoing message carries besides topic and payload (MQTT 5; on a 3.1.1

@@ -203,7 +203,8 @@ struct Client::Impl {
     std::unique_ptr<QObject> lookups; // receives the host lookups; dropping it cancels them
     QSocketNotifier reader{QSocketNotifier::Read};
     QSocketNotifier writer{QSocketNotifier::Write};
-    QTimer housekeeping, retry;
+    QTimer housekeeping, retry, readPause;
+    bool armed = false; // the notifiers watch the connection's socket
 
     State state = State::Off;
     std::string lastError;
@@ -243,7 +244,18 @@ struct Client::Impl {
         housekeeping.setInterval(kHousekeepingMs);
         housekeeping.setTimerType(Qt::VeryCoarseTimer);
         retry.setSingleShot(true);
-        QObject::connect(&reader, &QSocketNotifier::activated, [this] { Step(true); });
+        readPause.setSingleShot(true);
+        readPause.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&reader, &QSocketNotifier::activated, [this] {
+            if (settings.readPauseMs <= 0)
+                return Step(true);
+            reader.setEnabled(false);
+            readPause.start(settings.readPauseMs);
+        });
+        QObject::connect(&readPause, &QTimer::timeout, [this] {
+            Step(true);
+            reader.setEnabled(armed);
+        });
         QObject::connect(&writer, &QSocketNotifier::activated, [this] { Step(false); });
         QObject::connect(&housekeeping, &QTimer::timeout, [this] { Housekeep(); });
         QObject::connect(&retry, &QTimer::timeout, [this] {
@@ -282,9 +294,12 @@ struct Client::Impl {
         reader.setSocket(socket);
         writer.setSocket(socket);
         reader.setEnabled(true);
+        armed = true;
         SyncWriter();
     }
     void Disarm() {
+        armed = false;
+        readPause.stop();
         reader.setEnabled(false);
         writer.setEnabled(false);
     }
