@@ -194,6 +194,21 @@ Outcome WriteFiles(const Options &options, const json::Value &answer) {
     return {};
 }
 
+// The status text as it reads here: a report is saved in the file written here, not in
+// the agent's.
+std::string StatusHere(const Options &options, const plant::LineResult &result) {
+    return options.command == "report" && result.ok() ? status::ReportSaved(options.output)
+                                                      : result.status;
+}
+
+// In text, the member key whose value is was, given the value now.
+void ReplaceMember(std::string &text, const std::string &key, const std::string &was,
+                   const std::string &now) {
+    const std::string member = JsonString(key) + ": " + JsonString(was);
+    if (const std::size_t at = text.find(member); at != std::string::npos)
+        text.replace(at, member.size(), JsonString(key) + ": " + JsonString(now));
+}
+
 // The answer as rmx7ctl --json prints it on a port: the agent's own members at its end
 // (line, id, a report's PDF) cut off, the file as written here. outcome: how the command
 // ended here, when a file could not be written after the agent's step went well.
@@ -205,10 +220,9 @@ std::string JsonOfAnswer(const Options &options, const plant::LineResult &result
         return JsonText(result.response, {"line", "id", "pdf", "sha256"});
     text = text.substr(0, agents) + "}";
     if (const json::Value *file = Find(result.response, "file"); file && file->IsString())
-        if (const std::size_t at = text.find("\"file\": " + JsonString(file->text));
-            at != std::string::npos)
-            text.replace(at, 8 + JsonString(file->text).size(),
-                         "\"file\": " + JsonString(options.output));
+        ReplaceMember(text, "file", file->text, options.output);
+    if (outcome.ok())
+        ReplaceMember(text, "status", result.status, StatusHere(options, result));
     if (result.ok() && !outcome.ok()) {
         const std::size_t tail = text.rfind(", \"exit_code\": ");
         text = text.substr(0, tail) + ", \"exit_code\": " + std::to_string(outcome.exitCode) +
@@ -288,7 +302,8 @@ void RunThroughAgent(Session &session, const Options &options, Report &report) {
     if (result && report.outcome.ok() && !result->ok())
         report.outcome = {ResultOf(*result), result->error};
     if (result && !result->status.empty())
-        session.OnStatus(result->status.c_str());
+        session.OnStatus(
+            (report.outcome.ok() ? StatusHere(options, *result) : result->status).c_str());
     if (options.json) {
         std::printf(
             "%s\n",
