@@ -353,8 +353,8 @@ class Line {
     std::string firmware_;
     std::string szStatus_ = status::kInitVars;
     mutable std::string lastShown_;
-    Target target_        = Target::RAM;
-    Parameters params_    = kDefaultParameters;
+    Target target_     = Target::RAM;
+    Parameters params_ = kDefaultParameters;
     Words frameWords_{};
     DataCurves curves_;
 
