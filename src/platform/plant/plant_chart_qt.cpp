@@ -2,11 +2,11 @@
 // line's live values, with the panel's indicators and LEDs; nothing in it acts on the line.
 #include "plant_window.h"
 
+#include "plant/closing_frame.h"
 #include "widgets/led.h"
 #include "widgets/strip_chart.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -30,25 +30,6 @@ constexpr const char *kIndicators[] = {"NORM",    "Channel A", "Channel B", "Max
                                        "Minimum", "Upper",     "Lower",     "Reference"};
 constexpr int kIndicatorCount       = static_cast<int>(std::size(kIndicators));
 
-class ChartFrame : public QWidget {
-  public:
-    std::function<void()> closed;
-
-  protected:
-    void closeEvent(QCloseEvent *event) override {
-        event->accept();
-        hide();
-        QMetaObject::invokeMethod(
-            qApp,
-            [frame = QPointer<ChartFrame>(this)] {
-                // A copy: the caller may drop the chart, and this function with it.
-                if (const std::function<void()> closed = frame ? frame->closed : nullptr)
-                    closed();
-            },
-            Qt::QueuedConnection);
-    }
-};
-
 StripChart *Chart(QWidget *parent, const char *title, int traces, const char *colours,
                   const char *names, const QString &accessible) {
     auto *chart = new StripChart(parent);
@@ -68,7 +49,7 @@ StripChart *Chart(QWidget *parent, const char *title, int traces, const char *co
 } // namespace
 
 struct LiveChart::Impl {
-    QPointer<ChartFrame> frame;
+    QPointer<ClosingFrame> frame;
     QLabel *caption   = nullptr;
     QComboBox *source = nullptr;
     StripChart *norm = nullptr, *raw = nullptr;
@@ -79,7 +60,7 @@ struct LiveChart::Impl {
 LiveChart::LiveChart(const std::string &title, std::function<void()> closed)
     : impl_(std::make_unique<Impl>()) {
     Impl &d         = *impl_;
-    d.frame         = new ChartFrame;
+    d.frame         = new ClosingFrame;
     d.frame->closed = std::move(closed);
     d.frame->setWindowTitle(QString::fromStdString(title));
     d.frame->setAccessibleName(QString::fromStdString(title));

@@ -4,13 +4,13 @@
 #include "plant_window.h"
 
 #include "panel/dialogs.h"
+#include "plant/closing_frame.h"
 #include "trace.h"
 #include "widgets/tooltip.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -268,27 +268,6 @@ class TrendDelegate : public QStyledItemDelegate {
     TableModel *model_;
 };
 
-// The window itself: its close is told to the caller from the event queue, never inside
-// the close, so the caller may drop the whole window then.
-class Frame : public QWidget {
-  public:
-    std::function<void()> closed;
-
-  protected:
-    void closeEvent(QCloseEvent *event) override {
-        event->accept();
-        hide();
-        QMetaObject::invokeMethod(
-            qApp,
-            [frame = QPointer<Frame>(this)] {
-                // A copy: the caller may drop the window, and this function with it.
-                if (const std::function<void()> closed = frame ? frame->closed : nullptr)
-                    closed();
-            },
-            Qt::QueuedConnection);
-    }
-};
-
 // A label that names the control after it and moves the focus there with its Alt letter.
 QLabel *Caption(const QString &text, QWidget *buddy, QWidget *parent) {
     auto *label = new QLabel(text, parent);
@@ -301,7 +280,7 @@ QLabel *Caption(const QString &text, QWidget *buddy, QWidget *parent) {
 struct PlantWindow::Impl {
     Layout layout;
     Callbacks callbacks;
-    QPointer<Frame> frame;
+    QPointer<ClosingFrame> frame;
     TableModel *model       = nullptr;
     QTableView *table       = nullptr;
     QLabel *summary         = nullptr;
@@ -331,7 +310,7 @@ struct PlantWindow::Impl {
 };
 
 void PlantWindow::Impl::Build() {
-    frame = new Frame;
+    frame = new ClosingFrame;
     frame->setWindowTitle(Q(layout.title));
     frame->setAccessibleName(Q(layout.title));
     auto *outer  = new QVBoxLayout(frame);
@@ -593,7 +572,7 @@ PlantWindow::~PlantWindow() {
 }
 
 void PlantWindow::Show() {
-    Frame *frame         = impl_->frame;
+    ClosingFrame *frame  = impl_->frame;
     const QScreen *where = QApplication::primaryScreen();
     const QSize room     = where ? where->availableSize() : kDesignedSize;
     if (room.width() >= kDesignedSize.width() && room.height() >= kDesignedSize.height()) {
